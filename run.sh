@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# One entry point for set-up, build, demo, tests, benchmarks and fuzzing.
+#
+#   ./run.sh demo              install what is missing, build, run the main job
+#   ./run.sh test              install what is missing, build, run the test suite
+#   ./run.sh test --sanitize   the same under AddressSanitizer + UBSan (build-asan/)
+#   ./run.sh test --tsan       the threaded tests under ThreadSanitizer (build-tsan/)
+#   ./run.sh test --long       the suite including the long tests (label "long")
+#   ./run.sh bench             build and run every benchmark of bench/
+#   ./run.sh build             install and build only
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+
+PACKAGES=(build-essential cmake ninja-build pkg-config qtbase5-dev libqt5test5 zlib1g-dev
+          libzstd-dev zstd p7zip-full xdelta3 curl aria2 nginx-light e2fsprogs
+          g++-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev)
+
+install_packages() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "run.sh: installing ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+build() {
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$ROOT/$dir" -j "$(nproc)"
+}
+
+cmd=${1:-test}
+shift || true
+case "$cmd" in
+  build)
+    install_packages
+    build build
+    ;;
+  demo)
+    install_packages
+    build build
+    exec "$ROOT/build/bin/morvaniel" demo "$@"
+    ;;
+  test)
+    install_packages
+    mode=default
+    for a in "$@"; do
+      case "$a" in
+        --sanitize) mode=asan ;;
+        --tsan) mode=tsan ;;
+        --long) mode=long ;;
+        *) echo "run.sh: unknown option $a" >&2; exit 2 ;;
+      esac
+    done
+    case "$mode" in
+      asan)
+        build build-asan -DMORVANIEL_SANITIZE=ON -DMORVANIEL_BUILD_BENCH=OFF
+        export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+        cd build-asan && ctest --output-on-failure -LE long -j 2 ;;
+      tsan)
+        build build-tsan -DMORVANIEL_TSAN=ON -DMORVANIEL_BUILD_BENCH=OFF
+        export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+        cd build-tsan && ctest --output-on-failure -L threaded -j 1 ;;
+      long)
+        build build
+        cd build && ctest --output-on-failure -j 2 ;;
+      *)
+        build build
+        cd build && ctest --output-on-failure -LE long -j 2 ;;
+    esac
+    ;;
+  bench)
+    install_packages
+    build build -DCMAKE_BUILD_TYPE=Release
+    for b in "$ROOT"/build/bin/bench_*; do
+      [ -x "$b" ] && "$b" "$@"
+    done
+    ;;
+  *)
+    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long]|bench|build" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,7 @@
+#include "core/ICoreComponent.h"
+
+namespace Morvaniel {
+
+ICoreComponent::~ICoreComponent() = default;
+
+} // namespace Morvaniel

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "core/MorvanielGlobal.h"
+
+#include <QString>
+
+// The library's one log sink. The Log* calls turn a tag and a text into one
+// message of Qt's message stream; LogToFile installs the handler that writes
+// every message of the process to log/launcher.log while Global::Var::bLog is on.
+namespace Logger {
+
+// One operation under four names: each sends "[tag]:text" as a debug message.
+MORVANIEL_EXPORT void LogInfo(const QString &tag, const QString &text);
+MORVANIEL_EXPORT void LogDebug(const QString &tag, const QString &text);
+MORVANIEL_EXPORT void LogWarning(const QString &tag, const QString &text);
+MORVANIEL_EXPORT void LogCritical(const QString &tag, const QString &text);
+
+// Writes "[tag]:text" as a fatal message; the process ends afterwards.
+MORVANIEL_EXPORT void LogFatal(const QString &tag, const QString &text);
+
+// true installs the file handler; false gives Qt's default handler back.
+MORVANIEL_EXPORT void LogToFile(bool on);
+
+} // namespace Logger

@@ -1,0 +1,233 @@
+#include "core/CoreSystem.h"
+#include "core/ErrorCode.h"
+#include "core/GameUpdateContext.h"
+#include "core/Global.h"
+#include "core/SerializeComponent.h"
+#include "core/Version.h"
+#include "planning/SolveRemoteInfo.h"
+
+#include <QFile>
+#include <QtTest>
+
+using namespace Morvaniel;
+
+class StandInComponent : public ICoreComponent
+{
+public:
+    void Setup(EComponentType) override {}
+};
+
+class tst_Core : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void versionParsing_data();
+    void versionParsing();
+    void versionOrder_data();
+    void versionOrder();
+    void contextDefaults();
+    void globalDefaults();
+    void registry();
+    void remoteInfo();
+    void remoteInfoCarouselTime_data();
+    void remoteInfoCarouselTime();
+    void readmeExampleIsCompiled();
+};
+
+void tst_Core::versionParsing_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("three parts") << "1.2.3" << "1.2.3.0";
+    QTest::newRow("four parts") << "1.2.3.4" << "1.2.3.4";
+    QTest::newRow("five parts") << "1.2.3.4.5" << "1.2.3.4";
+    QTest::newRow("non-numeric") << "a.b.c.d" << "0.0.0.0";
+    QTest::newRow("empty") << "" << "0.0.0.0";
+    QTest::newRow("leading zeros") << "01.002.3.04" << "1.2.3.4";
+    QTest::newRow("mixed") << "2.x.7" << "2.0.7.0";
+}
+
+void tst_Core::versionParsing()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    Version v;
+    v.major = 99; // every part is overwritten
+    GetVersionByString(text, v);
+    QCOMPARE(v.toString(), expected);
+    QCOMPARE(versionToString(v), expected);
+}
+
+void tst_Core::versionOrder_data()
+{
+    QTest::addColumn<QString>("lower");
+    QTest::addColumn<QString>("higher");
+    QTest::newRow("build") << "1.2.3.4" << "1.2.3.5";
+    QTest::newRow("minor beats build") << "1.2.3.4" << "1.3.0.0";
+    QTest::newRow("major beats all") << "1.255.65535.2147483647" << "2.0.0.0";
+    QTest::newRow("patch beats build") << "0.0.1.2147483647" << "0.0.2.0";
+    QTest::newRow("build uses 32 bits") << "0.0.0.65536" << "0.0.0.2147483647";
+    QTest::newRow("high major") << "127.0.0.0" << "128.0.0.0";
+}
+
+void tst_Core::versionOrder()
+{
+    QFETCH(QString, lower);
+    QFETCH(QString, higher);
+    const Version a = versionFromString(lower);
+    const Version b = versionFromString(higher);
+    QVERIFY2(a.key() < b.key(), qPrintable(QStringLiteral("%1 < %2").arg(lower, higher)));
+    QVERIFY(a < b);
+    QVERIFY(!(b < a));
+    QVERIFY(a != b);
+    QCOMPARE(versionFromString(lower), a);
+}
+
+void tst_Core::contextDefaults()
+{
+    GameUpdateContext ctx;
+    QVERIFY(ctx.downloadList.isEmpty());
+    QCOMPARE(ctx.planResult, 0);
+    QCOMPARE(ctx.totalDownloadSize, qint64(0));
+    QCOMPARE(ctx.remoteInfo.carouselTime, 2000);
+    QVERIFY(!ctx.logServerTestUrl.isEmpty());
+    QVERIFY(!ctx.logServerUrl.isEmpty());
+    QCOMPARE(ctx.hostText10, QStringLiteral("0"));
+    QCOMPARE(ctx.hostGroupIndex, -1);
+    QCOMPARE(ctx.hostScale, 1.0f);
+    QVERIFY(ctx.setting.InstallPath.isNull());
+    QCOMPARE(ctx.setting.LimitSpeed, 0);
+    QCOMPARE(ctx.setting.MusicVolume, 0);
+    QVERIFY(!ctx.setting.IsOpenBgMusic);
+    QCOMPARE(ctx.launcherInfo.fullPackSize, qint64(0));
+    QVERIFY(!ctx.launcherInfo.channel.isNull());
+}
+
+void tst_Core::globalDefaults()
+{
+    QVERIFY(!Global::Var::bLog);
+    QVERIFY(!Global::Var::bTest);
+    QVERIFY(!Global::Var::bCheckLauncherUpdate);
+    QVERIFY(!Global::Var::hideInfo);
+    QVERIFY(Global::Var::HostAndChannel.isEmpty());
+    QCOMPARE(Global::Var::PatchManifestName, QStringLiteral("manifest.txt"));
+    QCOMPARE(Global::Var::UpdateGUITemp, QStringLiteral("UpdateGUITemp"));
+    // Assigning Vars leaves the static state alone.
+    Global::Var a;
+    Global::Var b;
+    a = b;
+    QCOMPARE(Global::Var::Channel, QStringLiteral("IOS"));
+    QCOMPARE(CODE_2001, QStringLiteral("2001"));
+    QCOMPARE(CODE_2018, QStringLiteral("2018"));
+}
+
+void tst_Core::registry()
+{
+    auto first = GetCoreSystemInstance();
+    auto second = GetCoreSystemInstance();
+    QVERIFY(first);
+    QCOMPARE(first.get(), second.get());
+    QCOMPARE(CoreSystem::GetCoreSystemInst().get(), first.get());
+    QCOMPARE(first->GetCurGameUpdateContext().get(), second->GetCurGameUpdateContext().get());
+
+    QVERIFY(!first->GetComponent(static_cast<EComponentType>(0)));
+    QVERIFY(GetSerializeComponent());
+
+    // A second registration under a used value keeps the first component.
+    auto original = first->GetComponent(EComponentType::Serialize);
+    first->RegistComponent(EComponentType::Serialize, std::make_shared<StandInComponent>());
+    QCOMPARE(first->GetComponent(EComponentType::Serialize).get(), original.get());
+
+    // A copy shares the components and the context.
+    CoreSystem copy(*first);
+    QCOMPARE(copy.GetComponent(EComponentType::Serialize).get(), original.get());
+    QCOMPARE(copy.GetCurGameUpdateContext().get(), first->GetCurGameUpdateContext().get());
+}
+
+void tst_Core::remoteInfo()
+{
+    GameUpdateContext ctx;
+    const QString full = QStringLiteral(R"({
+        "activity": [{"title": "A1", "time": "12-01", "link": "l1"}, {"title": "A2", "time": 5, "link": "l2"}],
+        "announcement": [{"title": "N1"}], "infomation": [{"title": "I1"}, {"title": "I2"}, {"title": "I3"}],
+        "extra": "not an array", "activity_name": "act", "bg": {"url": "u", "md5": "m"},
+        "carousel": [{"url": "c1", "link": "k1", "md5": "5"}], "reparing": true, "reparing_tip": "tip",
+        "qq_url": 7, "infoswitch": true, "bmovie": true, "carousel_time": 3000})");
+    SolveRemoteInfo(full, ctx);
+    const RemoteInfo &r = ctx.remoteInfo;
+    QCOMPARE(r.activity.size(), 2);
+    QCOMPARE(r.activity[0].title, QStringLiteral("A1"));
+    QCOMPARE(r.activity[0].time, QStringLiteral("12-01"));
+    QVERIFY(r.activity[1].time.isEmpty()); // a number is not a string
+    QCOMPARE(r.infomation.size(), 3);
+    QVERIFY(r.extra.isEmpty());
+    QCOMPARE(r.activityName, QStringLiteral("act"));
+    QCOMPARE(r.bgUrl, QStringLiteral("u"));
+    QCOMPARE(r.bgMd5, QStringLiteral("m"));
+    QCOMPARE(r.carousel.size(), 1);
+    QCOMPARE(r.carousel[0].link, QStringLiteral("k1"));
+    QVERIFY(r.reparing);
+    QVERIFY(r.qqUrl.isEmpty());
+    QVERIFY(r.infoSwitch);
+    QVERIFY(r.bMovie);
+    QCOMPARE(r.carouselTime, 3000);
+
+    // A second document with shorter lists leaves only its own items.
+    SolveRemoteInfo(QStringLiteral(R"({"activity": [{"title": "B1"}], "bg": "flat",
+        "infomation": [], "reparing": "yes"})"),
+                    ctx);
+    QCOMPARE(r.activity.size(), 1);
+    QCOMPARE(r.activity[0].title, QStringLiteral("B1"));
+    QVERIFY(r.announcement.isEmpty());
+    QVERIFY(r.infomation.isEmpty());
+    QVERIFY(r.carousel.isEmpty());
+    QVERIFY(r.bgUrl.isEmpty());
+    QVERIFY(!r.reparing);
+    QVERIFY(r.reparingTip.isEmpty());
+    QVERIFY(!r.bMovie);
+    QCOMPARE(r.carouselTime, 3000);
+
+    // A broken document clears everything but carouselTime.
+    SolveRemoteInfo(QStringLiteral("{\"activity\": [ {\"title\": "), ctx);
+    QVERIFY(r.activity.isEmpty());
+    QVERIFY(r.activityName.isEmpty());
+    QCOMPARE(r.carouselTime, 3000);
+    SolveRemoteInfo(QStringLiteral("[1, 2, 3]"), ctx);
+    QVERIFY(r.activity.isEmpty());
+}
+
+void tst_Core::remoteInfoCarouselTime_data()
+{
+    QTest::addColumn<QString>("json");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("zero keeps") << R"({"carousel_time": 0})" << 2000;
+    QTest::newRow("missing keeps") << R"({})" << 2000;
+    QTest::newRow("string keeps") << R"({"carousel_time": "4000"})" << 2000;
+    QTest::newRow("value replaces") << R"({"carousel_time": 4000})" << 4000;
+    QTest::newRow("negative replaces") << R"({"carousel_time": -1})" << -1;
+}
+
+void tst_Core::remoteInfoCarouselTime()
+{
+    QFETCH(QString, json);
+    QFETCH(int, expected);
+    GameUpdateContext ctx;
+    SolveRemoteInfo(json, ctx);
+    QCOMPARE(ctx.remoteInfo.carouselTime, expected);
+}
+
+// The README shows readme_example.cpp; this keeps the two the same, and the
+// file itself is compiled into this test.
+void tst_Core::readmeExampleIsCompiled()
+{
+    QFile readme(QStringLiteral(README_PATH));
+    QFile example(QStringLiteral(EXAMPLE_PATH));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    QVERIFY(example.open(QIODevice::ReadOnly));
+    const QByteArray code = example.readAll();
+    QVERIFY2(readme.readAll().contains(code), "README.md must quote tests/core/readme_example.cpp verbatim");
+}
+
+QTEST_GUILESS_MAIN(tst_Core)
+#include "tst_core.moc"
