@@ -8,10 +8,10 @@ namespace Morvaniel {
 // Results of the download subsystem, carried by its signals and its callback record.
 enum ErrorCode : int {
     NoError = 0,
-    FileComplete = 1,   // one transfer finished (internal)
+    FileComplete = 1, // one transfer finished (internal)
     NetworkFailure = 2, // reported after the automatic restarts
-    StallTimeout = 3,   // no data for 20000 ms
-    ShortWrite = 5,     // fewer bytes written to disk than received
+    StallTimeout = 3, // no data for 20000 ms
+    ShortWrite = 5, // fewer bytes written to disk than received
 };
 
 // Code strings kept for the host's own error reporting; the library does not use them.

@@ -20,7 +20,7 @@ struct HostPair
 };
 struct HostRecord
 {
-    qint64 values[5] = {0, 0, 0, 0, 0};
+    qint64 values[5] = { 0, 0, 0, 0, 0 };
 };
 
 // The state of one update run, shared by the host, the planners and the workers.

@@ -11,9 +11,9 @@ struct LauncherUpdateInfo
 {
     QString channel = QStringLiteral("");
     QString exeName;
-    QString currentVersion;    // set by the host
-    QString newestVersion;     // from the launcher's guide manifest
-    QString baseUrl;           // set by the host
+    QString currentVersion; // set by the host
+    QString newestVersion; // from the launcher's guide manifest
+    QString baseUrl; // set by the host
     QString hostText0;
     QString hostText1;
     QString hostText2;

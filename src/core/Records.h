@@ -12,9 +12,9 @@ namespace Morvaniel {
 struct PackageInfo
 {
     QString md5;
-    QString path;     // server-relative, from the guide manifest
+    QString path; // server-relative, from the guide manifest
     qint64 size = 0;
-    QString url;      // Global::Var::Host joined with path
+    QString url; // Global::Var::Host joined with path
     QString reserved; // kept empty
     QString fileName; // last "/"-separated section of path
 };
@@ -24,7 +24,7 @@ struct DownloadFile
 {
     QString fileName;
     QString localPath; // cache folder joined with fileName
-    qint64 size = 0;   // expected bytes
+    qint64 size = 0; // expected bytes
     QString url;
     QString md5;
 };
@@ -40,14 +40,14 @@ struct PackFileInfo
 // One step of the chosen patch chain.
 struct UpdateStep
 {
-    QString name;                  // left empty by the path search
-    QString description;           // left empty by the path search
+    QString name; // left empty by the path search
+    QString description; // left empty by the path search
     QVector<PackageInfo> packages; // exactly one package per step
-    QVector<PackFileInfo> files;   // left empty by the path search
-    qint64 size = 0;               // not filled by the path search
+    QVector<PackFileInfo> files; // left empty by the path search
+    qint64 size = 0; // not filled by the path search
     Version fromVersion;
     Version toVersion;
-    QMap<QString, QString> extra;  // left empty by the path search
+    QMap<QString, QString> extra; // left empty by the path search
 };
 
 // Plan data of one server version.
@@ -66,11 +66,11 @@ struct VersionPackInfo
     QVector<PackageInfo> hostPacks;
     QVector<PackFileInfo> hostPackFiles;
     qint64 hostPackFileSize = 0;
-    qint64 hostValues[4] = {0, 0, 0, 0};
+    qint64 hostValues[4] = { 0, 0, 0, 0 };
     QMap<QString, QString> hostMap;
     QVector<UpdateStep> hostSteps;
 
-    QVector<UpdateStep> updatePath;  // the chosen chain of update steps
+    QVector<UpdateStep> updatePath; // the chosen chain of update steps
     QMap<QString, QString> repairMap; // file path -> group entry of the repair manifest
 };
 

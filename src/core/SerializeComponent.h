@@ -22,7 +22,7 @@ public:
     SerializeComponent &operator=(const SerializeComponent &other);
     ~SerializeComponent() override;
 
-    void Setup(EComponentType) override {}
+    void Setup(EComponentType) override { }
     virtual void SaveSetting(UpdateSetting &s);
     virtual void ReadSetting(UpdateSetting &s);
     virtual void SetValueByKey(QString key, QString value);

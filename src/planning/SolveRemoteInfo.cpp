@@ -18,8 +18,8 @@ QVector<InfoItem> infoItems(const QJsonValue &value)
     items.reserve(array.size());
     for (const QJsonValue &element : array) {
         const QJsonObject o = element.toObject();
-        items.append({o.value(QLatin1String("title")).toString(), o.value(QLatin1String("time")).toString(),
-                      o.value(QLatin1String("link")).toString()});
+        items.append({ o.value(QLatin1String("title")).toString(), o.value(QLatin1String("time")).toString(),
+            o.value(QLatin1String("link")).toString() });
     }
     return items;
 }
@@ -31,8 +31,8 @@ QVector<CarouselItem> carouselItems(const QJsonValue &value)
     items.reserve(array.size());
     for (const QJsonValue &element : array) {
         const QJsonObject o = element.toObject();
-        items.append({o.value(QLatin1String("url")).toString(), o.value(QLatin1String("link")).toString(),
-                      o.value(QLatin1String("md5")).toString()});
+        items.append({ o.value(QLatin1String("url")).toString(), o.value(QLatin1String("link")).toString(),
+            o.value(QLatin1String("md5")).toString() });
     }
     return items;
 }

@@ -77,7 +77,8 @@ void Serializer::ReadSetting(UpdateSetting &s)
         return getValue(key);
     };
 
-    s.InstallPath = missing(KEY_INSTALL_PATH) ? QCoreApplication::applicationDirPath() : GetValueByKey(KEY_INSTALL_PATH);
+    s.InstallPath
+        = missing(KEY_INSTALL_PATH) ? QCoreApplication::applicationDirPath() : GetValueByKey(KEY_INSTALL_PATH);
     s.InstallPath = absoluteAgainstAppDir(s.InstallPath);
     s.GamePath = missing(KEY_GAME_PATH) ? QFileUtils::CombinePath(s.InstallPath, QStringLiteral("MorvanielGame"))
                                         : GetValueByKey(KEY_GAME_PATH);

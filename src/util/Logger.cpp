@@ -73,7 +73,7 @@ void prepareLogFiles()
     g_logPath = QFileUtils::CombinePath(logFolder, QStringLiteral("launcher.log"));
     if (QFile::exists(g_logPath))
         QFile::rename(g_logPath,
-                      QFileUtils::CombinePath(logFolder, QStringLiteral("log_") + g_logStamp + QStringLiteral(".log")));
+            QFileUtils::CombinePath(logFolder, QStringLiteral("log_") + g_logStamp + QStringLiteral(".log")));
     g_customLogPath = QStringLiteral("ZRD64/CSLog/customLog.txt");
     QFileUtils::CreateFolder(QStringLiteral("ZRD64/CSLog/"));
     if (QFile::exists(g_customLogPath))
@@ -95,8 +95,7 @@ void LogMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
     {
         QMutexLocker locker(&writeLock());
         const QString time = QDateTime::currentDateTime().toString(QStringLiteral("MM-dd hh:mm:ss.zzz"));
-        const QString line =
-            QStringLiteral("%1: %2%3: %4").arg(time, typePrefix(type), position(context), message);
+        const QString line = QStringLiteral("%1: %2%3: %4").arg(time, typePrefix(type), position(context), message);
         if (g_logStamp.isEmpty())
             prepareLogFiles();
         QFile file(g_logPath);

@@ -14,7 +14,7 @@ using namespace Morvaniel;
 class StandInComponent : public ICoreComponent
 {
 public:
-    void Setup(EComponentType) override {}
+    void Setup(EComponentType) override { }
 };
 
 class tst_Core : public QObject
@@ -39,13 +39,20 @@ void tst_Core::versionParsing_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("three parts") << "1.2.3" << "1.2.3.0";
-    QTest::newRow("four parts") << "1.2.3.4" << "1.2.3.4";
-    QTest::newRow("five parts") << "1.2.3.4.5" << "1.2.3.4";
-    QTest::newRow("non-numeric") << "a.b.c.d" << "0.0.0.0";
-    QTest::newRow("empty") << "" << "0.0.0.0";
-    QTest::newRow("leading zeros") << "01.002.3.04" << "1.2.3.4";
-    QTest::newRow("mixed") << "2.x.7" << "2.0.7.0";
+    QTest::newRow("three parts") << "1.2.3"
+                                 << "1.2.3.0";
+    QTest::newRow("four parts") << "1.2.3.4"
+                                << "1.2.3.4";
+    QTest::newRow("five parts") << "1.2.3.4.5"
+                                << "1.2.3.4";
+    QTest::newRow("non-numeric") << "a.b.c.d"
+                                 << "0.0.0.0";
+    QTest::newRow("empty") << ""
+                           << "0.0.0.0";
+    QTest::newRow("leading zeros") << "01.002.3.04"
+                                   << "1.2.3.4";
+    QTest::newRow("mixed") << "2.x.7"
+                           << "2.0.7.0";
 }
 
 void tst_Core::versionParsing()
@@ -63,12 +70,18 @@ void tst_Core::versionOrder_data()
 {
     QTest::addColumn<QString>("lower");
     QTest::addColumn<QString>("higher");
-    QTest::newRow("build") << "1.2.3.4" << "1.2.3.5";
-    QTest::newRow("minor beats build") << "1.2.3.4" << "1.3.0.0";
-    QTest::newRow("major beats all") << "1.255.65535.2147483647" << "2.0.0.0";
-    QTest::newRow("patch beats build") << "0.0.1.2147483647" << "0.0.2.0";
-    QTest::newRow("build uses 32 bits") << "0.0.0.65536" << "0.0.0.2147483647";
-    QTest::newRow("high major") << "127.0.0.0" << "128.0.0.0";
+    QTest::newRow("build") << "1.2.3.4"
+                           << "1.2.3.5";
+    QTest::newRow("minor beats build") << "1.2.3.4"
+                                       << "1.3.0.0";
+    QTest::newRow("major beats all") << "1.255.65535.2147483647"
+                                     << "2.0.0.0";
+    QTest::newRow("patch beats build") << "0.0.1.2147483647"
+                                       << "0.0.2.0";
+    QTest::newRow("build uses 32 bits") << "0.0.0.65536"
+                                        << "0.0.0.2147483647";
+    QTest::newRow("high major") << "127.0.0.0"
+                                << "128.0.0.0";
 }
 
 void tst_Core::versionOrder()
@@ -176,7 +189,7 @@ void tst_Core::remoteInfo()
     // A second document with shorter lists leaves only its own items.
     SolveRemoteInfo(QStringLiteral(R"({"activity": [{"title": "B1"}], "bg": "flat",
         "infomation": [], "reparing": "yes"})"),
-                    ctx);
+        ctx);
     QCOMPARE(r.activity.size(), 1);
     QCOMPARE(r.activity[0].title, QStringLiteral("B1"));
     QVERIFY(r.announcement.isEmpty());
