@@ -21,6 +21,15 @@ constexpr qint64 Crc32ChunkSize = 1024 * 1024;
 const QDir::Filters VisibleEntries = QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot;
 const QDir::SortFlags ByName = QDir::Name | QDir::IgnoreCase;
 
+// Paths from Windows hosts and manifests use backslashes; they are separators on
+// every platform this library runs on.
+QString toSlashes(const QString &path)
+{
+    QString p = QDir::fromNativeSeparators(path);
+    p.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return p;
+}
+
 bool hasSeparator(const QString &path)
 {
     return path.contains(QLatin1Char('/')) || path.contains(QLatin1Char('\\'));
@@ -40,10 +49,10 @@ bool ensureParentOf(const QString &filePath)
 
 QString CombinePath(const QString &a, const QString &b)
 {
-    QString left = QDir::fromNativeSeparators(a);
+    QString left = toSlashes(a);
     if (!left.endsWith(QLatin1Char('/')))
         left += QLatin1Char('/');
-    QString right = QDir::fromNativeSeparators(b);
+    QString right = toSlashes(b);
     if (right.startsWith(QLatin1Char('/')))
         right.remove(0, 1);
     return left + right;
@@ -62,7 +71,7 @@ QString GetParentPath(const QString &path)
 
 QString AbsoluteToRelativePath(const QString &base, const QString &path)
 {
-    const QString p = QDir::fromNativeSeparators(path);
+    const QString p = toSlashes(path);
     const int at = p.lastIndexOf(base);
     if (at < 0)
         return p;
@@ -299,8 +308,8 @@ static void prepareDestination(const QString &to)
 
 bool CopyOneFile(const QString &fromPath, const QString &toPath)
 {
-    const QString from = QDir::fromNativeSeparators(fromPath);
-    const QString to = QDir::fromNativeSeparators(toPath);
+    const QString from = toSlashes(fromPath);
+    const QString to = toSlashes(toPath);
     qDebug() << "CopyOneFile " << from << " To " << to;
     if (from == to) {
         qDebug() << "from is same as to";
@@ -319,8 +328,8 @@ bool CopyOneFile(const QString &fromPath, const QString &toPath)
 
 bool MoveOneFile(const QString &fromPath, const QString &toPath)
 {
-    const QString from = QDir::fromNativeSeparators(fromPath);
-    const QString to = QDir::fromNativeSeparators(toPath);
+    const QString from = toSlashes(fromPath);
+    const QString to = toSlashes(toPath);
     qDebug() << "MoveOneFile " << from << " To " << to;
     if (from == to)
         return true;
