@@ -1,0 +1,108 @@
+#pragma once
+
+// The one place where the process and DPI helpers meet the operating system.
+// Written against the standard library only, so that the Windows
+// implementation also builds without Qt (the cross-compiled check program of
+// tests/platform links PlatformCommon.cpp and PlatformWin.cpp alone).
+// Strings are UTF-8; paths use the platform's own separators.
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#if defined(MORVANIEL_PLATFORM_STANDALONE)
+#define MORVANIEL_PLATFORM_EXPORT
+#else
+#include "core/MorvanielGlobal.h"
+#define MORVANIEL_PLATFORM_EXPORT MORVANIEL_AUTOTEST_EXPORT
+#endif
+
+namespace Platform {
+
+struct ProcessEntry
+{
+    std::uint32_t pid = 0;
+    // The executable's file name as the process table reports it.
+    std::string name;
+    // The main module's full path; empty when the process cannot be opened.
+    std::string path;
+};
+
+// A drive name ("C:") and the device it stands for ("\Device\HarddiskVolume2").
+using DosDrive = std::pair<std::string, std::string>;
+
+// --- Implemented once per platform (PlatformWin.cpp, PlatformPosix.cpp) ---
+
+// Every process of the system in table order. false when no snapshot could be
+// taken; entries is then empty.
+MORVANIEL_PLATFORM_EXPORT bool ListProcesses(std::vector<ProcessEntry> &entries);
+
+// The process's executable path as a usable file path (on Windows converted
+// from the kernel's device path; empty when it lies on no drive letter).
+// false when the process cannot be queried.
+MORVANIEL_PLATFORM_EXPORT bool GetProcessImagePath(std::uint32_t pid, std::string &path);
+
+// Ends the process at once (TerminateProcess with exit code 0 / SIGKILL).
+MORVANIEL_PLATFORM_EXPORT bool TerminateProcessById(std::uint32_t pid);
+
+// Equality as the platform's path names compare when letter case is ignored.
+MORVANIEL_PLATFORM_EXPORT bool EqualsIgnoreCase(const std::string &a, const std::string &b);
+
+MORVANIEL_PLATFORM_EXPORT std::string ToNativeSeparators(std::string path);
+
+// The system's drive table; empty where the platform has no drive letters.
+MORVANIEL_PLATFORM_EXPORT std::vector<DosDrive> ListDosDrives();
+
+// Context values are the Windows DPI_AWARENESS_CONTEXT handles (-1 ... -5).
+// Outside Windows the toolkit handles scaling itself and this does nothing.
+MORVANIEL_PLATFORM_EXPORT void SetProcessDpiAwarenessContext(std::intptr_t context);
+
+// Horizontal DPI of the monitor showing the native window (an HWND on Windows,
+// a Qt window id elsewhere, where the screen's logical DPI answers; 0 there
+// without a GUI application).
+MORVANIEL_PLATFORM_EXPORT int GetDpiForWindow(std::uintptr_t window);
+
+// --- Rules shared by every platform (PlatformCommon.cpp) ---
+
+// Id of the first entry whose path equals wanted (separators made native,
+// letter case ignored); 0 when none does.
+MORVANIEL_PLATFORM_EXPORT std::uint32_t FindProcessByPath(
+    const std::vector<ProcessEntry> &entries, const std::string &wanted);
+
+// true when path (with "/" separators) names a file inside folder or one of
+// its sub-folders, letter case ignored. A folder whose name merely starts the
+// same ("Game" against "Game2") does not count, and an empty folder holds nothing.
+MORVANIEL_PLATFORM_EXPORT bool IsPathUnderFolder(const std::string &path, const std::string &folder);
+
+// The first entry named exeName (case ignored) whose image path lies under
+// folder; fills found and returns true, or returns false.
+MORVANIEL_PLATFORM_EXPORT bool FindProcessUnderFolder(const std::vector<ProcessEntry> &entries,
+    const std::string &folder, const std::string &exeName, ProcessEntry &found);
+
+// Replaces a device prefix by its drive name ("\Device\HarddiskVolume2\x" with
+// ("C:", "\Device\HarddiskVolume2") gives "C:\x"). The prefix must end at a
+// path separator, so HarddiskVolume1 never claims HarddiskVolume10. Empty
+// when no drive matches.
+MORVANIEL_PLATFORM_EXPORT std::string DevicePathToDrivePath(
+    const std::string &devicePath, const std::vector<DosDrive> &drives);
+
+// PROCESS_DPI_AWARENESS values.
+enum ProcessDpiAwareness { ProcessDpiUnaware = 0, ProcessSystemDpiAware = 1, ProcessPerMonitorDpiAware = 2 };
+
+// Unknown contexts map to ProcessDpiUnaware: the state every process starts in.
+MORVANIEL_PLATFORM_EXPORT ProcessDpiAwareness ProcessDpiAwarenessFromDpiAwarenessContext(std::intptr_t context);
+
+// The entry points the awareness switch may use; null where the system lacks one.
+struct DpiAwarenessFunctions
+{
+    void (*setContext)(std::intptr_t context) = nullptr; // User32 SetProcessDpiAwarenessContext
+    void (*setAwareness)(ProcessDpiAwareness value) = nullptr; // Shcore SetProcessDpiAwareness
+    void (*setAware)() = nullptr; // User32 SetProcessDPIAware
+};
+
+// The newest available entry point wins; with none but SetProcessDPIAware, an
+// unaware context leaves the process alone.
+MORVANIEL_PLATFORM_EXPORT void ApplyDpiAwareness(const DpiAwarenessFunctions &functions, std::intptr_t context);
+
+} // namespace Platform

@@ -1,0 +1,479 @@
+#include "util/Platform.h"
+#include "util/QtUtil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <sys/mount.h>
+
+// A stand-in executable of our own: a copy of sleep(1) under a chosen name and
+// folder, so that /proc/<pid>/exe names exactly the path a test asks for.
+class Sleeper
+{
+public:
+    explicit Sleeper(const QString &path)
+        : m_path(path)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile::remove(path);
+        if (!QFile::copy(QStringLiteral("/bin/sleep"), path))
+            return;
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
+        m_process.start(path, { QStringLiteral("60") });
+        m_process.waitForStarted(10000);
+    }
+    ~Sleeper()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(10000);
+        }
+    }
+    quint32 pid() const { return static_cast<quint32>(m_process.processId()); }
+    bool running() { return m_process.state() == QProcess::Running && !m_process.waitForFinished(0); }
+    // The exe link appears once exec() has replaced the forked child.
+    bool execed() const
+    {
+        return QFileInfo(QStringLiteral("/proc/%1/exe").arg(m_process.processId())).symLinkTarget() == m_path;
+    }
+    QProcess &process() { return m_process; }
+
+private:
+    QString m_path;
+    QProcess m_process;
+};
+
+class tst_Platform : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void configFile_data();
+    void configFile();
+    void processByPath_data();
+    void processByPath();
+    void processFullPath();
+    void killProcess_data();
+    void killProcess();
+    void pathUnderFolder_data();
+    void pathUnderFolder();
+    void devicePath_data();
+    void devicePath();
+    void dpiAwareness_data();
+    void dpiAwareness();
+    void storage_data();
+    void storage();
+    void storageOnOwnVolume();
+    void transformTime_data();
+    void transformTime();
+    void transformUnit_data();
+    void transformUnit();
+    void readAllText();
+    void smallHelpers();
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<Sleeper> m_sleeper;
+};
+
+void tst_Platform::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_sleeper = std::make_unique<Sleeper>(m_dir.filePath(QStringLiteral("Game Dir/Sleeper")));
+    QTRY_VERIFY_WITH_TIMEOUT(m_sleeper->execed(), 10000);
+}
+
+void tst_Platform::configFile_data()
+{
+    QTest::addColumn<QByteArray>("profile"); // null: no file
+    QTest::addColumn<QByteArray>("channel");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QStringList>("values"); // version, launcher, game, info, args
+
+    const QByteArray profile = "x*1.0.2.3* launcher  one *game*info\n";
+    const QStringList values{ "1.0.2.3", "launcher one", "game", "info" };
+    QTest::newRow("five parts") << profile << QByteArray("  -a   -b \n") << true << (values + QStringList{ "-a -b" });
+    QTest::newRow("four parts") << QByteArray("x*1.0.2.3*l*g") << QByteArray("a") << false << QStringList();
+    QTest::newRow("six parts") << QByteArray("x*1*l*g*i*j") << QByteArray("a") << false << QStringList();
+    QTest::newRow("empty parts kept") << QByteArray("****") << QByteArray("a") << true
+                                      << QStringList{ "", "", "", "", "a" };
+    QTest::newRow("channel only star") << profile << QByteArray("*") << true << (values + QStringList{ "" });
+    QTest::newRow("channel star and line break")
+        << profile << QByteArray("*\r\n") << true << (values + QStringList{ "" });
+    QTest::newRow("byte-order marks") << QByteArray("\xEF\xBB\xBFx*1.0.2.3* launcher one*game*info")
+                                      << QByteArray("\xEF\xBB\xBF*") << true << (values + QStringList{ "" });
+    QTest::newRow("utf-8 values") << QByteArray("x*1*官方*游戏*信息") << QByteArray("频道") << true
+                                  << QStringList{ "1", "官方", "游戏", "信息", "频道" };
+    QTest::newRow("no profile") << QByteArray() << QByteArray("a") << false << QStringList();
+}
+
+void tst_Platform::configFile()
+{
+    QFETCH(QByteArray, profile);
+    QFETCH(QByteArray, channel);
+    QFETCH(bool, ok);
+    QFETCH(QStringList, values);
+
+    QTemporaryDir dir;
+    const QString profilePath = dir.filePath(QStringLiteral("profile"));
+    const QString channelPath = dir.filePath(QStringLiteral("channel"));
+    if (!profile.isNull()) {
+        QFile file(profilePath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(profile);
+    }
+    QFile file(channelPath);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(channel);
+    file.close();
+
+    QMap<QString, QString> data{ { QStringLiteral("GAME_CHANNEL"), QStringLiteral("before") },
+        { QStringLiteral("OTHER"), QStringLiteral("kept") } };
+    QCOMPARE(QtUtil::GetConfigFileData(profilePath, channelPath, data), ok);
+    QCOMPARE(data.value(QStringLiteral("OTHER")), QStringLiteral("kept"));
+    if (!ok) {
+        QCOMPARE(data.size(), 2);
+        QCOMPARE(data.value(QStringLiteral("GAME_CHANNEL")), QStringLiteral("before"));
+        return;
+    }
+    QCOMPARE(data.size(), 6);
+    QCOMPARE(data.value(QStringLiteral("LAUNCHER_VERSION")), values.at(0));
+    QCOMPARE(data.value(QStringLiteral("LAUNCHER_CHANNEL")), values.at(1));
+    QCOMPARE(data.value(QStringLiteral("GAME_CHANNEL")), values.at(2));
+    QCOMPARE(data.value(QStringLiteral("INFO_CHANNEL")), values.at(3));
+    QCOMPARE(data.value(QStringLiteral("CHANNELARGS")), values.at(4));
+}
+
+void tst_Platform::processByPath_data()
+{
+    QTest::addColumn<QString>("path"); // relative to the test folder
+    QTest::addColumn<int>("letterCase"); // 0 as written, 1 upper, 2 lower (test folder included)
+    QTest::addColumn<bool>("found");
+    QTest::newRow("same path") << QStringLiteral("Game Dir/Sleeper") << 0 << true;
+    QTest::newRow("upper case") << QStringLiteral("Game Dir/Sleeper") << 1 << true;
+    QTest::newRow("lower case") << QStringLiteral("Game Dir/Sleeper") << 2 << true;
+    QTest::newRow("other name") << QStringLiteral("Game Dir/Sleeper2") << 0 << false;
+    QTest::newRow("folder only") << QStringLiteral("Game Dir") << 0 << false;
+}
+
+void tst_Platform::processByPath()
+{
+    QFETCH(QString, path);
+    QFETCH(int, letterCase);
+    QFETCH(bool, found);
+    QString wanted = m_dir.filePath(path);
+    if (letterCase == 1)
+        wanted = wanted.toUpper();
+    else if (letterCase == 2)
+        wanted = wanted.toLower();
+    QCOMPARE(QtUtil::GetPIDByPathExeName(wanted), found ? m_sleeper->pid() : 0u);
+}
+
+void tst_Platform::processFullPath()
+{
+    QString path = QStringLiteral("unchanged");
+    QVERIFY(QtUtil::GetProcessFullPathAndCheck(m_sleeper->pid(), path));
+    QCOMPARE(path, m_dir.filePath(QStringLiteral("Game Dir/Sleeper")));
+
+    // The highest id the kernel can hand out plus one: never a process.
+    path = QStringLiteral("unchanged");
+    QVERIFY(!QtUtil::GetProcessFullPathAndCheck(4194305u, path));
+    QCOMPARE(path, QStringLiteral("unchanged"));
+}
+
+void tst_Platform::killProcess_data()
+{
+    QTest::addColumn<QString>("folder"); // relative to the row's folder; "" for none
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("killed"); // index into game, game2, other; -1 for none
+
+    QTest::newRow("folder") << QStringLiteral("game") << QStringLiteral("runner") << 0;
+    QTest::newRow("folder with slash") << QStringLiteral("game/") << QStringLiteral("runner") << 0;
+    QTest::newRow("case ignored") << QStringLiteral("GAME") << QStringLiteral("RUNNER") << 0;
+    QTest::newRow("prefix of another folder") << QStringLiteral("game2") << QStringLiteral("runner") << 1;
+    QTest::newRow("other name") << QStringLiteral("game") << QStringLiteral("runner.exe") << -1;
+    QTest::newRow("no such folder") << QStringLiteral("gam") << QStringLiteral("runner") << -1;
+}
+
+void tst_Platform::killProcess()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, name);
+    QFETCH(int, killed);
+
+    QTemporaryDir dir;
+    const QStringList folders{ QStringLiteral("game"), QStringLiteral("game2"), QStringLiteral("other") };
+    std::vector<std::unique_ptr<Sleeper>> children;
+    for (const QString &sub : folders)
+        children.push_back(std::make_unique<Sleeper>(dir.filePath(sub + QStringLiteral("/runner"))));
+    for (const auto &child : children)
+        QTRY_VERIFY_WITH_TIMEOUT(child->execed(), 10000);
+
+    if (killed >= 0)
+        QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("kill process %1").arg(children[killed]->pid())));
+    QtUtil::KillProcess(dir.path() + QLatin1Char('/') + folder, name);
+
+    for (int i = 0; i < 3; ++i) {
+        if (i == killed) {
+            QVERIFY2(children[i]->process().waitForFinished(10000), "the matching process still runs");
+            QCOMPARE(children[i]->process().exitStatus(), QProcess::CrashExit);
+        } else {
+            QVERIFY2(children[i]->running(), qPrintable(folders[i] + " was killed"));
+        }
+    }
+}
+
+void tst_Platform::pathUnderFolder_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("under");
+    QTest::newRow("direct child") << "C:/Games/a.exe"
+                                  << "C:/Games" << true;
+    QTest::newRow("deeper") << "C:/Games/bin/a.exe"
+                            << "c:/games/" << true;
+    QTest::newRow("backslash folder") << "C:/Games/a.exe"
+                                      << "C:\\Games\\" << true;
+    QTest::newRow("drive root") << "C:/Games/a.exe"
+                                << "C:/" << true;
+    QTest::newRow("posix root") << "/usr/bin/a"
+                                << "/" << true;
+    QTest::newRow("sibling with longer name") << "C:/Games2/a.exe"
+                                              << "C:/Games" << false;
+    QTest::newRow("the folder itself") << "C:/Games"
+                                       << "C:/Games" << false;
+    QTest::newRow("folder in the middle") << "D:/backup/C:/Games/a.exe"
+                                          << "C:/Games" << false;
+    QTest::newRow("empty folder") << "C:/Games/a.exe"
+                                  << "" << false;
+}
+
+void tst_Platform::pathUnderFolder()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, folder);
+    QFETCH(bool, under);
+    QCOMPARE(Platform::IsPathUnderFolder(path.toStdString(), folder.toStdString()), under);
+}
+
+void tst_Platform::devicePath_data()
+{
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("first volume") << "\\Device\\HarddiskVolume1\\Games\\a.exe"
+                                  << "C:\\Games\\a.exe";
+    QTest::newRow("case ignored") << "\\DEVICE\\harddiskvolume2\\a.exe"
+                                  << "D:\\a.exe";
+    QTest::newRow("longer volume number") << "\\Device\\HarddiskVolume10\\a.exe"
+                                          << "E:\\a.exe";
+    QTest::newRow("volume itself") << "\\Device\\HarddiskVolume2"
+                                   << "D:";
+    QTest::newRow("network path") << "\\Device\\Mup\\server\\a.exe"
+                                  << "";
+}
+
+void tst_Platform::devicePath()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, expected);
+    // System order, with the shorter name listed before the one it prefixes.
+    const std::vector<Platform::DosDrive> drives{ { "C:", "\\Device\\HarddiskVolume1" },
+        { "D:", "\\Device\\HarddiskVolume2" }, { "E:", "\\Device\\HarddiskVolume10" } };
+    QCOMPARE(QString::fromStdString(Platform::DevicePathToDrivePath(device.toStdString(), drives)), expected);
+}
+
+namespace {
+QStringList g_dpiCalls;
+void recordContext(std::intptr_t context)
+{
+    g_dpiCalls << QStringLiteral("context %1").arg(context);
+}
+void recordAwareness(Platform::ProcessDpiAwareness value)
+{
+    g_dpiCalls << QStringLiteral("awareness %1").arg(static_cast<int>(value));
+}
+void recordAware()
+{
+    g_dpiCalls << QStringLiteral("aware");
+}
+} // namespace
+
+void tst_Platform::dpiAwareness_data()
+{
+    QTest::addColumn<QString>("available"); // letters: c(ontext) a(wareness) l(egacy)
+    QTest::addColumn<qint64>("context");
+    QTest::addColumn<QStringList>("calls");
+    QTest::newRow("context first") << "cal" << qint64(-4) << QStringList{ "context -4" };
+    QTest::newRow("shcore per monitor v2") << "al" << qint64(-4) << QStringList{ "awareness 2" };
+    QTest::newRow("shcore per monitor") << "al" << qint64(-3) << QStringList{ "awareness 2" };
+    QTest::newRow("shcore system") << "a" << qint64(-2) << QStringList{ "awareness 1" };
+    QTest::newRow("shcore unaware") << "a" << qint64(-1) << QStringList{ "awareness 0" };
+    QTest::newRow("shcore gdi scaled") << "a" << qint64(-5) << QStringList{ "awareness 0" };
+    QTest::newRow("shcore unknown context") << "a" << qint64(-9) << QStringList{ "awareness 0" };
+    QTest::newRow("legacy aware") << "l" << qint64(-2) << QStringList{ "aware" };
+    QTest::newRow("legacy unaware does nothing") << "l" << qint64(-1) << QStringList();
+    QTest::newRow("nothing available") << "" << qint64(-4) << QStringList();
+}
+
+void tst_Platform::dpiAwareness()
+{
+    QFETCH(QString, available);
+    QFETCH(qint64, context);
+    QFETCH(QStringList, calls);
+    Platform::DpiAwarenessFunctions functions;
+    if (available.contains('c'))
+        functions.setContext = &recordContext;
+    if (available.contains('a'))
+        functions.setAwareness = &recordAwareness;
+    if (available.contains('l'))
+        functions.setAware = &recordAware;
+    g_dpiCalls.clear();
+    Platform::ApplyDpiAwareness(functions, static_cast<std::intptr_t>(context));
+    QCOMPARE(g_dpiCalls, calls);
+}
+
+void tst_Platform::storage_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("drive not mounted") << QStringLiteral("Q:/Games/x");
+    QTest::newRow("relative path") << QStringLiteral("Games/x");
+    QTest::newRow("empty") << QString();
+}
+
+void tst_Platform::storage()
+{
+    QFETCH(QString, path);
+    QCOMPARE(QtUtil::GetStorage(path), qint64(0));
+}
+
+void tst_Platform::storageOnOwnVolume()
+{
+    // Other tests write to the shared temporary volume meanwhile; bound the reading by
+    // readings taken around it, with room for their writes.
+    const qint64 slack = qint64(256) << 20;
+    const qint64 before = QStorageInfo(m_dir.path()).bytesAvailable();
+    const qint64 free = QtUtil::GetStorage(m_dir.path());
+    const qint64 after = QStorageInfo(m_dir.path()).bytesAvailable();
+    QVERIFY2(free >= qMin(before, after) - slack && free <= qMax(before, after) + slack,
+        qPrintable(QStringLiteral("%1 against %2..%3").arg(free).arg(before).arg(after)));
+
+    // A small volume of our own, mounted inside the test folder: nothing else writes
+    // there, and the answer must be its space, not that of the volume around it.
+    const QString mountPoint = m_dir.filePath(QStringLiteral("volume"));
+    QVERIFY(QDir().mkpath(mountPoint));
+    if (mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=1m") != 0)
+        QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here: %1").arg(QString::fromLocal8Bit(strerror(errno)))));
+    const qint64 own = QStorageInfo(mountPoint).bytesAvailable();
+    const qint64 inside = QtUtil::GetStorage(mountPoint + QStringLiteral("/not/yet/created"));
+    const qint64 exact = QtUtil::GetStorage(mountPoint);
+    umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH);
+    QCOMPARE(inside, own);
+    QCOMPARE(exact, own);
+    QVERIFY(own > 0 && own <= (qint64(1) << 20));
+}
+
+void tst_Platform::transformTime_data()
+{
+    QTest::addColumn<qint64>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("negative") << qint64(-5) << "0s";
+    QTest::newRow("zero") << qint64(0) << "0s";
+    QTest::newRow("one second") << qint64(1) << "1s";
+    QTest::newRow("59") << qint64(59) << "59s";
+    QTest::newRow("60") << qint64(60) << "1m";
+    QTest::newRow("61") << qint64(61) << "1m 1s";
+    QTest::newRow("3599") << qint64(3599) << "59m 59s";
+    QTest::newRow("3600") << qint64(3600) << "1h";
+    QTest::newRow("3601") << qint64(3601) << "1h 1s";
+    QTest::newRow("3661") << qint64(3661) << "1h 1m 1s";
+    QTest::newRow("86400") << qint64(86400) << "1d";
+    QTest::newRow("86460") << qint64(86460) << "1d 1m";
+    QTest::newRow("90000") << qint64(90000) << "1d 1h";
+    QTest::newRow("90061") << qint64(90061) << "1d 1h 1m 1s";
+    QTest::newRow("many days") << qint64(864000 + 5) << "10d 5s";
+}
+
+void tst_Platform::transformTime()
+{
+    QFETCH(qint64, seconds);
+    QFETCH(QString, text);
+    QCOMPARE(QtUtil::transformTime(seconds), text);
+}
+
+void tst_Platform::transformUnit_data()
+{
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<bool>("perSecond");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << qint64(0) << false << "0.00 B";
+    QTest::newRow("500") << qint64(500) << false << "500.00 B";
+    QTest::newRow("1023") << qint64(1023) << false << "1023.00 B";
+    QTest::newRow("1024") << qint64(1024) << false << "1.00 KB";
+    QTest::newRow("1536") << qint64(1536) << false << "1.50 KB";
+    QTest::newRow("1536 per second") << qint64(1536) << true << "1.50 KB/S";
+    QTest::newRow("one MiB") << qint64(1048576) << false << "1.00 MB";
+    QTest::newRow("just under one GiB") << qint64(1073741823) << false << "1024.00 MB";
+    QTest::newRow("one GiB") << qint64(1073741824) << false << "1.00 GB";
+    QTest::newRow("3 GiB") << qint64(3221225472) << false << "3.00 GB";
+    QTest::newRow("3 GiB per second") << qint64(3221225472) << true << "3.00 GB/S";
+}
+
+void tst_Platform::transformUnit()
+{
+    QFETCH(qint64, bytes);
+    QFETCH(bool, perSecond);
+    QFETCH(QString, text);
+    QCOMPARE(QtUtil::transformUnit(bytes, perSecond), text);
+}
+
+void tst_Platform::readAllText()
+{
+    QTemporaryDir dir;
+    const QString utf16 = dir.filePath(QStringLiteral("utf16.txt"));
+    QFile file(utf16);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    // Byte-order mark, then the text in UTF-16 little-endian.
+    const QString text = QStringLiteral("版本 1");
+    QByteArray bytes("\xFF\xFE", 2);
+    for (const QChar c : text)
+        bytes.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    file.write(bytes);
+    file.close();
+    QCOMPARE(QtUtil::ReadAllText(utf16), text);
+
+    const QString empty = dir.filePath(QStringLiteral("empty.txt"));
+    QFile emptyFile(empty);
+    QVERIFY(emptyFile.open(QIODevice::WriteOnly));
+    emptyFile.close();
+    QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("read %1 null").arg(empty)));
+    QCOMPARE(QtUtil::ReadAllText(empty), QString());
+
+    const QString missing = dir.filePath(QStringLiteral("missing.txt"));
+    QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("read %1 error").arg(missing)));
+    QCOMPARE(QtUtil::ReadAllText(missing), QString());
+}
+
+void tst_Platform::smallHelpers()
+{
+    QCOMPARE(QtUtil::GetUnicodeString("launcher"), QStringLiteral("launcher"));
+    QCOMPARE(QtUtil::GetUnicodeString(nullptr), QString());
+
+    // Whatever the file, the answer has always been false.
+    QCOMPARE(QtUtil::CheckFileIsRight(QString(), QStringLiteral("/bin/sleep")), false);
+    QCOMPARE(QtUtil::CheckFileIsRight(QString(), m_dir.filePath(QStringLiteral("missing"))), false);
+
+    // The logger quotes the text and ends the line itself.
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\"\\[Tag\\]:Test\"\\s*$")));
+    QtUtil::Test();
+}
+
+QTEST_GUILESS_MAIN(tst_Platform)
+#include "tst_platform.moc"
