@@ -2,7 +2,7 @@
 
 #include "manifest/ManifestLines.h"
 
-#include <QHash>
+#include <QSet>
 
 namespace Morvaniel {
 
@@ -17,9 +17,7 @@ const QString PatchMarker = QStringLiteral("--patch_file--");
 PatchManifest parsePatchManifest(const QString &text)
 {
     PatchManifest manifest;
-    // Lower-cased delete path -> the path as the latest such delete line wrote it.
-    QHash<QString, QString> deletedByLowerPath;
-    QVector<QString> newLowerPaths;
+    QSet<QString> newLowerPaths;
     FileManifest *section = nullptr;
     for (const QString &line : ManifestLines::split(text)) {
         if (line == DelMarker) {
@@ -37,17 +35,19 @@ PatchManifest parsePatchManifest(const QString &text)
         if (!section)
             continue;
         FileManifestEntry entry = ManifestLines::parseEntry(line);
-        if (section == &manifest.delFiles)
-            deletedByLowerPath.insert(entry.path.toLower(), entry.path);
-        else if (section == &manifest.newFiles)
-            newLowerPaths.append(entry.path.toLower());
+        if (section == &manifest.newFiles)
+            newLowerPaths.insert(entry.path.toLower());
         const QString key = entry.path;
         section->insert(key, std::move(entry));
     }
-    for (const QString &lower : qAsConst(newLowerPaths)) {
-        const auto found = deletedByLowerPath.constFind(lower);
-        if (found != deletedByLowerPath.constEnd())
-            manifest.delFiles.remove(found.value());
+    // New files are copied in before deletions run, and the game's file system
+    // ignores letter case: every delete line naming a new file in any spelling
+    // would remove the fresh copy, not only the last such line.
+    for (auto it = manifest.delFiles.begin(); it != manifest.delFiles.end();) {
+        if (newLowerPaths.contains(it.key().toLower()))
+            it = manifest.delFiles.erase(it);
+        else
+            ++it;
     }
     return manifest;
 }

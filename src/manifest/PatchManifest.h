@@ -13,8 +13,9 @@ struct PatchManifest
     FileManifest patchFiles; // binary patches; the patched file's path is cut before the first ".patch"
 };
 
-// Never fails. A file that is both deleted and brought new (also when the two
-// lines differ only in letter case) is kept off delFiles: the new copy stands.
+// Never fails. A file that is both deleted and brought new (also when the lines
+// differ only in letter case, and however many delete lines name it) is kept off
+// delFiles: the new copy stands.
 MORVANIEL_AUTOTEST_EXPORT PatchManifest parsePatchManifest(const QString &text);
 
 } // namespace Morvaniel
