@@ -139,8 +139,8 @@ void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx)
 
     if (transition)
         ctx.nextVersion = ctx.setting.TransitionGameVersion;
-    else
-        GetCurrentShortestDownloadFile(ctx, current);
+    else // the search matched the installed version by value; "1.0.0.01" must find the step from 1.0.0.1
+        GetCurrentShortestDownloadFile(ctx, versionToString(versionFromString(current)));
 
     ctx.totalDownloadSize = 0;
     for (const UpdateStep &step : qAsConst(ctx.newestInfo.updatePath)) {

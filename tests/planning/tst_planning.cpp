@@ -137,6 +137,8 @@ void tst_Planning::planResults_data()
     QTest::newRow("nothing installed: full packs, 0")
         << chain << QString() << 0 << "3-0.7z,3-1.7z" << qint64(100) << "";
     QTest::newRow("patch chain: first step, 0") << chain << v(1) << 0 << "1-2.7z" << qint64(30) << v(2);
+    QTest::newRow("installed version in another spelling")
+        << chain << QStringLiteral("1.0.0.01") << 0 << "1-2.7z" << qint64(30) << v(2);
     QTest::newRow("installed newer: 6") << chain << QStringLiteral("2.0.0.0") << 6 << "" << qint64(0) << "";
     QTest::newRow("no newest full pack: 7")
         << guideText({ "1>2:10" }, { "1:40" }, 2) << v(1) << 7 << "" << qint64(0) << "";

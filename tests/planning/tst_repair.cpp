@@ -40,7 +40,7 @@ void prepare(GameUpdateContext &ctx)
     ctx.newestInfo.fullPacks = { pack("a.7z", 10), pack("b.7z", 20), pack("c.7z", 30) };
     ctx.versionInfos[Older].fullPacks = { pack("a.7z", 1), pack("b.7z", 2) };
     ctx.setting.CachePath = QStringLiteral("/install/MorvanielCache");
-    ctx.downloadList.append(DownloadFile { QStringLiteral("stale.7z"), {}, 1, {}, {} });
+    ctx.downloadList.append(DownloadFile{ QStringLiteral("stale.7z"), {}, 1, {}, {} });
 }
 
 } // namespace
@@ -63,13 +63,13 @@ void tst_Repair::downloadList_data()
     QTest::addColumn<QStringList>("errorFiles");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("three files, two archives") << QStringList { "Data/x.pak", "Bin/game.exe", "Data/y.pak" }
-                                               << QStringList { "a.7z", "b.7z" };
-    QTest::newRow("file missing from the map") << QStringList { "Data/x.pak", "Data/unknown.pak", "Bin/game.exe" }
-                                               << QStringList { "a.7z", "b.7z" };
-    QTest::newRow("archive not offered") << QStringList { "Data/gone.pak", "Data/y.pak" } << QStringList { "a.7z" };
-    QTest::newRow("path case matters") << QStringList { "data/x.pak" } << QStringList {};
-    QTest::newRow("nothing bad") << QStringList {} << QStringList {};
+    QTest::newRow("three files, two archives")
+        << QStringList{ "Data/x.pak", "Bin/game.exe", "Data/y.pak" } << QStringList{ "a.7z", "b.7z" };
+    QTest::newRow("file missing from the map")
+        << QStringList{ "Data/x.pak", "Data/unknown.pak", "Bin/game.exe" } << QStringList{ "a.7z", "b.7z" };
+    QTest::newRow("archive not offered") << QStringList{ "Data/gone.pak", "Data/y.pak" } << QStringList{ "a.7z" };
+    QTest::newRow("path case matters") << QStringList{ "data/x.pak" } << QStringList{};
+    QTest::newRow("nothing bad") << QStringList{} << QStringList{};
 }
 
 void tst_Repair::downloadList()
