@@ -69,6 +69,17 @@ void expectLog(const QString &line)
         QtDebugMsg, QRegularExpression(QStringLiteral("^\"?%1\"? ?$").arg(QRegularExpression::escape(line))));
 }
 
+// Silences the planners' log lines while thousands of random plans run.
+struct QuietLog
+{
+    QuietLog()
+        : previous(qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}))
+    {
+    }
+    ~QuietLog() { qInstallMessageHandler(previous); }
+    QtMessageHandler previous;
+};
+
 QString downloadsText(const QVector<DownloadFile> &list)
 {
     QStringList names;
@@ -88,8 +99,8 @@ private slots:
     void planResults_data();
     void planResults();
     void currentVersionLeavesDownloadsAlone();
-    void transitionContinuesFromTransitionVersion();
-    void stalePatchStageIsReset();
+    void updateStage_data();
+    void updateStage();
     void restartDeletesCacheAndGameFolders();
     void fullPackManifestUrl();
     void shortestPath_data();
@@ -101,6 +112,7 @@ private slots:
     void unsafePackageNamesAreLeftOut_data();
     void unsafePackageNamesAreLeftOut();
     void searchMatchesBruteForce();
+    void randomManifestsPlanSafely();
     void launcherAddresses();
     void launcherWithoutFullPack();
     void fullPackFiles();
@@ -192,44 +204,50 @@ void tst_Planning::currentVersionLeavesDownloadsAlone()
     QCOMPARE(ctx.versionInfos.value(v(2)).fullPacks[0].fileName, QStringLiteral("2-0.7z"));
 }
 
-void tst_Planning::transitionContinuesFromTransitionVersion()
+void tst_Planning::updateStage_data()
 {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("nextVersion");
+    QTest::addColumn<QString>("downloads");
+    QTest::addColumn<QString>("stageAfter");
+
+    // An update towards 3 stopped during its step 1 -> 2; the server's newest is now 4.
+    QTest::newRow("patch stage continues from the transition version")
+        << v(3) << PATCH_STAGE << "2>3,3>4" << v(2) << "stale.7z" << PATCH_STAGE;
+    QTest::newRow("other stage starts over from the installed version")
+        << v(3) << QStringLiteral("UNKNOWN") << "1>2,2>3,3>4" << v(2) << "1-2.7z" << INIT_STAGE;
+    QTest::newRow("goal unchanged: no transition")
+        << v(4) << PATCH_STAGE << "1>2,2>3,3>4" << v(2) << "1-2.7z" << PATCH_STAGE;
+}
+
+void tst_Planning::updateStage()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, stage);
+    QFETCH(QString, stageAfter);
     GameUpdateContext ctx;
     prepare(ctx);
-    // An update towards 3 stopped while patching 1 -> 2; the server's newest is now 4.
     ctx.setting.CurrentGameVersion = v(1);
     ctx.setting.TransitionGameVersion = v(2);
-    ctx.setting.TargetGameVersion = v(3);
-    ctx.setting.CurrentStage = PATCH_STAGE;
-    ctx.downloadList.append(DownloadFile{ QStringLiteral("1-2.7z"), {}, 1, {}, {} });
+    ctx.setting.TargetGameVersion = target;
+    ctx.setting.CurrentStage = stage;
+    ctx.downloadList.append(DownloadFile{ QStringLiteral("stale.7z"), {}, 1, {}, {} });
+    const QString ini = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+    QFile::remove(ini);
 
     SolveGuideManifest(guideText({ "1>2:10", "2>3:10", "3>4:10", "1>4:100" }, { "4:500" }, 4), ctx);
 
     QCOMPARE(ctx.planResult, 0);
-    QCOMPARE(pathText(ctx.newestInfo.updatePath), QStringLiteral("2>3,3>4"));
-    QCOMPARE(ctx.nextVersion, v(2));
-    QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("1-2.7z"));
-    QCOMPARE(ctx.totalDownloadSize, qint64(20));
-    QCOMPARE(ctx.setting.CurrentStage, PATCH_STAGE);
-}
-
-void tst_Planning::stalePatchStageIsReset()
-{
-    GameUpdateContext ctx;
-    prepare(ctx);
-    ctx.setting.CurrentGameVersion = v(1);
-    ctx.setting.TransitionGameVersion = v(2);
-    ctx.setting.TargetGameVersion = v(3);
-    ctx.setting.CurrentStage = QStringLiteral("UNKNOWN");
-    SolveGuideManifest(guideText({ "1>2:10", "2>4:10" }, { "4:500" }, 4), ctx);
-
-    // Not in its patch stage: the old step starts over from the installed version.
-    QCOMPARE(ctx.planResult, 0);
-    QCOMPARE(ctx.setting.CurrentStage, INIT_STAGE);
-    QCOMPARE(pathText(ctx.newestInfo.updatePath), QStringLiteral("1>2,2>4"));
-    QCOMPARE(ctx.nextVersion, v(2));
-    const QSettings ini(QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"), QSettings::IniFormat);
-    QCOMPARE(ini.value(KEY_CURRENT_STAGE).toString(), INIT_STAGE);
+    QTEST(pathText(ctx.newestInfo.updatePath), "path");
+    QTEST(ctx.nextVersion, "nextVersion");
+    QTEST(downloadsText(ctx.downloadList), "downloads");
+    QCOMPARE(ctx.totalDownloadSize, qint64(10) * ctx.newestInfo.updatePath.size());
+    QCOMPARE(ctx.setting.CurrentStage, stageAfter);
+    // Only a stage moved back to its start is saved.
+    QCOMPARE(QSettings(ini, QSettings::IniFormat).value(KEY_CURRENT_STAGE).toString(),
+        stageAfter == stage ? QString() : stageAfter);
 }
 
 void tst_Planning::restartDeletesCacheAndGameFolders()
@@ -579,6 +597,46 @@ void tst_Planning::searchMatchesBruteForce()
     }
     qInfo("%d of the random graphs had a path", withPath);
     QVERIFY(withPath > 1000);
+}
+
+void tst_Planning::randomManifestsPlanSafely()
+{
+    const char *const names[] = { "a.7z", "..", ".", "", "x\\y.7z", "C:z.7z", "b.7z", "dir/c.7z" };
+    const char *const sizes[] = { "1", "0", "18446744073709551615", "9223372036854775807", "x", "-4", "500" };
+    QRandomGenerator rng(77);
+    const QuietLog quiet;
+    for (int round = 0; round < 3000; ++round) {
+        QString text;
+        const int lines = rng.bounded(12);
+        for (int i = 0; i < lines; ++i) {
+            const int from = rng.bounded(1, 6);
+            const int to = rng.bounded(3) == 0 ? from : rng.bounded(1, 6);
+            text += QStringLiteral("%1->%2|p%3/%4|m|%5\n")
+                        .arg(v(from), v(to))
+                        .arg(i)
+                        .arg(QString::fromLatin1(names[rng.bounded(8)]), QString::fromLatin1(sizes[rng.bounded(7)]));
+        }
+        text += QStringLiteral("--last_version--\n%1\n").arg(v(rng.bounded(1, 6)));
+        GameUpdateContext ctx;
+        prepare(ctx);
+        ctx.setting.CurrentGameVersion = rng.bounded(4) == 0 ? QString() : v(rng.bounded(1, 6));
+        SolveGuideManifest(text, ctx);
+
+        const QByteArray where = QStringLiteral("round %1:\n%2").arg(round).arg(text).toUtf8();
+        QVERIFY2(QList<int>({ 0, 6, 7, 8 }).contains(ctx.planResult), where.constData());
+        QVERIFY2(ctx.totalDownloadSize >= 0 && ctx.newestFullPackSize >= 0, where.constData());
+        for (const DownloadFile &f : qAsConst(ctx.downloadList)) {
+            QVERIFY2(PackageFiles::isSafeFileName(f.fileName), where.constData());
+            QVERIFY2(f.localPath == ctx.setting.CachePath + "/" + f.fileName && f.size >= 0, where.constData());
+        }
+        const QVector<UpdateStep> &path = ctx.newestInfo.updatePath;
+        for (int i = 0; i < path.size(); ++i) {
+            QVERIFY2(path[i].fromVersion < path[i].toVersion, where.constData());
+            QVERIFY2(i == 0 || path[i - 1].toVersion == path[i].fromVersion, where.constData());
+        }
+        if (!path.isEmpty())
+            QVERIFY2(path.last().toVersion == ctx.newestInfo.version, where.constData());
+    }
 }
 
 void tst_Planning::launcherAddresses()
