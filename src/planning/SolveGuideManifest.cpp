@@ -1,0 +1,153 @@
+#include "planning/SolveGuideManifest.h"
+
+#include "core/GameUpdateContext.h"
+#include "core/Global.h"
+#include "core/SerializeComponent.h"
+#include "core/Version.h"
+#include "manifest/GuideManifest.h"
+#include "manifest/ManifestLines.h"
+#include "planning/PackageFiles.h"
+#include "planning/ShortestUpdatePath.h"
+#include "settings/SettingKeys.h"
+#include "util/Logger.h"
+#include "util/QFileUtils.h"
+
+#include <QDebug>
+
+namespace Morvaniel {
+
+namespace {
+
+const QString Tag = QStringLiteral("StdUtil");
+
+// An unfinished update whose goal is no longer the server's newest version.
+bool targetChanged(const GameUpdateContext &ctx)
+{
+    const QString target = ctx.setting.TargetGameVersion;
+    return !target.isEmpty() && target != versionToString(ctx.newestInfo.version);
+}
+
+void saveStage(GameUpdateContext &ctx, const QString &stage)
+{
+    ctx.setting.CurrentStage = stage;
+    if (const auto serializer = GetSerializeComponent())
+        serializer->SaveSetting(ctx.setting);
+}
+
+qint64 addBytes(qint64 total, qint64 size)
+{
+    return PackageFiles::toByteCount(ManifestLines::addSaturated(
+        static_cast<quint64>(qMax<qint64>(0, total)), static_cast<quint64>(qMax<qint64>(0, size))));
+}
+
+} // namespace
+
+bool CheckUpdateStage(GameUpdateContext &ctx)
+{
+    if (!targetChanged(ctx)) {
+        Logger::LogInfo(Tag, QStringLiteral("Update not Changed"));
+        return false;
+    }
+    if (!ctx.setting.TransitionGameVersion.isEmpty()) {
+        if (ctx.setting.CurrentStage == PATCH_STAGE)
+            return true;
+        saveStage(ctx, INIT_STAGE);
+        Logger::LogInfo(Tag, QStringLiteral("the version should be start from %1").arg(ctx.setting.CurrentGameVersion));
+    }
+    Logger::LogInfo(Tag, QStringLiteral("show all patch infomation!"));
+    return false;
+}
+
+bool CollectFullPacks(const GuideManifest &g, GameUpdateContext &ctx, QVector<PackageInfo> &out, qint64 &total)
+{
+    for (const GuideEdge &edge : g.edges) {
+        if (edge.isPatch)
+            continue;
+        QVector<PackageInfo> packs;
+        packs.reserve(edge.files.size());
+        for (const GuidePackage &file : edge.files)
+            packs.append(PackageFiles::packageFrom(file));
+        if (edge.fromVersion == g.lastVersion) {
+            for (const PackageInfo &p : qAsConst(packs)) {
+                out.append(p);
+                total = addBytes(total, p.size);
+            }
+        } else {
+            ctx.versionInfos[edge.fromVersion].fullPacks = packs;
+        }
+    }
+    return !out.isEmpty();
+}
+
+void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &packs)
+{
+    ctx.totalDownloadSize = 0;
+    ctx.downloadList.clear();
+    for (const PackageInfo &p : packs) {
+        if (PackageFiles::appendDownload(ctx.downloadList, p, ctx.setting.CachePath))
+            ctx.totalDownloadSize = addBytes(ctx.totalDownloadSize, p.size);
+    }
+    if (targetChanged(ctx)) {
+        // What the old goal left half-installed cannot be patched towards the new one.
+        QFileUtils::DeleteFileOrFolder(ctx.setting.CachePath);
+        QFileUtils::DeleteFileOrFolder(ctx.setting.GamePath);
+        saveStage(ctx, INIT_STAGE);
+    }
+}
+
+void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx)
+{
+    ctx.planResult = 0;
+    const GuideManifest g = parseGuideManifest(manifestText);
+    Logger::LogInfo(QStringLiteral("config"), QStringLiteral("the newest version %1").arg(g.lastVersion));
+
+    GetVersionByString(g.lastVersion, ctx.newestInfo.version);
+    ctx.newestInfo.fullPackManifestUrl = QFileUtils::CombinePath(
+        QFileUtils::CombinePath(Global::Var::HostAndChannel, g.lastVersion), Global::Var::FullPackManifestName);
+
+    QVector<PackageInfo> packs;
+    qint64 total = 0;
+    if (!CollectFullPacks(g, ctx, packs, total)) {
+        Logger::LogInfo(Tag, QStringLiteral("the newest version full pack is not exist, please check the manifest"));
+        ctx.planResult = 7;
+        return;
+    }
+    ctx.newestInfo.fullPacks = packs;
+    ctx.newestFullPackSize = total;
+
+    const QString current = ctx.setting.CurrentGameVersion;
+    if (current == versionToString(ctx.newestInfo.version))
+        return;
+    if (current.isEmpty()) {
+        PlanFullPackDownload(ctx, packs);
+        return;
+    }
+    if (ctx.newestInfo.version < versionFromString(current)) {
+        ctx.planResult = 6;
+        return;
+    }
+
+    const bool transition = CheckUpdateStage(ctx);
+    bool found = false;
+    qint64 pathSize = 0;
+    FindShortestUpdatePath(g, ctx, transition, found, pathSize);
+    if (!found || pathSize >= ctx.newestFullPackSize) {
+        ctx.planResult = 8;
+        PlanFullPackDownload(ctx, packs);
+        return;
+    }
+
+    if (transition)
+        ctx.nextVersion = ctx.setting.TransitionGameVersion;
+    else // the search matched the installed version by value; "1.0.0.01" must find the step from 1.0.0.1
+        GetCurrentShortestDownloadFile(ctx, versionToString(versionFromString(current)));
+
+    ctx.totalDownloadSize = 0;
+    for (const UpdateStep &step : qAsConst(ctx.newestInfo.updatePath)) {
+        const qint64 size = step.packages.isEmpty() ? 0 : step.packages.first().size;
+        qDebug().nospace() << "filesize " << size;
+        ctx.totalDownloadSize = addBytes(ctx.totalDownloadSize, size);
+    }
+}
+
+} // namespace Morvaniel

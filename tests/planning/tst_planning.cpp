@@ -1,0 +1,696 @@
+#include "core/GameUpdateContext.h"
+#include "core/Global.h"
+#include "manifest/GuideManifest.h"
+#include "planning/PackageFiles.h"
+#include "planning/PatchGraph.h"
+#include "planning/ShortestUpdatePath.h"
+#include "planning/SolveFullPackManifest.h"
+#include "planning/SolveGuideManifest.h"
+#include "planning/SolveLauncherGuideManifest.h"
+#include "settings/SettingKeys.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+using namespace Morvaniel;
+
+namespace {
+
+// Version n stands for 1.0.0.n, so that test rows stay short.
+QString v(int n)
+{
+    return QStringLiteral("1.0.0.%1").arg(n);
+}
+
+// A guide manifest from "from>to:size" patch steps (one package each, path
+// "p/<from>-<to>.7z"), full packs "n:size" (packages "f/<n>-<i>.7z") and the newest version.
+QString guideText(const QStringList &patches, const QStringList &fulls, int newest)
+{
+    QString text = QStringLiteral("--download_version--\n");
+    for (const QString &spec : patches) {
+        const int from = spec.section('>', 0, 0).toInt();
+        const int to = spec.section('>', 1).section(':', 0, 0).toInt();
+        const QString size = spec.section(':', 1);
+        text += QStringLiteral("%1->%2|p/%3-%4.7z|md5-%3-%4|%5\n").arg(v(from), v(to)).arg(from).arg(to).arg(size);
+    }
+    for (const QString &spec : fulls) {
+        const int version = spec.section(':', 0, 0).toInt();
+        const QStringList sizes = spec.section(':', 1).split(',');
+        for (int i = 0; i < sizes.size(); ++i)
+            text += QStringLiteral("%1->%1|f/%2-%3.7z|md5-f%2-%3|%4\n")
+                        .arg(v(version))
+                        .arg(version)
+                        .arg(i)
+                        .arg(sizes[i]);
+    }
+    text += QStringLiteral("--last_version--\n%1\n").arg(v(newest));
+    return text;
+}
+
+QString pathText(const QVector<UpdateStep> &steps)
+{
+    QStringList parts;
+    for (const UpdateStep &s : steps)
+        parts << QStringLiteral("%1>%2").arg(s.fromVersion.build).arg(s.toVersion.build);
+    return parts.join(QLatin1Char(','));
+}
+
+// A log line exactly as written, whatever quoting the message stream adds around it.
+void expectLog(const QString &line)
+{
+    QTest::ignoreMessage(
+        QtDebugMsg, QRegularExpression(QStringLiteral("^\"?%1\"? ?$").arg(QRegularExpression::escape(line))));
+}
+
+// Silences the planners' log lines while thousands of random plans run.
+struct QuietLog
+{
+    QuietLog()
+        : previous(qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}))
+    {
+    }
+    ~QuietLog() { qInstallMessageHandler(previous); }
+    QtMessageHandler previous;
+};
+
+QString downloadsText(const QVector<DownloadFile> &list)
+{
+    QStringList names;
+    for (const DownloadFile &f : list)
+        names << f.fileName;
+    return names.join(QLatin1Char(','));
+}
+
+} // namespace
+
+class tst_Planning : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void planResults_data();
+    void planResults();
+    void currentVersionLeavesDownloadsAlone();
+    void updateStage_data();
+    void updateStage();
+    void restartDeletesCacheAndGameFolders();
+    void fullPackManifestUrl();
+    void shortestPath_data();
+    void shortestPath();
+    void startOnlyAsFullPack();
+    void stepWithoutPackageIsNoPath();
+    void stepsThroughChainToNewest();
+    void unknownVersionKeepsDownload();
+    void unsafePackageNamesAreLeftOut_data();
+    void unsafePackageNamesAreLeftOut();
+    void searchMatchesBruteForce();
+    void randomManifestsPlanSafely();
+    void launcherAddresses();
+    void launcherWithoutFullPack();
+    void fullPackFiles();
+
+private:
+    void prepare(GameUpdateContext &ctx);
+    QTemporaryDir m_install;
+};
+
+void tst_Planning::init()
+{
+    Global::Var::Host = QStringLiteral("http://127.0.0.1:8080");
+    Global::Var::HostAndChannel = QStringLiteral("http://127.0.0.1:8080/ch");
+}
+
+void tst_Planning::prepare(GameUpdateContext &ctx)
+{
+    QVERIFY(m_install.isValid());
+    ctx.setting.InstallPath = m_install.path();
+    ctx.setting.CachePath = m_install.filePath(QStringLiteral("MorvanielCache"));
+    ctx.setting.GamePath = m_install.filePath(QStringLiteral("Game"));
+}
+
+void tst_Planning::planResults_data()
+{
+    QTest::addColumn<QString>("manifest");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<int>("planResult");
+    QTest::addColumn<QString>("downloads");
+    QTest::addColumn<qint64>("totalDownloadSize");
+    QTest::addColumn<QString>("nextVersion");
+
+    const QString chain = guideText({ "1>2:10", "2>3:20", "1>3:50" }, { "3:40,60" }, 3);
+    QTest::newRow("nothing installed: full packs, 0")
+        << chain << QString() << 0 << "3-0.7z,3-1.7z" << qint64(100) << "";
+    QTest::newRow("patch chain: first step, 0") << chain << v(1) << 0 << "1-2.7z" << qint64(30) << v(2);
+    QTest::newRow("installed version in another spelling")
+        << chain << QStringLiteral("1.0.0.01") << 0 << "1-2.7z" << qint64(30) << v(2);
+    QTest::newRow("installed newer: 6") << chain << QStringLiteral("2.0.0.0") << 6 << "" << qint64(0) << "";
+    QTest::newRow("no newest full pack: 7")
+        << guideText({ "1>2:10" }, { "1:40" }, 2) << v(1) << 7 << "" << qint64(0) << "";
+    QTest::newRow("empty manifest: 7") << QString() << v(1) << 7 << "" << qint64(0) << "";
+    QTest::newRow("chain as large as full pack: 8")
+        << guideText({ "1>2:50", "2>3:50" }, { "3:40,60" }, 3) << v(1) << 8 << "3-0.7z,3-1.7z" << qint64(100) << "";
+    QTest::newRow("no chain: 8") << guideText({ "1>2:5", "3>4:5" }, { "4:100" }, 4) << v(1) << 8 << "4-0.7z"
+                                 << qint64(100) << "";
+    QTest::newRow("start equals target in another spelling: 8")
+        << guideText({ "1>3:5" }, { "3:100" }, 3) << QStringLiteral("1.0.0.03") << 8 << "3-0.7z" << qint64(100) << "";
+}
+
+void tst_Planning::planResults()
+{
+    QFETCH(QString, manifest);
+    QFETCH(QString, current);
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.setting.CurrentGameVersion = current;
+    ctx.planResult = 99;
+
+    SolveGuideManifest(manifest, ctx);
+
+    QTEST(ctx.planResult, "planResult");
+    QTEST(downloadsText(ctx.downloadList), "downloads");
+    QTEST(ctx.totalDownloadSize, "totalDownloadSize");
+    QTEST(ctx.nextVersion, "nextVersion");
+    for (const DownloadFile &f : qAsConst(ctx.downloadList)) {
+        QCOMPARE(f.localPath, QDir(ctx.setting.CachePath).filePath(f.fileName));
+        QVERIFY2(f.url.startsWith(Global::Var::Host + QStringLiteral("/")), qPrintable(f.url));
+        QVERIFY(f.md5.startsWith(QStringLiteral("md5-")));
+    }
+}
+
+void tst_Planning::currentVersionLeavesDownloadsAlone()
+{
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.setting.CurrentGameVersion = v(3);
+    ctx.downloadList.append(DownloadFile{ QStringLiteral("keep.7z"), {}, 1, {}, {} });
+    ctx.totalDownloadSize = 7;
+    SolveGuideManifest(guideText({ "1>3:5", "1>2:5" }, { "3:40", "2:30" }, 3), ctx);
+    QCOMPARE(ctx.planResult, 0);
+    QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("keep.7z"));
+    QCOMPARE(ctx.totalDownloadSize, qint64(7));
+    QCOMPARE(ctx.newestFullPackSize, qint64(40));
+    QCOMPARE(ctx.newestInfo.version.build, 3);
+    QCOMPARE(ctx.newestInfo.fullPacks.size(), 1);
+    QCOMPARE(ctx.newestInfo.fullPacks[0].url, QStringLiteral("http://127.0.0.1:8080/f/3-0.7z"));
+    QCOMPARE(ctx.versionInfos.value(v(2)).fullPacks.size(), 1);
+    QCOMPARE(ctx.versionInfos.value(v(2)).fullPacks[0].fileName, QStringLiteral("2-0.7z"));
+}
+
+void tst_Planning::updateStage_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("nextVersion");
+    QTest::addColumn<QString>("downloads");
+    QTest::addColumn<QString>("stageAfter");
+
+    // An update towards 3 stopped during its step 1 -> 2; the server's newest is now 4.
+    QTest::newRow("patch stage continues from the transition version")
+        << v(3) << PATCH_STAGE << "2>3,3>4" << v(2) << "stale.7z" << PATCH_STAGE;
+    QTest::newRow("other stage starts over from the installed version")
+        << v(3) << QStringLiteral("UNKNOWN") << "1>2,2>3,3>4" << v(2) << "1-2.7z" << INIT_STAGE;
+    QTest::newRow("goal unchanged: no transition")
+        << v(4) << PATCH_STAGE << "1>2,2>3,3>4" << v(2) << "1-2.7z" << PATCH_STAGE;
+}
+
+void tst_Planning::updateStage()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, stage);
+    QFETCH(QString, stageAfter);
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.setting.CurrentGameVersion = v(1);
+    ctx.setting.TransitionGameVersion = v(2);
+    ctx.setting.TargetGameVersion = target;
+    ctx.setting.CurrentStage = stage;
+    ctx.downloadList.append(DownloadFile{ QStringLiteral("stale.7z"), {}, 1, {}, {} });
+    const QString ini = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+    QFile::remove(ini);
+
+    SolveGuideManifest(guideText({ "1>2:10", "2>3:10", "3>4:10", "1>4:100" }, { "4:500" }, 4), ctx);
+
+    QCOMPARE(ctx.planResult, 0);
+    QTEST(pathText(ctx.newestInfo.updatePath), "path");
+    QTEST(ctx.nextVersion, "nextVersion");
+    QTEST(downloadsText(ctx.downloadList), "downloads");
+    QCOMPARE(ctx.totalDownloadSize, qint64(10) * ctx.newestInfo.updatePath.size());
+    QCOMPARE(ctx.setting.CurrentStage, stageAfter);
+    // Only a stage moved back to its start is saved.
+    QCOMPARE(QSettings(ini, QSettings::IniFormat).value(KEY_CURRENT_STAGE).toString(),
+        stageAfter == stage ? QString() : stageAfter);
+}
+
+void tst_Planning::restartDeletesCacheAndGameFolders()
+{
+    GameUpdateContext ctx;
+    prepare(ctx);
+    QVERIFY(QDir().mkpath(ctx.setting.CachePath) && QDir().mkpath(ctx.setting.GamePath + QStringLiteral("/Data")));
+    QFile stale(ctx.setting.GamePath + QStringLiteral("/Data/half.pak"));
+    QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("x") == 1);
+    stale.close();
+    ctx.setting.CurrentGameVersion = v(1);
+    ctx.setting.TransitionGameVersion = v(2);
+    ctx.setting.TargetGameVersion = v(3);
+    ctx.setting.CurrentStage = PATCH_STAGE;
+
+    // The goal moved from 3 to 4 and no chain reaches 4: the half-done install goes.
+    SolveGuideManifest(guideText({ "1>2:10" }, { "4:500" }, 4), ctx);
+
+    QCOMPARE(ctx.planResult, 8);
+    QVERIFY(!QFileInfo::exists(m_install.filePath(QStringLiteral("MorvanielCache"))));
+    QVERIFY(!QFileInfo::exists(m_install.filePath(QStringLiteral("Game"))));
+    QVERIFY(QFileInfo::exists(m_install.path()));
+    QCOMPARE(ctx.setting.CurrentStage, INIT_STAGE);
+    QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("4-0.7z"));
+    const QSettings ini(QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"), QSettings::IniFormat);
+    QCOMPARE(ini.value(KEY_CURRENT_STAGE).toString(), INIT_STAGE);
+    QCOMPARE(ini.value(KEY_TARGET_GAME_VERSION).toString(), v(3));
+}
+
+void tst_Planning::fullPackManifestUrl()
+{
+    GameUpdateContext ctx;
+    prepare(ctx);
+    Global::Var::HostAndChannel.clear();
+    SolveGuideManifest(guideText({}, { "2:1" }, 2), ctx);
+    QCOMPARE(ctx.newestInfo.fullPackManifestUrl, "/" + v(2) + "/" + Global::Var::FullPackManifestName);
+    Global::Var::HostAndChannel = QStringLiteral("http://h/ch/");
+    SolveGuideManifest(guideText({}, { "2:1" }, 2), ctx);
+    QCOMPARE(ctx.newestInfo.fullPackManifestUrl, "http://h/ch/" + v(2) + "/" + Global::Var::FullPackManifestName);
+}
+
+void tst_Planning::shortestPath_data()
+{
+    QTest::addColumn<QStringList>("patches");
+    QTest::addColumn<int>("start");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<qint64>("size");
+
+    QTest::newRow("split beats a dearer direct step")
+        << QStringList{ "1>2:10", "2>3:10", "1>3:30" } << 1 << 3 << "1>2,2>3" << qint64(20);
+    QTest::newRow("direct step kept on equal totals")
+        << QStringList{ "1>2:10", "2>3:10", "1>3:20" } << 1 << 3 << "1>3" << qint64(20);
+    QTest::newRow("lowest split wins a tie")
+        << QStringList{ "1>2:5", "2>4:5", "1>3:5", "3>4:5" } << 1 << 4 << "1>2,2>4" << qint64(10);
+    QTest::newRow("lowest split wins, listed last")
+        << QStringList{ "1>3:5", "3>4:5", "1>2:5", "2>4:5" } << 1 << 4 << "1>2,2>4" << qint64(10);
+    QTest::newRow("gap means no path") << QStringList{ "1>2:5", "3>4:5" } << 1 << 4 << "" << qint64(0);
+    QTest::newRow("downward step never used")
+        << QStringList{ "1>4:5", "4>2:1", "2>3:1", "1>3:100" } << 1 << 3 << "1>3" << qint64(100);
+    QTest::newRow("downward only") << QStringList{ "3>1:5" } << 1 << 3 << "" << qint64(0);
+    QTest::newRow("nodes above the target unused")
+        << QStringList{ "1>5:1", "5>3:1", "1>2:9", "2>3:9" } << 1 << 3 << "1>2,2>3" << qint64(18);
+    QTest::newRow("repeated pair: last line wins")
+        << QStringList{ "1>2:5", "1>2:50", "2>3:5", "1>3:30" } << 1 << 3 << "1>3" << qint64(30);
+    QTest::newRow("start not a node") << QStringList{ "2>3:5" } << 1 << 3 << "" << qint64(0);
+    QTest::newRow("target not a node") << QStringList{ "1>2:5" } << 1 << 3 << "" << qint64(0);
+    QTest::newRow("start equals target") << QStringList{ "1>3:5" } << 3 << 3 << "" << qint64(0);
+    QTest::newRow("long chain") << QStringList{ "1>2:1", "2>3:1", "3>4:1", "4>5:1", "1>5:5" } << 1 << 5
+                                << "1>2,2>3,3>4,4>5" << qint64(4);
+}
+
+void tst_Planning::shortestPath()
+{
+    QFETCH(QStringList, patches);
+    QFETCH(int, start);
+    QFETCH(int, target);
+    QFETCH(QString, path);
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.setting.CurrentGameVersion = v(start);
+    ctx.newestInfo.updatePath.append(UpdateStep());
+    bool found = false;
+    qint64 size = 0;
+    FindShortestUpdatePath(parseGuideManifest(guideText(patches, {}, target)), ctx, false, found, size);
+    QCOMPARE(found, !path.isEmpty());
+    QTEST(size, "size");
+    if (found) {
+        QCOMPARE(pathText(ctx.newestInfo.updatePath), path);
+        const UpdateStep &first = ctx.newestInfo.updatePath.first();
+        QCOMPARE(first.packages.size(), 1);
+        const QString name = QStringLiteral("%1-%2.7z").arg(first.fromVersion.build).arg(first.toVersion.build);
+        QCOMPARE(first.packages[0].fileName, name);
+        QCOMPARE(first.packages[0].url, "http://127.0.0.1:8080/p/" + name);
+        QVERIFY(first.packages[0].path.isEmpty());
+    } else {
+        QCOMPARE(ctx.newestInfo.updatePath.size(), 1); // left as it was
+    }
+}
+
+void tst_Planning::startOnlyAsFullPack()
+{
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.setting.CurrentGameVersion = v(1);
+    expectLog("[StdUtil]:StartVersion  " + v(1) + " is not match in the server ");
+    bool found = true;
+    qint64 size = 5;
+    FindShortestUpdatePath(parseGuideManifest(guideText({ "2>3:5" }, { "1:5" }, 3)), ctx, false, found, size);
+    QVERIFY(!found);
+    QCOMPARE(size, qint64(0));
+}
+
+void tst_Planning::stepWithoutPackageIsNoPath()
+{
+    GuideManifest g = parseGuideManifest(guideText({ "1>2:5", "2>3:5", "1>3:50" }, {}, 3));
+    g.edges[1].files.clear(); // 2 -> 3 offers nothing to download
+    GameUpdateContext ctx;
+    ctx.setting.CurrentGameVersion = v(1);
+    bool found = true;
+    qint64 size = 0;
+    FindShortestUpdatePath(g, ctx, false, found, size);
+    QVERIFY(!found);
+    QCOMPARE(size, qint64(0));
+    QVERIFY(ctx.newestInfo.updatePath.isEmpty());
+}
+
+void tst_Planning::stepsThroughChainToNewest()
+{
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.setting.CurrentGameVersion = v(1);
+    SolveGuideManifest(guideText({ "1>2:1", "2>3:1", "3>4:1", "1>4:10" }, { "4:100" }, 4), ctx);
+    QCOMPARE(ctx.planResult, 0);
+    QCOMPARE(ctx.totalDownloadSize, qint64(3));
+
+    // The host applies each step and asks for the next until the newest version.
+    QStringList seen;
+    QString installed = v(1);
+    for (int round = 0; round < 10 && installed != v(4); ++round) {
+        GetCurrentShortestDownloadFile(ctx, installed);
+        QCOMPARE(ctx.downloadList.size(), 1);
+        seen << ctx.downloadList[0].fileName;
+        QCOMPARE(ctx.downloadList[0].localPath, ctx.setting.CachePath + "/" + ctx.downloadList[0].fileName);
+        QCOMPARE(ctx.downloadList[0].md5, "md5-" + ctx.downloadList[0].fileName.chopped(3));
+        QCOMPARE(ctx.downloadList[0].size, qint64(1));
+        installed = ctx.nextVersion;
+    }
+    QCOMPARE(seen, QStringList({ "1-2.7z", "2-3.7z", "3-4.7z" }));
+    QCOMPARE(installed, v(4));
+
+    GetCurrentShortestDownloadFile(ctx, QString());
+    QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("1-2.7z"));
+    QCOMPARE(ctx.nextVersion, v(2));
+}
+
+void tst_Planning::unknownVersionKeepsDownload()
+{
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.setting.CurrentGameVersion = v(1);
+    SolveGuideManifest(guideText({ "1>2:1", "2>3:1" }, { "3:100" }, 3), ctx);
+    GetCurrentShortestDownloadFile(ctx, v(9));
+    QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("1-2.7z"));
+    QCOMPARE(ctx.nextVersion, v(2));
+}
+
+void tst_Planning::unsafePackageNamesAreLeftOut_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("parent") << "f/..";
+    QTest::newRow("current") << "f/.";
+    QTest::newRow("empty") << "f/";
+    QTest::newRow("dots") << "f/...";
+    QTest::newRow("backslash") << "f/..\\..\\evil.exe";
+    QTest::newRow("drive") << "f/C:evil.7z";
+    QTest::newRow("stream") << "f/a.7z:hidden";
+    QTest::newRow("control") << "f/a\x01.7z";
+}
+
+void tst_Planning::unsafePackageNamesAreLeftOut()
+{
+    QFETCH(QString, path);
+    QVERIFY(!PackageFiles::isSafeFileName(PackageFiles::fileNameOf(path)));
+    const QString manifest = QStringLiteral("%1->%1|f/good.7z|m|10\n%1->%1|%2|m|20\n"
+                                            "%3->%1|%2|m|1\n--last_version--\n%1\n")
+                                 .arg(v(3), path, v(2));
+    const QRegularExpression warning(QStringLiteral("left out of the download list"));
+
+    GameUpdateContext ctx;
+    prepare(ctx);
+    QTest::ignoreMessage(QtDebugMsg, warning);
+    SolveGuideManifest(manifest, ctx);
+    QCOMPARE(ctx.planResult, 0);
+    QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("good.7z"));
+    QCOMPARE(ctx.totalDownloadSize, qint64(10));
+
+    // The patch step's archive has the same bad name: its download is refused too.
+    GameUpdateContext patching;
+    prepare(patching);
+    patching.setting.CurrentGameVersion = v(2);
+    QTest::ignoreMessage(QtDebugMsg, warning);
+    SolveGuideManifest(manifest, patching);
+    QCOMPARE(patching.planResult, 0);
+    QCOMPARE(patching.newestInfo.updatePath.size(), 1);
+    QVERIFY(patching.downloadList.isEmpty());
+}
+
+namespace {
+
+struct Step
+{
+    int from;
+    int to;
+    qint64 weight;
+};
+
+// All climbing paths, cheapest first; on equal totals reaching the target
+// directly beats any further node, and a lower next node beats a higher one.
+struct BruteForce
+{
+    const QVector<Step> &steps;
+    int target;
+    qint64 bestTotal = -1;
+    QVector<int> best;
+
+    static bool before(const QVector<int> &a, const QVector<int> &b, int target)
+    {
+        for (int i = 0; i < qMin(a.size(), b.size()); ++i) {
+            if (a[i] == b[i])
+                continue;
+            if (a[i] == target || b[i] == target)
+                return a[i] == target;
+            return a[i] < b[i];
+        }
+        return a.size() < b.size();
+    }
+
+    void walk(QVector<int> &path, qint64 total)
+    {
+        const int at = path.last();
+        if (at == target) {
+            if (bestTotal < 0 || total < bestTotal || (total == bestTotal && before(path, best, target))) {
+                bestTotal = total;
+                best = path;
+            }
+            return;
+        }
+        // The last step given for a pair is the one that counts.
+        QMap<int, qint64> next;
+        for (const Step &s : steps) {
+            if (s.from == at && s.to > at && s.to <= target)
+                next[s.to] = s.weight;
+        }
+        for (auto it = next.cbegin(); it != next.cend(); ++it) {
+            path.append(it.key());
+            walk(path, total + it.value());
+            path.removeLast();
+        }
+    }
+};
+
+// The interval programme over dense matrices, cell by cell, as first designed.
+bool denseProgramme(int n, int s, int t, const QVector<Step> &steps, qint64 &total, QVector<int> &nodes)
+{
+    QVector<QVector<qint64>> W(n, QVector<qint64>(n, -1)), D = W;
+    QVector<QVector<int>> P(n, QVector<int>(n, -1));
+    for (const Step &st : steps)
+        W[st.from][st.to] = st.weight;
+    for (int i = s; i <= t; ++i)
+        D[i][i] = 0;
+    for (int i = 0; i + 1 < n; ++i) {
+        D[i][i] = 0;
+        D[i][i + 1] = W[i][i + 1];
+    }
+    for (int len = 1; len <= t; ++len) {
+        for (int i = 0; i <= t - len; ++i) {
+            const int j = i + len;
+            D[i][j] = W[i][j];
+            for (int k = 1; k < len; ++k) {
+                const int m = i + k;
+                if (D[i][m] != -1 && D[m][j] != -1 && quint64(D[i][j]) > quint64(D[i][m] + D[m][j])) {
+                    D[i][j] = D[i][m] + D[m][j];
+                    P[i][j] = k;
+                }
+            }
+        }
+    }
+    if (s >= t || D[s][t] == -1)
+        return false;
+    std::function<void(int, int)> appendPath = [&](int i, int j) {
+        while (P[i][j] != -1) {
+            appendPath(i, i + P[i][j]);
+            i += P[i][j];
+        }
+        nodes.append(i);
+    };
+    appendPath(s, t);
+    nodes.append(t);
+    total = D[s][t];
+    return true;
+}
+
+} // namespace
+
+void tst_Planning::searchMatchesBruteForce()
+{
+    QRandomGenerator rng(4242);
+    int withPath = 0;
+    for (int round = 0; round < 5000; ++round) {
+        const int n = 2 + rng.bounded(6);
+        QVector<Step> steps;
+        const int count = rng.bounded(n * n);
+        for (int i = 0; i < count; ++i) {
+            // Few distinct weights make ties common; some steps run downward.
+            steps.append({ rng.bounded(n), rng.bounded(n), qint64(rng.bounded(5)) });
+        }
+        int s = rng.bounded(n);
+        int t = rng.bounded(n);
+        if (s > t && rng.bounded(5) != 0)
+            std::swap(s, t); // mostly climbing requests, some backwards ones
+
+        PatchGraph graph(n);
+        for (const Step &st : steps)
+            graph.setArc(st.from, st.to, quint64(st.weight), 0);
+        quint64 total = 0;
+        QVector<int> nodes;
+        const bool found = ComputeShortestPaths(s, t, graph, total, nodes);
+
+        BruteForce reference{ steps, t, -1, {} };
+        QVector<int> path{ s };
+        if (s < t)
+            reference.walk(path, 0);
+        qint64 denseTotal = 0;
+        QVector<int> denseNodes;
+        const bool denseFound = denseProgramme(n, s, t, steps, denseTotal, denseNodes);
+
+        const QByteArray where = QStringLiteral("round %1, n %2, %3 -> %4").arg(round).arg(n).arg(s).arg(t).toUtf8();
+        QVERIFY2(found == !reference.best.isEmpty(), where.constData());
+        QVERIFY2(found == denseFound, where.constData());
+        if (!found)
+            continue;
+        ++withPath;
+        QVERIFY2(qint64(total) == reference.bestTotal && qint64(total) == denseTotal, where.constData());
+        QVERIFY2(nodes == reference.best, where.constData());
+        QVERIFY2(nodes == denseNodes, where.constData());
+    }
+    qInfo("%d of the random graphs had a path", withPath);
+    QVERIFY(withPath > 1000);
+}
+
+void tst_Planning::randomManifestsPlanSafely()
+{
+    const char *const names[] = { "a.7z", "..", ".", "", "x\\y.7z", "C:z.7z", "b.7z", "dir/c.7z" };
+    const char *const sizes[] = { "1", "0", "18446744073709551615", "9223372036854775807", "x", "-4", "500" };
+    QRandomGenerator rng(77);
+    const QuietLog quiet;
+    for (int round = 0; round < 3000; ++round) {
+        QString text;
+        const int lines = rng.bounded(12);
+        for (int i = 0; i < lines; ++i) {
+            const int from = rng.bounded(1, 6);
+            const int to = rng.bounded(3) == 0 ? from : rng.bounded(1, 6);
+            text += QStringLiteral("%1->%2|p%3/%4|m|%5\n")
+                        .arg(v(from), v(to))
+                        .arg(i)
+                        .arg(QString::fromLatin1(names[rng.bounded(8)]), QString::fromLatin1(sizes[rng.bounded(7)]));
+        }
+        text += QStringLiteral("--last_version--\n%1\n").arg(v(rng.bounded(1, 6)));
+        GameUpdateContext ctx;
+        prepare(ctx);
+        ctx.setting.CurrentGameVersion = rng.bounded(4) == 0 ? QString() : v(rng.bounded(1, 6));
+        SolveGuideManifest(text, ctx);
+
+        const QByteArray where = QStringLiteral("round %1:\n%2").arg(round).arg(text).toUtf8();
+        QVERIFY2(QList<int>({ 0, 6, 7, 8 }).contains(ctx.planResult), where.constData());
+        QVERIFY2(ctx.totalDownloadSize >= 0 && ctx.newestFullPackSize >= 0, where.constData());
+        for (const DownloadFile &f : qAsConst(ctx.downloadList)) {
+            QVERIFY2(PackageFiles::isSafeFileName(f.fileName), where.constData());
+            QVERIFY2(f.localPath == ctx.setting.CachePath + "/" + f.fileName && f.size >= 0, where.constData());
+        }
+        const QVector<UpdateStep> &path = ctx.newestInfo.updatePath;
+        for (int i = 0; i < path.size(); ++i) {
+            QVERIFY2(path[i].fromVersion < path[i].toVersion, where.constData());
+            QVERIFY2(i == 0 || path[i - 1].toVersion == path[i].fromVersion, where.constData());
+        }
+        if (!path.isEmpty())
+            QVERIFY2(path.last().toVersion == ctx.newestInfo.version, where.constData());
+    }
+}
+
+void tst_Planning::launcherAddresses()
+{
+    GameUpdateContext ctx;
+    ctx.launcherInfo.baseUrl = QStringLiteral("http://127.0.0.1:9/launcher");
+    ctx.launcherInfo.currentVersion = v(1);
+    expectLog("[stdUtil]:newestManifestUrl is http://127.0.0.1:9/launcher/1.0.0.3/manifest.txt, size is 300, "
+              "CurrentManifestUrl is http://127.0.0.1:9/launcher/1.0.0.1/manifest.txt");
+    SolveLauncherGuideManifest(guideText({ "1>3:5", "3>4:7" }, { "3:100,200" }, 3), ctx);
+    QCOMPARE(ctx.launcherInfo.newestVersion, v(3));
+    QCOMPARE(ctx.launcherInfo.newestManifestUrl, QStringLiteral("http://127.0.0.1:9/launcher/1.0.0.3/manifest.txt"));
+    QCOMPARE(ctx.launcherInfo.currentManifestUrl, QStringLiteral("http://127.0.0.1:9/launcher/1.0.0.1/manifest.txt"));
+    QCOMPARE(ctx.launcherInfo.fullPackUrl, QStringLiteral("http://127.0.0.1:9/launcher/1.0.0.3/full_1.0.0.3.7z"));
+    // Every step leaving the newest version counts, patch or not; the last one listed wins.
+    QCOMPARE(ctx.launcherInfo.fullPackSize, qint64(300));
+}
+
+void tst_Planning::launcherWithoutFullPack()
+{
+    GameUpdateContext ctx;
+    ctx.launcherInfo.baseUrl = QStringLiteral("http://b");
+    ctx.launcherInfo.currentVersion = v(1);
+    SolveLauncherGuideManifest(guideText({}, { "3:100" }, 3), ctx);
+    QCOMPARE(ctx.launcherInfo.fullPackSize, qint64(100));
+    SolveLauncherGuideManifest(guideText({ "1>4:5" }, {}, 4), ctx);
+    QCOMPARE(ctx.launcherInfo.newestVersion, v(4));
+    QCOMPARE(ctx.launcherInfo.fullPackSize, qint64(0));
+    QCOMPARE(ctx.launcherInfo.fullPackUrl, QStringLiteral("http://b/1.0.0.3/full_1.0.0.3.7z"));
+}
+
+void tst_Planning::fullPackFiles()
+{
+    GameUpdateContext ctx;
+    // Before the guide manifest is solved the newest version reads 0.0.0.0.
+    SolveFullPackManifest(QStringLiteral("x|m|1\n"), ctx);
+    QCOMPARE(ctx.versionInfos.value(QStringLiteral("0.0.0.0")).fullPackFiles.size(), 1);
+
+    ctx.newestInfo.version = versionFromString(v(3));
+    SolveFullPackManifest(QStringLiteral("old|m|100\n"), ctx);
+    const QString text = QStringLiteral("data/b.pak|mb|2\nData/Z.pak|mz|3\ndata/a.pak|ma|4\nBin/game.exe|me|5\n");
+    SolveFullPackManifest(text, ctx);
+
+    QStringList order;
+    for (const PackFileInfo &f : qAsConst(ctx.newestInfo.fullPackFiles))
+        order << f.path + QLatin1Char('=') + f.md5 + QLatin1Char('=') + QString::number(f.size);
+    QCOMPARE(order, QStringList({ "Bin/game.exe=me=5", "Data/Z.pak=mz=3", "data/a.pak=ma=4", "data/b.pak=mb=2" }));
+    QCOMPARE(ctx.newestInfo.fullPackFileSize, qint64(14));
+    QCOMPARE(ctx.newestInfo.fullPackManifest, text);
+    const VersionPackInfo entry = ctx.versionInfos.value(v(3));
+    QCOMPARE(entry.fullPackManifest, text);
+    QCOMPARE(entry.fullPackFiles.size(), 4);
+    QCOMPARE(entry.fullPackFiles[1].path, QStringLiteral("Data/Z.pak"));
+}
+
+QTEST_GUILESS_MAIN(tst_Planning)
+#include "tst_planning.moc"
