@@ -18,7 +18,7 @@ QString findSevenZip()
 }
 
 bool writeArchive(const QString &sevenZip, const QString &baseDir, const QStringList &relativePaths,
-                  const QString &archivePath, const QString &workDir, int level, QString &error)
+    const QString &archivePath, const QString &workDir, int level, QString &error)
 {
     if (sevenZip.isEmpty()) {
         error = QStringLiteral("7-Zip (7z) was not found beside the program nor on PATH");
@@ -45,23 +45,11 @@ bool writeArchive(const QString &sevenZip, const QString &baseDir, const QString
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     proc.setProcessEnvironment(env);
     proc.setWorkingDirectory(baseDir);
-    const QStringList args{QStringLiteral("a"),
-                           QStringLiteral("-t7z"),
-                           QStringLiteral("-mx=%1").arg(level),
-                           QStringLiteral("-mmt=2"),
-                           QStringLiteral("-mtm=off"),
-                           QStringLiteral("-mtc=off"),
-                           QStringLiteral("-mta=off"),
-                           QStringLiteral("-mtr=off"),
-                           QStringLiteral("-spd"),
-                           QStringLiteral("-ssc"),
-                           QStringLiteral("-sse"),
-                           QStringLiteral("-scsUTF-8"),
-                           QStringLiteral("-bd"),
-                           QStringLiteral("-bso0"),
-                           QStringLiteral("-bsp0"),
-                           QDir(partPath).absolutePath(),
-                           QLatin1Char('@') + listPath};
+    const QStringList args{ QStringLiteral("a"), QStringLiteral("-t7z"), QStringLiteral("-mx=%1").arg(level),
+        QStringLiteral("-mmt=2"), QStringLiteral("-mtm=off"), QStringLiteral("-mtc=off"), QStringLiteral("-mta=off"),
+        QStringLiteral("-mtr=off"), QStringLiteral("-spd"), QStringLiteral("-ssc"), QStringLiteral("-sse"),
+        QStringLiteral("-scsUTF-8"), QStringLiteral("-bd"), QStringLiteral("-bso0"), QStringLiteral("-bsp0"),
+        QDir(partPath).absolutePath(), QLatin1Char('@') + listPath };
     proc.start(sevenZip, args);
     const bool finished = proc.waitForStarted(-1) && proc.waitForFinished(-1);
     QFile::remove(listPath);

@@ -16,6 +16,6 @@ QString findSevenZip();
 // count, so equal input gives equal bytes. The archive appears under
 // archivePath only once it is complete. workDir holds the list file.
 bool writeArchive(const QString &sevenZip, const QString &baseDir, const QStringList &relativePaths,
-                  const QString &archivePath, const QString &workDir, int level, QString &error);
+    const QString &archivePath, const QString &workDir, int level, QString &error);
 
 } // namespace Publisher

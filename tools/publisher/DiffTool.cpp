@@ -12,13 +12,14 @@ QString defaultDiffTool()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/hdiffz");
 }
 
-bool createBinaryPatch(const QString &tool, const QString &oldPath, const QString &newPath, const QString &patchPath,
-                       QString &error)
+bool createBinaryPatch(
+    const QString &tool, const QString &oldPath, const QString &newPath, const QString &patchPath, QString &error)
 {
     QDir().mkpath(QFileInfo(patchPath).absolutePath());
     QProcess proc;
-    proc.setProcessChannelMode(QProcess::SeparateChannels);
-    proc.start(tool, {oldPath, newPath, patchPath});
+    // Progress lines are of no use here and would only pile up in memory.
+    proc.setStandardOutputFile(QProcess::nullDevice());
+    proc.start(tool, { oldPath, newPath, patchPath });
     // Game files run to several GiB; a patch takes as long as it takes.
     const bool finished = proc.waitForStarted(-1) && proc.waitForFinished(-1);
     if (!finished || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0

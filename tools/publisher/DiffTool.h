@@ -9,7 +9,7 @@ namespace Publisher {
 QString defaultDiffTool();
 
 // Runs "<tool> <old> <new> <patch>" and expects exit code 0 and the patch file.
-bool createBinaryPatch(const QString &tool, const QString &oldPath, const QString &newPath, const QString &patchPath,
-                       QString &error);
+bool createBinaryPatch(
+    const QString &tool, const QString &oldPath, const QString &newPath, const QString &patchPath, QString &error);
 
 } // namespace Publisher

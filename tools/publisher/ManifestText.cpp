@@ -23,14 +23,14 @@ QString guideManifestText(const QVector<GuideLine> &lines, const QString &lastVe
 {
     QString text = QStringLiteral("--download_version--\n");
     for (const GuideLine &l : lines)
-        text += l.fromVersion + QLatin1String("->") + l.toVersion + QLatin1Char('|') + l.path + QLatin1Char('|')
-            + l.md5 + QLatin1Char('|') + QString::number(l.size) + QLatin1Char('\n');
+        text += l.fromVersion + QLatin1String("->") + l.toVersion + QLatin1Char('|') + l.path + QLatin1Char('|') + l.md5
+            + QLatin1Char('|') + QString::number(l.size) + QLatin1Char('\n');
     text += QStringLiteral("--last_version--\n") + lastVersion + QLatin1Char('\n');
     return text;
 }
 
-QString patchManifestText(const QVector<TreeFile> &deleted, const QVector<TreeFile> &added,
-                          const QVector<TreeFile> &patches)
+QString patchManifestText(
+    const QVector<TreeFile> &deleted, const QVector<TreeFile> &added, const QVector<TreeFile> &patches)
 {
     QString text = QStringLiteral("--del_file--\n");
     appendEntries(text, deleted);

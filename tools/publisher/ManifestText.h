@@ -30,8 +30,8 @@ QString guideManifestText(const QVector<GuideLine> &lines, const QString &lastVe
 
 // The three sections of a patch folder's manifest. Deleted folders carry an
 // empty MD5 and size 0.
-QString patchManifestText(const QVector<TreeFile> &deleted, const QVector<TreeFile> &added,
-                          const QVector<TreeFile> &patches);
+QString patchManifestText(
+    const QVector<TreeFile> &deleted, const QVector<TreeFile> &added, const QVector<TreeFile> &patches);
 
 // One archive of a version's full pack and the files it holds.
 struct RepairGroup

@@ -24,7 +24,7 @@ void sortByPath(QVector<TreeFile> &files)
 } // namespace
 
 bool buildPatchFolder(const PatchPlan &plan, const VersionTree &from, const VersionTree &to, const QString &diffTool,
-                      const QString &folder, PatchFolder &out, QString &error)
+    const QString &folder, PatchFolder &out, QString &error)
 {
     out = PatchFolder();
     out.deleted = plan.deleted;
@@ -36,7 +36,7 @@ bool buildPatchFolder(const PatchPlan &plan, const VersionTree &from, const Vers
         (hasUsablePatchName(f.path) ? candidates : whole) << f;
     // The patch folder is unpacked on a case-insensitive file system, so its
     // names must stay apart in any letter case.
-    QSet<QString> taken{manifestName.toLower()};
+    QSet<QString> taken{ manifestName.toLower() };
     for (const TreeFile &f : qAsConst(whole))
         taken.insert(f.path.toLower());
 
@@ -47,8 +47,8 @@ bool buildPatchFolder(const PatchPlan &plan, const VersionTree &from, const Vers
             continue;
         }
         const QString patchPath = folder + QLatin1Char('/') + name;
-        if (!createBinaryPatch(diffTool, from.root + QLatin1Char('/') + f.path, to.root + QLatin1Char('/') + f.path,
-                               patchPath, error))
+        if (!createBinaryPatch(
+                diffTool, from.root + QLatin1Char('/') + f.path, to.root + QLatin1Char('/') + f.path, patchPath, error))
             return false;
         const qint64 patchSize = QFileInfo(patchPath).size();
         if (patchSize >= f.size) {
@@ -56,7 +56,7 @@ bool buildPatchFolder(const PatchPlan &plan, const VersionTree &from, const Vers
             whole << f;
             continue;
         }
-        out.patches << TreeFile{name, QFileUtils::GetFileMD5(patchPath), patchSize};
+        out.patches << TreeFile{ name, QFileUtils::GetFileMD5(patchPath), patchSize };
     }
 
     for (const TreeFile &f : qAsConst(whole)) {

@@ -61,12 +61,12 @@ PatchPlan planPatch(const VersionTree &from, const VersionTree &to)
             plan.blocker = QStringLiteral("the game file \"%1\" has the name of the patch manifest").arg(f.path);
 
         if (plan.blocker.isEmpty() && oldDirsLower.contains(f.path.toLower()))
-            plan.blocker = QStringLiteral("\"%1\" is a folder in %2 and a file in %3").arg(f.path, from.version,
-                                                                                          to.version);
+            plan.blocker
+                = QStringLiteral("\"%1\" is a folder in %2 and a file in %3").arg(f.path, from.version, to.version);
         for (QString dir = parentOf(f.path); plan.blocker.isEmpty() && !dir.isEmpty(); dir = parentOf(dir))
             if (oldFilesLower.contains(dir.toLower()))
-                plan.blocker = QStringLiteral("\"%1\" is a file in %2 and a folder in %3")
-                                   .arg(dir, from.version, to.version);
+                plan.blocker
+                    = QStringLiteral("\"%1\" is a file in %2 and a folder in %3").arg(dir, from.version, to.version);
     }
 
     // A folder that vanished (in any letter case) goes as one entry; its files
@@ -75,12 +75,12 @@ PatchPlan planPatch(const VersionTree &from, const VersionTree &to)
     auto survives = [&](const QString &dir) { return dir.isEmpty() || newDirsLower.contains(dir.toLower()); };
     for (const QString &d : from.dirs)
         if (!survives(d) && survives(parentOf(d)))
-            plan.deleted << TreeFile{d, QString(), 0};
+            plan.deleted << TreeFile{ d, QString(), 0 };
     for (const TreeFile &f : from.files)
         if (!newPaths.contains(f.path) && survives(parentOf(f.path)))
             plan.deleted << f;
-    std::sort(plan.deleted.begin(), plan.deleted.end(),
-              [](const TreeFile &a, const TreeFile &b) { return a.path < b.path; });
+    std::sort(
+        plan.deleted.begin(), plan.deleted.end(), [](const TreeFile &a, const TreeFile &b) { return a.path < b.path; });
     return plan;
 }
 

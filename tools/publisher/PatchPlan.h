@@ -8,7 +8,7 @@ namespace Publisher {
 struct PatchPlan
 {
     QVector<TreeFile> deleted; // files, and whole folders (empty MD5, size 0) the target no longer has
-    QVector<TreeFile> added;   // paths the older version lacks (letter case counts): shipped whole
+    QVector<TreeFile> added; // paths the older version lacks (letter case counts): shipped whole
     QVector<TreeFile> changed; // same path, other content: candidates for a binary patch
     // Why the step cannot be written as a patch at all (a file turning into a
     // folder or back: the merge stage adds before it deletes). Empty when it can.

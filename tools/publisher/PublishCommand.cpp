@@ -33,29 +33,26 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
     parser.addPositionalArgument(QStringLiteral("input"), QStringLiteral("folder of version folders (1.0.0.1, ...)"));
     parser.addPositionalArgument(QStringLiteral("output"), QStringLiteral("empty or absent output folder"));
     const QCommandLineOption channel(QStringLiteral("channel"), QStringLiteral("game folder below the host"),
-                                     QStringLiteral("name"), QStringLiteral("game"));
+        QStringLiteral("name"), QStringLiteral("game"));
     const QCommandLineOption patches(QStringLiteral("patches"),
-                                     QStringLiteral("\"next\" (each version to the next), \"none\", or a list "
-                                                    "such as 1.0.0.1:1.0.0.3,1.0.0.2:1.0.0.3"),
-                                     QStringLiteral("pairs"), QStringLiteral("next"));
+        QStringLiteral("\"next\" (each version to the next), \"none\", or a list "
+                       "such as 1.0.0.1:1.0.0.3,1.0.0.2:1.0.0.3"),
+        QStringLiteral("pairs"), QStringLiteral("next"));
     const QCommandLineOption split(QStringLiteral("split-size"),
-                                   QStringLiteral("largest file total per full-pack archive (K, M, G; 0: one archive)"),
-                                   QStringLiteral("size"), QStringLiteral("2G"));
+        QStringLiteral("largest file total per full-pack archive (K, M, G; 0: one archive)"), QStringLiteral("size"),
+        QStringLiteral("2G"));
     const QCommandLineOption launcher(QStringLiteral("launcher"),
-                                      QStringLiteral("folder of launcher version folders to publish as well"),
-                                      QStringLiteral("dir"));
+        QStringLiteral("folder of launcher version folders to publish as well"), QStringLiteral("dir"));
     const QCommandLineOption launcherChannel(QStringLiteral("launcher-channel"),
-                                             QStringLiteral("launcher folder below the host"), QStringLiteral("name"),
-                                             QStringLiteral("Launcher"));
+        QStringLiteral("launcher folder below the host"), QStringLiteral("name"), QStringLiteral("Launcher"));
     const QCommandLineOption info(QStringLiteral("info"),
-                                  QStringLiteral("remote-information JSON to publish instead of the sample"),
-                                  QStringLiteral("file"));
+        QStringLiteral("remote-information JSON to publish instead of the sample"), QStringLiteral("file"));
     const QCommandLineOption level(QStringLiteral("level"), QStringLiteral("7-Zip compression level 0-9"),
-                                   QStringLiteral("n"), QStringLiteral("5"));
-    parser.addOptions({channel, patches, split, launcher, launcherChannel, info, level});
+        QStringLiteral("n"), QStringLiteral("5"));
+    parser.addOptions({ channel, patches, split, launcher, launcherChannel, info, level });
     const QCommandLineOption help = parser.addHelpOption();
 
-    if (!parser.parse(QStringList{QStringLiteral("morvaniel publish")} + args)) {
+    if (!parser.parse(QStringList{ QStringLiteral("morvaniel publish") } + args)) {
         err << parser.errorText() << '\n';
         return 2;
     }

@@ -76,8 +76,8 @@ bool scanVersions(Run &run, const QString &inputDir, QVector<VersionTree> &trees
             continue;
         }
         if (!isVersionName(name))
-            return run.fail(QStringLiteral("\"%1\" in %2 is not a version folder name such as 1.0.0.1")
-                                .arg(name, inputDir));
+            return run.fail(
+                QStringLiteral("\"%1\" in %2 is not a version folder name such as 1.0.0.1").arg(name, inputDir));
         VersionTree tree;
         QString error;
         if (!scanVersionTree(info.filePath(), name, tree, run.report.warnings, error))
@@ -116,24 +116,24 @@ QVector<QVector<TreeFile>> splitFiles(const QVector<TreeFile> &files, qint64 lim
 }
 
 bool addArchive(Run &run, const QString &kind, const QString &from, const QString &to, const QString &baseDir,
-                const QStringList &entries, const QString &relPath, QVector<GuideLine> &guide)
+    const QStringList &entries, const QString &relPath, QVector<GuideLine> &guide)
 {
     const QString archive = run.outputDir + QLatin1Char('/') + relPath;
     QDir().mkpath(QFileInfo(archive).absolutePath());
     QString error;
     if (!writeArchive(run.sevenZip, baseDir, entries, archive, run.workDir, run.options.compressionLevel, error))
         return run.fail(error);
-    PublishedArchive a{kind, from, to, relPath, QFileUtils::GetFileMD5(archive), QFileInfo(archive).size()};
+    PublishedArchive a{ kind, from, to, relPath, QFileUtils::GetFileMD5(archive), QFileInfo(archive).size() };
     run.report.archives << a;
-    guide << GuideLine{from, to, relPath, a.md5, a.size};
-    run.say(QStringLiteral("%1 %2: %3 (%4 bytes)").arg(kind, from == to ? to : from + QStringLiteral(" -> ") + to,
-                                                        relPath)
+    guide << GuideLine{ from, to, relPath, a.md5, a.size };
+    run.say(QStringLiteral("%1 %2: %3 (%4 bytes)")
+                .arg(kind, from == to ? to : from + QStringLiteral(" -> ") + to, relPath)
                 .arg(a.size));
     return true;
 }
 
 bool publishFullPack(Run &run, const VersionTree &tree, const QString &channel, qint64 splitSize, const QString &kind,
-                     bool withRepair, QVector<GuideLine> &guide)
+    bool withRepair, QVector<GuideLine> &guide)
 {
     const QString versionDir = channel + QLatin1Char('/') + tree.version;
     const QVector<QVector<TreeFile>> groups = splitFiles(tree.files, splitSize);
@@ -142,7 +142,7 @@ bool publishFullPack(Run &run, const VersionTree &tree, const QString &channel, 
         const QString name = groups.size() == 1
             ? QStringLiteral("full_%1.7z").arg(tree.version)
             : QStringLiteral("full_%1_%2.7z").arg(tree.version).arg(i + 1, 3, 10, QLatin1Char('0'));
-        RepairGroup group{versionDir + QLatin1Char('/') + name, {}};
+        RepairGroup group{ versionDir + QLatin1Char('/') + name, {} };
         for (const TreeFile &f : groups[i])
             group.files << f.path;
         if (!addArchive(run, kind, tree.version, tree.version, tree.root, group.files, group.archivePath, guide))
@@ -174,8 +174,8 @@ bool resolvePairs(Run &run, const QVector<VersionTree> &trees, QVector<QPair<int
         const int a = indexOf(p.first);
         const int b = indexOf(p.second);
         if (a < 0 || b < 0)
-            return run.fail(QStringLiteral("patch %1:%2 names a version that is not in the input").arg(p.first,
-                                                                                                   p.second));
+            return run.fail(
+                QStringLiteral("patch %1:%2 names a version that is not in the input").arg(p.first, p.second));
         // The update planner only ever climbs in version order.
         if (a >= b)
             return run.fail(QStringLiteral("patch %1:%2 does not lead to a newer version").arg(p.first, p.second));
@@ -205,10 +205,10 @@ bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVec
                 .arg(content.patches.size())
                 .arg(content.added.size())
                 .arg(content.deleted.size()));
-    const QString rel = QStringLiteral("%1/%2/patch_%3_%4.7z").arg(run.options.channel, to.version, from.version,
-                                                                   to.version);
-    const bool ok = addArchive(run, QStringLiteral("patch"), from.version, to.version, folder, content.entries, rel,
-                               guide);
+    const QString rel
+        = QStringLiteral("%1/%2/patch_%3_%4.7z").arg(run.options.channel, to.version, from.version, to.version);
+    const bool ok
+        = addArchive(run, QStringLiteral("patch"), from.version, to.version, folder, content.entries, rel, guide);
     QDir(folder).removeRecursively();
     return ok;
 }
@@ -225,8 +225,8 @@ bool publishLauncher(Run &run)
             return false;
     QString error;
     if (!writeFile(run.outputDir + QLatin1Char('/') + run.options.launcherChannel + QLatin1Char('/')
-                       + Global::Var::GuideManifestName,
-                   guideManifestText(guide, trees.last().version).toUtf8(), error))
+                + Global::Var::GuideManifestName,
+            guideManifestText(guide, trees.last().version).toUtf8(), error))
         return run.fail(error);
     return true;
 }
@@ -234,8 +234,9 @@ bool publishLauncher(Run &run)
 bool publishAll(Run &run)
 {
     const QFileInfo out(run.outputDir);
-    if (out.exists() && (!out.isDir() || !QDir(run.outputDir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot
-                                                                           | QDir::Hidden | QDir::System)))
+    if (out.exists()
+        && (!out.isDir()
+            || !QDir(run.outputDir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)))
         return run.fail(QStringLiteral("output folder %1 must be empty or absent").arg(run.outputDir));
     if (!QDir().mkpath(run.workDir))
         return run.fail(QStringLiteral("cannot create %1").arg(run.workDir));
@@ -257,8 +258,8 @@ bool publishAll(Run &run)
 
     QVector<GuideLine> guide;
     for (const VersionTree &tree : qAsConst(trees))
-        if (!publishFullPack(run, tree, run.options.channel, run.options.splitSize, QStringLiteral("full"), true,
-                             guide))
+        if (!publishFullPack(
+                run, tree, run.options.channel, run.options.splitSize, QStringLiteral("full"), true, guide))
             return false;
     for (const auto &p : qAsConst(pairs))
         if (!publishPatch(run, trees[p.first], trees[p.second], guide))
@@ -267,7 +268,7 @@ bool publishAll(Run &run)
     QString error;
     const QString channelDir = run.outputDir + QLatin1Char('/') + run.options.channel + QLatin1Char('/');
     if (!writeFile(channelDir + Global::Var::GuideManifestName, guideManifestText(guide, trees.last().version).toUtf8(),
-                   error))
+            error))
         return run.fail(error);
 
     QByteArray info = run.options.infoJson.isEmpty() ? sampleRemoteInfo() : QFileUtils::ReadBytes(run.options.infoJson);
@@ -303,9 +304,9 @@ bool parsePatchPairs(const QString &text, PublishOptions &options, QString &erro
 bool publish(const PublishOptions &options, PublishReport &report, const ProgressFn &progress)
 {
     report = PublishReport();
-    Run run{options, report, progress, QDir(options.outputDir).absolutePath(), QString(),
-            options.sevenZip.isEmpty() ? findSevenZip() : options.sevenZip,
-            options.diffTool.isEmpty() ? defaultDiffTool() : options.diffTool};
+    Run run{ options, report, progress, QDir(options.outputDir).absolutePath(), QString(),
+        options.sevenZip.isEmpty() ? findSevenZip() : options.sevenZip,
+        options.diffTool.isEmpty() ? defaultDiffTool() : options.diffTool };
     run.workDir = run.outputDir + QStringLiteral("/.publish-work");
     const bool ok = publishAll(run);
     if (run.workCreated)

@@ -10,7 +10,8 @@ namespace {
 
 QJsonObject item(const QString &title, const QString &time, const QString &link)
 {
-    return QJsonObject{{QStringLiteral("title"), title}, {QStringLiteral("time"), time}, {QStringLiteral("link"), link}};
+    return QJsonObject{ { QStringLiteral("title"), title }, { QStringLiteral("time"), time },
+        { QStringLiteral("link"), link } };
 }
 
 } // namespace
@@ -21,16 +22,18 @@ QByteArray sampleRemoteInfo()
     const QString site = QStringLiteral("https://example.invalid/");
     QJsonObject o;
     o.insert(QStringLiteral("activity_name"), QStringLiteral("活动"));
-    o.insert(QStringLiteral("activity"), QJsonArray{item(QStringLiteral("Sample event"), QStringLiteral("01-01"),
-                                                         site + QStringLiteral("event"))});
+    o.insert(QStringLiteral("activity"),
+        QJsonArray{ item(QStringLiteral("Sample event"), QStringLiteral("01-01"), site + QStringLiteral("event")) });
     o.insert(QStringLiteral("announcement_name"), QStringLiteral("公告"));
-    o.insert(QStringLiteral("announcement"), QJsonArray{item(QStringLiteral("Sample announcement"),
-                                                             QStringLiteral("01-01"), site + QStringLiteral("news"))});
+    o.insert(QStringLiteral("announcement"),
+        QJsonArray{
+            item(QStringLiteral("Sample announcement"), QStringLiteral("01-01"), site + QStringLiteral("news")) });
     o.insert(QStringLiteral("infomation_name"), QStringLiteral("资讯"));
     o.insert(QStringLiteral("infomation"), QJsonArray());
     o.insert(QStringLiteral("extra_name"), QStringLiteral("其他"));
     o.insert(QStringLiteral("extra"), QJsonArray());
-    o.insert(QStringLiteral("bg"), QJsonObject{{QStringLiteral("url"), QString()}, {QStringLiteral("md5"), QString()}});
+    o.insert(QStringLiteral("bg"),
+        QJsonObject{ { QStringLiteral("url"), QString() }, { QStringLiteral("md5"), QString() } });
     o.insert(QStringLiteral("hot_dot"), QString());
     o.insert(QStringLiteral("carousel"), QJsonArray());
     o.insert(QStringLiteral("carousel_time"), 5000);

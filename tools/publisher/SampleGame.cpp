@@ -24,7 +24,7 @@ struct Stream
 
 QByteArray randomBytes(quint64 seed, int size)
 {
-    Stream s{seed};
+    Stream s{ seed };
     QByteArray out(size, Qt::Uninitialized);
     for (int i = 0; i < size; i += 8) {
         const quint64 v = s.next();
@@ -40,7 +40,7 @@ QByteArray mixedBytes(quint64 seed, int size)
 {
     QByteArray out;
     out.reserve(size);
-    Stream s{seed ^ 0x5a5a5a5aull};
+    Stream s{ seed ^ 0x5a5a5a5aull };
     for (int block = 0; out.size() < size; ++block) {
         if (block % 2 == 0) {
             out += randomBytes(seed * 1000 + quint64(block), 4096);
@@ -58,7 +58,7 @@ QByteArray mixedBytes(quint64 seed, int size)
 // Version step j (from 2 on) rewrites a few regions and, when asked, grows the file.
 void applyStep(QByteArray &data, quint64 seed, int step, int regions, int growBy)
 {
-    Stream s{seed * 7919 + quint64(step)};
+    Stream s{ seed * 7919 + quint64(step) };
     for (int r = 0; r < regions; ++r) {
         const int len = 8192;
         const int at = int(s.next() % quint64(qMax(1, data.size() - len)));
@@ -98,28 +98,29 @@ bool writeVersion(const QString &root, int v, QString &error)
         QByteArray bytes;
     };
     QVector<File> files;
-    files << File{paks + QStringLiteral("pakchunk0-WindowsNoEditor.pak"), evolving(1, 1536 * 1024, v, 2, 3, 32768)};
-    files << File{paks + QStringLiteral("pakchunk1-WindowsNoEditor.pak"), evolving(2, 768 * 1024, v, 3, 2, 0)};
+    files << File{ paks + QStringLiteral("pakchunk0-WindowsNoEditor.pak"), evolving(1, 1536 * 1024, v, 2, 3, 32768) };
+    files << File{ paks + QStringLiteral("pakchunk1-WindowsNoEditor.pak"), evolving(2, 768 * 1024, v, 3, 2, 0) };
     if (v >= 2)
-        files << File{paks + QStringLiteral("pakchunk2-WindowsNoEditor.pak"), mixedBytes(3, 256 * 1024)};
+        files << File{ paks + QStringLiteral("pakchunk2-WindowsNoEditor.pak"), mixedBytes(3, 256 * 1024) };
     if (v == 1)
-        files << File{paks + QStringLiteral("pakchunk9-Legacy.pak"), mixedBytes(9, 128 * 1024)};
-    files << File{QStringLiteral("PM/Binaries/Win64/PM-Win64-Shipping.exe"), evolving(4, 512 * 1024, v, 2, 2, 4096)};
-    files << File{QStringLiteral("PM/Config/Default Game.ini"),
-                  QStringLiteral("[/Script/EngineSettings.GeneralProjectSettings]\nProjectVersion=%1\n"
-                                 "ProjectName=PM\nCompanyName=Morvaniel sample\n")
-                      .arg(name)
-                      .toUtf8()};
-    files << File{QStringLiteral("Docs/说明 readme.txt"),
-                  QStringLiteral("示例游戏 %1\nA sample game for the update engine.\n").arg(name).toUtf8()};
+        files << File{ paks + QStringLiteral("pakchunk9-Legacy.pak"), mixedBytes(9, 128 * 1024) };
+    files << File{ QStringLiteral("PM/Binaries/Win64/PM-Win64-Shipping.exe"), evolving(4, 512 * 1024, v, 2, 2, 4096) };
+    files << File{ QStringLiteral("PM/Config/Default Game.ini"),
+        QStringLiteral("[/Script/EngineSettings.GeneralProjectSettings]\nProjectVersion=%1\n"
+                       "ProjectName=PM\nCompanyName=Morvaniel sample\n")
+            .arg(name)
+            .toUtf8() };
+    files << File{ QStringLiteral("Docs/说明 readme.txt"),
+        QStringLiteral("示例游戏 %1\nA sample game for the update engine.\n").arg(name).toUtf8() };
     // A rename in letter case only, content unchanged.
-    files << File{v == 1 ? QStringLiteral("PM/Content/Movies/Intro.txt") : QStringLiteral("PM/Content/Movies/intro.txt"),
-                  QByteArray("intro movie placeholder\n").repeated(64)};
+    files << File{ v == 1 ? QStringLiteral("PM/Content/Movies/Intro.txt")
+                          : QStringLiteral("PM/Content/Movies/intro.txt"),
+        QByteArray("intro movie placeholder\n").repeated(64) };
     if (v < 3) {
-        files << File{QStringLiteral("PM/Content/Legacy/old_a.txt"), QByteArray("legacy content\n").repeated(100)};
-        files << File{QStringLiteral("PM/Content/Legacy/old_b.bin"), mixedBytes(11, 64 * 1024)};
+        files << File{ QStringLiteral("PM/Content/Legacy/old_a.txt"), QByteArray("legacy content\n").repeated(100) };
+        files << File{ QStringLiteral("PM/Content/Legacy/old_b.bin"), mixedBytes(11, 64 * 1024) };
     }
-    files << File{QStringLiteral("Morvaniel.exe"), evolving(5, 64 * 1024, v, 3, 1, 0)};
+    files << File{ QStringLiteral("Morvaniel.exe"), evolving(5, 64 * 1024, v, 3, 1, 0) };
 
     for (const File &f : qAsConst(files))
         if (!put(root + QLatin1Char('/') + name, f.path, f.bytes, error))

@@ -23,8 +23,8 @@ bool walk(const QString &root, const QString &relDir, VersionTree &tree, QString
         const QFileInfo info(absDir + QLatin1Char('/') + name);
         // Checked first: QFileInfo answers isDir()/isFile() for the link's target.
         if (info.isSymLink()) {
-            warnings << QStringLiteral("%1: skipped symbolic link %2 (links are never followed)")
-                            .arg(tree.version, rel);
+            warnings
+                << QStringLiteral("%1: skipped symbolic link %2 (links are never followed)").arg(tree.version, rel);
             continue;
         }
         if (info.isDir()) {
@@ -82,16 +82,16 @@ QString unpublishablePathReason(const QString &path)
     return QString();
 }
 
-bool scanVersionTree(const QString &root, const QString &version, VersionTree &tree, QStringList &warnings,
-                     QString &error)
+bool scanVersionTree(
+    const QString &root, const QString &version, VersionTree &tree, QStringList &warnings, QString &error)
 {
     tree = VersionTree();
     tree.version = version;
     tree.root = QDir(root).absolutePath();
     if (!walk(tree.root, QString(), tree, warnings, error))
         return false;
-    std::sort(tree.files.begin(), tree.files.end(),
-              [](const TreeFile &a, const TreeFile &b) { return a.path < b.path; });
+    std::sort(
+        tree.files.begin(), tree.files.end(), [](const TreeFile &a, const TreeFile &b) { return a.path < b.path; });
     tree.dirs.sort();
 
     // Installs live on case-insensitive file systems, where two such paths are one file.

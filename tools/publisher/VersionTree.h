@@ -10,7 +10,7 @@ namespace Publisher {
 struct TreeFile
 {
     QString path; // relative, "/"-separated
-    QString md5;  // lower-case hex
+    QString md5; // lower-case hex
     qint64 size = 0;
 };
 
@@ -34,7 +34,7 @@ QString unpublishablePathReason(const QString &relativePath);
 // on the publishing machine) and without opening anything but regular files and
 // folders. Skipped entries become warnings. Fails on unpublishable names, on two
 // paths that differ only in letter case, and on unreadable files.
-bool scanVersionTree(const QString &root, const QString &version, VersionTree &tree, QStringList &warnings,
-                     QString &error);
+bool scanVersionTree(
+    const QString &root, const QString &version, VersionTree &tree, QStringList &warnings, QString &error);
 
 } // namespace Publisher
