@@ -109,7 +109,7 @@ private slots:
     void byteSizes();
 
 private:
-    // Publishes the three-version sample game; the tree and output folders live in m_dir.
+    // Publishes the three-version sample game, with patches when a diff tool is given.
     bool publishSample(const QString &out, qint64 splitSize, const QString &diffTool, PublishReport &report);
 
     QTemporaryDir m_dir;
@@ -134,6 +134,7 @@ bool tst_Publisher::publishSample(const QString &out, qint64 splitSize, const QS
     options.inputDir = m_games;
     options.outputDir = out;
     options.splitSize = splitSize;
+    options.defaultPairs = !diffTool.isEmpty();
     options.diffTool = diffTool;
     options.compressionLevel = 1;
     const bool ok = publish(options, report);
@@ -217,13 +218,7 @@ void tst_Publisher::fullPacksExtract()
     QFETCH(bool, severalArchives);
     const QString out = m_dir.filePath(QStringLiteral("out-full-%1").arg(splitSize));
     PublishReport report;
-    PublishOptions options;
-    options.inputDir = m_games;
-    options.outputDir = out;
-    options.splitSize = splitSize;
-    options.defaultPairs = false;
-    options.compressionLevel = 1;
-    QVERIFY2(publish(options, report), qPrintable(report.error));
+    QVERIFY(publishSample(out, splitSize, QString(), report));
 
     for (const QString &v : qAsConst(m_versions)) {
         const QString target = m_dir.filePath(QStringLiteral("extract-%1-%2").arg(splitSize).arg(v));
@@ -542,6 +537,11 @@ void tst_Publisher::badOptions()
     options.diffTool = dir.filePath(QStringLiteral("no-such-hdiffz"));
     QVERIFY(!publish(options, report));
     QVERIFY2(report.error.contains(QStringLiteral("no-such-hdiffz")), qPrintable(report.error));
+
+    options.outputDir = dir.filePath(QStringLiteral("in/1.0.0.2/out"));
+    options.diffTool.clear();
+    QVERIFY(!publish(options, report));
+    QVERIFY2(report.error.contains(QStringLiteral("inside")), qPrintable(report.error));
 
     writeFile(dir.filePath(QStringLiteral("in/1.0.0.01/a.txt")), "3");
     options.outputDir = dir.filePath(QStringLiteral("out3"));

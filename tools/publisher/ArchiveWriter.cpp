@@ -26,6 +26,8 @@ bool writeArchive(const QString &sevenZip, const QString &baseDir, const QString
     }
     // A list file keeps any number of names off the command line; names go in
     // as UTF-8 and -spd keeps "*" and "?" in them from acting as wildcards.
+    // -snl stores a file that turned into a link since the scan as the link,
+    // never as the content of its target.
     const QString listPath = QDir(workDir).absoluteFilePath(QFileInfo(archivePath).fileName() + QStringLiteral(".lst"));
     {
         QFile list(listPath);
@@ -47,9 +49,9 @@ bool writeArchive(const QString &sevenZip, const QString &baseDir, const QString
     proc.setWorkingDirectory(baseDir);
     const QStringList args{ QStringLiteral("a"), QStringLiteral("-t7z"), QStringLiteral("-mx=%1").arg(level),
         QStringLiteral("-mmt=2"), QStringLiteral("-mtm=off"), QStringLiteral("-mtc=off"), QStringLiteral("-mta=off"),
-        QStringLiteral("-mtr=off"), QStringLiteral("-spd"), QStringLiteral("-ssc"), QStringLiteral("-sse"),
-        QStringLiteral("-scsUTF-8"), QStringLiteral("-bd"), QStringLiteral("-bso0"), QStringLiteral("-bsp0"),
-        QDir(partPath).absolutePath(), QLatin1Char('@') + listPath };
+        QStringLiteral("-mtr=off"), QStringLiteral("-snl"), QStringLiteral("-spd"), QStringLiteral("-ssc"),
+        QStringLiteral("-sse"), QStringLiteral("-scsUTF-8"), QStringLiteral("-bd"), QStringLiteral("-bso0"),
+        QStringLiteral("-bsp0"), QDir(partPath).absolutePath(), QLatin1Char('@') + listPath };
     proc.start(sevenZip, args);
     const bool finished = proc.waitForStarted(-1) && proc.waitForFinished(-1);
     QFile::remove(listPath);

@@ -1,6 +1,7 @@
 #include "PatchBuilder.h"
 
 #include "DiffTool.h"
+#include "FileWriter.h"
 #include "ManifestText.h"
 #include "core/Global.h"
 #include "util/QFileUtils.h"
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 #include <algorithm>
 
@@ -74,12 +74,9 @@ bool buildPatchFolder(const PatchPlan &plan, const VersionTree &from, const Vers
     sortByPath(whole);
     out.added = whole;
 
-    QSaveFile manifest(folder + QLatin1Char('/') + manifestName);
-    if (!manifest.open(QIODevice::WriteOnly)
-        || manifest.write(patchManifestText(out.deleted, out.added, out.patches).toUtf8()) < 0 || !manifest.commit()) {
-        error = QStringLiteral("cannot write the patch manifest in %1").arg(folder);
+    if (!writeFileAtomically(folder + QLatin1Char('/') + manifestName,
+            patchManifestText(out.deleted, out.added, out.patches).toUtf8(), error))
         return false;
-    }
 
     out.entries << manifestName;
     QStringList rest;

@@ -2,6 +2,7 @@
 
 #include "ArchiveWriter.h"
 #include "DiffTool.h"
+#include "FileWriter.h"
 #include "ManifestText.h"
 #include "PatchBuilder.h"
 #include "RemoteInfoSample.h"
@@ -12,7 +13,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <algorithm>
 
 using Morvaniel::versionFromString;
@@ -49,17 +49,6 @@ bool isVersionName(const QString &name)
     static const QRegularExpression re(QStringLiteral("^\\d{1,9}\\.\\d{1,9}\\.\\d{1,9}\\.\\d{1,9}$"));
     // Only the canonical spelling: the guide manifest compares version texts as written.
     return re.match(name).hasMatch() && versionFromString(name).toString() == name;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes, QString &error)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error = QStringLiteral("cannot write %1").arg(path);
-        return false;
-    }
-    return true;
 }
 
 bool scanVersions(Run &run, const QString &inputDir, QVector<VersionTree> &trees)
@@ -151,8 +140,9 @@ bool publishFullPack(Run &run, const VersionTree &tree, const QString &channel, 
     }
     QString error;
     const QString dir = run.outputDir + QLatin1Char('/') + versionDir + QLatin1Char('/');
-    if (!writeFile(dir + Global::Var::FullPackManifestName, fileManifestText(tree.files).toUtf8(), error)
-        || (withRepair && !writeFile(dir + QStringLiteral("repair.txt"), repairManifestText(repair).toUtf8(), error)))
+    if (!writeFileAtomically(dir + Global::Var::FullPackManifestName, fileManifestText(tree.files).toUtf8(), error)
+        || (withRepair
+            && !writeFileAtomically(dir + QStringLiteral("repair.txt"), repairManifestText(repair).toUtf8(), error)))
         return run.fail(error);
     return true;
 }
@@ -224,7 +214,7 @@ bool publishLauncher(Run &run)
         if (!publishFullPack(run, tree, run.options.launcherChannel, 0, QStringLiteral("launcher"), false, guide))
             return false;
     QString error;
-    if (!writeFile(run.outputDir + QLatin1Char('/') + run.options.launcherChannel + QLatin1Char('/')
+    if (!writeFileAtomically(run.outputDir + QLatin1Char('/') + run.options.launcherChannel + QLatin1Char('/')
                 + Global::Var::GuideManifestName,
             guideManifestText(guide, trees.last().version).toUtf8(), error))
         return run.fail(error);
@@ -238,6 +228,13 @@ bool publishAll(Run &run)
         && (!out.isDir()
             || !QDir(run.outputDir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)))
         return run.fail(QStringLiteral("output folder %1 must be empty or absent").arg(run.outputDir));
+    // Otherwise the output would be published as part of a version.
+    for (const QString &input : { run.options.inputDir, run.options.launcherInputDir }) {
+        const QString in = QFileInfo(input).canonicalFilePath();
+        const QString outParent = QFileInfo(QFileInfo(run.outputDir).absolutePath()).canonicalFilePath();
+        if (!input.isEmpty() && !in.isEmpty() && (outParent == in || outParent.startsWith(in + QLatin1Char('/'))))
+            return run.fail(QStringLiteral("output folder %1 lies inside the input %2").arg(run.outputDir, input));
+    }
     if (!QDir().mkpath(run.workDir))
         return run.fail(QStringLiteral("cannot create %1").arg(run.workDir));
     run.workCreated = true;
@@ -267,14 +264,14 @@ bool publishAll(Run &run)
 
     QString error;
     const QString channelDir = run.outputDir + QLatin1Char('/') + run.options.channel + QLatin1Char('/');
-    if (!writeFile(channelDir + Global::Var::GuideManifestName, guideManifestText(guide, trees.last().version).toUtf8(),
-            error))
+    if (!writeFileAtomically(channelDir + Global::Var::GuideManifestName,
+            guideManifestText(guide, trees.last().version).toUtf8(), error))
         return run.fail(error);
 
     QByteArray info = run.options.infoJson.isEmpty() ? sampleRemoteInfo() : QFileUtils::ReadBytes(run.options.infoJson);
     if (info.isEmpty())
         return run.fail(QStringLiteral("cannot read %1").arg(run.options.infoJson));
-    if (!writeFile(run.outputDir + QLatin1Char('/') + Global::Var::InfoName, info, error))
+    if (!writeFileAtomically(run.outputDir + QLatin1Char('/') + Global::Var::InfoName, info, error))
         return run.fail(error);
 
     if (!run.options.launcherInputDir.isEmpty() && !publishLauncher(run))

@@ -16,8 +16,8 @@ struct PublishOptions
     QString outputDir;
     // The game's folder below the host: Global::Var::HostAndChannel = <host>/<channel>.
     QString channel = QStringLiteral("game");
-    // Patch archives to make, as (from, to) version pairs; nullopt-like flag:
-    // when defaultPairs is set, each version gets a patch to the next one.
+    // Patch archives to make. With defaultPairs each version gets a patch to
+    // the next one; otherwise patchPairs lists the (from, to) versions.
     bool defaultPairs = true;
     QVector<QPair<QString, QString>> patchPairs;
     // Largest sum of file sizes per full-pack archive; a bigger file gets an archive to itself.

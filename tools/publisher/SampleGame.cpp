@@ -1,8 +1,9 @@
 #include "SampleGame.h"
 
+#include "FileWriter.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace Publisher {
 
@@ -76,18 +77,6 @@ QByteArray evolving(quint64 seed, int size, int version, int firstChange, int re
     return data;
 }
 
-bool put(const QString &root, const QString &rel, const QByteArray &bytes, QString &error)
-{
-    const QString path = root + QLatin1Char('/') + rel;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error = QStringLiteral("cannot write %1").arg(path);
-        return false;
-    }
-    return true;
-}
-
 bool writeVersion(const QString &root, int v, QString &error)
 {
     const QString paks = samplePakFolder() + QLatin1Char('/');
@@ -123,7 +112,7 @@ bool writeVersion(const QString &root, int v, QString &error)
     files << File{ QStringLiteral("Morvaniel.exe"), evolving(5, 64 * 1024, v, 3, 1, 0) };
 
     for (const File &f : qAsConst(files))
-        if (!put(root + QLatin1Char('/') + name, f.path, f.bytes, error))
+        if (!writeFileAtomically(root + QLatin1Char('/') + name + QLatin1Char('/') + f.path, f.bytes, error))
             return false;
     return true;
 }
