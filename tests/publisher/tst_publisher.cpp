@@ -538,6 +538,13 @@ void tst_Publisher::badOptions()
     QVERIFY(!publish(options, report));
     QVERIFY2(report.error.contains(QStringLiteral("no-such-hdiffz")), qPrintable(report.error));
 
+    options.outputDir = dir.filePath(QStringLiteral("out4"));
+    options.channel = QStringLiteral("../up");
+    QVERIFY(!publish(options, report));
+    QVERIFY2(report.error.contains(QStringLiteral("channel")), qPrintable(report.error));
+    options.channel = QStringLiteral("game");
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("up"))));
+
     options.outputDir = dir.filePath(QStringLiteral("in/1.0.0.2/out"));
     options.diffTool.clear();
     QVERIFY(!publish(options, report));

@@ -228,6 +228,15 @@ bool publishAll(Run &run)
         && (!out.isDir()
             || !QDir(run.outputDir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)))
         return run.fail(QStringLiteral("output folder %1 must be empty or absent").arg(run.outputDir));
+    // Channel names become folder names and parts of every download address.
+    static const QRegularExpression channelRe(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]*$"));
+    for (const QString &channel : { run.options.channel, run.options.launcherChannel })
+        if (!channelRe.match(channel).hasMatch())
+            return run.fail(
+                QStringLiteral("\"%1\" is no channel name (letters, digits, \".\", \"_\", \"-\")").arg(channel));
+    if (!run.options.launcherInputDir.isEmpty()
+        && run.options.channel.compare(run.options.launcherChannel, Qt::CaseInsensitive) == 0)
+        return run.fail(QStringLiteral("the game and the launcher need channels of their own"));
     // Otherwise the output would be published as part of a version.
     for (const QString &input : { run.options.inputDir, run.options.launcherInputDir }) {
         const QString in = QFileInfo(input).canonicalFilePath();
