@@ -1,4 +1,5 @@
 #include "DemoCommand.h"
+#include "PublishCommand.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -6,7 +7,8 @@
 
 static int usage(QTextStream &err)
 {
-    err << "usage: morvaniel demo\n";
+    err << "usage: morvaniel demo\n"
+           "       morvaniel publish <input> <output> [options]   (--help for the options)\n";
     return 2;
 }
 
@@ -20,5 +22,7 @@ int main(int argc, char *argv[])
     const QString command = args.value(0, QStringLiteral("demo"));
     if (command == QLatin1String("demo"))
         return runDemo(out);
+    if (command == QLatin1String("publish"))
+        return Publisher::runPublishCommand(args.mid(1), out, err);
     return usage(err);
 }

@@ -1,0 +1,36 @@
+#include "DiffTool.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace Publisher {
+
+QString defaultDiffTool()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/hdiffz");
+}
+
+bool createBinaryPatch(
+    const QString &tool, const QString &oldPath, const QString &newPath, const QString &patchPath, QString &error)
+{
+    QDir().mkpath(QFileInfo(patchPath).absolutePath());
+    QProcess proc;
+    // Progress lines are of no use here and would only pile up in memory.
+    proc.setStandardOutputFile(QProcess::nullDevice());
+    proc.start(tool, { oldPath, newPath, patchPath });
+    // Game files run to several GiB; a patch takes as long as it takes.
+    const bool finished = proc.waitForStarted(-1) && proc.waitForFinished(-1);
+    if (!finished || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0
+        || !QFileInfo(patchPath).isFile()) {
+        error = QStringLiteral("%1 failed on %2 (exit code %3): %4")
+                    .arg(tool, newPath)
+                    .arg(finished ? proc.exitCode() : -1)
+                    .arg(QString::fromLocal8Bit(proc.readAllStandardError()).simplified());
+        return false;
+    }
+    return true;
+}
+
+} // namespace Publisher

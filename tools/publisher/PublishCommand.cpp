@@ -1,0 +1,104 @@
+#include "PublishCommand.h"
+
+#include "Publisher.h"
+
+#include <QCommandLineParser>
+#include <QTextStream>
+#include <limits>
+
+namespace Publisher {
+
+long long parseByteSize(const QString &text)
+{
+    QString digits = text.trimmed();
+    int shift = 0;
+    if (!digits.isEmpty()) {
+        const QChar unit = digits.back().toUpper();
+        shift = unit == QLatin1Char('K') ? 10 : unit == QLatin1Char('M') ? 20 : unit == QLatin1Char('G') ? 30 : 0;
+        if (shift)
+            digits.chop(1);
+    }
+    bool ok = false;
+    const qlonglong value = digits.toLongLong(&ok);
+    if (!ok || value < 0 || value > (std::numeric_limits<qlonglong>::max() >> shift))
+        return -1;
+    return value << shift;
+}
+
+int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &err)
+{
+    err.setCodec("UTF-8");
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Builds the update server's layout from a folder of versions."));
+    parser.addPositionalArgument(QStringLiteral("input"), QStringLiteral("folder of version folders (1.0.0.1, ...)"));
+    parser.addPositionalArgument(QStringLiteral("output"), QStringLiteral("empty or absent output folder"));
+    const QCommandLineOption channel(QStringLiteral("channel"), QStringLiteral("game folder below the host"),
+        QStringLiteral("name"), QStringLiteral("game"));
+    const QCommandLineOption patches(QStringLiteral("patches"),
+        QStringLiteral("\"next\" (each version to the next), \"none\", or a list "
+                       "such as 1.0.0.1:1.0.0.3,1.0.0.2:1.0.0.3"),
+        QStringLiteral("pairs"), QStringLiteral("next"));
+    const QCommandLineOption split(QStringLiteral("split-size"),
+        QStringLiteral("largest file total per full-pack archive (K, M, G; 0: one archive)"), QStringLiteral("size"),
+        QStringLiteral("2G"));
+    const QCommandLineOption launcher(QStringLiteral("launcher"),
+        QStringLiteral("folder of launcher version folders to publish as well"), QStringLiteral("dir"));
+    const QCommandLineOption launcherChannel(QStringLiteral("launcher-channel"),
+        QStringLiteral("launcher folder below the host"), QStringLiteral("name"), QStringLiteral("Launcher"));
+    const QCommandLineOption info(QStringLiteral("info"),
+        QStringLiteral("remote-information JSON to publish instead of the sample"), QStringLiteral("file"));
+    const QCommandLineOption level(QStringLiteral("level"), QStringLiteral("7-Zip compression level 0-9"),
+        QStringLiteral("n"), QStringLiteral("5"));
+    parser.addOptions({ channel, patches, split, launcher, launcherChannel, info, level });
+    const QCommandLineOption help = parser.addHelpOption();
+
+    if (!parser.parse(QStringList{ QStringLiteral("morvaniel publish") } + args)) {
+        err << parser.errorText() << '\n';
+        return 2;
+    }
+    if (parser.isSet(help)) {
+        out << parser.helpText();
+        return 0;
+    }
+    const QStringList positional = parser.positionalArguments();
+    PublishOptions options;
+    QString error;
+    bool levelOk = false;
+    options.compressionLevel = parser.value(level).toInt(&levelOk);
+    options.splitSize = parseByteSize(parser.value(split));
+    if (positional.size() != 2)
+        error = QStringLiteral("publish needs an input and an output folder");
+    else if (options.splitSize < 0)
+        error = QStringLiteral("bad --split-size %1").arg(parser.value(split));
+    else if (!levelOk || options.compressionLevel < 0 || options.compressionLevel > 9)
+        error = QStringLiteral("bad --level %1").arg(parser.value(level));
+    else
+        parsePatchPairs(parser.value(patches), options, error);
+    if (!error.isEmpty()) {
+        err << error << "\n\n" << parser.helpText();
+        return 2;
+    }
+    options.inputDir = positional[0];
+    options.outputDir = positional[1];
+    options.channel = parser.value(channel);
+    options.launcherInputDir = parser.value(launcher);
+    options.launcherChannel = parser.value(launcherChannel);
+    options.infoJson = parser.value(info);
+
+    PublishReport report;
+    const bool ok = publish(options, report, [&out](const QString &line) {
+        out << line << '\n';
+        out.flush();
+    });
+    for (const QString &w : qAsConst(report.warnings))
+        err << "warning: " << w << '\n';
+    if (!ok) {
+        err << "publish failed: " << report.error << '\n';
+        return 1;
+    }
+    out << "published " << report.versions.size() << " versions in " << report.archives.size() << " archives to "
+        << options.outputDir << '\n';
+    return 0;
+}
+
+} // namespace Publisher
