@@ -214,7 +214,9 @@ void MergeThread::emitPatchProgress()
     quint64 done = 0;
     for (const auto &entry : qAsConst(m_patchProgress)) {
         total += entry.first;
-        done = static_cast<quint64>(done + entry.second / 100.0 * entry.first);
+        // Multiplying first keeps whole percentages exact: 57 / 100.0 * 100
+        // is 56.99..., which would truncate to 56.
+        done = static_cast<quint64>(done + static_cast<double>(entry.second) * entry.first / 100.0);
     }
     emit MergeProgress(done, total, QVariant::fromValue<MergeStatus>(MergeStep::Patching));
 }

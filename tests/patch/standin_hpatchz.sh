@@ -1,0 +1,12 @@
+#!/bin/sh
+# Stand-in for the patch tool: records its command line and answers as the
+# test asks through the environment.
+printf '%s\n' "$*" >> "$HPATCHZ_STANDIN_LOG"
+if [ -n "$HPATCHZ_STANDIN_STDOUT" ]; then
+    printf '%s\n' "$HPATCHZ_STANDIN_STDOUT"
+fi
+code=${HPATCHZ_STANDIN_EXIT:-0}
+if [ "$code" != 0 ]; then
+    echo "stand-in failure $code" >&2
+fi
+exit "$code"
