@@ -20,7 +20,7 @@ namespace {
 constexpr int ToolAttempts = 3;
 constexpr int ToolExitOutOfMemory = 22;
 constexpr int ToolExitDiskFull = 24;
-std::atomic<int> toolTimeoutMs { 10800000 };
+std::atomic<int> toolTimeoutMs{ 10800000 };
 
 QString patchToolName()
 {
@@ -131,8 +131,8 @@ void MergeThread::buildTasks()
 bool MergeThread::runPatchTool(const PatchTask &task)
 {
     const QString program = QFileUtils::CombinePath(QCoreApplication::applicationDirPath(), patchToolName());
-    QStringList arguments { task.oldPath, task.diffPath, task.outPath, QStringLiteral("-f"), QStringLiteral("-s-1m"),
-                            QStringLiteral("-C-old-new-diff") };
+    QStringList arguments{ task.oldPath, task.diffPath, task.outPath, QStringLiteral("-f"), QStringLiteral("-s-1m"),
+        QStringLiteral("-C-old-new-diff") };
     if (QFileUtils::IsDirExist(task.oldPath))
         arguments << QStringLiteral("-c");
     qDebug() << "MergeThread " << program + QLatin1Char(' ') + arguments.join(QLatin1Char(' '));
@@ -143,8 +143,9 @@ bool MergeThread::runPatchTool(const PatchTask &task)
         // while waitForFinished blocks.
         const auto process = std::make_unique<QProcess>();
         QProcess *p = process.get();
-        connect(p, &QProcess::readyReadStandardOutput, p, [this, p, &task]() { readToolOutput(p, task); },
-                Qt::DirectConnection);
+        connect(
+            p, &QProcess::readyReadStandardOutput, p, [this, p, &task]() { readToolOutput(p, task); },
+            Qt::DirectConnection);
         p->start(program, arguments, QIODevice::ReadWrite);
         p->waitForFinished(toolTimeoutMs);
         qDebug() << "hpatch.exe output:" << p->readAllStandardOutput();
@@ -152,15 +153,16 @@ bool MergeThread::runPatchTool(const PatchTask &task)
             recordFileInUse(task.oldPath);
             p->kill();
             p->waitForFinished(-1);
-            qDebug() << "MergeThread " << " 60min later,hpatchz.exe still running";
+            qDebug() << "MergeThread "
+                     << " 60min later,hpatchz.exe still running";
             return false;
         }
         // A tool that could not start or that crashed did not patch: without
         // this its exit code 0 would count as success.
         if (p->error() == QProcess::FailedToStart || p->exitStatus() == QProcess::CrashExit) {
             exitCode = -1;
-            Logger::LogInfo(QStringLiteral("MergeThread error"),
-                            QStringLiteral("output is %1 %2").arg(program, p->errorString()));
+            Logger::LogInfo(
+                QStringLiteral("MergeThread error"), QStringLiteral("output is %1 %2").arg(program, p->errorString()));
             continue;
         }
         exitCode = p->exitCode();
@@ -169,8 +171,8 @@ bool MergeThread::runPatchTool(const PatchTask &task)
             break;
         const QByteArray error = p->readAllStandardError();
         if (!error.isEmpty())
-            Logger::LogInfo(QStringLiteral("MergeThread error"),
-                            QStringLiteral("output is %1").arg(QString::fromLocal8Bit(error)));
+            Logger::LogInfo(
+                QStringLiteral("MergeThread error"), QStringLiteral("output is %1").arg(QString::fromLocal8Bit(error)));
     }
     if (exitCode == 0)
         return true;

@@ -34,7 +34,7 @@ Patcher::Patcher(QObject *parent)
 
 Patcher::~Patcher()
 {
-    const QList<QThread *> threads { m_mergeThread.data(), m_updateThread.data() };
+    const QList<QThread *> threads{ m_mergeThread.data(), m_updateThread.data() };
     for (QThread *thread : threads) {
         if (!thread)
             continue;
@@ -80,8 +80,8 @@ void Patcher::StartApplyPatch(GameUpdateContext &context)
         Logger::LogInfo(QStringLiteral("Patcher"), QStringLiteral("update stage already running"));
         return;
     }
-    m_updateThread->SetInput(context.updateTargetDir, context.updateSourceDir, context.oldFileManifestText,
-                             context.newFileManifestText);
+    m_updateThread->SetInput(
+        context.updateTargetDir, context.updateSourceDir, context.oldFileManifestText, context.newFileManifestText);
     m_updateThread->start(QThread::InheritPriority);
 }
 

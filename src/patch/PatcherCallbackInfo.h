@@ -21,10 +21,10 @@ struct PatcherCallbackInfo
 {
     quint64 percent = 0;
     quint64 totalpercent = 0;
-    bool bError = false;    // the report ends a stage with an error
+    bool bError = false; // the report ends a stage with an error
     bool bFinished = false; // a merge stage ended well, or any update stage ended
     bool needMd5CheckPakDir = false; // some patch did not apply: verify the pak folder
-    QString errorString;    // empty on success
+    QString errorString; // empty on success
     qint32 status = 0;
 };
 

@@ -55,8 +55,8 @@ UpdateThread::UpdateThread(QObject *parent)
 
 UpdateThread::~UpdateThread() = default;
 
-void UpdateThread::SetInput(const QString &targetDir, const QString &sourceDir, const QString &oldManifestText,
-                            const QString &newManifestText)
+void UpdateThread::SetInput(
+    const QString &targetDir, const QString &sourceDir, const QString &oldManifestText, const QString &newManifestText)
 {
     m_targetDir = targetDir;
     m_sourceDir = sourceDir;
@@ -97,10 +97,10 @@ void UpdateThread::run()
             return;
     }
 
-    const QString stagingDir =
-        QDir::fromNativeSeparators(QFileUtils::CombinePath(m_targetDir, Global::Var::UpdateGUITemp));
-    const QString updaterSource =
-        QDir::fromNativeSeparators(QFileUtils::CombinePath(m_sourceDir, Global::Var::UpdateGUI));
+    const QString stagingDir
+        = QDir::fromNativeSeparators(QFileUtils::CombinePath(m_targetDir, Global::Var::UpdateGUITemp));
+    const QString updaterSource
+        = QDir::fromNativeSeparators(QFileUtils::CombinePath(m_sourceDir, Global::Var::UpdateGUI));
     if (!removeChecked(stagingDir))
         return;
 
@@ -167,8 +167,7 @@ bool UpdateThread::removeChecked(const QString &path)
     return false;
 }
 
-bool UpdateThread::copyTree(const QString &sourceDir, const QString &destinationDir, bool replace, int &done,
-                            int total)
+bool UpdateThread::copyTree(const QString &sourceDir, const QString &destinationDir, bool replace, int &done, int total)
 {
     QDir destination(destinationDir);
     if (!destination.exists() && !destination.mkpath(destination.absolutePath()))

@@ -22,7 +22,7 @@ public:
 
     // Called on the owner's thread while the thread is idle.
     void SetInput(const QString &targetDir, const QString &sourceDir, const QString &oldManifestText,
-                  const QString &newManifestText);
+        const QString &newManifestText);
 
 signals:
     void UpdateFinished(QString errString);

@@ -51,17 +51,17 @@ QString toolPath(const QString &name)
 ToolRun hpatchz(const QString &oldPath, const QString &diff, const QString &out, const QStringList &extra = {})
 {
     return runProgram(toolPath(QStringLiteral("hpatchz")),
-                      QStringList { oldPath, diff, out, QStringLiteral("-f"), QStringLiteral("-s-1m"),
-                                    QStringLiteral("-C-old-new-diff") }
-                          + extra);
+        QStringList{
+            oldPath, diff, out, QStringLiteral("-f"), QStringLiteral("-s-1m"), QStringLiteral("-C-old-new-diff") }
+            + extra);
 }
 
-bool makePatch(const QString &oldPath, const QString &newPath, const QString &diff,
-               const hpatch::CreateOptions &options = {})
+bool makePatch(
+    const QString &oldPath, const QString &newPath, const QString &diff, const hpatch::CreateOptions &options = {})
 {
     QDir().mkpath(QFileInfo(diff).absolutePath());
     return hpatch::createPatch(QFile::encodeName(oldPath).toStdString(), QFile::encodeName(newPath).toStdString(),
-                               QFile::encodeName(diff).toStdString(), options)
+        QFile::encodeName(diff).toStdString(), options)
         .ok();
 }
 
@@ -173,8 +173,8 @@ void tst_Patch::roundTrip()
     QVERIFY(applied.out.contains("progress:(100)"));
     QVERIFY(leftovers(dir.filePath(QStringLiteral("game"))).isEmpty());
     if (!oldMissing)
-        QCOMPARE(QFile::permissions(oldPath), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadUser
-                     | QFile::WriteUser);
+        QCOMPARE(QFile::permissions(oldPath),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadUser | QFile::WriteUser);
 }
 
 void tst_Patch::refusesWrongOrBrokenInput_data()
@@ -336,12 +336,15 @@ bool buildVersionPair(const QString &root, VersionPair &pair, bool withPatches =
     pair.patchDir = root + QStringLiteral("/patch");
     const QByteArray pak = randomBytes(11, 600000);
     const QByteArray exe = randomBytes(12, 90000);
-    bool ok = writeFile(pair.v1 + QStringLiteral("/Paks/x/a.pak"), pak) && writeFile(pair.v1 + QStringLiteral("/Game.exe"), exe)
+    bool ok = writeFile(pair.v1 + QStringLiteral("/Paks/x/a.pak"), pak)
+        && writeFile(pair.v1 + QStringLiteral("/Game.exe"), exe)
         && writeFile(pair.v1 + QStringLiteral("/same.txt"), "unchanged")
-        && writeFile(pair.v1 + QStringLiteral("/old.dll"), "obsolete") && writeFile(pair.v1 + QStringLiteral("/Movies/intro.bik"), "old movie")
+        && writeFile(pair.v1 + QStringLiteral("/old.dll"), "obsolete")
+        && writeFile(pair.v1 + QStringLiteral("/Movies/intro.bik"), "old movie")
         && writeFile(pair.v1 + QStringLiteral("/Movies/outro.bik"), "old movie 2");
     ok = ok && writeFile(pair.v2 + QStringLiteral("/Paks/x/a.pak"), edited(pak, 13))
-        && writeFile(pair.v2 + QStringLiteral("/Game.exe"), edited(exe, 14)) && writeFile(pair.v2 + QStringLiteral("/same.txt"), "unchanged")
+        && writeFile(pair.v2 + QStringLiteral("/Game.exe"), edited(exe, 14))
+        && writeFile(pair.v2 + QStringLiteral("/same.txt"), "unchanged")
         && writeFile(pair.v2 + QStringLiteral("/Paks/b.pak"), randomBytes(15, 5000))
         && writeFile(pair.v2 + QStringLiteral("/Config/New.ini"), "[a]\nb=1\n");
     if (!ok)
@@ -448,7 +451,8 @@ void tst_Patch::mergeStageVariants()
         patchProgress = patchProgress || (r.status == MergeStep::Patching && !r.bFinished && !r.bError);
     QCOMPARE(patchProgress, withPatches && !skip);
     // The patch that failed leaves its file alone; the others apply.
-    QCOMPARE(readFile(pak), withPatches && !skip && !damageTarget ? readFile(pair.v2 + QStringLiteral("/Paks/x/a.pak")) : pakBefore);
+    QCOMPARE(readFile(pak),
+        withPatches && !skip && !damageTarget ? readFile(pair.v2 + QStringLiteral("/Paks/x/a.pak")) : pakBefore);
     if (damageTarget)
         QCOMPARE(readFile(pair.v1 + QStringLiteral("/Game.exe")), readFile(pair.v2 + QStringLiteral("/Game.exe")));
     // New files and deletions happen in every variant.
@@ -522,7 +526,7 @@ void tst_Patch::mergeStageFileInUse()
     QVERIFY(runStage(ctx, result));
     QCOMPARE(result.ends, 1);
     QCOMPARE(result.reports.last().errorString,
-             QStringLiteral("文件%1被占用中，无法修改或删除，请解除占用或者删除后再进行重试").arg(locked));
+        QStringLiteral("文件%1被占用中，无法修改或删除，请解除占用或者删除后再进行重试").arg(locked));
     QVERIFY(!result.reports.last().bFinished);
     QVERIFY(QFileInfo::exists(pair.v1 + QStringLiteral("/old.dll")));
 }
@@ -547,7 +551,7 @@ void tst_Patch::updateStage()
     QVERIFY(dir.isValid());
     const QString target = dir.filePath(QStringLiteral("Launcher"));
     const QString source = dir.filePath(QStringLiteral("UnZip/launcher_1.1"));
-    const QMap<QString, QByteArray> oldFiles {
+    const QMap<QString, QByteArray> oldFiles{
         { QStringLiteral("Launcher.exe"), "old exe" },
         { QStringLiteral("Readme.TXT"), "old readme" },
         { QStringLiteral("gone.dll"), "gone" },
@@ -555,7 +559,7 @@ void tst_Patch::updateStage()
         { QStringLiteral("redist/vc_redist.x64.exe"), "locked installer" },
         { QStringLiteral("UpdateGUI/UpdateGUI.exe"), "old updater" },
     };
-    const QMap<QString, QByteArray> newFiles {
+    const QMap<QString, QByteArray> newFiles{
         { QStringLiteral("Launcher.exe"), "new exe" },
         { QStringLiteral("readme.txt"), "new readme" },
         { QStringLiteral("bg.wmv"), "new video" },
@@ -640,7 +644,7 @@ void tst_Patch::patcherReports()
     QCOMPARE(Patcher::GetInstance(), patcher);
     QVector<PatcherCallbackInfo> seen;
     auto call = [patcher](const char *slot, QGenericArgument a = QGenericArgument(),
-                          QGenericArgument b = QGenericArgument(), QGenericArgument c = QGenericArgument()) {
+                    QGenericArgument b = QGenericArgument(), QGenericArgument c = QGenericArgument()) {
         QVERIFY(QMetaObject::invokeMethod(patcher, slot, Qt::DirectConnection, a, b, c));
     };
 
@@ -676,7 +680,8 @@ void tst_Patch::registryHoldsPatchComponent()
 {
     const auto component = GetPatchComponent();
     QVERIFY(component);
-    QCOMPARE(GetCoreSystemInstance()->GetComponent(EComponentType::Patch), std::static_pointer_cast<ICoreComponent>(component));
+    QCOMPARE(GetCoreSystemInstance()->GetComponent(EComponentType::Patch),
+        std::static_pointer_cast<ICoreComponent>(component));
 }
 
 QTEST_GUILESS_MAIN(tst_Patch)

@@ -66,14 +66,13 @@ void tst_PatchLarge::patchBeyondWindow()
     QVERIFY(writeAt(newPath, 2599 * MiB, randomBytes(seed++, MiB)));
 
     const hpatch::Result made = hpatch::createPatch(QFile::encodeName(oldPath).toStdString(),
-                                                    QFile::encodeName(newPath).toStdString(),
-                                                    QFile::encodeName(diff).toStdString());
+        QFile::encodeName(newPath).toStdString(), QFile::encodeName(diff).toStdString());
     QVERIFY2(made.ok(), made.message.c_str());
     QVERIFY(QFileInfo(diff).size() < 32 * MiB);
 
     QProcess tool;
     tool.start(QCoreApplication::applicationDirPath() + QStringLiteral("/hpatchz"),
-               { oldPath, diff, oldPath, QStringLiteral("-f"), QStringLiteral("-s-1m"), QStringLiteral("-C-old-new-diff") });
+        { oldPath, diff, oldPath, QStringLiteral("-f"), QStringLiteral("-s-1m"), QStringLiteral("-C-old-new-diff") });
     QVERIFY(tool.waitForFinished(600000));
     QVERIFY2(tool.exitCode() == 0, tool.readAllStandardError().constData());
     QCOMPARE(QFileInfo(oldPath).size(), 2600 * MiB);

@@ -39,15 +39,15 @@ struct Layout
 
 Layout makeLayout(const QString &root, const QString &patchSection)
 {
-    Layout l { root + QStringLiteral("/game"), root + QStringLiteral("/patch"), root + QStringLiteral("/temp"),
-               root + QStringLiteral("/tool.log") };
+    Layout l{ root + QStringLiteral("/game"), root + QStringLiteral("/patch"), root + QStringLiteral("/temp"),
+        root + QStringLiteral("/tool.log") };
     writeFile(l.target + QStringLiteral("/x/a.pak"), "a");
     writeFile(l.target + QStringLiteral("/b.pak"), "b");
     writeFile(l.target + QStringLiteral("/d.txt"), "to delete");
     writeFile(l.patchDir + QStringLiteral("/n.txt"), "new");
     writeFile(l.patchDir + QStringLiteral("/manifest.txt"),
-              ("--new_file--\nn.txt|m|3\nmissing.txt|m|1\n--del_file--\nd.txt|m|9\n--patch_file--\n" + patchSection)
-                  .toUtf8());
+        ("--new_file--\nn.txt|m|3\nmissing.txt|m|1\n--del_file--\nd.txt|m|9\n--patch_file--\n" + patchSection)
+            .toUtf8());
     return l;
 }
 
@@ -74,7 +74,7 @@ private slots:
 void tst_PatchStandIn::initTestCase()
 {
     QVERIFY2(QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/hpatchz")).isExecutable(),
-             "the stand-in hpatchz is missing from the test folder");
+        "the stand-in hpatchz is missing from the test folder");
     MergeThread::SetToolTimeoutMs(60000);
 }
 
@@ -87,8 +87,10 @@ void tst_PatchStandIn::exitCodes_data()
     QTest::addColumn<bool>("filesChanged");
     QTest::newRow("0: both patches once") << 0 << 2 << QString() << false << true;
     QTest::newRow("1: three attempts each, run goes on") << 1 << 6 << QString() << true << true;
-    QTest::newRow("22: out of memory ends the run") << 22 << 3 << QStringLiteral("运行内存不足，请清理后重试。") << true << false;
-    QTest::newRow("24: disk full ends the run") << 24 << 3 << QStringLiteral("磁盘空间不足，请清理后重试。") << true << false;
+    QTest::newRow("22: out of memory ends the run")
+        << 22 << 3 << QStringLiteral("运行内存不足，请清理后重试。") << true << false;
+    QTest::newRow("24: disk full ends the run")
+        << 24 << 3 << QStringLiteral("磁盘空间不足，请清理后重试。") << true << false;
     QTest::newRow("tool cannot start: no success") << -1 << 0 << QString() << true << true;
 }
 
@@ -124,9 +126,12 @@ void tst_PatchStandIn::exitCodes()
     const QStringList lines = logLines(l.log);
     QCOMPARE(lines.size(), toolRuns);
     if (toolRuns > 0)
-        QCOMPARE(lines.first(), QStringLiteral("%1/b.pak %2/b.pak.patch %1/b.pak -f -s-1m -C-old-new-diff").arg(l.target, l.patchDir));
+        QCOMPARE(lines.first(),
+            QStringLiteral("%1/b.pak %2/b.pak.patch %1/b.pak -f -s-1m -C-old-new-diff").arg(l.target, l.patchDir));
     if (toolRuns == 6)
-        QCOMPARE(lines.last(), QStringLiteral("%1/x/a.pak %2/x/a.pak.patch %1/x/a.pak -f -s-1m -C-old-new-diff").arg(l.target, l.patchDir));
+        QCOMPARE(lines.last(),
+            QStringLiteral("%1/x/a.pak %2/x/a.pak.patch %1/x/a.pak -f -s-1m -C-old-new-diff")
+                .arg(l.target, l.patchDir));
     QCOMPARE(QFileInfo::exists(l.target + QStringLiteral("/n.txt")), filesChanged);
     QCOMPARE(QFileInfo::exists(l.target + QStringLiteral("/d.txt")), !filesChanged);
     // A new file whose source is missing is no error.
@@ -169,8 +174,8 @@ void tst_PatchStandIn::progressLines()
     }
     // Each patch's progress line comes before its completion.
     const QList<qulonglong> expected = reported < 0
-        ? QList<qulonglong> { 100, 200 }
-        : QList<qulonglong> { qulonglong(reported), 100, 100 + qulonglong(reported), 200 };
+        ? QList<qulonglong>{ 100, 200 }
+        : QList<qulonglong>{ qulonglong(reported), 100, 100 + qulonglong(reported), 200 };
     QCOMPARE(seen, expected);
 }
 

@@ -39,7 +39,7 @@ int MappedRegion::map(int fd, uint64_t offset, uint64_t length, bool writable)
     const uint64_t lead = offset - aligned;
     const size_t total = static_cast<size_t>(lead + length);
     void *base = mmap(nullptr, total, writable ? PROT_READ | PROT_WRITE : PROT_READ,
-                      writable ? MAP_SHARED : MAP_PRIVATE, fd, static_cast<off_t>(aligned));
+        writable ? MAP_SHARED : MAP_PRIVATE, fd, static_cast<off_t>(aligned));
     if (base == MAP_FAILED)
         return errno;
     m_base = base;

@@ -43,15 +43,14 @@ struct CreateOptions
 
 // Writes a patch that turns oldPath into newPath. A missing oldPath counts as
 // an empty file. The patch is written through a temporary file and a rename.
-Result createPatch(const std::string &oldPath, const std::string &newPath,
-                   const std::string &patchPath, const CreateOptions &options = {},
-                   const ProgressFn &progress = {});
+Result createPatch(const std::string &oldPath, const std::string &newPath, const std::string &patchPath,
+    const CreateOptions &options = {}, const ProgressFn &progress = {});
 
 // Applies patchPath to oldPath and writes outPath (which may equal oldPath).
 // The result goes to a temporary file beside outPath and replaces it only once
 // it is complete and its checksum matches; on failure outPath is untouched.
 // A patch made for another old file fails before anything is written.
-Result applyPatch(const std::string &oldPath, const std::string &patchPath,
-                  const std::string &outPath, const ProgressFn &progress = {});
+Result applyPatch(const std::string &oldPath, const std::string &patchPath, const std::string &outPath,
+    const ProgressFn &progress = {});
 
 } // namespace hpatch

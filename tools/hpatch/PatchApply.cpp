@@ -37,8 +37,8 @@ bool fileExists(const std::string &path)
 
 } // namespace
 
-Result applyPatch(const std::string &oldPath, const std::string &patchPath, const std::string &outPath,
-                  const ProgressFn &progress)
+Result applyPatch(
+    const std::string &oldPath, const std::string &patchPath, const std::string &outPath, const ProgressFn &progress)
 {
     try {
         int rawPatch = -1;
@@ -49,8 +49,7 @@ Result applyPatch(const std::string &oldPath, const std::string &patchPath, cons
             return r;
         unsigned char header[HeaderSize];
         Header h;
-        if (patchSize < HeaderSize || readAll(patchFd.get(), header, sizeof header) != 0
-            || !decodeHeader(header, h))
+        if (patchSize < HeaderSize || readAll(patchFd.get(), header, sizeof header) != 0 || !decodeHeader(header, h))
             return failure(Failed, patchPath + " is no patch of this tool's format");
 
         int rawOld = -1;
@@ -62,9 +61,9 @@ Result applyPatch(const std::string &oldPath, const std::string &patchPath, cons
         // Both checks run before anything is written: a patch for another
         // file must not produce garbage.
         if (oldSize != h.oldSize)
-            return failure(Failed, "old file " + oldPath + " has " + std::to_string(oldSize)
-                                   + " bytes, the patch was made for a file of " + std::to_string(h.oldSize)
-                                   + " bytes");
+            return failure(Failed,
+                "old file " + oldPath + " has " + std::to_string(oldSize) + " bytes, the patch was made for a file of "
+                    + std::to_string(h.oldSize) + " bytes");
         Percent percent(progress, h.oldSize + h.newSize);
         percent.set(0);
         uint32_t oldCrc = 0;

@@ -32,7 +32,7 @@ Result zstdFailure(size_t ret, const std::string &what)
 } // namespace
 
 Result createPatch(const std::string &oldPath, const std::string &newPath, const std::string &patchPath,
-                   const CreateOptions &options, const ProgressFn &progress)
+    const CreateOptions &options, const ProgressFn &progress)
 {
     if (!parametersFit(options.segmentSize, options.margin))
         return failure(Failed, "segment size and margin do not fit zstd's 2 GiB window");
@@ -56,8 +56,8 @@ Result createPatch(const std::string &oldPath, const std::string &newPath, const
         percent.set(0);
         if (const int err = crcOfFile(oldFd.get(), h.oldSize, h.oldCrc, [&](uint64_t d) { percent.set(d); }))
             return errnoFailure(err, "cannot read", oldPath);
-        if (const int err = crcOfFile(newFd.get(), h.newSize, h.newCrc,
-                                      [&](uint64_t d) { percent.set(h.oldSize + d); }))
+        if (const int err
+            = crcOfFile(newFd.get(), h.newSize, h.newCrc, [&](uint64_t d) { percent.set(h.oldSize + d); }))
             return errnoFailure(err, "cannot read", newPath);
 
         TempFile out;
