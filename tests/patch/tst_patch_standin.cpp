@@ -69,6 +69,7 @@ private slots:
     void progressLines_data();
     void progressLines();
     void skipFlagRunsNoTool();
+    void toolStillRunningMeansFileInUse();
 };
 
 void tst_PatchStandIn::initTestCase()
@@ -200,6 +201,33 @@ void tst_PatchStandIn::skipFlagRunsNoTool()
         QVERIFY(args.at(2).toInt() != MergeStep::Patching);
     QVERIFY(QFileInfo::exists(l.target + QStringLiteral("/n.txt")));
     QVERIFY(!QFileInfo::exists(l.target + QStringLiteral("/d.txt")));
+}
+
+// A tool that outlives its wait is killed; the file counts as in use and the
+// run ends without adding or deleting anything.
+void tst_PatchStandIn::toolStillRunningMeansFileInUse()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const Layout l = makeLayout(dir.path(), QStringLiteral("x/a.pak.patch|m|100\n"));
+    StandIn standIn(l.log, 0, QByteArray());
+    qputenv("HPATCHZ_STANDIN_SLEEP", "60");
+    MergeThread::SetToolTimeoutMs(300);
+    MergeThread thread;
+    QSignalSpy finished(&thread, &MergeThread::MergeFinished);
+    thread.SetPaths(l.patchDir + QStringLiteral("/manifest.txt"), l.target, l.temp);
+    thread.start();
+    const bool ended = finished.wait(30000);
+    MergeThread::SetToolTimeoutMs(60000);
+    qunsetenv("HPATCHZ_STANDIN_SLEEP");
+    QVERIFY(ended);
+    QVERIFY(thread.wait(10000));
+    QCOMPARE(finished.at(0).at(0).toString(),
+        QStringLiteral("文件%1被占用中，无法修改或删除，请解除占用或者删除后再进行重试")
+            .arg(l.target + QStringLiteral("/x/a.pak")));
+    QCOMPARE(logLines(l.log).size(), 1);
+    QVERIFY(!QFileInfo::exists(l.target + QStringLiteral("/n.txt")));
+    QVERIFY(QFileInfo::exists(l.target + QStringLiteral("/d.txt")));
 }
 
 QTEST_GUILESS_MAIN(tst_PatchStandIn)

@@ -123,11 +123,14 @@ int crcOfFile(int fd, uint64_t size, uint32_t &crc, const std::function<void(uin
     return 0;
 }
 
-int writeAll(int fd, const void *data, size_t size)
+// Repeats a partial write until every byte is out. step(p, n, done) writes
+// from p at most n bytes, done bytes into the transfer.
+template <typename Step> static int writeLoop(const void *data, size_t size, Step step)
 {
     const char *p = static_cast<const char *>(data);
+    uint64_t done = 0;
     while (size > 0) {
-        const ssize_t n = write(fd, p, size);
+        const ssize_t n = step(p, size, done);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -135,25 +138,21 @@ int writeAll(int fd, const void *data, size_t size)
         }
         p += n;
         size -= static_cast<size_t>(n);
+        done += static_cast<uint64_t>(n);
     }
     return 0;
 }
 
+int writeAll(int fd, const void *data, size_t size)
+{
+    return writeLoop(data, size, [fd](const char *p, size_t n, uint64_t) { return write(fd, p, n); });
+}
+
 int pwriteAll(int fd, const void *data, size_t size, uint64_t offset)
 {
-    const char *p = static_cast<const char *>(data);
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return 0;
+    return writeLoop(data, size, [fd, offset](const char *p, size_t n, uint64_t done) {
+        return pwrite(fd, p, n, static_cast<off_t>(offset + done));
+    });
 }
 
 int readAll(int fd, void *data, size_t size)
