@@ -1,6 +1,7 @@
 #include "core/CoreSystem.h"
 
 #include "core/GameUpdateContext.h"
+#include "core/PatchComponent.h"
 #include "core/SerializeComponent.h"
 
 #include <QDebug>
@@ -11,6 +12,7 @@ CoreSystem::CoreSystem()
 {
     // Construction order brings the workers up in a fixed sequence; later
     // components are inserted at their place in this list.
+    RegistComponent(EComponentType::Patch, std::make_shared<PatchComponent>());
     RegistComponent(EComponentType::Serialize, std::make_shared<SerializeComponent>());
     m_context = std::make_shared<GameUpdateContext>();
 }

@@ -1,0 +1,219 @@
+// bench_patch [size MiB, default 300]
+//
+// Builds a pair of game-like files (mostly incompressible blocks, some text;
+// the new one with edited, replaced, dropped, inserted and moved blocks) and
+// measures, for the project's hdiffz/hpatchz, `zstd --patch-from` and xdelta3:
+// patch size, create and apply time, and the peak resident memory of each
+// child process. Every applied result is compared with the new file.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+struct Rng
+{
+    uint64_t s;
+    uint64_t next()
+    {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return s;
+    }
+};
+
+constexpr size_t Block = 1 << 20;
+
+void fillBlock(Rng &rng, std::vector<char> &b, bool text)
+{
+    b.resize(Block);
+    if (!text) {
+        for (size_t i = 0; i < Block; i += 8) {
+            const uint64_t v = rng.next();
+            std::memcpy(&b[i], &v, 8);
+        }
+        return;
+    }
+    static const char *words[] = { "mesh ", "texture ", "shader ", "level ", "actor ", "sound ", "=", "1.0 ", "\n" };
+    for (size_t i = 0; i < Block; ++i) {
+        const char *w = words[rng.next() % 9];
+        while (*w && i < Block)
+            b[i++] = *w++;
+        --i;
+    }
+}
+
+struct Run
+{
+    double seconds = 0;
+    long peakKb = 0;
+    int status = -1;
+};
+
+Run run(const std::vector<std::string> &args, const std::string &stdoutPath = "/dev/null")
+{
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    Run r;
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return r;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    struct rusage usage;
+    wait4(pid, &status, 0, &usage);
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    r.peakKb = usage.ru_maxrss;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+long long fileSize(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+bool sameContent(const std::string &a, const std::string &b)
+{
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    std::vector<char> ba(Block), bb(Block);
+    while (fa && fb) {
+        fa.read(ba.data(), Block);
+        fb.read(bb.data(), Block);
+        if (fa.gcount() != fb.gcount() || std::memcmp(ba.data(), bb.data(), fa.gcount()) != 0)
+            return false;
+    }
+    return !fa && !fb;
+}
+
+void makePair(const std::string &oldPath, const std::string &newPath, size_t blocks)
+{
+    Rng rng{ 0x9e3779b97f4a7c15ull };
+    std::vector<std::vector<char>> old(blocks);
+    std::vector<bool> isText(blocks);
+    for (size_t i = 0; i < blocks; ++i) {
+        isText[i] = rng.next() % 10 < 3;
+        fillBlock(rng, old[i], isText[i]);
+    }
+    {
+        std::ofstream o(oldPath, std::ios::binary);
+        for (const auto &b : old)
+            o.write(b.data(), Block);
+    }
+    std::ofstream n(newPath, std::ios::binary);
+    std::vector<char> fresh;
+    std::vector<size_t> order(blocks);
+    for (size_t i = 0; i < blocks; ++i)
+        order[i] = i;
+    // A few blocks move far: repacked archives reorder their content.
+    for (size_t k = 0; k < blocks / 50; ++k)
+        std::swap(order[rng.next() % blocks], order[rng.next() % blocks]);
+    for (size_t i : order) {
+        const unsigned roll = rng.next() % 100;
+        if (roll < 3)
+            continue; // dropped
+        std::vector<char> b = old[i];
+        if (roll < 8) {
+            std::vector<char> patch;
+            fillBlock(rng, patch, false);
+            std::memcpy(&b[rng.next() % (Block - 4096)], patch.data(), 4096); // edited
+        } else if (roll < 11) {
+            fillBlock(rng, b, isText[i]); // replaced
+        }
+        n.write(b.data(), Block);
+        if (roll >= 96) {
+            fillBlock(rng, fresh, rng.next() % 2);
+            n.write(fresh.data(), Block); // inserted
+        }
+    }
+}
+
+std::string binDir()
+{
+    char buf[4096];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    std::string self = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string("./bench_patch");
+    return self.substr(0, self.rfind('/'));
+}
+
+void report(const char *tool, const Run &create, long long patchBytes, const Run &apply, bool ok)
+{
+    std::printf("%-22s %10.2f %9ld %12lld %9.2f %9ld  %s\n", tool, create.seconds, create.peakKb / 1024, patchBytes,
+        apply.seconds, apply.peakKb / 1024, create.status == 0 && apply.status == 0 && ok ? "identical" : "FAILED");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const size_t mib = argc > 1 ? std::max(8, std::atoi(argv[1])) : 300;
+    char tmpl[] = "/tmp/bench_patch.XXXXXX";
+    if (!mkdtemp(tmpl)) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string dir = tmpl;
+    const std::string oldPath = dir + "/old.pak", newPath = dir + "/new.pak";
+    std::printf("bench_patch: making a pair of %zu MiB files in %s\n", mib, dir.c_str());
+    makePair(oldPath, newPath, mib);
+    std::printf("old %lld bytes, new %lld bytes\n\n", fileSize(oldPath), fileSize(newPath));
+    std::printf("%-22s %10s %9s %12s %9s %9s\n", "tool", "create s", "create MB", "patch bytes", "apply s", "apply MB");
+
+    const std::string bin = binDir();
+    bool allOk = true;
+    {
+        const std::string diff = dir + "/h.patch", out = dir + "/h.out";
+        std::system(("cp " + oldPath + " " + out).c_str());
+        const Run c = run({ bin + "/hdiffz", "-q", oldPath, newPath, diff });
+        const Run a = run({ bin + "/hpatchz", out, diff, out, "-f", "-s-1m", "-C-old-new-diff" });
+        const bool ok = sameContent(out, newPath);
+        allOk = allOk && ok && c.status == 0 && a.status == 0;
+        report("hpatchz (in place)", c, fileSize(diff), a, ok);
+    }
+    {
+        const std::string diff = dir + "/z.zst", out = dir + "/z.out";
+        const Run c = run({ "zstd", "-q", "-f", "--patch-from=" + oldPath, newPath, "-o", diff });
+        const Run a = run({ "zstd", "-q", "-f", "-d", "--memory=2048MB", "--patch-from=" + oldPath, diff, "-o", out });
+        const bool ok = sameContent(out, newPath);
+        allOk = allOk && ok && c.status == 0 && a.status == 0;
+        report("zstd --patch-from", c, fileSize(diff), a, ok);
+    }
+    {
+        const std::string diff = dir + "/x.vcdiff", out = dir + "/x.out";
+        // A source window as large as the file, so xdelta3 can see every match.
+        const std::string window = std::to_string(std::min<long long>(fileSize(oldPath), 1LL << 30));
+        const Run c = run({ "xdelta3", "-e", "-f", "-B", window, "-s", oldPath, newPath, diff });
+        const Run a = run({ "xdelta3", "-d", "-f", "-B", window, "-s", oldPath, diff, out });
+        const bool ok = sameContent(out, newPath);
+        allOk = allOk && ok && c.status == 0 && a.status == 0;
+        report("xdelta3 -B <file size>", c, fileSize(diff), a, ok);
+    }
+    std::system(("rm -rf " + dir).c_str());
+    std::printf("\nMB columns: peak resident set of the process (ru_maxrss), mapped file pages included.\n");
+    return allOk ? 0 : 1;
+}

@@ -1,0 +1,135 @@
+#include "patch/Patcher.h"
+
+#include "core/GameUpdateContext.h"
+#include "core/Global.h"
+#include "patch/MergeThread.h"
+#include "patch/UpdateThread.h"
+#include "util/Logger.h"
+#include "util/QFileUtils.h"
+
+#include <QCoreApplication>
+
+namespace Morvaniel {
+
+Patcher *Patcher::m_pPatcherInstance = nullptr;
+
+Patcher *Patcher::GetInstance()
+{
+    if (!m_pPatcherInstance)
+        m_pPatcherInstance = new Patcher(QCoreApplication::instance());
+    return m_pPatcherInstance;
+}
+
+Patcher::Patcher(QObject *parent)
+    : QObject(parent)
+    , m_mergeThread(new MergeThread(this))
+    , m_updateThread(new UpdateThread(this))
+{
+    qRegisterMetaType<MergeStatus>("MergeStatus");
+    connect(m_mergeThread, &MergeThread::MergeProgress, this, &Patcher::MergeProgress);
+    connect(m_mergeThread, &MergeThread::MergeFinished, this, &Patcher::MergeComplete);
+    connect(m_updateThread, &UpdateThread::UpdateProgress, this, &Patcher::UpdateProgress);
+    connect(m_updateThread, &UpdateThread::UpdateFinished, this, &Patcher::UpdateComplete);
+}
+
+Patcher::~Patcher()
+{
+    const QList<QThread *> threads{ m_mergeThread.data(), m_updateThread.data() };
+    for (QThread *thread : threads) {
+        if (!thread)
+            continue;
+        disconnect(thread, nullptr, this, nullptr);
+        // A stage may block on the patch tool for hours; nothing waits for it
+        // at shutdown.
+        if (thread->isRunning()) {
+            thread->terminate();
+            thread->wait();
+        }
+        delete thread;
+    }
+    m_pPatcherInstance = nullptr;
+    m_callback = nullptr;
+}
+
+void Patcher::RegistCallbackFunc(std::function<void(PatcherCallbackInfo &)> callback)
+{
+    m_callback = std::move(callback);
+}
+
+void Patcher::StartApplyPatch(GameUpdateContext &context)
+{
+    const QString manifestPath = QFileUtils::CombinePath(context.patchDir, Global::Var::PatchManifestName);
+    if (context.bGameUpdate) {
+        Logger::LogInfo(QStringLiteral("Patcher"), QStringLiteral("manifestFilePath is %1").arg(manifestPath));
+        if (!m_mergeThread)
+            return;
+        // Set-up rewrites the thread's inputs; while a stage runs they are
+        // the running stage's own.
+        if (m_mergeThread->isRunning()) {
+            Logger::LogInfo(QStringLiteral("Patcher"), QStringLiteral("merge stage already running"));
+            return;
+        }
+        m_mergeThread->SetPaths(manifestPath, context.mergeTargetPath, context.mergeTempPath);
+        m_mergeThread->SetSkipPatchFiles(context.skipPatchFiles);
+        m_mergeThread->start(QThread::InheritPriority);
+        return;
+    }
+    if (!m_updateThread)
+        return;
+    if (m_updateThread->isRunning()) {
+        Logger::LogInfo(QStringLiteral("Patcher"), QStringLiteral("update stage already running"));
+        return;
+    }
+    m_updateThread->SetInput(
+        context.updateTargetDir, context.updateSourceDir, context.oldFileManifestText, context.newFileManifestText);
+    m_updateThread->start(QThread::InheritPriority);
+}
+
+void Patcher::MergeProgress(qulonglong percent, qulonglong totalpercent, QVariant status)
+{
+    if (!m_callback)
+        return;
+    m_info.percent = percent;
+    m_info.totalpercent = totalpercent;
+    m_info.bError = false;
+    m_info.bFinished = false;
+    bool ok = false;
+    const int step = status.toInt(&ok);
+    m_info.status = ok ? step : 0;
+    m_callback(m_info);
+}
+
+void Patcher::UpdateProgress(int percent, int totalpercent)
+{
+    if (!m_callback)
+        return;
+    m_info.percent = static_cast<quint64>(static_cast<qint64>(percent));
+    m_info.totalpercent = static_cast<quint64>(static_cast<qint64>(totalpercent));
+    m_info.bError = false;
+    m_info.bFinished = false;
+    m_info.status = MergeStep::Copying;
+    m_callback(m_info);
+}
+
+void Patcher::MergeComplete(QString errorString, bool needMd5CheckPakDir)
+{
+    if (!m_callback)
+        return;
+    m_info.bFinished = errorString.isEmpty();
+    m_info.bError = !errorString.isEmpty();
+    m_info.errorString = errorString;
+    m_info.needMd5CheckPakDir = needMd5CheckPakDir;
+    m_callback(m_info);
+}
+
+void Patcher::UpdateComplete(QString errString)
+{
+    if (!m_callback)
+        return;
+    m_info.bError = !errString.isEmpty();
+    m_info.bFinished = true;
+    m_info.errorString = errString;
+    m_callback(m_info);
+}
+
+} // namespace Morvaniel

@@ -1,0 +1,692 @@
+// The patch stages with real files and the real hpatchz from the application
+// folder: the patch format, the merge stage, the update stage and the Patcher's
+// reports.
+
+#include "HPatch.h"
+#include "PatchTestUtil.h"
+#include "core/CoreSystem.h"
+#include "core/GameUpdateContext.h"
+#include "core/Global.h"
+#include "core/PatchComponent.h"
+#include "patch/ManifestPathCheck.h"
+#include "patch/Patcher.h"
+#include "patch/UpdateThread.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Morvaniel;
+using namespace PatchTest;
+
+namespace {
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+ToolRun runProgram(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    ToolRun r;
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+        return r;
+    r.exitCode = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QString toolPath(const QString &name)
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+}
+
+ToolRun hpatchz(const QString &oldPath, const QString &diff, const QString &out, const QStringList &extra = {})
+{
+    return runProgram(toolPath(QStringLiteral("hpatchz")),
+        QStringList{
+            oldPath, diff, out, QStringLiteral("-f"), QStringLiteral("-s-1m"), QStringLiteral("-C-old-new-diff") }
+            + extra);
+}
+
+bool makePatch(
+    const QString &oldPath, const QString &newPath, const QString &diff, const hpatch::CreateOptions &options = {})
+{
+    QDir().mkpath(QFileInfo(diff).absolutePath());
+    return hpatch::createPatch(QFile::encodeName(oldPath).toStdString(), QFile::encodeName(newPath).toStdString(),
+        QFile::encodeName(diff).toStdString(), options)
+        .ok();
+}
+
+// A new version of bytes: a few regions changed, a block inserted, a tail added.
+QByteArray edited(QByteArray bytes, quint32 seed)
+{
+    if (bytes.size() > 4096) {
+        bytes.replace(100, 50, randomBytes(seed, 60));
+        bytes.insert(bytes.size() / 2, randomBytes(seed + 1, 3000));
+        bytes.replace(bytes.size() - 2000, 10, QByteArray(10, 'x'));
+    }
+    return bytes + randomBytes(seed + 2, 777);
+}
+
+QStringList leftovers(const QString &dir)
+{
+    return QDir(dir).entryList({ QStringLiteral("*.hpatch-*") }, QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+class tst_Patch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void roundTrip_data();
+    void roundTrip();
+    void refusesWrongOrBrokenInput_data();
+    void refusesWrongOrBrokenInput();
+    void resourceLimits_data();
+    void resourceLimits();
+
+    void manifestPathCheck_data();
+    void manifestPathCheck();
+
+    void mergeStageTurnsVersionIntoNext();
+    void mergeStageVariants_data();
+    void mergeStageVariants();
+    void mergeStageRefusesUnsafePaths_data();
+    void mergeStageRefusesUnsafePaths();
+    void mergeStageFileInUse();
+
+    void updateStage();
+    void updateStageRefusesUnsafePaths();
+
+    void patcherReports();
+    void registryHoldsPatchComponent();
+};
+
+void tst_Patch::initTestCase()
+{
+    QVERIFY2(QFileInfo(toolPath(QStringLiteral("hpatchz"))).isExecutable(), "hpatchz is not built");
+    QVERIFY2(QFileInfo(toolPath(QStringLiteral("hdiffz"))).isExecutable(), "hdiffz is not built");
+}
+
+void tst_Patch::roundTrip_data()
+{
+    QTest::addColumn<QByteArray>("oldBytes");
+    QTest::addColumn<QByteArray>("newBytes");
+    QTest::addColumn<bool>("oldMissing");
+    QTest::addColumn<quint64>("segment"); // 0: the defaults, else segment and margin in bytes
+
+    const QByteArray base = randomBytes(1, 3 << 20);
+    QTest::newRow("edited, one segment") << base << edited(base, 7) << false << quint64(0);
+    // Small segments exercise the cutting that files past 2 GiB need.
+    QTest::newRow("edited, many segments") << base << edited(base, 8) << false << quint64(256 << 10);
+    QTest::newRow("new file from nothing") << QByteArray() << randomBytes(2, 100000) << true << quint64(0);
+    QTest::newRow("emptied") << base << QByteArray() << false << quint64(0);
+    QTest::newRow("shrunk to a part") << base << base.mid(1 << 20, 5000) << false << quint64(64 << 10);
+    QTest::newRow("identical") << base << base << false << quint64(0);
+}
+
+// A patch made by the counterpart and applied in place reproduces the new
+// file byte for byte, keeps the file's permissions and leaves no temporary.
+void tst_Patch::roundTrip()
+{
+    QFETCH(QByteArray, oldBytes);
+    QFETCH(QByteArray, newBytes);
+    QFETCH(bool, oldMissing);
+    QFETCH(quint64, segment);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString oldPath = dir.filePath(QStringLiteral("game/a.pak"));
+    const QString newPath = dir.filePath(QStringLiteral("next/a.pak"));
+    const QString diff = dir.filePath(QStringLiteral("a.pak.patch"));
+    QVERIFY(writeFile(newPath, newBytes));
+    if (!oldMissing) {
+        QVERIFY(writeFile(oldPath, oldBytes));
+        QFile::setPermissions(oldPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    } else {
+        QDir().mkpath(dir.filePath(QStringLiteral("game")));
+    }
+
+    if (segment == 0) {
+        const ToolRun made = runProgram(toolPath(QStringLiteral("hdiffz")), { oldPath, newPath, diff });
+        QVERIFY2(made.exitCode == 0, made.err.constData());
+    } else {
+        hpatch::CreateOptions options;
+        options.segmentSize = segment;
+        options.margin = segment;
+        QVERIFY(makePatch(oldPath, newPath, diff, options));
+    }
+    const ToolRun applied = hpatchz(oldPath, diff, oldPath);
+    QVERIFY2(applied.exitCode == 0, applied.err.constData());
+    QCOMPARE(readFile(oldPath), newBytes);
+    QVERIFY(applied.out.contains("progress:(100)"));
+    QVERIFY(leftovers(dir.filePath(QStringLiteral("game"))).isEmpty());
+    if (!oldMissing)
+        QCOMPARE(QFile::permissions(oldPath),
+            QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadUser | QFile::WriteUser);
+}
+
+void tst_Patch::refusesWrongOrBrokenInput_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QByteArray>("stderrPart");
+    QTest::newRow("other old file, same size") << "other old" << QByteArray("does not match");
+    QTest::newRow("other old file, other size") << "longer old" << QByteArray("bytes");
+    QTest::newRow("flipped byte in the data") << "flip" << QByteArray("damaged");
+    QTest::newRow("truncated patch") << "truncate" << QByteArray("damaged");
+    QTest::newRow("trailing garbage") << "append" << QByteArray("damaged");
+    QTest::newRow("no patch at all") << "garbage" << QByteArray("no patch");
+    QTest::newRow("directory patch") << "dir" << QByteArray("not supported");
+}
+
+// Every refusal exits non-zero with a message and leaves the old file as it was.
+void tst_Patch::refusesWrongOrBrokenInput()
+{
+    QFETCH(QString, damage);
+    QFETCH(QByteArray, stderrPart);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray oldBytes = randomBytes(3, 1 << 20);
+    const QString oldPath = dir.filePath(QStringLiteral("a.pak"));
+    const QString newPath = dir.filePath(QStringLiteral("new.pak"));
+    const QString diff = dir.filePath(QStringLiteral("a.patch"));
+    QVERIFY(writeFile(oldPath, oldBytes));
+    QVERIFY(writeFile(newPath, edited(oldBytes, 9)));
+    QVERIFY(makePatch(oldPath, newPath, diff));
+
+    QByteArray target = oldBytes;
+    QByteArray patch = readFile(diff);
+    QStringList extra;
+    if (damage == QLatin1String("other old"))
+        target[5000] = static_cast<char>(target[5000] ^ 1);
+    else if (damage == QLatin1String("longer old"))
+        target += "x";
+    else if (damage == QLatin1String("flip"))
+        patch[patch.size() / 2] = static_cast<char>(patch[patch.size() / 2] ^ 0x55);
+    else if (damage == QLatin1String("truncate"))
+        patch.chop(10);
+    else if (damage == QLatin1String("append"))
+        patch += "tail";
+    else if (damage == QLatin1String("garbage"))
+        patch = randomBytes(4, 1000);
+    else if (damage == QLatin1String("dir"))
+        extra << QStringLiteral("-c");
+    QVERIFY(writeFile(oldPath, target));
+    QVERIFY(writeFile(diff, patch));
+
+    const ToolRun r = hpatchz(oldPath, diff, oldPath, extra);
+    QVERIFY(r.exitCode != 0 && r.exitCode != -1);
+    QVERIFY2(r.err.contains(stderrPart), r.err.constData());
+    QCOMPARE(readFile(oldPath), target);
+    QVERIFY(leftovers(dir.path()).isEmpty());
+}
+
+void tst_Patch::resourceLimits_data()
+{
+    QTest::addColumn<QString>("limit");
+    QTest::addColumn<int>("expectedExit");
+    QTest::newRow("file size limit is a full disk") << "--fsize=200000" << 24;
+    QTest::newRow("address space limit is lack of memory") << "--as=120000000" << 22;
+}
+
+// The two fatal exit codes that the merge stage turns into user texts.
+void tst_Patch::resourceLimits()
+{
+    QFETCH(QString, limit);
+    QFETCH(int, expectedExit);
+    const QString prlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+    if (prlimit.isEmpty())
+        QSKIP("prlimit (util-linux) is not installed");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    if (expectedExit == 22)
+        QSKIP("a sanitizer build of hpatchz cannot start under an address-space limit");
+#endif
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString oldPath = dir.filePath(QStringLiteral("a.pak"));
+    const QString newPath = dir.filePath(QStringLiteral("b.pak"));
+    const QString diff = dir.filePath(QStringLiteral("a.patch"));
+    // Large but sparse: the mapping of the old file, not its content, matters.
+    QVERIFY(writeFile(oldPath, randomBytes(5, 500000)));
+    QVERIFY(QFile::resize(oldPath, 200 << 20));
+    QVERIFY(writeFile(newPath, randomBytes(6, 600000)));
+    QVERIFY(makePatch(oldPath, newPath, diff));
+    const QByteArray before = readFile(oldPath);
+
+    QProcess p;
+    p.start(prlimit, { limit, toolPath(QStringLiteral("hpatchz")), oldPath, diff, oldPath, QStringLiteral("-f") });
+    QVERIFY(p.waitForFinished(60000));
+    QVERIFY2(p.exitCode() == expectedExit, p.readAllStandardError().constData());
+    QVERIFY(readFile(oldPath) == before);
+    QVERIFY(leftovers(dir.path()).isEmpty());
+}
+
+void tst_Patch::manifestPathCheck_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("safe");
+    QTest::newRow("plain") << "Paks/a.pak" << true;
+    QTest::newRow("backslashes") << "Paks\\a.pak" << true;
+    QTest::newRow("dots inside names") << "a..b/c.patch" << true;
+    QTest::newRow("current folder segment") << "./a/./b" << true;
+    QTest::newRow("parent") << "../x" << false;
+    QTest::newRow("parent inside") << "a/../../x" << false;
+    QTest::newRow("parent with backslash") << "a\\..\\..\\x" << false;
+    QTest::newRow("windows trailing dots") << "a/.../x" << false;
+    QTest::newRow("absolute") << "/etc/passwd" << false;
+    QTest::newRow("absolute windows") << "\\Windows\\x" << false;
+    QTest::newRow("drive letter") << "C:/x" << false;
+    QTest::newRow("drive relative") << "C:x" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("the folder itself") << "./" << false;
+}
+
+void tst_Patch::manifestPathCheck()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, safe);
+    QCOMPARE(IsSafeManifestPath(path), safe);
+}
+
+namespace {
+
+struct StageResult
+{
+    QVector<PatcherCallbackInfo> reports;
+    int ends = 0;
+};
+
+// Runs one stage through the registry, as a host does, and collects every report.
+bool runStage(GameUpdateContext &ctx, StageResult &result)
+{
+    auto component = GetPatchComponent();
+    if (!component)
+        return false;
+    component->RegistCallbackFunc([&result](PatcherCallbackInfo &info) {
+        result.reports.append(info);
+        if (info.bFinished || info.bError)
+            ++result.ends;
+    });
+    component->StartApplyPatch(ctx);
+    const bool ended = QTest::qWaitFor([&result]() { return result.ends > 0; }, 120000);
+    // A second end report would arrive through the same queue.
+    QCoreApplication::processEvents();
+    component->RegistCallbackFunc(nullptr);
+    return ended;
+}
+
+// A version folder and the next one, and the patch folder between them,
+// built as the publisher does.
+struct VersionPair
+{
+    QString v1, v2, patchDir;
+};
+
+bool buildVersionPair(const QString &root, VersionPair &pair, bool withPatches = true)
+{
+    pair.v1 = root + QStringLiteral("/v1");
+    pair.v2 = root + QStringLiteral("/v2");
+    pair.patchDir = root + QStringLiteral("/patch");
+    const QByteArray pak = randomBytes(11, 600000);
+    const QByteArray exe = randomBytes(12, 90000);
+    bool ok = writeFile(pair.v1 + QStringLiteral("/Paks/x/a.pak"), pak)
+        && writeFile(pair.v1 + QStringLiteral("/Game.exe"), exe)
+        && writeFile(pair.v1 + QStringLiteral("/same.txt"), "unchanged")
+        && writeFile(pair.v1 + QStringLiteral("/old.dll"), "obsolete")
+        && writeFile(pair.v1 + QStringLiteral("/Movies/intro.bik"), "old movie")
+        && writeFile(pair.v1 + QStringLiteral("/Movies/outro.bik"), "old movie 2");
+    ok = ok && writeFile(pair.v2 + QStringLiteral("/Paks/x/a.pak"), edited(pak, 13))
+        && writeFile(pair.v2 + QStringLiteral("/Game.exe"), edited(exe, 14))
+        && writeFile(pair.v2 + QStringLiteral("/same.txt"), "unchanged")
+        && writeFile(pair.v2 + QStringLiteral("/Paks/b.pak"), randomBytes(15, 5000))
+        && writeFile(pair.v2 + QStringLiteral("/Config/New.ini"), "[a]\nb=1\n");
+    if (!ok)
+        return false;
+    QString manifest = QStringLiteral("--del_file--\nold.dll|x|8\nMovies|x|0\n--new_file--\n");
+    for (const QString &path : { QStringLiteral("Paks/b.pak"), QStringLiteral("Config/New.ini") }) {
+        const QByteArray bytes = readFile(pair.v2 + QLatin1Char('/') + path);
+        if (!writeFile(pair.patchDir + QLatin1Char('/') + path, bytes))
+            return false;
+        manifest += QStringLiteral("%1|md5|%2\n").arg(path).arg(bytes.size());
+    }
+    manifest += QStringLiteral("--patch_file--\n");
+    if (withPatches) {
+        for (const QString &path : { QStringLiteral("Paks/x/a.pak"), QStringLiteral("Game.exe") }) {
+            const QString diff = pair.patchDir + QLatin1Char('/') + path + QStringLiteral(".patch");
+            if (!makePatch(pair.v1 + QLatin1Char('/') + path, pair.v2 + QLatin1Char('/') + path, diff))
+                return false;
+            manifest += QStringLiteral("%1.patch|md5|%2\n").arg(path).arg(QFileInfo(diff).size());
+        }
+    }
+    return writeFile(pair.patchDir + QStringLiteral("/manifest.txt"), manifest.toUtf8());
+}
+
+GameUpdateContext mergeContext(const QString &root, const VersionPair &pair)
+{
+    GameUpdateContext ctx;
+    ctx.bGameUpdate = true;
+    ctx.patchDir = pair.patchDir;
+    ctx.mergeTargetPath = pair.v1;
+    ctx.mergeTempPath = root + QStringLiteral("/temp");
+    return ctx;
+}
+
+} // namespace
+
+// Patches, new files and deletions turn a version folder into the next one.
+void tst_Patch::mergeStageTurnsVersionIntoNext()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    VersionPair pair;
+    QVERIFY(buildVersionPair(dir.path(), pair));
+    GameUpdateContext ctx = mergeContext(dir.path(), pair);
+    StageResult result;
+    QVERIFY(runStage(ctx, result));
+
+    QCOMPARE(result.ends, 1);
+    const PatcherCallbackInfo &end = result.reports.last();
+    QVERIFY2(end.errorString.isEmpty(), qPrintable(end.errorString));
+    QVERIFY(end.bFinished && !end.bError && !end.needMd5CheckPakDir);
+    QCOMPARE(snapshot(pair.v1), snapshot(pair.v2));
+    QVERIFY(QFileInfo(ctx.mergeTempPath).isDir());
+
+    // Step-0 figures are weighted by patch size and reach the total.
+    quint64 lastPatched = 0;
+    quint64 total = 0;
+    for (const PatcherCallbackInfo &r : result.reports) {
+        if (r.status == MergeStep::Patching && !r.bFinished) {
+            QVERIFY(r.percent >= lastPatched);
+            lastPatched = r.percent;
+            total = r.totalpercent;
+        }
+    }
+    const quint64 patchBytes = QFileInfo(pair.patchDir + QStringLiteral("/Paks/x/a.pak.patch")).size()
+        + QFileInfo(pair.patchDir + QStringLiteral("/Game.exe.patch")).size();
+    QCOMPARE(total, patchBytes);
+    QCOMPARE(lastPatched, patchBytes);
+}
+
+void tst_Patch::mergeStageVariants_data()
+{
+    QTest::addColumn<bool>("withPatches");
+    QTest::addColumn<bool>("skip");
+    QTest::addColumn<bool>("damageTarget");
+    QTest::newRow("empty patch map still adds and deletes") << false << false << false;
+    QTest::newRow("skip flag runs no tool") << true << true << false;
+    QTest::newRow("patch for another file: flag, run goes on") << true << false << true;
+}
+
+void tst_Patch::mergeStageVariants()
+{
+    QFETCH(bool, withPatches);
+    QFETCH(bool, skip);
+    QFETCH(bool, damageTarget);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    VersionPair pair;
+    QVERIFY(buildVersionPair(dir.path(), pair, withPatches));
+    const QString pak = pair.v1 + QStringLiteral("/Paks/x/a.pak");
+    if (damageTarget)
+        QVERIFY(writeFile(pak, "not the file the patch was made for"));
+    const QByteArray pakBefore = readFile(pak);
+    GameUpdateContext ctx = mergeContext(dir.path(), pair);
+    ctx.skipPatchFiles = skip;
+    StageResult result;
+    QVERIFY(runStage(ctx, result));
+
+    QCOMPARE(result.ends, 1);
+    const PatcherCallbackInfo &end = result.reports.last();
+    QVERIFY2(end.errorString.isEmpty(), qPrintable(end.errorString));
+    QCOMPARE(end.needMd5CheckPakDir, damageTarget);
+    bool patchProgress = false;
+    for (const PatcherCallbackInfo &r : result.reports)
+        patchProgress = patchProgress || (r.status == MergeStep::Patching && !r.bFinished && !r.bError);
+    QCOMPARE(patchProgress, withPatches && !skip);
+    // The patch that failed leaves its file alone; the others apply.
+    QCOMPARE(readFile(pak),
+        withPatches && !skip && !damageTarget ? readFile(pair.v2 + QStringLiteral("/Paks/x/a.pak")) : pakBefore);
+    if (damageTarget)
+        QCOMPARE(readFile(pair.v1 + QStringLiteral("/Game.exe")), readFile(pair.v2 + QStringLiteral("/Game.exe")));
+    // New files and deletions happen in every variant.
+    QCOMPARE(readFile(pair.v1 + QStringLiteral("/Paks/b.pak")), readFile(pair.v2 + QStringLiteral("/Paks/b.pak")));
+    QCOMPARE(readFile(pair.v1 + QStringLiteral("/Config/New.ini")), QByteArray("[a]\nb=1\n"));
+    QVERIFY(!QFileInfo::exists(pair.v1 + QStringLiteral("/old.dll")));
+    QVERIFY(!QFileInfo::exists(pair.v1 + QStringLiteral("/Movies")));
+}
+
+void tst_Patch::mergeStageRefusesUnsafePaths_data()
+{
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("path");
+    QTest::newRow("deletion climbs out") << "--del_file--"
+                                         << "../outside.txt";
+    QTest::newRow("new file climbs out") << "--new_file--"
+                                         << "Paks/../../outside.txt";
+    QTest::newRow("absolute deletion") << "--del_file--"
+                                       << "ABSOLUTE";
+    QTest::newRow("patch with drive letter") << "--patch_file--"
+                                             << "C:/Game.exe.patch";
+    QTest::newRow("deletion of the whole folder") << "--del_file--"
+                                                  << "./";
+}
+
+// A manifest with one bad path changes nothing, not even the harmless entries.
+void tst_Patch::mergeStageRefusesUnsafePaths()
+{
+    QFETCH(QString, section);
+    QFETCH(QString, path);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    VersionPair pair;
+    QVERIFY(buildVersionPair(dir.path(), pair));
+    const QString outside = dir.filePath(QStringLiteral("outside.txt"));
+    QVERIFY(writeFile(outside, "precious"));
+    if (path == QLatin1String("ABSOLUTE"))
+        path = outside;
+    QVERIFY(writeFile(pair.patchDir + QStringLiteral("/outside.txt"), "evil"));
+    QByteArray manifest = readFile(pair.patchDir + QStringLiteral("/manifest.txt"));
+    manifest += (section + QLatin1Char('\n') + path + QStringLiteral("|md5|4\n")).toUtf8();
+    QVERIFY(writeFile(pair.patchDir + QStringLiteral("/manifest.txt"), manifest));
+    const auto before = snapshot(pair.v1);
+
+    GameUpdateContext ctx = mergeContext(dir.path(), pair);
+    StageResult result;
+    QVERIFY(runStage(ctx, result));
+    QCOMPARE(result.ends, 1);
+    QCOMPARE(result.reports.last().errorString, QStringLiteral("补丁清单包含非法路径：%1").arg(path));
+    QVERIFY(result.reports.last().bError);
+    QCOMPARE(snapshot(pair.v1), before);
+    QCOMPARE(readFile(outside), QByteArray("precious"));
+    QVERIFY(!QFileInfo::exists(ctx.mergeTempPath));
+}
+
+// A new file that cannot be written ends the run with the in-use text; the
+// deletions after it are skipped.
+void tst_Patch::mergeStageFileInUse()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    VersionPair pair;
+    QVERIFY(buildVersionPair(dir.path(), pair, false));
+    const QString locked = pair.v1 + QStringLiteral("/Paks/b.pak");
+    QVERIFY(writeFile(locked, "in use"));
+    ImmutableGuard guard(locked);
+    if (!guard.ok())
+        QSKIP("this file system does not allow the immutable attribute");
+    GameUpdateContext ctx = mergeContext(dir.path(), pair);
+    StageResult result;
+    QVERIFY(runStage(ctx, result));
+    QCOMPARE(result.ends, 1);
+    QCOMPARE(result.reports.last().errorString,
+        QStringLiteral("文件%1被占用中，无法修改或删除，请解除占用或者删除后再进行重试").arg(locked));
+    QVERIFY(!result.reports.last().bFinished);
+    QVERIFY(QFileInfo::exists(pair.v1 + QStringLiteral("/old.dll")));
+}
+
+namespace {
+
+QString manifestText(const QMap<QString, QByteArray> &files)
+{
+    QString text;
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        text += QStringLiteral("%1|md5|%2\r\n").arg(it.key()).arg(it.value().size());
+    return text;
+}
+
+} // namespace
+
+// The launcher's own update: deletions, letter-case renames, the background
+// video beside the playing one, a locked installer and the updater staged aside.
+void tst_Patch::updateStage()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("Launcher"));
+    const QString source = dir.filePath(QStringLiteral("UnZip/launcher_1.1"));
+    const QMap<QString, QByteArray> oldFiles{
+        { QStringLiteral("Launcher.exe"), "old exe" },
+        { QStringLiteral("Readme.TXT"), "old readme" },
+        { QStringLiteral("gone.dll"), "gone" },
+        { QStringLiteral("bg.wmv"), "old video" },
+        { QStringLiteral("redist/vc_redist.x64.exe"), "locked installer" },
+        { QStringLiteral("UpdateGUI/UpdateGUI.exe"), "old updater" },
+    };
+    const QMap<QString, QByteArray> newFiles{
+        { QStringLiteral("Launcher.exe"), "new exe" },
+        { QStringLiteral("readme.txt"), "new readme" },
+        { QStringLiteral("bg.wmv"), "new video" },
+        { QStringLiteral("redist/dxwebsetup.exe"), "new installer" },
+        { QStringLiteral("UpdateGUI/UpdateGUI.exe"), "new updater" },
+    };
+    for (auto it = oldFiles.cbegin(); it != oldFiles.cend(); ++it)
+        QVERIFY(writeFile(target + QLatin1Char('/') + it.key(), it.value()));
+    for (auto it = newFiles.cbegin(); it != newFiles.cend(); ++it)
+        QVERIFY(writeFile(source + QLatin1Char('/') + it.key(), it.value()));
+    QVERIFY(writeFile(source + QStringLiteral("/UpdateGUI/lib/core.dll"), "updater lib"));
+    // An installer still running cannot be deleted nor replaced: no error.
+    QVERIFY(writeFile(target + QStringLiteral("/redist/dxwebsetup.exe"), "running installer"));
+    ImmutableGuard lockOld(target + QStringLiteral("/redist/vc_redist.x64.exe"));
+    ImmutableGuard lockNew(target + QStringLiteral("/redist/dxwebsetup.exe"));
+    if (!lockOld.ok() || !lockNew.ok())
+        QSKIP("this file system does not allow the immutable attribute");
+
+    GameUpdateContext ctx;
+    ctx.bGameUpdate = false;
+    ctx.updateTargetDir = target;
+    ctx.updateSourceDir = source;
+    ctx.oldFileManifestText = manifestText(oldFiles);
+    ctx.newFileManifestText = manifestText(newFiles);
+    StageResult result;
+    QVERIFY(runStage(ctx, result));
+
+    QCOMPARE(result.ends, 1);
+    const PatcherCallbackInfo &end = result.reports.last();
+    QVERIFY2(end.errorString.isEmpty(), qPrintable(end.errorString));
+    QVERIFY(end.bFinished && !end.bError);
+    // 4 manifest files outside the updater plus 2 staged updater files.
+    QCOMPARE(end.percent, quint64(6));
+    QCOMPARE(end.totalpercent, quint64(6));
+    for (const PatcherCallbackInfo &r : result.reports)
+        QCOMPARE(r.status, MergeStep::Copying);
+
+    const auto after = snapshot(target);
+    QCOMPARE(after.value(QStringLiteral("Launcher.exe")), QByteArray("new exe"));
+    QCOMPARE(after.value(QStringLiteral("readme.txt")), QByteArray("new readme"));
+    QVERIFY(!after.contains(QStringLiteral("Readme.TXT")));
+    QVERIFY(!after.contains(QStringLiteral("gone.dll")));
+    QCOMPARE(after.value(QStringLiteral("bg.wmv")), QByteArray("old video"));
+    QCOMPARE(after.value(QStringLiteral("bg.wmv.copy")), QByteArray("new video"));
+    QCOMPARE(after.value(QStringLiteral("redist/vc_redist.x64.exe")), QByteArray("locked installer"));
+    QCOMPARE(after.value(QStringLiteral("redist/dxwebsetup.exe")), QByteArray("running installer"));
+    QCOMPARE(after.value(QStringLiteral("UpdateGUI/UpdateGUI.exe")), QByteArray("old updater"));
+    QCOMPARE(after.value(QStringLiteral("UpdateGUITemp/UpdateGUI.exe")), QByteArray("new updater"));
+    QCOMPARE(after.value(QStringLiteral("UpdateGUITemp/lib/core.dll")), QByteArray("updater lib"));
+    // The unpacked package is cleaned up with its parent folder.
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("UnZip"))));
+}
+
+void tst_Patch::updateStageRefusesUnsafePaths()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("Launcher"));
+    const QString source = dir.filePath(QStringLiteral("UnZip/src"));
+    QVERIFY(writeFile(target + QStringLiteral("/a.txt"), "old a"));
+    QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "new a"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("x")), "outside"));
+    GameUpdateContext ctx;
+    ctx.updateTargetDir = target;
+    ctx.updateSourceDir = source;
+    ctx.oldFileManifestText = QStringLiteral("a.txt|m|5\n../x|m|7\n");
+    ctx.newFileManifestText = QStringLiteral("a.txt|m|5\n");
+    StageResult result;
+    QVERIFY(runStage(ctx, result));
+    QCOMPARE(result.ends, 1);
+    QCOMPARE(result.reports.last().errorString, QStringLiteral("补丁清单包含非法路径：../x"));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("x"))), QByteArray("outside"));
+    QCOMPARE(readFile(target + QStringLiteral("/a.txt")), QByteArray("old a"));
+    QVERIFY(QFileInfo::exists(source));
+    QVERIFY(!QFileInfo::exists(target + QStringLiteral("/UpdateGUITemp")));
+}
+
+// The slots turn worker signals into callback records.
+void tst_Patch::patcherReports()
+{
+    Patcher *patcher = Patcher::GetInstance();
+    QCOMPARE(Patcher::GetInstance(), patcher);
+    QVector<PatcherCallbackInfo> seen;
+    auto call = [patcher](const char *slot, QGenericArgument a = QGenericArgument(),
+                    QGenericArgument b = QGenericArgument(), QGenericArgument c = QGenericArgument()) {
+        QVERIFY(QMetaObject::invokeMethod(patcher, slot, Qt::DirectConnection, a, b, c));
+    };
+
+    patcher->RegistCallbackFunc(nullptr);
+    call("MergeProgress", Q_ARG(qulonglong, 5), Q_ARG(qulonglong, 10), Q_ARG(QVariant, QVariant(2)));
+
+    patcher->RegistCallbackFunc([&seen](PatcherCallbackInfo &info) { seen.append(info); });
+    call("MergeProgress", Q_ARG(qulonglong, 30), Q_ARG(qulonglong, 90), Q_ARG(QVariant, QVariant(2)));
+    call("MergeProgress", Q_ARG(qulonglong, 40), Q_ARG(qulonglong, 90), Q_ARG(QVariant, QVariant(QStringLiteral("x"))));
+    call("MergeComplete", Q_ARG(QString, QString()), Q_ARG(bool, true));
+    call("MergeComplete", Q_ARG(QString, QStringLiteral("bad")), Q_ARG(bool, false));
+    call("UpdateProgress", Q_ARG(int, 3), Q_ARG(int, 7));
+    call("UpdateComplete", Q_ARG(QString, QString()));
+    call("UpdateComplete", Q_ARG(QString, QStringLiteral("locked")));
+    patcher->RegistCallbackFunc(nullptr);
+
+    QCOMPARE(seen.size(), 7);
+    QCOMPARE(seen[0].percent, quint64(30));
+    QCOMPARE(seen[0].status, 2);
+    QCOMPARE(seen[1].status, 0); // a status that is no MergeStatus
+    QVERIFY(seen[2].bFinished && !seen[2].bError && seen[2].needMd5CheckPakDir);
+    QCOMPARE(seen[2].percent, quint64(40)); // end reports keep the last progress
+    QVERIFY(!seen[3].bFinished && seen[3].bError);
+    QCOMPARE(seen[3].errorString, QStringLiteral("bad"));
+    QCOMPARE(seen[4].status, 1);
+    QCOMPARE(seen[4].totalpercent, quint64(7));
+    QVERIFY(seen[5].bFinished && !seen[5].bError && seen[5].errorString.isEmpty());
+    QVERIFY(seen[6].bFinished && seen[6].bError);
+    QCOMPARE(seen[6].status, 1);
+}
+
+void tst_Patch::registryHoldsPatchComponent()
+{
+    const auto component = GetPatchComponent();
+    QVERIFY(component);
+    QCOMPARE(GetCoreSystemInstance()->GetComponent(EComponentType::Patch),
+        std::static_pointer_cast<ICoreComponent>(component));
+}
+
+QTEST_GUILESS_MAIN(tst_Patch)
+#include "tst_patch.moc"
