@@ -1,7 +1,10 @@
 #include "core/CoreSystem.h"
 
+#include "core/CheckComponent.h"
 #include "core/GameUpdateContext.h"
 #include "core/SerializeComponent.h"
+#include "core/UnZipComponent.h"
+#include "core/VerifyComponent.h"
 
 #include <QDebug>
 
@@ -11,7 +14,10 @@ CoreSystem::CoreSystem()
 {
     // Construction order brings the workers up in a fixed sequence; later
     // components are inserted at their place in this list.
+    RegistComponent(EComponentType::UnZip, std::make_shared<UnZipComponent>());
     RegistComponent(EComponentType::Serialize, std::make_shared<SerializeComponent>());
+    RegistComponent(EComponentType::Verify, std::make_shared<VerifyComponent>());
+    RegistComponent(EComponentType::Check, std::make_shared<CheckComponent>());
     m_context = std::make_shared<GameUpdateContext>();
 }
 
