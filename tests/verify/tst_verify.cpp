@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <mutex>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -52,16 +53,22 @@ bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // Every log line of the process, so that a test can look for one.
+// Worker threads log too: the list is guarded.
+std::mutex g_messagesLock; // std::mutex: ThreadSanitizer sees through it
 QStringList g_messages;
 QtMessageHandler g_previousHandler = nullptr;
 void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    g_messages.append(text);
+    {
+        std::lock_guard<std::mutex> locker(g_messagesLock);
+        g_messages.append(text);
+    }
     if (g_previousHandler)
         g_previousHandler(type, context, text);
 }
 bool logged(const QString &part)
 {
+    std::lock_guard<std::mutex> locker(g_messagesLock);
     for (const QString &m : qAsConst(g_messages)) {
         if (m.contains(part))
             return true;
@@ -167,6 +174,7 @@ void tst_Verify::cleanupTestCase()
 void tst_Verify::init()
 {
     m_ctx = GameUpdateContext();
+    std::lock_guard<std::mutex> locker(g_messagesLock);
     g_messages.clear();
 }
 
