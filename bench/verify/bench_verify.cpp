@@ -10,6 +10,9 @@
 #include "unzip/ZipThread.h"
 #include "verify/Verifyer.h"
 
+// The same generators as the tests, so that both measure the same kind of data.
+#include "../../tests/support/TestSupport.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -23,39 +26,13 @@
 #include <functional>
 
 using namespace Morvaniel;
+using TestSupport::noise;
+using TestSupport::wordText;
 
 namespace {
 
 void silence(QtMsgType, const QMessageLogContext &, const QString &)
 {
-}
-
-QByteArray noise(int size, quint32 seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    quint32 x = seed;
-    for (int i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        out[i] = char(x >> 23);
-    }
-    return out;
-}
-
-QByteArray wordText(int size, quint32 seed)
-{
-    QByteArray out;
-    out.reserve(size + 16);
-    quint32 x = seed;
-    while (out.size() < size) {
-        x = x * 1664525u + 1013904223u;
-        const int length = 2 + int((x >> 24) % 8);
-        for (int i = 0; i < length; ++i) {
-            x = x * 1664525u + 1013904223u;
-            out.append(char('a' + (x >> 28)));
-        }
-        out.append(' ');
-    }
-    return out;
 }
 
 // Best wall time of rounds runs, in seconds.

@@ -5,6 +5,8 @@
 #include "unzip/UnZipper.h"
 #include "unzip/ZipThread.h"
 
+#include "../support/TestSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -13,53 +15,11 @@
 #include <QtTest>
 
 using namespace Morvaniel;
+using namespace TestSupport;
 
 namespace {
 
 constexpr int FinishTimeoutMs = 120000;
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-// Text of random words: compressible enough that extraction takes a while and
-// 7-Zip prints its percentages while it runs.
-QByteArray wordText(int size, quint32 seed)
-{
-    QByteArray out;
-    out.reserve(size + 16);
-    quint32 x = seed;
-    while (out.size() < size) {
-        x = x * 1664525u + 1013904223u;
-        const int length = 2 + int((x >> 24) % 8);
-        for (int i = 0; i < length; ++i) {
-            x = x * 1664525u + 1013904223u;
-            out.append(char('a' + (x >> 28)));
-        }
-        out.append(' ');
-    }
-    return out;
-}
-
-QByteArray noise(int size, quint32 seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    quint32 x = seed;
-    for (int i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        out[i] = char(x >> 23);
-    }
-    return out;
-}
 
 struct Reports
 {

@@ -4,45 +4,20 @@
 #include "unzip/UnZipper.h"
 #include "unzip/ZipThread.h"
 
+#include "../support/TestSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <mutex>
 
 using namespace Morvaniel;
+using namespace TestSupport;
 
 namespace {
 
 constexpr int FinishTimeoutMs = 60000;
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// Worker threads log too: the list is guarded.
-std::mutex g_messagesLock; // std::mutex: ThreadSanitizer sees through it
-QStringList g_messages;
-QtMessageHandler g_previousHandler = nullptr;
-void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    {
-        std::lock_guard<std::mutex> locker(g_messagesLock);
-        g_messages.append(text);
-    }
-    if (g_previousHandler)
-        g_previousHandler(type, context, text);
-}
-
-int loggedCount(const QString &part)
-{
-    std::lock_guard<std::mutex> locker(g_messagesLock);
-    return g_messages.filter(part).size();
-}
 
 struct Reports
 {
@@ -93,21 +68,20 @@ private:
 
 void tst_UnZipStandIn::initTestCase()
 {
-    g_previousHandler = qInstallMessageHandler(recordMessage);
+    LogRecorder::install();
     QVERIFY2(QFileInfo(ZipThread::archiverPath()).isExecutable(), qPrintable(ZipThread::archiverPath()));
 }
 
 void tst_UnZipStandIn::cleanupTestCase()
 {
-    qInstallMessageHandler(g_previousHandler);
+    LogRecorder::uninstall();
 }
 
 void tst_UnZipStandIn::init()
 {
     m_ctx = GameUpdateContext();
     m_ctx.unzipTargetDir = m_dir.filePath(QStringLiteral("target"));
-    std::lock_guard<std::mutex> locker(g_messagesLock);
-    g_messages.clear();
+    LogRecorder::clear();
 }
 
 QString tst_UnZipStandIn::archive(const QString &name, const QString &script)
@@ -215,7 +189,7 @@ void tst_UnZipStandIn::argumentsAndProgress()
         archive(QStringLiteral("refused2.7z"), QStringLiteral("exit 0")) };
     other.unzipTargetDir = m_dir.filePath(QStringLiteral("other"));
     UnZipper::GetInstance()->StartUnZip(other);
-    QCOMPARE(loggedCount(QStringLiteral("StartUnZip refused")), 1);
+    QCOMPARE(LogRecorder::count(QStringLiteral("StartUnZip refused")), 1);
 
     QVERIFY(writeFile(release, ""));
     QTRY_COMPARE_WITH_TIMEOUT(r.finals.size(), 1, FinishTimeoutMs);
@@ -277,7 +251,7 @@ void tst_UnZipStandIn::missingArchiver()
     QCOMPARE(r.finals.first().code, int(UnZipArchiverMissing));
     QVERIFY2(
         r.finals.first().errStr.contains(QStringLiteral("could not be started")), qPrintable(r.finals.first().errStr));
-    QCOMPARE(loggedCount(QStringLiteral("start unzip file")), 1);
+    QCOMPARE(LogRecorder::count(QStringLiteral("start unzip file")), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_UnZipStandIn)

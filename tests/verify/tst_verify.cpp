@@ -7,6 +7,8 @@
 #include "verify/Checker.h"
 #include "verify/CheckerThread.h"
 #include "verify/VerifyThread.h"
+
+#include "../support/TestSupport.h"
 #include "verify/Verifyer.h"
 
 #include <QCryptographicHash>
@@ -15,7 +17,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <mutex>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 using namespace Morvaniel;
+using namespace TestSupport;
 
 namespace QTest {
 template <> char *toString(const QVector<float> &values)
@@ -45,37 +47,6 @@ QString md5Of(const QByteArray &bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-// Every log line of the process, so that a test can look for one.
-// Worker threads log too: the list is guarded.
-std::mutex g_messagesLock; // std::mutex: ThreadSanitizer sees through it
-QStringList g_messages;
-QtMessageHandler g_previousHandler = nullptr;
-void recordMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    {
-        std::lock_guard<std::mutex> locker(g_messagesLock);
-        g_messages.append(text);
-    }
-    if (g_previousHandler)
-        g_previousHandler(type, context, text);
-}
-bool logged(const QString &part)
-{
-    std::lock_guard<std::mutex> locker(g_messagesLock);
-    for (const QString &m : qAsConst(g_messages)) {
-        if (m.contains(part))
-            return true;
-    }
-    return false;
-}
-
 // What a worker reported, copied out of its callback. offThread counts reports
 // that did not arrive on the worker object's own thread.
 template <typename Info> struct Reports
@@ -85,11 +56,10 @@ template <typename Info> struct Reports
     int offThread = 0;
 };
 
-void listenToVerifyer(Reports<VerifyCallbackInfo> &r)
+template <typename Worker, typename Info> void listenTo(Worker *worker, Reports<Info> &r)
 {
-    Verifyer *v = Verifyer::GetInstance();
-    v->RegistCallbackFunc([&r, v](VerifyCallbackInfo &info) {
-        if (QThread::currentThread() != v->thread())
+    worker->RegistCallbackFunc([&r, worker](Info &info) {
+        if (QThread::currentThread() != worker->thread())
             ++r.offThread;
         if (info.bComplete)
             r.finals.append(info);
@@ -98,17 +68,14 @@ void listenToVerifyer(Reports<VerifyCallbackInfo> &r)
     });
 }
 
+void listenToVerifyer(Reports<VerifyCallbackInfo> &r)
+{
+    listenTo(Verifyer::GetInstance(), r);
+}
+
 void listenToChecker(Reports<CheckCallbackInfo> &r)
 {
-    Checker *c = Checker::GetInstance();
-    c->RegistCallbackFunc([&r, c](CheckCallbackInfo &info) {
-        if (QThread::currentThread() != c->thread())
-            ++r.offThread;
-        if (info.bComplete)
-            r.finals.append(info);
-        else
-            r.progress.append(info.progress);
-    });
+    listenTo(Checker::GetInstance(), r);
 }
 
 bool setImmutable(const QString &path, bool on)
@@ -163,19 +130,18 @@ private:
 
 void tst_Verify::initTestCase()
 {
-    g_previousHandler = qInstallMessageHandler(recordMessage);
+    LogRecorder::install();
 }
 
 void tst_Verify::cleanupTestCase()
 {
-    qInstallMessageHandler(g_previousHandler);
+    LogRecorder::uninstall();
 }
 
 void tst_Verify::init()
 {
     m_ctx = GameUpdateContext();
-    std::lock_guard<std::mutex> locker(g_messagesLock);
-    g_messages.clear();
+    LogRecorder::clear();
 }
 
 template <typename Info> bool tst_Verify::waitForFinal(Reports<Info> &r)
@@ -253,7 +219,8 @@ void tst_Verify::archiveMode()
     QVERIFY(r.finals.first().bSingle);
     for (int i = 0; i < kept.size(); ++i)
         QVERIFY2(QFile::exists(m_ctx.verifyFileList.at(i)) == kept.at(i), qPrintable(m_ctx.verifyFileList.at(i)));
-    QCOMPARE(logged(QStringLiteral("size is not equal Error !!!")), m_ctx.verifyMd5List.size() != contents.size());
+    QCOMPARE(LogRecorder::count(QStringLiteral("size is not equal Error !!!")) > 0,
+        m_ctx.verifyMd5List.size() != contents.size());
 }
 
 void tst_Verify::archiveProgressWithinOneArchive()
@@ -463,7 +430,7 @@ void tst_Verify::startDuringRunIsRefused()
     other.verifyFileList = { bad };
     other.verifyMd5List = { EmptyMd5 };
     Verifyer::GetInstance()->StartVerify(other);
-    QVERIFY(logged(QStringLiteral("m_VerifyThread->isRunning")));
+    QVERIFY(LogRecorder::count(QStringLiteral("m_VerifyThread->isRunning")) > 0);
 
     const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
     QVERIFY(writer >= 0);
