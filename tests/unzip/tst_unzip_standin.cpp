@@ -1,4 +1,5 @@
 #include "core/GameUpdateContext.h"
+#include "core/UnZipComponent.h"
 #include "unzip/ArchiverOutput.h"
 #include "unzip/UnZipCallbackInfo.h"
 #include "unzip/UnZipper.h"
@@ -56,6 +57,7 @@ private slots:
     void argumentsAndProgress();
     void emptyListReportsLastCode();
     void missingArchiver();
+    void destroyedDuringJob();
 
 private:
     // An "archive" in the test folder with this shell fragment as content.
@@ -252,6 +254,34 @@ void tst_UnZipStandIn::missingArchiver()
     QVERIFY2(
         r.finals.first().errStr.contains(QStringLiteral("could not be started")), qPrintable(r.finals.first().errStr));
     QCOMPARE(LogRecorder::count(QStringLiteral("start unzip file")), 1);
+}
+
+// Last: it destroys the singleton. The running archiver is stopped with it, no
+// report follows, and the facade that pointed at it ignores further calls.
+void tst_UnZipStandIn::destroyedDuringJob()
+{
+    const QString pidFile = m_dir.filePath(QStringLiteral("pid"));
+    const QString never = m_dir.filePath(QStringLiteral("never"));
+    m_ctx.unzipFiles = { archive(
+        QStringLiteral("endless.7z"), QStringLiteral("echo $$ > '%1'; hold '%2'; exit 0").arg(pidFile, never)) };
+    UnZipComponent component;
+    Reports r;
+    component.RegistCallbackFunc(
+        [&r](UnZipCallbackInfo &info) { (info.bComplete ? r.finals : r.progress).append(info); });
+    component.StartUnZip(m_ctx);
+    QTRY_VERIFY_WITH_TIMEOUT(!readFile(pidFile).trimmed().isEmpty(), FinishTimeoutMs);
+    const QString archiverProc = QStringLiteral("/proc/") + QString::fromLatin1(readFile(pidFile).trimmed());
+    QVERIFY(QFileInfo::exists(archiverProc));
+
+    delete UnZipper::GetInstance();
+    QVERIFY2(!QFileInfo::exists(archiverProc), "the archiver must not outlive its job");
+    QCoreApplication::processEvents();
+    QVERIFY(r.finals.isEmpty());
+
+    component.RegistCallbackFunc([&r](UnZipCallbackInfo &info) { r.finals.append(info); });
+    component.StartUnZip(m_ctx);
+    QCoreApplication::processEvents();
+    QVERIFY(r.finals.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_UnZipStandIn)
