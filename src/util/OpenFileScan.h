@@ -1,7 +1,5 @@
 #pragma once
 
-#include "core/MorvanielGlobal.h"
-
 #include <QSet>
 #include <QString>
 
@@ -11,7 +9,7 @@
 // allows the open, so there the snapshot lists every file in /proc/<pid>/fd of
 // every other process. Taking it costs a walk of all processes: take it once per
 // check, not once per file.
-class MORVANIEL_AUTOTEST_EXPORT OpenFileScan
+class OpenFileScan
 {
 public:
     static OpenFileScan take();

@@ -2,7 +2,6 @@
 #include "core/CoreSystem.h"
 #include "core/GameUpdateContext.h"
 #include "core/VerifyComponent.h"
-#include "util/OpenFileScan.h"
 #include "verify/CheckCallbackInfo.h"
 #include "verify/Checker.h"
 #include "verify/CheckerThread.h"
