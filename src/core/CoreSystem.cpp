@@ -1,8 +1,11 @@
 #include "core/CoreSystem.h"
 
+#include "core/CheckComponent.h"
 #include "core/GameUpdateContext.h"
 #include "core/PatchComponent.h"
 #include "core/SerializeComponent.h"
+#include "core/UnZipComponent.h"
+#include "core/VerifyComponent.h"
 
 #include <QDebug>
 
@@ -12,8 +15,11 @@ CoreSystem::CoreSystem()
 {
     // Construction order brings the workers up in a fixed sequence; later
     // components are inserted at their place in this list.
+    RegistComponent(EComponentType::UnZip, std::make_shared<UnZipComponent>());
     RegistComponent(EComponentType::Patch, std::make_shared<PatchComponent>());
     RegistComponent(EComponentType::Serialize, std::make_shared<SerializeComponent>());
+    RegistComponent(EComponentType::Verify, std::make_shared<VerifyComponent>());
+    RegistComponent(EComponentType::Check, std::make_shared<CheckComponent>());
     m_context = std::make_shared<GameUpdateContext>();
 }
 

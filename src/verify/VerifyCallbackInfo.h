@@ -8,10 +8,10 @@ namespace Morvaniel {
 // What the verifier reports to its callback.
 struct VerifyCallbackInfo
 {
-    bool bError = false;    // at least one file failed in the finished run
+    bool bError = false; // at least one file failed in the finished run
     bool bComplete = false; // true in the report that ends a run
-    float progress = 0.0f;  // fraction done, 0.0 to 1.0
-    bool bSingle = false;   // archive mode (true) or manifest mode (false)
+    float progress = 0.0f; // fraction done, 0.0 to 1.0
+    bool bSingle = false; // archive mode (true) or manifest mode (false)
     QVector<QString> errorFiles; // manifest-relative paths of failed files, in manifest order
 };
 

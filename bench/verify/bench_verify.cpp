@@ -1,0 +1,158 @@
+// Archive verification and extraction measured next to the tools they stand in
+// for, on the same files in the same run: Verifyer against md5sum, UnZipper
+// against running 7z x directly. Prints times, throughputs and ratios (ours /
+// tool's; below 1 is faster than the tool).
+//
+//   bench_verify [MiB of archives, default 256] [rounds, default 3]
+
+#include "core/GameUpdateContext.h"
+#include "unzip/UnZipper.h"
+#include "unzip/ZipThread.h"
+#include "verify/Verifyer.h"
+
+// The same generators as the tests, so that both measure the same kind of data.
+#include "../../tests/support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <functional>
+
+using namespace Morvaniel;
+using TestSupport::noise;
+using TestSupport::wordText;
+
+namespace {
+
+void silence(QtMsgType, const QMessageLogContext &, const QString &)
+{
+}
+
+// Best wall time of rounds runs, in seconds.
+double best(int rounds, const std::function<bool()> &run)
+{
+    double result = 1e9;
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer t;
+        t.start();
+        if (!run()) {
+            std::fprintf(stderr, "bench_verify: a run failed\n");
+            return -1;
+        }
+        result = qMin(result, t.nsecsElapsed() / 1e9);
+    }
+    return result;
+}
+
+bool runTool(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(600000))
+        return false;
+    p.readAll();
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool verifyOnce(GameUpdateContext &ctx)
+{
+    QEventLoop loop;
+    bool ok = false;
+    Verifyer::GetInstance()->RegistCallbackFunc([&](VerifyCallbackInfo &info) {
+        if (info.bComplete) {
+            ok = !info.bError;
+            loop.quit();
+        }
+    });
+    Verifyer::GetInstance()->StartVerify(ctx);
+    loop.exec();
+    return ok;
+}
+
+bool unzipOnce(GameUpdateContext &ctx)
+{
+    QEventLoop loop;
+    bool ok = false;
+    UnZipper::GetInstance()->RegistCallbackFunc([&](UnZipCallbackInfo &info) {
+        if (info.bComplete) {
+            ok = info.code == 0;
+            loop.quit();
+        }
+    });
+    UnZipper::GetInstance()->StartUnZip(ctx);
+    loop.exec();
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler(silence);
+    const int totalMiB = argc > 1 ? qMax(4, atoi(argv[1])) : 256;
+    const int rounds = argc > 2 ? qMax(1, atoi(argv[2])) : 3;
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+
+    // Archive verification: four archives, hashed by Verifyer and by md5sum.
+    GameUpdateContext ctx;
+    ctx.verifySingle = true;
+    const int fileMiB = totalMiB / 4;
+    for (int i = 0; i < 4; ++i) {
+        const QString path = dir.filePath(QStringLiteral("pack%1.7z").arg(i));
+        const QByteArray bytes = noise(fileMiB * 1024 * 1024, quint32(i + 1));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            return 1;
+        ctx.verifyFileList.append(path);
+        ctx.verifyMd5List.append(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex()));
+    }
+    const QStringList files(ctx.verifyFileList.cbegin(), ctx.verifyFileList.cend());
+    runTool(QStringLiteral("md5sum"), files); // warms the page cache for both
+    const double md5sum = best(rounds, [&] { return runTool(QStringLiteral("md5sum"), files); });
+    const double verifyer = best(rounds, [&] { return verifyOnce(ctx); });
+    const double mib = 4.0 * fileMiB;
+    std::printf("verify:  %4.0f MiB in 4 archives   Verifyer %.3f s (%.0f MiB/s)   md5sum %.3f s (%.0f MiB/s)   "
+                "ratio %.2f\n",
+        mib, verifyer, mib / verifyer, md5sum, mib / md5sum, verifyer / md5sum);
+
+    // Extraction: one archive of compressible text plus incompressible data.
+    const QString src = dir.filePath(QStringLiteral("src"));
+    QDir().mkpath(src + "/Paks");
+    {
+        QFile a(src + "/Paks/text.pak");
+        QFile b(src + "/Paks/noise.pak");
+        if (!a.open(QIODevice::WriteOnly) || !b.open(QIODevice::WriteOnly))
+            return 1;
+        a.write(wordText(totalMiB / 4 * 1024 * 1024, 9));
+        b.write(noise(totalMiB / 4 * 1024 * 1024, 10));
+    }
+    const QString archive = dir.filePath(QStringLiteral("game.7z"));
+    const QString sevenZip = ZipThread::archiverPath();
+    QProcess pack;
+    pack.setWorkingDirectory(src);
+    pack.start(sevenZip, { "a", "-bd", "-mx1", archive, "." });
+    if (!pack.waitForFinished(600000) || pack.exitCode() != 0)
+        return 1;
+    const QString direct = dir.filePath(QStringLiteral("direct"));
+    ctx.unzipFiles = { archive };
+    ctx.unzipTargetDir = dir.filePath(QStringLiteral("unzipper"));
+    ctx.updateMode = 0;
+    const double tool = best(rounds, [&] {
+        QDir(direct).removeRecursively();
+        return runTool(sevenZip, { "x", "-bsp1", "-y", "-o" + direct, archive });
+    });
+    const double unzipper = best(rounds, [&] { return unzipOnce(ctx); });
+    std::printf("extract: %4.0f MiB archive (%.0f MiB unpacked)   UnZipper %.3f s   7z x %.3f s   ratio %.2f\n",
+        QFileInfo(archive).size() / 1048576.0, totalMiB / 2.0, unzipper, tool, unzipper / tool);
+    return 0;
+}

@@ -1,0 +1,85 @@
+#include "unzip/UnZipper.h"
+
+#include "core/GameUpdateContext.h"
+#include "unzip/ArchiverOutput.h"
+#include "unzip/ZipThread.h"
+#include "util/Logger.h"
+#include "util/WorkerThreadStop.h"
+
+#include <QCoreApplication>
+
+namespace Morvaniel {
+
+UnZipper *UnZipper::m_pUnzipperInstance = nullptr;
+
+UnZipper *UnZipper::GetInstance()
+{
+    if (!m_pUnzipperInstance)
+        m_pUnzipperInstance = new UnZipper(QCoreApplication::instance());
+    return m_pUnzipperInstance;
+}
+
+UnZipper::UnZipper(QObject *parent)
+    : QObject(parent)
+    , m_ZipThread(new ZipThread(this))
+{
+    connect(m_ZipThread, &ZipThread::DecompressProgress, this, &UnZipper::DecompressProgress, Qt::QueuedConnection);
+    connect(m_ZipThread, &ZipThread::DecompressFinished, this, &UnZipper::DecompressComplete);
+}
+
+UnZipper::~UnZipper()
+{
+    m_callback = nullptr;
+    stopWorkerThread(m_ZipThread);
+    delete m_ZipThread;
+    m_pUnzipperInstance = nullptr;
+}
+
+void UnZipper::StartUnZip(GameUpdateContext &ctx)
+{
+    if (!m_ZipThread)
+        return;
+    ZipThread &t = *m_ZipThread;
+    // The running job reads these fields; changing them now would mix two jobs.
+    if (t.isRunning()) {
+        Logger::LogInfo(QStringLiteral("Unzipper"), QStringLiteral("m_ZipThread->isRunning, StartUnZip refused"));
+        return;
+    }
+    t.m_files.clear();
+    for (const QString &file : qAsConst(ctx.unzipFiles))
+        t.m_files.append(file);
+    t.m_bKeepTarget = ctx.updateMode == 1 || ctx.updateMode == 4;
+    t.m_targetDir = ctx.unzipTargetDir;
+    t.start(QThread::InheritPriority);
+}
+
+void UnZipper::RegistCallbackFunc(std::function<void(UnZipCallbackInfo &)> func)
+{
+    m_callback = std::move(func);
+}
+
+void UnZipper::DecompressProgress(int percent, int curCount, int totalCount)
+{
+    m_info.bComplete = false;
+    m_info.percent = percent;
+    m_info.curCount = curCount;
+    m_info.totalCount = totalCount;
+    if (!m_callback)
+        return;
+    const auto callback = m_callback; // the callback may register another one
+    callback(m_info);
+}
+
+void UnZipper::DecompressComplete(int code, const QString &errStr)
+{
+    Logger::LogInfo(QStringLiteral("Unzipper"), QStringLiteral("error code is %1").arg(code));
+    m_info.bComplete = true;
+    m_info.code = unzipResultCode(code);
+    m_info.errStr = errStr;
+    if (!m_callback)
+        return;
+    const auto callback = m_callback;
+    callback(m_info);
+}
+
+} // namespace Morvaniel

@@ -1,0 +1,70 @@
+#include "verify/Checker.h"
+
+#include "core/GameUpdateContext.h"
+#include "util/WorkerThreadStop.h"
+#include "verify/CheckerThread.h"
+
+#include <QCoreApplication>
+
+namespace Morvaniel {
+
+Checker *Checker::m_pCheckerInstance = nullptr;
+
+Checker *Checker::GetInstance()
+{
+    if (!m_pCheckerInstance)
+        m_pCheckerInstance = new Checker(QCoreApplication::instance());
+    return m_pCheckerInstance;
+}
+
+Checker::Checker(QObject *parent)
+    : QObject(parent)
+    , m_CheckerThread(new CheckerThread(this))
+{
+    connect(m_CheckerThread, &CheckerThread::CheckProgress, this, &Checker::CheckProgress, Qt::QueuedConnection);
+    connect(m_CheckerThread, &CheckerThread::CheckComplete, this, &Checker::CheckComplete);
+}
+
+Checker::~Checker()
+{
+    m_callback = nullptr;
+    stopWorkerThread(m_CheckerThread);
+    delete m_CheckerThread;
+    m_pCheckerInstance = nullptr;
+}
+
+void Checker::RegistCallbackFunc(std::function<void(CheckCallbackInfo &)> func)
+{
+    m_callback = std::move(func);
+}
+
+void Checker::StartCheck(GameUpdateContext &ctx)
+{
+    if (!m_CheckerThread || m_CheckerThread->isRunning())
+        return;
+    m_CheckerThread->m_folder = ctx.checkFolder;
+    m_CheckerThread->start(QThread::InheritPriority);
+}
+
+void Checker::CheckProgress(float percent)
+{
+    if (!m_callback)
+        return;
+    m_info.progress = percent;
+    m_info.bComplete = false;
+    const auto callback = m_callback; // the callback may register another one
+    callback(m_info);
+}
+
+void Checker::CheckComplete(bool bError, const QString &errorPath)
+{
+    if (!m_callback)
+        return;
+    m_info.bError = bError;
+    m_info.errorPath = errorPath;
+    m_info.bComplete = true;
+    const auto callback = m_callback;
+    callback(m_info);
+}
+
+} // namespace Morvaniel

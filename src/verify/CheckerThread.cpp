@@ -1,0 +1,51 @@
+#include "verify/CheckerThread.h"
+
+#include "util/OpenFileScan.h"
+#include "util/QFileUtils.h"
+
+#include <QDebug>
+#include <QStringList>
+
+namespace Morvaniel {
+
+CheckerThread::CheckerThread(QObject *parent)
+    : QThread(parent)
+{
+    connect(this, &QThread::finished, this, &CheckerThread::finishedThread);
+}
+
+CheckerThread::~CheckerThread() = default;
+
+void CheckerThread::finishedThread()
+{
+    emit CheckComplete(m_bError, m_errorPath);
+}
+
+void CheckerThread::run()
+{
+    m_bError = false;
+    QStringList files;
+    QFileUtils::getFileListUnderDir(m_folder, files);
+    m_errorPath.clear();
+    if (files.isEmpty())
+        return;
+
+    const OpenFileScan openElsewhere = OpenFileScan::take();
+    const int n = files.size();
+    for (int k = 1; k <= n && !isInterruptionRequested(); ++k) {
+        const QString &file = files.at(k - 1);
+        bool inUse = QFileUtils::FileIsUsing(file);
+        if (!inUse && openElsewhere.isOpenElsewhere(file)) {
+            qDebug() << file << " is using";
+            inUse = true;
+        }
+        if (inUse) {
+            m_bError = true;
+            m_errorPath = file;
+            return;
+        }
+        emit CheckProgress(static_cast<float>(k) / static_cast<float>(n));
+    }
+}
+
+} // namespace Morvaniel

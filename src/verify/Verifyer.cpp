@@ -1,0 +1,92 @@
+#include "verify/Verifyer.h"
+
+#include "core/GameUpdateContext.h"
+#include "util/Logger.h"
+#include "util/WorkerThreadStop.h"
+#include "verify/VerifyThread.h"
+
+#include <QCoreApplication>
+
+namespace Morvaniel {
+
+Verifyer *Verifyer::m_pVerifyerInstance = nullptr;
+
+Verifyer *Verifyer::GetInstance()
+{
+    if (!m_pVerifyerInstance)
+        m_pVerifyerInstance = new Verifyer(QCoreApplication::instance());
+    return m_pVerifyerInstance;
+}
+
+Verifyer::Verifyer(QObject *parent)
+    : QObject(parent)
+    , m_VerifyThread(new VerifyThread(this))
+{
+    connect(m_VerifyThread, &VerifyThread::VerifyProgress, this, &Verifyer::VerifyProgress, Qt::QueuedConnection);
+    connect(m_VerifyThread, &VerifyThread::VerifyComplete, this, &Verifyer::VerifyComplete);
+}
+
+Verifyer::~Verifyer()
+{
+    m_callback = nullptr;
+    stopWorkerThread(m_VerifyThread);
+    delete m_VerifyThread;
+    m_pVerifyerInstance = nullptr;
+}
+
+void Verifyer::RegistCallbackFunc(std::function<void(VerifyCallbackInfo &)> func)
+{
+    m_callback = std::move(func);
+}
+
+void Verifyer::StartVerify(GameUpdateContext &ctx)
+{
+    if (!m_VerifyThread)
+        return;
+    VerifyThread &t = *m_VerifyThread;
+    if (t.isRunning()) {
+        Logger::LogInfo(QStringLiteral("Verifyer"), QStringLiteral("m_VerifyThread->isRunning"));
+        return;
+    }
+    t.m_folder = ctx.verifyFolder;
+    t.m_bSingle = ctx.verifySingle;
+    t.m_bCollectFailures = ctx.updateMode == 1 || ctx.updateMode == 4;
+    t.m_bMd5Check = ctx.needMd5Check;
+    t.m_bMd5CheckPaksDir = ctx.needMd5CheckPaksDir;
+    t.m_failedList.clear();
+    if (ctx.verifySingle) {
+        if (ctx.verifyMd5List.size() != ctx.verifyFileList.size())
+            Logger::LogInfo(QStringLiteral("Verifyer"), QStringLiteral("size is not equal Error !!!"));
+        t.m_fileList = ctx.verifyFileList;
+        t.m_md5List = ctx.verifyMd5List;
+    } else {
+        t.m_manifest = parseFileManifest(ctx.verifyManifestText);
+    }
+    t.start(QThread::InheritPriority);
+}
+
+void Verifyer::VerifyProgress(float percent)
+{
+    if (!m_callback)
+        return;
+    m_info.progress = percent;
+    m_info.bComplete = false;
+    // A copy: the callback may register another one while it runs.
+    const auto callback = m_callback;
+    callback(m_info);
+}
+
+void Verifyer::VerifyComplete(bool bError, bool bSingle)
+{
+    if (!m_callback || !m_VerifyThread)
+        return;
+    m_info.bError = bError;
+    m_info.bSingle = bSingle;
+    m_info.bComplete = true;
+    if (m_VerifyThread->m_bCollectFailures)
+        m_info.errorFiles = m_VerifyThread->m_failedList;
+    const auto callback = m_callback;
+    callback(m_info);
+}
+
+} // namespace Morvaniel

@@ -1,0 +1,98 @@
+#pragma once
+
+// Helpers that several test executables share: files with known content and a
+// record of every log line. Header-only, so that no test build needs a change.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+
+namespace TestSupport {
+
+// Writes bytes to path, creating its folder.
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Incompressible bytes, the same for the same seed.
+inline QByteArray noise(int size, quint32 seed)
+{
+    QByteArray out(size, Qt::Uninitialized);
+    quint32 x = seed;
+    for (int i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        out[i] = char(x >> 23);
+    }
+    return out;
+}
+
+// Text of random words: compressible enough that extraction takes a while and
+// 7-Zip prints its percentages while it runs.
+inline QByteArray wordText(int size, quint32 seed)
+{
+    QByteArray out;
+    out.reserve(size + 16);
+    quint32 x = seed;
+    while (out.size() < size) {
+        x = x * 1664525u + 1013904223u;
+        const int length = 2 + int((x >> 24) % 8);
+        for (int i = 0; i < length; ++i) {
+            x = x * 1664525u + 1013904223u;
+            out.append(char('a' + (x >> 28)));
+        }
+        out.append(' ');
+    }
+    return out;
+}
+
+// Every message of the process while installed, so that a test can look for a
+// log line. Worker threads log too, so the list is guarded, with a std::mutex
+// because ThreadSanitizer sees through it.
+class LogRecorder
+{
+public:
+    static void install() { s_previous = qInstallMessageHandler(record); }
+    static void uninstall() { qInstallMessageHandler(s_previous); }
+    static void clear()
+    {
+        std::lock_guard<std::mutex> locker(s_lock);
+        s_messages.clear();
+    }
+    // How many recorded messages contain part.
+    static int count(const QString &part)
+    {
+        std::lock_guard<std::mutex> locker(s_lock);
+        return s_messages.filter(part).size();
+    }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        {
+            std::lock_guard<std::mutex> locker(s_lock);
+            s_messages.append(text);
+        }
+        if (s_previous)
+            s_previous(type, context, text);
+    }
+
+    static inline std::mutex s_lock;
+    static inline QStringList s_messages;
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+} // namespace TestSupport

@@ -1,0 +1,573 @@
+#include "core/CheckComponent.h"
+#include "core/CoreSystem.h"
+#include "core/GameUpdateContext.h"
+#include "core/VerifyComponent.h"
+#include "verify/CheckCallbackInfo.h"
+#include "verify/Checker.h"
+#include "verify/CheckerThread.h"
+#include "verify/VerifyThread.h"
+
+#include "../support/TestSupport.h"
+#include "verify/Verifyer.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Morvaniel;
+using namespace TestSupport;
+
+namespace QTest {
+template <> char *toString(const QVector<float> &values)
+{
+    QStringList parts;
+    for (float v : values)
+        parts.append(QString::number(double(v)));
+    return qstrdup(qPrintable(QLatin1Char('[') + parts.join(QStringLiteral(", ")) + QLatin1Char(']')));
+}
+} // namespace QTest
+
+namespace {
+
+constexpr int FinishTimeoutMs = 60000;
+const QString EmptyMd5 = QStringLiteral("d41d8cd98f00b204e9800998ecf8427e");
+
+QString md5Of(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+// What a worker reported, copied out of its callback. offThread counts reports
+// that did not arrive on the worker object's own thread.
+template <typename Info> struct Reports
+{
+    QVector<float> progress;
+    QVector<Info> finals;
+    int offThread = 0;
+};
+
+template <typename Worker, typename Info> void listenTo(Worker *worker, Reports<Info> &r)
+{
+    worker->RegistCallbackFunc([&r, worker](Info &info) {
+        if (QThread::currentThread() != worker->thread())
+            ++r.offThread;
+        if (info.bComplete)
+            r.finals.append(info);
+        else
+            r.progress.append(info.progress);
+    });
+}
+
+void listenToVerifyer(Reports<VerifyCallbackInfo> &r)
+{
+    listenTo(Verifyer::GetInstance(), r);
+}
+
+void listenToChecker(Reports<CheckCallbackInfo> &r)
+{
+    listenTo(Checker::GetInstance(), r);
+}
+
+bool setImmutable(const QString &path, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+class tst_Verify : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void archiveMode_data();
+    void archiveMode();
+    void archiveProgressWithinOneArchive();
+    void manifestMode_data();
+    void manifestMode();
+    void manifestFailureCollection_data();
+    void manifestFailureCollection();
+    void pakFolderCleaning_data();
+    void pakFolderCleaning();
+    void startDuringRunIsRefused();
+    void runWithoutCallbackStillDeletes();
+
+    void checkerReports_data();
+    void checkerReports();
+    void checkerFindsImmutableFile();
+
+    void componentsForward();
+
+private:
+    // Waits for the run's one final report; false (with a failed check) otherwise.
+    template <typename Info> bool waitForFinal(Reports<Info> &r);
+    GameUpdateContext m_ctx;
+};
+
+void tst_Verify::initTestCase()
+{
+    LogRecorder::install();
+}
+
+void tst_Verify::cleanupTestCase()
+{
+    LogRecorder::uninstall();
+}
+
+void tst_Verify::init()
+{
+    m_ctx = GameUpdateContext();
+    LogRecorder::clear();
+}
+
+template <typename Info> bool tst_Verify::waitForFinal(Reports<Info> &r)
+{
+    [&] { QTRY_COMPARE_WITH_TIMEOUT(r.finals.size(), 1, FinishTimeoutMs); }();
+    if (r.finals.size() != 1)
+        return false;
+    // A second final report would already be queued behind the first.
+    QCoreApplication::processEvents();
+    return r.finals.size() == 1 && r.offThread == 0;
+}
+
+void tst_Verify::archiveMode_data()
+{
+    // Each archive: its content, and which MD5 the list gives for it ("good",
+    // "bad", "upper" for the right digest in capitals, "none" for no entry).
+    QTest::addColumn<QStringList>("contents");
+    QTest::addColumn<QStringList>("md5s");
+    QTest::addColumn<QVector<float>>("progress");
+    QTest::addColumn<bool>("bError");
+    QTest::addColumn<QVector<bool>>("kept");
+
+    QTest::newRow("two good archives") << QStringList{ "first", "second" } << QStringList{ "good", "good" }
+                                       << QVector<float>{ 0.0f, 0.5f, 1.0f } << false << QVector<bool>{ true, true };
+    QTest::newRow("second archive bad is deleted")
+        << QStringList{ "first", "second" } << QStringList{ "good", "bad" } << QVector<float>{ 0.0f, 0.5f } << true
+        << QVector<bool>{ true, false };
+    QTest::newRow("first bad, second still verified")
+        << QStringList{ "first", "second" } << QStringList{ "bad", "good" } << QVector<float>{ 0.0f, 0.5f } << true
+        << QVector<bool>{ false, true };
+    // A single archive also reports from within: its five bytes are one chunk.
+    QTest::newRow("digest compared case-sensitively") << QStringList{ "first" } << QStringList{ "upper" }
+                                                      << QVector<float>{ 1.0f, 0.0f } << true << QVector<bool>{ false };
+    QTest::newRow("position without md5 fails, file stays")
+        << QStringList{ "first", "second" } << QStringList{ "good", "none" } << QVector<float>{ 0.0f, 0.5f } << true
+        << QVector<bool>{ true, true };
+    QTest::newRow("missing archive") << QStringList{ "<missing>", "second" } << QStringList{ "good", "good" }
+                                     << QVector<float>{ 0.0f, 0.5f } << true << QVector<bool>{ false, true };
+    QTest::newRow("empty archive") << QStringList{ "" } << QStringList{ "good" } << QVector<float>{ 0.0f, 1.0f }
+                                   << false << QVector<bool>{ true };
+}
+
+void tst_Verify::archiveMode()
+{
+    QFETCH(QStringList, contents);
+    QFETCH(QStringList, md5s);
+    QFETCH(QVector<float>, progress);
+    QFETCH(bool, bError);
+    QFETCH(QVector<bool>, kept);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    for (int i = 0; i < contents.size(); ++i) {
+        const QString path = dir.filePath(QStringLiteral("pack%1.7z").arg(i));
+        m_ctx.verifyFileList.append(path);
+        const QByteArray bytes = contents.at(i).toUtf8();
+        if (contents.at(i) != QLatin1String("<missing>"))
+            QVERIFY(writeFile(path, bytes));
+        if (md5s.at(i) == QLatin1String("good"))
+            m_ctx.verifyMd5List.append(md5Of(bytes));
+        else if (md5s.at(i) == QLatin1String("upper"))
+            m_ctx.verifyMd5List.append(md5Of(bytes).toUpper());
+        else if (md5s.at(i) == QLatin1String("bad"))
+            m_ctx.verifyMd5List.append(md5Of("something else"));
+    }
+    m_ctx.verifySingle = true;
+
+    Reports<VerifyCallbackInfo> r;
+    listenToVerifyer(r);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+    QVERIFY(waitForFinal(r));
+
+    QCOMPARE(r.progress, progress);
+    QCOMPARE(r.finals.first().bError, bError);
+    QVERIFY(r.finals.first().bSingle);
+    for (int i = 0; i < kept.size(); ++i)
+        QVERIFY2(QFile::exists(m_ctx.verifyFileList.at(i)) == kept.at(i), qPrintable(m_ctx.verifyFileList.at(i)));
+    QCOMPARE(LogRecorder::count(QStringLiteral("size is not equal Error !!!")) > 0,
+        m_ctx.verifyMd5List.size() != contents.size());
+}
+
+void tst_Verify::archiveProgressWithinOneArchive()
+{
+    QTemporaryDir dir;
+    QByteArray bytes(10 * 1024 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 31 + (i >> 12));
+    const QString path = dir.filePath(QStringLiteral("big.7z"));
+    QVERIFY(writeFile(path, bytes));
+    m_ctx.verifySingle = true;
+    m_ctx.verifyFileList = { path };
+    m_ctx.verifyMd5List = { md5Of(bytes) };
+
+    Reports<VerifyCallbackInfo> r;
+    listenToVerifyer(r);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+    QVERIFY(waitForFinal(r));
+
+    QVERIFY2(r.progress.size() > 10, qPrintable(QString::number(r.progress.size())));
+    const QVector<float> within = r.progress.mid(0, r.progress.size() - 2);
+    float last = 0.0f;
+    for (float p : within) {
+        QVERIFY2(p - last > 0.01f, qPrintable(QStringLiteral("%1 after %2").arg(p).arg(last)));
+        last = p;
+    }
+    QCOMPARE(within.last(), 1.0f);
+    QCOMPARE(r.progress.mid(r.progress.size() - 2), (QVector<float>{ 0.0f, 1.0f }));
+    QVERIFY(!r.finals.first().bError);
+    QVERIFY(QFile::exists(path));
+}
+
+// Manifest entries are written as "path|md5|size" against these files on disk:
+// "a.txt" = "alpha", "b.txt" = "bravo", "PM/Content/Paks/p.pak" = "pakdata".
+void tst_Verify::manifestMode_data()
+{
+    QTest::addColumn<QString>("manifest");
+    QTest::addColumn<bool>("md5Check");
+    QTest::addColumn<bool>("md5CheckPaks");
+    QTest::addColumn<QVector<float>>("progress");
+    QTest::addColumn<bool>("bError");
+
+    const QString a = QStringLiteral("a.txt|%1|5\n").arg(md5Of("alpha"));
+    const QString b = QStringLiteral("b.txt|%1|5\n").arg(md5Of("bravo"));
+    const QString pak = QStringLiteral("PM/Content/Paks/p.pak|%1|7\n").arg(md5Of("pakdata"));
+    const QString pakWrongMd5 = QStringLiteral("PM/Content/Paks/p.pak|%1|7\n").arg(md5Of("pakdat!"));
+    const QString bWrongMd5 = QStringLiteral("b.txt|%1|5\n").arg(md5Of("brav0"));
+    const QVector<float> thirds{ 1.0f / 3, 2.0f / 3, 1.0f };
+
+    QTest::newRow("sizes match") << a + b + pak << false << false << thirds << false;
+    QTest::newRow("CRLF line ends") << QString(a + b + pak).replace("\n", "\r\n") << false << false << thirds << false;
+    QTest::newRow("wrong size stops at first bad file")
+        << "PM/Content/Paks/p.pak|x|8\n" + a + b << false << false << QVector<float>{} << true;
+    // Key order puts upper case first: the pak, then a, then b.
+    QTest::newRow("last file bad") << a + "b.txt|x|4\n" + pak << false << false << QVector<float>{ 1.0f / 3, 2.0f / 3 }
+                                   << true;
+    QTest::newRow("md5 off: same size passes") << a + bWrongMd5 + pak << false << false << thirds << false;
+    QTest::newRow("md5 on: same size fails")
+        << a + bWrongMd5 + pak << true << false << QVector<float>{ 1.0f / 3, 2.0f / 3 } << true;
+    QTest::newRow("md5 on leaves paks to size") << a + b + pakWrongMd5 << true << false << thirds << false;
+    QTest::newRow("md5 of paks asked for") << a + b + pakWrongMd5 << true << true << QVector<float>{} << true;
+    QTest::newRow("missing file with size 0") << a + "gone.txt||0\n"
+                                              << false << false << QVector<float>{ 0.5f } << true;
+    QTest::newRow("missing file with empty md5") << a + "gone.txt||0\n"
+                                                 << true << false << QVector<float>{ 0.5f } << true;
+    QTest::newRow("path leaving the folder") << QStringLiteral("../outside.txt|%1|7\n").arg(md5Of("outside")) + a
+                                             << false << false << QVector<float>{} << true;
+    QTest::newRow("absolute path") << a + "/etc/hostname||0\n" << false << false << QVector<float>{} << true;
+    QTest::newRow("empty manifest") << QString() << true << true << QVector<float>{} << false;
+}
+
+void tst_Verify::manifestMode()
+{
+    QFETCH(QString, manifest);
+    QFETCH(bool, md5Check);
+    QFETCH(bool, md5CheckPaks);
+    QFETCH(QVector<float>, progress);
+    QFETCH(bool, bError);
+
+    QTemporaryDir root;
+    const QString game = root.filePath(QStringLiteral("game"));
+    QVERIFY(writeFile(game + "/a.txt", "alpha"));
+    QVERIFY(writeFile(game + "/b.txt", "bravo"));
+    QVERIFY(writeFile(game + "/PM/Content/Paks/p.pak", "pakdata"));
+    QVERIFY(writeFile(root.filePath(QStringLiteral("outside.txt")), "outside"));
+    m_ctx.verifyFolder = game;
+    m_ctx.verifyManifestText = manifest;
+    m_ctx.needMd5Check = md5Check;
+    m_ctx.needMd5CheckPaksDir = md5CheckPaks;
+
+    Reports<VerifyCallbackInfo> r;
+    listenToVerifyer(r);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+    QVERIFY(waitForFinal(r));
+
+    QCOMPARE(r.progress, progress);
+    QCOMPARE(r.finals.first().bError, bError);
+    QVERIFY(!r.finals.first().bSingle);
+    QVERIFY(QFile::exists(game + "/PM/Content/Paks/p.pak"));
+}
+
+void tst_Verify::manifestFailureCollection_data()
+{
+    QTest::addColumn<int>("updateMode");
+    QTest::newRow("updateMode 1") << 1;
+    QTest::newRow("updateMode 4") << 4;
+}
+
+void tst_Verify::manifestFailureCollection()
+{
+    QFETCH(int, updateMode);
+
+    QTemporaryDir root;
+    const QString game = root.path();
+    // Right sizes everywhere: only the MD5 that collection forces finds zeta and alpha.
+    QVERIFY(writeFile(game + "/zeta.txt", "zeta!"));
+    QVERIFY(writeFile(game + "/alpha.txt", "alph!"));
+    QVERIFY(writeFile(game + "/Mid.txt", "mid"));
+    QVERIFY(writeFile(game + "/PM/Content/Paks/extra.pak", "unlisted"));
+    // Written out of order: failures come in the manifest's key order.
+    m_ctx.verifyManifestText = QStringLiteral("zeta.txt|%1|5\nalpha.txt|%2|5\nMid.txt|%3|3\nmissing.txt|%4|4\n")
+                                   .arg(md5Of("zeta?"), md5Of("alpha"), md5Of("mid"), md5Of("gone"));
+    m_ctx.verifyFolder = game;
+    m_ctx.updateMode = updateMode;
+
+    Reports<VerifyCallbackInfo> r;
+    listenToVerifyer(r);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+    QVERIFY(waitForFinal(r));
+    QCOMPARE(r.progress, (QVector<float>{ 0.25f, 0.5f, 0.75f, 1.0f }));
+    QVERIFY(r.finals.first().bError);
+    const QVector<QString> expected{ "alpha.txt", "missing.txt", "zeta.txt" };
+    QCOMPARE(r.finals.first().errorFiles, expected);
+    QVERIFY2(QFile::exists(game + "/PM/Content/Paks/extra.pak"), "a failed check must not clean the pak folder");
+
+    // A run without collection checks sizes only, stops at the missing file
+    // and leaves the earlier list alone.
+    m_ctx.updateMode = 0;
+    Reports<VerifyCallbackInfo> second;
+    listenToVerifyer(second);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+    QVERIFY(waitForFinal(second));
+    QVERIFY(second.finals.first().bError);
+    QCOMPARE(second.progress, (QVector<float>{ 0.25f, 0.5f }));
+    QCOMPARE(second.finals.first().errorFiles, expected);
+}
+
+void tst_Verify::pakFolderCleaning_data()
+{
+    QTest::addColumn<QString>("folderSpelling");
+    QTest::newRow("plain folder") << "%1";
+    QTest::newRow("trailing slash") << "%1/";
+    QTest::newRow("dot segment") << "%1/./";
+}
+
+void tst_Verify::pakFolderCleaning()
+{
+    QFETCH(QString, folderSpelling);
+
+    QTemporaryDir root;
+    const QString game = root.path();
+    const QString paks = game + "/PM/Content/Paks/";
+    QVERIFY(writeFile(paks + "Data.pak", "listed"));
+    QVERIFY(writeFile(paks + "Sub/Deep.pak", "deep"));
+    QVERIFY(writeFile(paks + "data.pak", "case twin"));
+    QVERIFY(writeFile(paks + "SUB/deep.pak", "case twin in another folder"));
+    QVERIFY(writeFile(paks + "extra.pak", "unlisted"));
+    QVERIFY(writeFile(paks + "old/stale.pak", "unlisted"));
+    QVERIFY(writeFile(game + "/Binaries/unlisted.dll", "outside the pak folder"));
+    m_ctx.verifyManifestText = QStringLiteral("PM/Content/Paks/Data.pak||6\nPM/Content/Paks/Sub/Deep.pak||4\n");
+    m_ctx.verifyFolder = folderSpelling.arg(game);
+
+    Reports<VerifyCallbackInfo> r;
+    listenToVerifyer(r);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+    QVERIFY(waitForFinal(r));
+    QVERIFY(!r.finals.first().bError);
+
+    QVERIFY(QFile::exists(paks + "Data.pak"));
+    QVERIFY(QFile::exists(paks + "Sub/Deep.pak"));
+    QVERIFY(QFile::exists(paks + "data.pak"));
+    QVERIFY(QFile::exists(paks + "SUB/deep.pak"));
+    QVERIFY(!QFile::exists(paks + "extra.pak"));
+    QVERIFY(!QFile::exists(paks + "old/stale.pak"));
+    QVERIFY(QFile::exists(game + "/Binaries/unlisted.dll"));
+}
+
+void tst_Verify::startDuringRunIsRefused()
+{
+    QTemporaryDir dir;
+    // Opening a FIFO for reading blocks until a writer comes: the run is held
+    // at its first archive for as long as the test wants.
+    const QString fifo = dir.filePath(QStringLiteral("held.7z"));
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    m_ctx.verifySingle = true;
+    m_ctx.verifyFileList = { fifo };
+    m_ctx.verifyMd5List = { EmptyMd5 };
+
+    Reports<VerifyCallbackInfo> r;
+    listenToVerifyer(r);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+
+    const QString bad = dir.filePath(QStringLiteral("bad.7z"));
+    QVERIFY(writeFile(bad, "bad"));
+    GameUpdateContext other;
+    other.verifySingle = true;
+    other.verifyFileList = { bad };
+    other.verifyMd5List = { EmptyMd5 };
+    Verifyer::GetInstance()->StartVerify(other);
+    QVERIFY(LogRecorder::count(QStringLiteral("m_VerifyThread->isRunning")) > 0);
+
+    const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY);
+    QVERIFY(writer >= 0);
+    ::close(writer);
+    QVERIFY(waitForFinal(r));
+    QCOMPARE(r.progress, (QVector<float>{ 0.0f, 1.0f }));
+    QVERIFY(!r.finals.first().bError);
+    QVERIFY2(QFile::exists(bad), "the refused run must not have touched its archive");
+}
+
+void tst_Verify::runWithoutCallbackStillDeletes()
+{
+    QTemporaryDir dir;
+    const QString bad = dir.filePath(QStringLiteral("bad.7z"));
+    QVERIFY(writeFile(bad, "bad"));
+    m_ctx.verifySingle = true;
+    m_ctx.verifyFileList = { bad };
+    m_ctx.verifyMd5List = { EmptyMd5 };
+
+    Verifyer::GetInstance()->RegistCallbackFunc(nullptr);
+    auto *thread = Verifyer::GetInstance()->findChild<VerifyThread *>();
+    QVERIFY(thread);
+    QSignalSpy finished(thread, &VerifyThread::VerifyComplete);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+    QVERIFY(finished.wait(FinishTimeoutMs));
+    QVERIFY(!QFile::exists(bad));
+}
+
+void tst_Verify::checkerReports_data()
+{
+    // The child opens the file with this shell redirection and keeps it open.
+    QTest::addColumn<QString>("redirection");
+    QTest::addColumn<QVector<float>>("progress");
+    QTest::newRow("four free files") << QString() << QVector<float>{ 0.25f, 0.5f, 0.75f, 1.0f };
+    QTest::newRow("third held for reading") << "3<" << QVector<float>{ 0.25f, 0.5f };
+    QTest::newRow("third held for writing") << "3>>" << QVector<float>{ 0.25f, 0.5f };
+}
+
+void tst_Verify::checkerReports()
+{
+    QFETCH(QString, redirection);
+    QFETCH(QVector<float>, progress);
+
+    QTemporaryDir dir;
+    for (const char *name : { "a.bin", "b.bin", "sub/c.bin", "sub/d.bin" })
+        QVERIFY(writeFile(dir.filePath(QLatin1String(name)), name));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral(".hidden")), "not listed, not checked"));
+    const QString held = QDir(dir.path()).absoluteFilePath(QStringLiteral("sub/c.bin"));
+
+    QProcess holder;
+    if (!redirection.isEmpty()) {
+        holder.start(QStringLiteral("/bin/sh"),
+            { QStringLiteral("-c"), QStringLiteral("exec %1\"$1\"; echo ready; exec sleep 60").arg(redirection),
+                QStringLiteral("sh"), held });
+        QVERIFY(holder.waitForStarted(10000));
+        QVERIFY(holder.waitForReadyRead(10000));
+    }
+
+    m_ctx.checkFolder = dir.path();
+    Reports<CheckCallbackInfo> r;
+    listenToChecker(r);
+    Checker::GetInstance()->StartCheck(m_ctx);
+    const bool finished = waitForFinal(r);
+    if (holder.state() != QProcess::NotRunning) {
+        holder.kill();
+        holder.waitForFinished(10000);
+    }
+    QVERIFY(finished);
+
+    QCOMPARE(r.progress, progress);
+    QCOMPARE(r.finals.first().bError, !redirection.isEmpty());
+    QCOMPARE(r.finals.first().errorPath, redirection.isEmpty() ? QString() : held);
+}
+
+void tst_Verify::checkerFindsImmutableFile()
+{
+    QTemporaryDir dir;
+    const QString locked = dir.filePath(QStringLiteral("locked.bin"));
+    QVERIFY(writeFile(locked, "locked"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("free.bin")), "free"));
+    if (!setImmutable(locked, true))
+        QSKIP("this file system or user cannot set the immutable attribute");
+
+    m_ctx.checkFolder = dir.path();
+    Reports<CheckCallbackInfo> r;
+    listenToChecker(r);
+    Checker::GetInstance()->StartCheck(m_ctx);
+    const bool finished = waitForFinal(r);
+    QVERIFY(setImmutable(locked, false));
+    QVERIFY(finished);
+    QCOMPARE(r.progress, (QVector<float>{ 0.5f }));
+    QVERIFY(r.finals.first().bError);
+    QCOMPARE(r.finals.first().errorPath, QDir(dir.path()).absoluteFilePath(QStringLiteral("locked.bin")));
+
+    // A missing folder: nothing to check, a clean final report.
+    m_ctx.checkFolder = dir.filePath(QStringLiteral("no such folder"));
+    Reports<CheckCallbackInfo> empty;
+    listenToChecker(empty);
+    Checker::GetInstance()->StartCheck(m_ctx);
+    QVERIFY(waitForFinal(empty));
+    QVERIFY(empty.progress.isEmpty());
+    QVERIFY(!empty.finals.first().bError);
+    QVERIFY(empty.finals.first().errorPath.isEmpty());
+}
+
+void tst_Verify::componentsForward()
+{
+    auto verify = GetVerifyComponent();
+    auto check = GetCheckComponent();
+    QVERIFY(verify);
+    QVERIFY(check);
+
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("a.txt")), "alpha"));
+    m_ctx.verifyFolder = dir.path();
+    m_ctx.verifyManifestText = QStringLiteral("a.txt||5");
+    m_ctx.checkFolder = dir.path();
+
+    Reports<VerifyCallbackInfo> vr;
+    verify->RegistCallbackFunc([&vr](VerifyCallbackInfo &info) {
+        if (info.bComplete)
+            vr.finals.append(info);
+    });
+    verify->StartVerify(m_ctx);
+    QVERIFY(waitForFinal(vr));
+    QVERIFY(!vr.finals.first().bError);
+
+    Reports<CheckCallbackInfo> cr;
+    check->RegistCallbackFunc([&cr](CheckCallbackInfo &info) {
+        if (info.bComplete)
+            cr.finals.append(info);
+        else
+            cr.progress.append(info.progress);
+    });
+    check->StartChecker(m_ctx);
+    QVERIFY(waitForFinal(cr));
+    QCOMPARE(cr.progress, (QVector<float>{ 1.0f }));
+}
+
+QTEST_GUILESS_MAIN(tst_Verify)
+#include "tst_verify.moc"
