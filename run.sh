@@ -65,7 +65,6 @@ case "$cmd" in
         cd build-asan && ctest --output-on-failure -LE long -j 2 ;;
       tsan)
         build build-tsan -DMORVANIEL_TSAN=ON -DMORVANIEL_BUILD_BENCH=OFF
-        export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$ROOT/tests/tsan.supp"
         cd build-tsan && ctest --output-on-failure -L threaded -j 1 ;;
       long)
         build build
