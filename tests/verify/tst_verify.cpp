@@ -7,6 +7,7 @@
 #include "verify/CheckerThread.h"
 #include "verify/VerifyThread.h"
 
+#include "../support/ImmutableFile.h"
 #include "../support/TestSupport.h"
 #include "verify/Verifyer.h"
 
@@ -17,9 +18,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,21 +73,6 @@ void listenToVerifyer(Reports<VerifyCallbackInfo> &r)
 void listenToChecker(Reports<CheckCallbackInfo> &r)
 {
     listenTo(Checker::GetInstance(), r);
-}
-
-bool setImmutable(const QString &path, bool on)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
 }
 
 } // namespace
@@ -510,7 +493,7 @@ void tst_Verify::checkerFindsImmutableFile()
     const QString locked = dir.filePath(QStringLiteral("locked.bin"));
     QVERIFY(writeFile(locked, "locked"));
     QVERIFY(writeFile(dir.filePath(QStringLiteral("free.bin")), "free"));
-    if (!setImmutable(locked, true))
+    if (!TestSupport::setImmutable(locked, true))
         QSKIP("this file system or user cannot set the immutable attribute");
 
     m_ctx.checkFolder = dir.path();
@@ -518,7 +501,7 @@ void tst_Verify::checkerFindsImmutableFile()
     listenToChecker(r);
     Checker::GetInstance()->StartCheck(m_ctx);
     const bool finished = waitForFinal(r);
-    QVERIFY(setImmutable(locked, false));
+    QVERIFY(TestSupport::setImmutable(locked, false));
     QVERIFY(finished);
     QCOMPARE(r.progress, (QVector<float>{ 0.5f }));
     QVERIFY(r.finals.first().bError);
