@@ -1,5 +1,6 @@
 #include "core/CoreSystem.h"
 
+#include "core/DownloadComponent.h"
 #include "core/GameUpdateContext.h"
 #include "core/SerializeComponent.h"
 
@@ -11,6 +12,7 @@ CoreSystem::CoreSystem()
 {
     // Construction order brings the workers up in a fixed sequence; later
     // components are inserted at their place in this list.
+    RegistComponent(EComponentType::Download, std::make_shared<DownloadComponent>());
     RegistComponent(EComponentType::Serialize, std::make_shared<SerializeComponent>());
     m_context = std::make_shared<GameUpdateContext>();
 }
