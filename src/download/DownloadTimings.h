@@ -13,7 +13,7 @@ struct DownloadTimings
     int contentTimeoutMs = 10000; // inactivity limit of a content request
     int contentRetryMs = 1000; // pause between content request attempts
 
-    static const DownloadTimings &Current();
+    MORVANIEL_AUTOTEST_EXPORT static const DownloadTimings &Current();
     // Test-only: replaces the durations for the rest of the process.
     MORVANIEL_AUTOTEST_EXPORT static void SetForTests(const DownloadTimings &timings);
 };

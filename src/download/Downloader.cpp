@@ -296,11 +296,17 @@ void downloader::OnFinished()
             AcceptResponse();
         return;
     }
+    // Bytes that arrived before the failure are kept: the restart then resumes
+    // after them instead of fetching them again.
+    if (m_responseChecked && !m_reported)
+        ReadData(BytesAvailable());
+    if (m_reported) {
+        ReleaseReply();
+        return;
+    }
     const QString message = QString("%1 [code:%2]").arg(kFailureText).arg(int(error));
     qDebug() << "timeout errorStr" << message << " >>> " << m_url;
     ReleaseReply();
-    if (m_reported)
-        return;
     m_reported = true;
     emit DownloadResult(NetworkFailure, message, m_filePath);
 }

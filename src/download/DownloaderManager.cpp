@@ -298,6 +298,7 @@ void DownloaderManager::onError(ErrorCode errorCodem, QString errString)
         else
             errString = QStringLiteral("下载失败，请检查网络");
     }
+    AccountReceivedBytes();
     m_info.errorString = errString;
     m_info.downloadedSize = m_bytesCurrentTotalReceived;
     m_info.bError = true;
@@ -317,6 +318,7 @@ void DownloaderManager::FinishDownload()
     bReported = true;
     bIdle = true;
     ReleaseDownloaderList();
+    AccountReceivedBytes();
     if (m_callback) {
         m_info.bError = false;
         m_info.bFinished = true;
@@ -347,6 +349,16 @@ void DownloaderManager::ResetAccessible()
         m_network->setNetworkAccessible(QNetworkAccessManager::Accessible);
     }
     QT_WARNING_POP
+}
+
+void DownloaderManager::AccountReceivedBytes()
+{
+    // The speed tick folds received bytes in only once a second; a final report
+    // must not claim less than is on disk.
+    m_bytesCurrentTotalReceived += m_totalReceived - m_lastTotalReceived;
+    m_lastTotalReceived = m_totalReceived;
+    if (m_totalSize > 0)
+        m_info.progress = float(double(m_bytesCurrentTotalReceived) / double(m_totalSize));
 }
 
 void DownloaderManager::OnBytesDiscarded(qint64 bytes)

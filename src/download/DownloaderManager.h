@@ -88,6 +88,7 @@ private:
     void ClearRecordSpeed();
     void PrivateSetSpeedLimit();
     void OnRestartTimer();
+    void AccountReceivedBytes();
     void OnBytesDiscarded(qint64 bytes);
     void OnContentTimeout(int index);
     void OnContentFinished(int index, QNetworkReply *reply);
