@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QNetworkAccessManager>
 #include <QTimer>
 
@@ -17,7 +18,17 @@ namespace Morvaniel {
 
 namespace {
 constexpr int kMaxTransfers = 5;
+
+bool IsDeletableRoot(const QString &folder)
+{
+    if (folder.isEmpty())
+        return false;
+    const QStringList parts = QDir::fromNativeSeparators(folder).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.contains(QStringLiteral("..")))
+        return false;
+    return !QDir(QDir::cleanPath(folder)).isRoot() && !QDir::cleanPath(folder).isEmpty() && folder != ".";
 }
+} // namespace
 
 DownloaderManager *DownloaderManager::m_pDownloaderInstance = nullptr;
 
@@ -120,11 +131,15 @@ void DownloaderManager::StartDownload(GameUpdateContext &ctx)
     m_restartPending = false;
     m_retryCount = 0;
     PreStartDownload(ctx);
-    // A fresh start never resumes: the whole root folder goes, partial files included.
-    if (!m_rootFolder.isEmpty()) {
+    // A fresh start never resumes: the whole root folder goes, partial files
+    // included. A root that is a drive or climbs with ".." cannot be a cache
+    // folder and is never emptied.
+    if (IsDeletableRoot(m_rootFolder))
         QFileUtils::DeleteFileOrFolder(m_rootFolder);
+    else if (!m_rootFolder.isEmpty())
+        Logger::LogInfo("Downloader", QString("refusing to empty %1").arg(m_rootFolder));
+    if (!m_rootFolder.isEmpty())
         QFileUtils::CreateFolder(m_rootFolder);
-    }
     CalculateTotalSize(ctx);
     StartNextDownload();
     onCalcSpeed();

@@ -19,6 +19,7 @@ constexpr qint64 kMaxPumpIntervalMs = 1000;
 // 4294967295 KiB/s: no limit in practice, yet still a finite budget.
 constexpr qint64 kUnlimitedBytesPerSecond = 4398046510080LL;
 constexpr int kSpeedWindow = 12;
+constexpr qint64 kUnlimitedReadBuffer = 8 * 1024 * 1024;
 } // namespace
 
 void DownloaderManager::SetSpeedLimit()
@@ -44,7 +45,9 @@ void DownloaderManager::PrivateSetSpeedLimit()
     m_speedLimit = limit;
 
     // Four seconds of data per reply, so that the socket itself is throttled.
-    const qint64 bufferSize = limit == -1 ? 0 : qint64(qint32(quint32(limit) << 12));
+    // Without a limit the buffer is still bounded: when the disk is slower than
+    // the network an unbounded one grows by the difference, to gigabytes.
+    const qint64 bufferSize = limit == -1 ? kUnlimitedReadBuffer : qint64(qint32(quint32(limit) << 12));
     for (const QPointer<downloader> &transfer : qAsConst(downloaderList)) {
         if (transfer)
             transfer->SetReadBufferSize(bufferSize);

@@ -12,7 +12,10 @@
 #include <memory>
 
 class QIODevice;
-class QTcpServer;
+
+namespace HttpTest {
+class TlsCapableServer;
+}
 
 namespace HttpTest {
 
@@ -44,6 +47,9 @@ public:
 
     // Listens on 127.0.0.1; port 0 picks a free port.
     bool listen(quint16 port = 0);
+    // Serve HTTPS with this certificate and key (PEM) from now on; false when
+    // the PEM does not parse or Qt has no TLS backend.
+    bool setTls(const QByteArray &certificatePem, const QByteArray &privateKeyPem);
     quint16 port() const;
     // "http://127.0.0.1:<port>" followed by path (which starts with "/").
     QString url(const QString &path) const;
@@ -81,7 +87,7 @@ signals:
 private:
     void onNewConnection();
 
-    QTcpServer *m_server = nullptr;
+    TlsCapableServer *m_server = nullptr;
     QString m_root;
     QHash<QString, QByteArray> m_files;
     QHash<QString, qint64> m_generated;
