@@ -126,6 +126,7 @@ void downloader::ReStartDownload()
     CloseFile();
     m_reported = false;
     m_stopped = false;
+    m_replyEnded = false;
     m_responseChecked = false;
 
     if (!QFileUtils::IsFileExist(m_filePath)) {
@@ -280,7 +281,23 @@ qint64 downloader::ReadData(qint64 maxBytes)
         m_reported = true;
         emit DownloadResult(FileComplete, QString(), m_filePath);
     }
+    CheckEndedShort();
     return total;
+}
+
+// Qt ends a reply whose read buffer is bounded without an error when the
+// server closes the connection early. Once such a reply is drained and the
+// file is still short, it is the network failure it really was.
+void downloader::CheckEndedShort()
+{
+    if (!m_replyEnded || m_reported || !m_reply || m_reply->bytesAvailable() > 0 || IsFinished())
+        return;
+    const QString message = QString("%1 [code:%2]").arg(kFailureText).arg(int(QNetworkReply::RemoteHostClosedError));
+    qDebug() << "timeout errorStr" << message << "body ended at" << (m_sizeAtStart + m_bytesReceived) << " >>> "
+             << m_url;
+    ReleaseReply();
+    m_reported = true;
+    emit DownloadResult(NetworkFailure, message, m_filePath);
 }
 
 void downloader::OnFinished()
@@ -289,11 +306,16 @@ void downloader::OnFinished()
         return;
     const QNetworkReply::NetworkError error = m_reply->error();
     Logger::LogInfo("Downloader", QString("timeout error code is %1").arg(int(error)));
-    if (error == QNetworkReply::NoError || error == QNetworkReply::OperationCanceledError) {
+    if (error == QNetworkReply::OperationCanceledError)
+        return;
+    if (error == QNetworkReply::NoError) {
         // Completion is reported by ReadData once the expected size is on disk;
-        // here only a wrong status without a body still needs refusing.
-        if (error == QNetworkReply::NoError && !m_responseChecked)
-            AcceptResponse();
+        // here only a wrong status without a body still needs refusing, and a
+        // body that stopped short must not pass for a finished one.
+        m_replyEnded = true;
+        if (!m_responseChecked && !AcceptResponse())
+            return;
+        CheckEndedShort();
         return;
     }
     // Bytes that arrived before the failure are kept: the restart then resumes

@@ -52,6 +52,7 @@ public slots:
 private:
     bool AcceptResponse();
     void FailResponse(const QString &reason);
+    void CheckEndedShort();
     void ReleaseReply();
     void CloseFile();
     bool OpenFile(bool truncate);
@@ -68,6 +69,7 @@ private:
     bool m_responseChecked = false;
     bool m_reported = false;
     bool m_stopped = false;
+    bool m_replyEnded = false; // finished without an error
 };
 
 } // namespace Morvaniel
