@@ -79,6 +79,7 @@ private slots:
     void speedLimit_data();
     void speedLimit();
     void versionPrefixIsInsertedIntoUrl();
+    void startNeverEmptiesAClimbingRoot();
     void stallGivesCode3WithTheRealWatchdog();
 
     void contentRetriesThenSucceeds();
@@ -529,6 +530,29 @@ void tst_Download::versionPrefixIsInsertedIntoUrl()
     QVERIFY(m_recorder->finals.first().bFinished);
     QCOMPARE(m_server->requests().first().path, QStringLiteral("/v/1.2.3.4_cn/pkg.7z"));
     QCOMPARE(m_ctx->downloadList.first().url, originalUrl);
+}
+
+void tst_Download::startNeverEmptiesAClimbingRoot()
+{
+    // The root folder is the first entry's parent; with ".." in it, it is not
+    // the cache folder it should be, and a fresh start must not empty it.
+    const QString keep = m_dir->filePath("Keep");
+    QVERIFY(QDir().mkpath(keep));
+    writeBytes(keep + "/sentinel.txt", "user data");
+    const QByteArray body = content(2000, 15);
+    m_server->addFile("/files/c.bin", body);
+    DownloadFile entry;
+    entry.fileName = "c.bin";
+    entry.localPath = m_cache + "/../Keep/c.bin";
+    entry.size = body.size();
+    entry.url = m_server->url("/files/c.bin");
+    m_ctx->downloadList = { entry };
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(10000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(fileBytes(keep + "/sentinel.txt"), QByteArray("user data"));
+    QCOMPARE(fileBytes(keep + "/c.bin"), body);
 }
 
 void tst_Download::stallGivesCode3WithTheRealWatchdog()
