@@ -240,7 +240,13 @@ bool downloader::AcceptResponse()
 void downloader::FailResponse(const QString &reason)
 {
     const int status = m_reply ? m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
-    const QString message = QString("%1 [code:%2]").arg(kFailureText).arg(int(errorForStatus(status)));
+    ReportNetworkFailure(int(errorForStatus(status)), reason);
+}
+
+// Ends this request with code 2; the text carries Qt's error number.
+void downloader::ReportNetworkFailure(int networkError, const QString &reason)
+{
+    const QString message = QString("%1 [code:%2]").arg(kFailureText).arg(networkError);
     qDebug() << "timeout errorStr" << message << reason << " >>> " << m_url;
     ReleaseReply();
     if (m_reported)
@@ -292,12 +298,8 @@ void downloader::CheckEndedShort()
 {
     if (!m_replyEnded || m_reported || !m_reply || m_reply->bytesAvailable() > 0 || IsFinished())
         return;
-    const QString message = QString("%1 [code:%2]").arg(kFailureText).arg(int(QNetworkReply::RemoteHostClosedError));
-    qDebug() << "timeout errorStr" << message << "body ended at" << (m_sizeAtStart + m_bytesReceived) << " >>> "
-             << m_url;
-    ReleaseReply();
-    m_reported = true;
-    emit DownloadResult(NetworkFailure, message, m_filePath);
+    ReportNetworkFailure(
+        int(QNetworkReply::RemoteHostClosedError), QString("body ended at %1").arg(m_sizeAtStart + m_bytesReceived));
 }
 
 void downloader::OnFinished()
@@ -326,11 +328,7 @@ void downloader::OnFinished()
         ReleaseReply();
         return;
     }
-    const QString message = QString("%1 [code:%2]").arg(kFailureText).arg(int(error));
-    qDebug() << "timeout errorStr" << message << " >>> " << m_url;
-    ReleaseReply();
-    m_reported = true;
-    emit DownloadResult(NetworkFailure, message, m_filePath);
+    ReportNetworkFailure(int(error), QString());
 }
 
 void downloader::ReleaseReply()

@@ -52,6 +52,7 @@ public slots:
 private:
     bool AcceptResponse();
     void FailResponse(const QString &reason);
+    void ReportNetworkFailure(int networkError, const QString &reason);
     void CheckEndedShort();
     void ReleaseReply();
     void CloseFile();

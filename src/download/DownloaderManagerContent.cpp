@@ -192,6 +192,23 @@ void DownloaderManager::GetHeaderByUrl(
     });
 }
 
+namespace {
+
+// Sends an image request; on success the callback gets the bytes, on an error
+// nothing happens (no retry, no time-out of its own).
+void FetchImage(QNetworkAccessManager *network, const QUrl &url, std::function<void(const QByteArray &)> onBytes)
+{
+    QNetworkReply *reply = network->get(BuildContentRequest(url));
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, onBytes] {
+        reply->deleteLater();
+        if (reply->error() == QNetworkReply::NoError)
+            onBytes(reply->readAll());
+    });
+}
+
+} // namespace
+
+// Image requests may come from any thread: the work moves to the application's.
 void DownloaderManager::GetImage(QString url, std::function<void(const QByteArray &)> callback)
 {
     QTimer::singleShot(0, QCoreApplication::instance(), [network = m_network, url, callback] {
@@ -199,14 +216,10 @@ void DownloaderManager::GetImage(QString url, std::function<void(const QByteArra
             return;
         QUrl target(url);
         qDebug() << "GetImage url is " << target << " is relative:" << target.isRelative();
+        // A scheme-relative address ("//host/path") is fetched over HTTPS.
         if (target.isRelative())
             target.setScheme(QStringLiteral("https"));
-        QNetworkReply *reply = network->get(BuildContentRequest(target));
-        connect(reply, &QNetworkReply::finished, reply, [reply, callback] {
-            reply->deleteLater();
-            if (reply->error() != QNetworkReply::NoError)
-                return;
-            const QByteArray bytes = reply->readAll();
+        FetchImage(network, target, [callback](const QByteArray &bytes) {
             if (callback)
                 callback(bytes);
         });
@@ -219,12 +232,7 @@ void DownloaderManager::GetImageByUrl(QString url, std::function<void(const char
         if (!network)
             return;
         Logger::LogInfo("Downloader", QString("image url is %1").arg(url));
-        QNetworkReply *reply = network->get(BuildContentRequest(TimestampedUrl(url)));
-        connect(reply, &QNetworkReply::finished, reply, [reply, callback] {
-            reply->deleteLater();
-            if (reply->error() != QNetworkReply::NoError)
-                return;
-            const QByteArray bytes = reply->readAll();
+        FetchImage(network, TimestampedUrl(url), [callback](const QByteArray &bytes) {
             if (callback)
                 callback(bytes.constData(), bytes.size());
         });
