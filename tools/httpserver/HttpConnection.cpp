@@ -7,7 +7,9 @@
 #include <QTimer>
 #include <QUrl>
 
+#if defined(Q_OS_UNIX)
 #include <sys/socket.h>
+#endif
 
 namespace HttpTest {
 
@@ -292,8 +294,10 @@ void HttpConnection::dropConnection()
     // Whatever the peer still has in flight is refused with a reset.
     QTimer::singleShot(200, m_socket, [socket = m_socket] {
         if (socket->state() != QAbstractSocket::UnconnectedState) {
+#if defined(Q_OS_UNIX)
             const linger hard{ 1, 0 };
             ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+#endif
             socket->abort();
         }
     });
