@@ -21,6 +21,7 @@
 #include <QUrlQuery>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 using namespace Morvaniel;
@@ -88,6 +89,7 @@ private slots:
     void contentPostBodyIsUtf8_data();
     void contentPostBodyIsUtf8();
     void contentWaitReturnsAfterTheAttempt();
+    void concurrentContentRequestsKeepTheirOwnResults();
     void timestampRule_data();
     void timestampRule();
     void certificateChecksFollowTheSwitch_data();
@@ -508,9 +510,19 @@ void tst_Download::speedLimit()
     QVERIFY2(m_recorder->finals.first().bFinished, qPrintable(m_recorder->finals.first().errorString));
     QCOMPARE(fileBytes(entry.localPath), body);
     QVERIFY2(elapsed >= minMs, qPrintable(QString::number(elapsed)));
+    float lastProgress = 0.0f;
+    for (const DownloadCallbackInfo &r : qAsConst(m_recorder->reports)) {
+        QVERIFY(r.progress >= lastProgress && r.progress <= 1.0f);
+        QVERIFY(r.downloadedSize <= r.totalSize);
+        lastProgress = r.progress;
+    }
+    QCOMPARE(m_recorder->reports.last().progress, 1.0f);
     if (minMs > 0) {
         for (const DownloadCallbackInfo &r : qAsConst(m_recorder->reports))
             QVERIFY2(r.speed <= 2 * limitKiB * 1024, qPrintable(QString::number(r.speed)));
+        // Ticks came while data flowed, and they estimated the time left.
+        QVERIFY(std::any_of(m_recorder->reports.cbegin(), m_recorder->reports.cend(),
+            [](const DownloadCallbackInfo &r) { return !r.bFinished && r.speed > 0 && r.remainTime > 0; }));
     } else {
         QVERIFY2(elapsed < 2500, qPrintable(QString::number(elapsed)));
     }
@@ -675,6 +687,27 @@ void tst_Download::contentWaitReturnsAfterTheAttempt()
     GetDownloadComponent()->GetContentByUrl(
         m_server->url("/wait.txt"), [&](const QString &c, int) { results << c; }, QString(), true);
     QCOMPARE(results, QStringList{ "waited" });
+}
+
+void tst_Download::concurrentContentRequestsKeepTheirOwnResults()
+{
+    m_server->addFile("/slow.txt", "slow");
+    m_server->addFile("/fast.txt", "fast");
+    HttpFaultRule late;
+    late.headerDelayMs = 300;
+    m_server->setRule("/slow.txt", late);
+    QMap<QString, QString> results;
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/slow.txt"), [&](const QString &c, int) { results.insert("slow", c); }, QString(), false);
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/fast.txt"), [&](const QString &c, int) { results.insert("fast", c); }, QString(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(results.size(), 2, 10000);
+    QCOMPARE(results.value("slow"), QStringLiteral("slow"));
+    QCOMPARE(results.value("fast"), QStringLiteral("fast"));
+    // Both have ended: the next request starts from an empty list and still works.
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/fast.txt"), [&](const QString &c, int) { results.insert("again", c); }, QString(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(results.value("again"), QStringLiteral("fast"), 10000);
 }
 
 void tst_Download::timestampRule_data()
