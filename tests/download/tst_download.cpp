@@ -117,7 +117,7 @@ DownloadTimings shortTimings()
     DownloadTimings t;
     t.watchdogMs = 8000;
     t.restartMs = 150;
-    t.contentTimeoutMs = 300;
+    t.contentTimeoutMs = 1000;
     t.contentRetryMs = 100;
     return t;
 }
@@ -681,7 +681,7 @@ void tst_Download::contentWaitReturnsAfterTheAttempt()
 {
     m_server->addFile("/wait.txt", "waited");
     HttpFaultRule late;
-    late.headerDelayMs = 200;
+    late.headerDelayMs = shortTimings().contentTimeoutMs / 3;
     m_server->setRule("/wait.txt", late);
     QStringList results;
     GetDownloadComponent()->GetContentByUrl(
@@ -694,7 +694,7 @@ void tst_Download::concurrentContentRequestsKeepTheirOwnResults()
     m_server->addFile("/slow.txt", "slow");
     m_server->addFile("/fast.txt", "fast");
     HttpFaultRule late;
-    late.headerDelayMs = 300;
+    late.headerDelayMs = shortTimings().contentTimeoutMs / 3; // late, yet within the time-out
     m_server->setRule("/slow.txt", late);
     QMap<QString, QString> results;
     GetDownloadComponent()->GetContentByUrl(
