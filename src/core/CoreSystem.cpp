@@ -1,6 +1,7 @@
 #include "core/CoreSystem.h"
 
 #include "core/CheckComponent.h"
+#include "core/DownloadComponent.h"
 #include "core/GameUpdateContext.h"
 #include "core/PatchComponent.h"
 #include "core/SerializeComponent.h"
@@ -13,8 +14,8 @@ namespace Morvaniel {
 
 CoreSystem::CoreSystem()
 {
-    // Construction order brings the workers up in a fixed sequence; later
-    // components are inserted at their place in this list.
+    // Hosts rely on the workers coming up in this order.
+    RegistComponent(EComponentType::Download, std::make_shared<DownloadComponent>());
     RegistComponent(EComponentType::UnZip, std::make_shared<UnZipComponent>());
     RegistComponent(EComponentType::Patch, std::make_shared<PatchComponent>());
     RegistComponent(EComponentType::Serialize, std::make_shared<SerializeComponent>());

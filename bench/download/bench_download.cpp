@@ -1,0 +1,240 @@
+// Download throughput, speed-limit accuracy and memory of DownloaderManager
+// against the loopback server, with curl on the same files as the yardstick.
+//
+//   bench_download [--total-mib 1024] [--files 5] [--limit-seconds 10]
+//                  [--big-mib 4096] [--skip-big] [--dir <scratch folder>]
+#include "HttpServer.h"
+
+#include "core/CoreSystem.h"
+#include "core/DownloadComponent.h"
+#include "core/GameUpdateContext.h"
+#include "download/DownloadCallbackInfo.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace Morvaniel;
+using HttpTest::HttpServer;
+
+namespace {
+
+constexpr qint64 kMiB = 1024 * 1024;
+
+// Peak resident set of this process in KiB; reset by resetPeak().
+qint64 peakRssKiB()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+void resetPeak()
+{
+    QFile clear("/proc/self/clear_refs");
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+struct RunResult
+{
+    bool ok = false;
+    qint64 ms = 0;
+    QString error;
+};
+
+// Runs the manager over ctx->downloadList until its final report, or for at
+// most stopAfterMs (then pauses). onTick sees every progress report.
+RunResult runManager(GameUpdateContext &ctx, qint64 stopAfterMs = -1,
+    std::function<void(const DownloadCallbackInfo &, qint64)> onTick = nullptr)
+{
+    RunResult result;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    std::shared_ptr<DownloadComponent> component = GetDownloadComponent();
+    component->RegistCallbackFunc([&](DownloadCallbackInfo &info) {
+        if (onTick)
+            onTick(info, clock.elapsed());
+        if (info.bFinished || info.bError) {
+            result.ok = info.bFinished;
+            result.error = info.errorString;
+            loop.quit();
+        }
+    });
+    if (stopAfterMs > 0)
+        QTimer::singleShot(int(stopAfterMs), &loop, [&] {
+            component->PauseDownload(ctx);
+            result.ok = true;
+            loop.quit();
+        });
+    clock.start();
+    component->StartDownload(ctx);
+    if (!result.ok && result.error.isEmpty())
+        loop.exec();
+    result.ms = clock.elapsed();
+    component->RegistCallbackFunc(nullptr);
+    return result;
+}
+
+qint64 curlFetch(const QStringList &urls, const QString &dir)
+{
+    QStringList args{ "-s", "-f", "-Z", "--parallel-max", QString::number(urls.size()) };
+    for (int i = 0; i < urls.size(); ++i)
+        args << "-o" << QDir(dir).filePath(QStringLiteral("curl%1.bin").arg(i)) << urls.at(i);
+    QElapsedTimer clock;
+    clock.start();
+    QProcess curl;
+    curl.start("curl", args);
+    if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
+        return -1;
+    return clock.elapsed();
+}
+
+double mibPerSecond(qint64 bytes, qint64 ms)
+{
+    return ms > 0 ? double(bytes) / kMiB / (double(ms) / 1000.0) : 0.0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    parser.addOption({ "total-mib", "Bytes of the throughput run, in MiB.", "n", "1024" });
+    parser.addOption({ "files", "Files of the throughput run.", "n", "5" });
+    parser.addOption({ "limit-seconds", "Length of each speed-limit run.", "s", "10" });
+    parser.addOption({ "big-mib", "Size of the memory run, in MiB.", "n", "4096" });
+    parser.addOption({ "skip-big", "Leave out the memory run." });
+    parser.addOption({ "dir", "Scratch folder (default: a temporary folder).", "path" });
+    parser.process(app);
+    const qint64 totalBytes = parser.value("total-mib").toLongLong() * kMiB;
+    const int files = qMax(1, parser.value("files").toInt());
+    const int limitSeconds = qMax(1, parser.value("limit-seconds").toInt());
+    const qint64 bigBytes = parser.value("big-mib").toLongLong() * kMiB;
+
+    std::unique_ptr<QTemporaryDir> temp;
+    QString scratch = parser.value("dir");
+    if (scratch.isEmpty()) {
+        temp = std::make_unique<QTemporaryDir>();
+        scratch = temp->path();
+    }
+    const QString cache = QDir(scratch).filePath("Cache");
+    const QString curlDir = QDir(scratch).filePath("curl");
+    QDir().mkpath(curlDir);
+
+    // The server gets a thread of its own so that it never waits for the
+    // manager's event loop, just as a remote server would not.
+    auto *server = new HttpServer;
+    for (int i = 0; i < files; ++i)
+        server->addGeneratedFile(QStringLiteral("/pkg%1.bin").arg(i), totalBytes / files);
+    server->addGeneratedFile("/limited.bin", 64 * kMiB * limitSeconds);
+    server->addGeneratedFile("/big.bin", bigBytes);
+    QThread serverThread;
+    server->moveToThread(&serverThread);
+    serverThread.start();
+    bool listening = false;
+    QMetaObject::invokeMethod(
+        server, [&] { listening = server->listen(); }, Qt::BlockingQueuedConnection);
+    if (!listening) {
+        std::fprintf(stderr, "cannot listen on 127.0.0.1\n");
+        return 1;
+    }
+
+    std::shared_ptr<GameUpdateContext> ctx = GetCoreSystemInstance()->GetCurGameUpdateContext();
+    auto setList = [&](const QStringList &names, qint64 size) {
+        ctx->downloadList.clear();
+        for (const QString &name : names) {
+            DownloadFile entry;
+            entry.fileName = name;
+            entry.localPath = QDir(cache).filePath(name);
+            entry.size = size;
+            entry.url = server->url("/" + name);
+            ctx->downloadList.append(entry);
+        }
+    };
+    int status = 0;
+
+    // 1. Throughput, unlimited, next to curl.
+    QStringList names;
+    QStringList urls;
+    for (int i = 0; i < files; ++i) {
+        names << QStringLiteral("pkg%1.bin").arg(i);
+        urls << server->url("/" + names.last());
+    }
+    ctx->bGameUpdate = false;
+    setList(names, totalBytes / files);
+    GetDownloadComponent()->SetSpeedLimit();
+    const RunResult managerRun = runManager(*ctx);
+    QDir(cache).removeRecursively();
+    const qint64 curlMs = curlFetch(urls, curlDir);
+    QDir(curlDir).removeRecursively();
+    const qint64 bytes = totalBytes / files * files;
+    std::printf("throughput: %lld MiB in %d files\n", bytes / kMiB, files);
+    std::printf("  DownloaderManager: %6lld ms  %8.1f MiB/s  %s\n", managerRun.ms, mibPerSecond(bytes, managerRun.ms),
+        managerRun.ok ? "ok" : qPrintable(managerRun.error));
+    if (curlMs >= 0) {
+        std::printf("  curl -Z          : %6lld ms  %8.1f MiB/s\n", curlMs, mibPerSecond(bytes, curlMs));
+        std::printf("  ratio manager/curl speed: %.2f\n", double(curlMs) / double(qMax<qint64>(1, managerRun.ms)));
+    } else {
+        std::printf("  curl failed or missing\n");
+    }
+    status |= managerRun.ok ? 0 : 1;
+
+    // 2. Speed limits: average over the run, and the manager's own moving average.
+    for (int limitKiB : { 1024, 20 * 1024 }) {
+        ctx->bGameUpdate = true;
+        ctx->setting.LimitSpeed = limitKiB;
+        GetDownloadComponent()->SetSpeedLimit();
+        setList({ "limited.bin" }, 64 * kMiB * limitSeconds);
+        qint64 reportedSpeed = 0;
+        const RunResult run = runManager(
+            *ctx, limitSeconds * 1000, [&](const DownloadCallbackInfo &info, qint64) { reportedSpeed = info.speed; });
+        const qint64 onDisk = QFileInfo(QDir(cache).filePath("limited.bin")).size();
+        std::printf(
+            "limit %5d KiB/s: %.3f MiB/s on disk over %lld ms (%.1f%% of the limit), last reported %.3f MiB/s\n",
+            limitKiB, mibPerSecond(onDisk, run.ms), run.ms,
+            100.0 * double(onDisk) / (double(limitKiB) * 1024.0 * double(run.ms) / 1000.0),
+            double(reportedSpeed) / kMiB);
+        QDir(cache).removeRecursively();
+    }
+    ctx->bGameUpdate = false;
+    GetDownloadComponent()->SetSpeedLimit();
+
+    // 3. Peak memory of one big download.
+    if (!parser.isSet("skip-big") && bigBytes > 0) {
+        setList({ "big.bin" }, bigBytes);
+        const qint64 before = peakRssKiB();
+        resetPeak();
+        const RunResult run = runManager(*ctx);
+        const qint64 peak = peakRssKiB();
+        std::printf("memory: %lld MiB in one file, %lld ms (%.1f MiB/s) %s; peak RSS %lld KiB (%lld KiB before)\n",
+            bigBytes / kMiB, run.ms, mibPerSecond(bigBytes, run.ms), run.ok ? "ok" : qPrintable(run.error), peak,
+            before);
+        QDir(cache).removeRecursively();
+        status |= run.ok ? 0 : 1;
+    }
+
+    QMetaObject::invokeMethod(
+        server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+    serverThread.quit();
+    serverThread.wait();
+    return status;
+}

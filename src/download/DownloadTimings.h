@@ -1,0 +1,21 @@
+#pragma once
+
+#include "core/MorvanielGlobal.h"
+
+namespace Morvaniel {
+
+// The download subsystem's durations in one place. Production code only reads
+// them; the test suite shortens them so that retry series finish in seconds.
+struct DownloadTimings
+{
+    int watchdogMs = 20000; // no data for this long ends a run with code 3
+    int restartMs = 2000; // pause before a restart after a network failure
+    int contentTimeoutMs = 10000; // inactivity limit of a content request
+    int contentRetryMs = 1000; // pause between content request attempts
+
+    MORVANIEL_AUTOTEST_EXPORT static const DownloadTimings &Current();
+    // Test-only: replaces the durations for the rest of the process.
+    MORVANIEL_AUTOTEST_EXPORT static void SetForTests(const DownloadTimings &timings);
+};
+
+} // namespace Morvaniel

@@ -1,0 +1,385 @@
+#include "download/DownloaderManager.h"
+
+#include "core/CoreSystem.h"
+#include "core/GameUpdateContext.h"
+#include "core/Global.h"
+#include "download/DownloadTimings.h"
+#include "download/Downloader.h"
+#include "util/Logger.h"
+#include "util/QFileUtils.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QNetworkAccessManager>
+#include <QTimer>
+
+namespace Morvaniel {
+
+namespace {
+constexpr int kMaxTransfers = 5;
+
+bool IsDeletableRoot(const QString &folder)
+{
+    if (folder.isEmpty())
+        return false;
+    const QStringList parts = QDir::fromNativeSeparators(folder).split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.contains(QStringLiteral("..")))
+        return false;
+    return !QDir(QDir::cleanPath(folder)).isRoot() && !QDir::cleanPath(folder).isEmpty() && folder != ".";
+}
+} // namespace
+
+DownloaderManager *DownloaderManager::m_pDownloaderInstance = nullptr;
+
+DownloaderManager *DownloaderManager::GetInstance()
+{
+    if (!m_pDownloaderInstance)
+        m_pDownloaderInstance = new DownloaderManager(QCoreApplication::instance());
+    return m_pDownloaderInstance;
+}
+
+DownloaderManager::DownloaderManager(QObject *parent)
+    : QObject(parent)
+    , m_network(new QNetworkAccessManager(this))
+    , m_watchdogTimer(new QTimer(this))
+    , m_speedTimer(new QTimer(this))
+    , m_restartTimer(new QTimer(this))
+{
+    qRegisterMetaType<Morvaniel::ErrorCode>("Morvaniel::ErrorCode");
+    connect(m_watchdogTimer, &QTimer::timeout, this, &DownloaderManager::onTimeout);
+    connect(m_speedTimer, &QTimer::timeout, this, &DownloaderManager::onCalcSpeed);
+    connect(m_restartTimer, &QTimer::timeout, this, &DownloaderManager::OnRestartTimer, Qt::DirectConnection);
+}
+
+DownloaderManager::~DownloaderManager()
+{
+    for (const QPointer<QTimer> &timer : { m_watchdogTimer, m_restartTimer, m_speedTimer }) {
+        if (timer) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    }
+    ReleaseDownloaderList();
+    if (m_pDownloaderInstance == this)
+        m_pDownloaderInstance = nullptr;
+}
+
+void DownloaderManager::RegistCallbackFunc(std::function<void(DownloadCallbackInfo &)> fn)
+{
+    m_callback = std::move(fn);
+}
+
+int DownloaderManager::GetCurrentDownloaderListSize() const
+{
+    return downloaderList.size();
+}
+
+void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
+{
+    ClearRecordSpeed();
+    ResetAccessible();
+    bReported = false;
+    transferScheduled = false;
+    m_pending.clear();
+    m_rootFolder.clear();
+
+    const QString version = ctx.newestInfo.version.toString();
+    const QString prefix = Global::Var::gameVersionPrefix;
+    for (const DownloadFile &entry : qAsConst(ctx.downloadList)) {
+        DownloadFile copy = entry;
+        if (!prefix.isEmpty() && copy.url.contains(version, Qt::CaseSensitive))
+            copy.url.replace(version, version + prefix, Qt::CaseSensitive);
+        Logger::LogInfo("Downloader",
+            QString("StartDownload m_downloadUrl is %1, file=%2, size=%3")
+                .arg(copy.url, copy.localPath)
+                .arg(copy.size));
+        m_pending.append(copy);
+        if (m_rootFolder.isEmpty())
+            m_rootFolder = QFileUtils::GetParentPath(copy.localPath);
+    }
+
+    m_totalReceived = 0;
+    m_lastTotalReceived = 0;
+    m_info.speed = 0;
+    m_pumpClock.start();
+    m_lastPumpReading = 0;
+}
+
+void DownloaderManager::CalculateTotalSize(GameUpdateContext &ctx)
+{
+    m_totalSize = 0;
+    m_bytesCurrentTotalReceived = 0;
+    for (const DownloadFile &entry : qAsConst(ctx.downloadList)) {
+        m_totalSize += entry.size;
+        const qint64 onDisk = QFileUtils::GetFileSize(entry.localPath);
+        if (onDisk > entry.size)
+            QFileUtils::DeleteFileOrFolder(entry.localPath);
+        else
+            m_bytesCurrentTotalReceived += onDisk;
+    }
+    ctx.downloadedAtStart = m_bytesCurrentTotalReceived;
+    ctx.downloadedBefore = m_bytesCurrentTotalReceived;
+}
+
+void DownloaderManager::StartDownload(GameUpdateContext &ctx)
+{
+    if (!bIdle)
+        return;
+    bIdle = false;
+    m_restartTimer->stop();
+    m_restartPending = false;
+    m_retryCount = 0;
+    PreStartDownload(ctx);
+    // A fresh start never resumes: the whole root folder goes, partial files
+    // included. A root that is a drive or climbs with ".." cannot be a cache
+    // folder and is never emptied.
+    if (IsDeletableRoot(m_rootFolder))
+        QFileUtils::DeleteFileOrFolder(m_rootFolder);
+    else if (!m_rootFolder.isEmpty())
+        Logger::LogInfo("Downloader", QString("refusing to empty %1").arg(m_rootFolder));
+    if (!m_rootFolder.isEmpty())
+        QFileUtils::CreateFolder(m_rootFolder);
+    CalculateTotalSize(ctx);
+    StartNextDownload();
+    onCalcSpeed();
+}
+
+void DownloaderManager::ResumeDownload(GameUpdateContext &ctx)
+{
+    m_restartTimer->stop();
+    m_restartPending = false;
+    if (!bIdle)
+        return;
+    ContinueRun(ctx);
+}
+
+void DownloaderManager::ContinueRun(GameUpdateContext &ctx)
+{
+    bIdle = false;
+    PreStartDownload(ctx);
+    CalculateTotalSize(ctx);
+    if (!m_rootFolder.isEmpty())
+        QFileUtils::CreateFolder(m_rootFolder);
+    StartNextDownload();
+    onCalcSpeed();
+}
+
+void DownloaderManager::OnRestartTimer()
+{
+    qDebug() << "timeout"
+             << "start download";
+    m_restartPending = false;
+    m_restartTimer->stop();
+    bIdle = true;
+    const std::shared_ptr<GameUpdateContext> ctx = GetCoreSystemInstance()->GetCurGameUpdateContext();
+    if (ctx)
+        ContinueRun(*ctx);
+}
+
+void DownloaderManager::PauseDownload(GameUpdateContext &)
+{
+    Logger::LogInfo(
+        "Downloader", QString("PauseDownload m_downloadUrl is %1, file=%2").arg(m_downloadUrl.toString(), m_filePath));
+    if (bIdle)
+        return;
+    bIdle = true;
+    transferScheduled = false;
+    m_watchdogTimer->stop();
+    m_speedTimer->stop();
+    m_restartTimer->stop();
+    // A restart that was armed is gone with its timer; the next failure may arm one again.
+    m_restartPending = false;
+    ReleaseDownloaderList();
+}
+
+void DownloaderManager::StartNextDownload()
+{
+    Logger::LogInfo("DownloadManager", QString("downloaderList.size() is %1").arg(GetCurrentDownloaderListSize()));
+    if (GetCurrentDownloaderListSize() >= kMaxTransfers)
+        return;
+    if (m_pending.isEmpty() && GetCurrentDownloaderListSize() == 0) {
+        Logger::LogInfo(
+            "DownloadManager", QString("XXX downloaderList.size() is %1").arg(GetCurrentDownloaderListSize()));
+        FinishDownload();
+        return;
+    }
+    if (!m_pending.isEmpty()) {
+        const DownloadFile entry = m_pending.takeFirst();
+        PrivateStartRequest(QUrl(entry.url), entry.localPath, entry.size);
+    }
+}
+
+void DownloaderManager::PrivateStartRequest(const QUrl &url, const QString &filePath, qint64 size)
+{
+    m_downloadUrl = url;
+    m_filePath = filePath;
+    const qint64 onDisk = QFileUtils::GetFileSize(filePath);
+
+    auto *transfer = new downloader(this, m_network, &m_totalReceived);
+    connect(transfer, &downloader::ReadyToTransfer, this, &DownloaderManager::onReadyRead);
+    connect(transfer, &downloader::DownloadResult, this, &DownloaderManager::onDownloadResult);
+    connect(transfer, &downloader::BytesDiscarded, this, &DownloaderManager::OnBytesDiscarded);
+    downloaderList.append(QPointer<downloader>(transfer));
+
+    transfer->SetDownloadInfo(filePath, url, size);
+    transfer->ReStartDownload();
+    Logger::LogInfo("Downloader", QString("download url is %1, received bytes=%2").arg(url.toString()).arg(onDisk));
+
+    ClearRecordSpeed();
+    PrivateSetSpeedLimit();
+    if (bIdle)
+        return;
+    if (!m_speedTimer->isActive())
+        m_speedTimer->start(1000);
+    m_watchdogTimer->stop();
+    m_watchdogTimer->start(DownloadTimings::Current().watchdogMs);
+
+    if (GetCurrentDownloaderListSize() < kMaxTransfers)
+        StartNextDownload();
+}
+
+void DownloaderManager::onDownloadResult(ErrorCode code, QString errStr, QString filename)
+{
+    switch (code) {
+    case FileComplete: {
+        const bool hadTransfers = !downloaderList.isEmpty();
+        for (int i = 0; i < downloaderList.size(); ++i) {
+            const QPointer<downloader> transfer = downloaderList.at(i);
+            if (transfer && transfer->GetFilePath() == filename) {
+                transfer->Stop();
+                transfer->deleteLater();
+                downloaderList.removeAt(i);
+                break;
+            }
+        }
+        if (hadTransfers && !bIdle)
+            StartNextDownload();
+        break;
+    }
+    case NetworkFailure:
+        if (bIdle)
+            break;
+        if (!startDownloadedFlag) {
+            qDebug() << "timeout"
+                     << "direct";
+            onError(NetworkFailure, errStr);
+            break;
+        }
+        qDebug() << "timeout"
+                 << "startDownloadedFlag" << m_retryCount;
+        if (m_retryCount <= m_maxRetryCount) {
+            if (m_restartPending)
+                break; // one restart is already armed for the whole run
+            qDebug() << "timeout"
+                     << "add";
+            ++m_retryCount;
+            ReleaseDownloaderList();
+            m_restartPending = true;
+            m_restartTimer->start(DownloadTimings::Current().restartMs);
+        } else {
+            qDebug() << "timeout"
+                     << "onError";
+            m_retryCount = 0;
+            startDownloadedFlag = false;
+            onError(NetworkFailure, errStr);
+        }
+        break;
+    case ShortWrite:
+        onError(ShortWrite, QString());
+        break;
+    default:
+        break;
+    }
+}
+
+void DownloaderManager::onError(ErrorCode errorCodem, QString errString)
+{
+    if (bReported)
+        return;
+    bReported = true;
+    m_watchdogTimer->stop();
+    m_speedTimer->stop();
+    // An armed restart would bring the run back to life after its final report.
+    m_restartTimer->stop();
+    m_restartPending = false;
+    bIdle = true;
+
+    if (errString.isEmpty()) {
+        if (errorCodem == StallTimeout)
+            errString = QStringLiteral("网络请求超时，请检查网络问题");
+        else if (errorCodem == ShortWrite)
+            errString = QStringLiteral("磁盘空间不足，请清理磁盘后，再进行下载。");
+        else
+            errString = QStringLiteral("下载失败，请检查网络");
+    }
+    AccountReceivedBytes();
+    m_info.errorString = errString;
+    m_info.downloadedSize = m_bytesCurrentTotalReceived;
+    m_info.bError = true;
+    m_info.errorCode = errorCodem;
+    ReleaseDownloaderList();
+    if (m_callback)
+        m_callback(m_info);
+}
+
+void DownloaderManager::FinishDownload()
+{
+    Logger::LogInfo("DownloaderManager", "download complete");
+    m_watchdogTimer->stop();
+    m_speedTimer->stop();
+    if (bReported)
+        return;
+    bReported = true;
+    bIdle = true;
+    ReleaseDownloaderList();
+    AccountReceivedBytes();
+    if (m_callback) {
+        m_info.bError = false;
+        m_info.bFinished = true;
+        m_info.totalSize = m_totalSize;
+        m_info.downloadedSize = m_bytesCurrentTotalReceived;
+        m_callback(m_info);
+    }
+}
+
+void DownloaderManager::ReleaseDownloaderList()
+{
+    for (int i = downloaderList.size() - 1; i >= 0; --i) {
+        const QPointer<downloader> transfer = downloaderList.at(i);
+        if (transfer) {
+            transfer->Stop();
+            transfer->deleteLater();
+        }
+    }
+    downloaderList.clear();
+}
+
+void DownloaderManager::ResetAccessible()
+{
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    if (m_network && m_network->networkAccessible() == QNetworkAccessManager::NotAccessible) {
+        Logger::LogInfo("Downloader", "ResetAccessible");
+        m_network->setNetworkAccessible(QNetworkAccessManager::Accessible);
+    }
+    QT_WARNING_POP
+}
+
+void DownloaderManager::AccountReceivedBytes()
+{
+    // The speed tick folds received bytes in only once a second; a final report
+    // must not claim less than is on disk.
+    m_bytesCurrentTotalReceived += m_totalReceived - m_lastTotalReceived;
+    m_lastTotalReceived = m_totalReceived;
+    if (m_totalSize > 0)
+        m_info.progress = float(double(m_bytesCurrentTotalReceived) / double(m_totalSize));
+}
+
+void DownloaderManager::OnBytesDiscarded(qint64 bytes)
+{
+    // The partial file was counted as on disk at the start of the run.
+    m_bytesCurrentTotalReceived = qMax<qint64>(0, m_bytesCurrentTotalReceived - bytes);
+}
+
+} // namespace Morvaniel

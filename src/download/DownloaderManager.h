@@ -1,0 +1,132 @@
+#pragma once
+
+#include "core/ErrorCode.h"
+#include "core/MorvanielGlobal.h"
+#include "core/Records.h"
+#include "download/ContentRequest.h"
+#include "download/DownloadCallbackInfo.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+#include <QVector>
+
+#include <functional>
+
+class QNetworkAccessManager;
+class QTimer;
+
+namespace Morvaniel {
+
+class GameUpdateContext;
+class downloader;
+
+// The single scheduler of package downloads, and the server of small content
+// and image requests. Lives on the GUI thread; everything it does is driven by
+// signals, timers and queued calls there. Up to five transfers run at once;
+// their bytes reach disk through a rate pump under the speed limit. One
+// callback receives progress once a second and exactly one final report.
+class MORVANIEL_EXPORT DownloaderManager : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(DownloaderManager)
+
+public:
+    // Created on first call, parented to the application object.
+    static DownloaderManager *GetInstance();
+    ~DownloaderManager() override;
+
+    void RegistCallbackFunc(std::function<void(DownloadCallbackInfo &)> fn);
+    // A fresh run: empties the download root folder first.
+    void StartDownload(GameUpdateContext &ctx);
+    void PauseDownload(GameUpdateContext &ctx);
+    // Continues partial files with Range requests.
+    void ResumeDownload(GameUpdateContext &ctx);
+    void StartNextDownload();
+    void PreStartDownload(GameUpdateContext &ctx);
+
+    // Re-reads bGameUpdate and LimitSpeed from the current context.
+    void SetSpeedLimit();
+
+    // Content and image requests: see DownloaderManagerContent.cpp.
+    void GetContentByUrl(
+        QString url, std::function<void(const QString &, int)> callback, const QString &postData, bool bWait);
+    void PrivateGetContentByUrl(int index);
+    void ClearContentVector();
+    void GetHeaderByUrl(
+        QString url, const QSet<QString> &headerNames, std::function<void(const QMap<QString, QString> &)> callback);
+    void GetImage(QString url, std::function<void(const QByteArray &)> callback);
+    void GetImageByUrl(QString url, std::function<void(const char *, int)> callback);
+
+    int GetCurrentDownloaderListSize() const;
+
+public slots:
+    void transfer();
+    void scheduleTransfer();
+
+private slots:
+    void onTimeout();
+    void onCalcSpeed();
+    void onReadyRead();
+    void onDownloadResult(Morvaniel::ErrorCode code, QString errStr, QString filename);
+    void onError(Morvaniel::ErrorCode errorCodem, QString errString = QString());
+
+private:
+    explicit DownloaderManager(QObject *parent);
+
+    void CalculateTotalSize(GameUpdateContext &ctx);
+    void ContinueRun(GameUpdateContext &ctx);
+    void PrivateStartRequest(const QUrl &url, const QString &filePath, qint64 size);
+    void FinishDownload();
+    void ReleaseDownloaderList();
+    void ResetAccessible();
+    void ClearRecordSpeed();
+    void PrivateSetSpeedLimit();
+    void OnRestartTimer();
+    void AccountReceivedBytes();
+    void OnBytesDiscarded(qint64 bytes);
+    void OnContentTimeout(int index);
+    void OnContentFinished(int index, QNetworkReply *reply);
+    void ResetContentRequest(ContentRequest &request);
+
+    static DownloaderManager *m_pDownloaderInstance;
+
+    std::function<void(DownloadCallbackInfo &)> m_callback;
+    DownloadCallbackInfo m_info;
+    QPointer<QNetworkAccessManager> m_network;
+    QPointer<QTimer> m_watchdogTimer;
+    QPointer<QTimer> m_speedTimer;
+    QPointer<QTimer> m_restartTimer;
+    bool bIdle = true;
+    QUrl m_downloadUrl;
+    QString m_filePath;
+    QList<DownloadFile> m_pending;
+    QVector<QPointer<downloader>> downloaderList;
+    qint64 m_bytesCurrentTotalReceived = 0;
+    QString m_rootFolder;
+    bool bReported = false;
+    qint64 m_totalReceived = 0;
+    qint64 m_lastTotalReceived = 0;
+    qint64 m_totalSize = 0;
+
+    // Rate pump, speed window and retries.
+    int m_speedLimit = 0; // KiB/s, -1 = none
+    QElapsedTimer m_pumpClock;
+    qint64 m_lastPumpReading = 0;
+    bool transferScheduled = false;
+    QVector<qint64> m_speedSamples;
+    int m_speedRingIndex = 0;
+    bool startDownloadedFlag = false;
+    int m_retryCount = 0;
+    const int m_maxRetryCount = 3;
+    bool m_restartPending = false;
+
+    QList<ContentRequest> m_contentRequests;
+};
+
+} // namespace Morvaniel

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "core/MorvanielGlobal.h"
+
+#include <QNetworkRequest>
+#include <QString>
+#include <QUrl>
+
+namespace Morvaniel {
+
+// The request every content, header and image request is sent with: redirects
+// followed, network preferred over cache, certificates checked unless the host
+// turned Global::Var::bVerifyPeer off.
+MORVANIEL_AUTOTEST_EXPORT QNetworkRequest BuildContentRequest(const QUrl &url);
+
+// url with "timestamp=<seconds since 1970 UTC>" added as a query parameter.
+MORVANIEL_AUTOTEST_EXPORT QUrl TimestampedUrl(const QString &url);
+
+} // namespace Morvaniel

@@ -1,0 +1,231 @@
+#include "tst_download.h"
+
+#include "TestCertificate.h"
+
+#include "core/CoreSystem.h"
+#include "core/DownloadComponent.h"
+#include "core/Global.h"
+#include "download/DownloaderManager.h"
+#include "download/NetworkRequests.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QNetworkReply>
+#include <QtTest>
+
+using namespace Morvaniel;
+using HttpTest::HttpFaultRule;
+using HttpTest::HttpServer;
+
+void tst_Download::contentRetriesThenSucceeds()
+{
+    const QString text = QStringLiteral("héllo 世界 — news");
+    m_server->addFile("/info.json", text.toUtf8());
+    HttpFaultRule broken;
+    broken.status = 500;
+    broken.body = "oops";
+    m_server->setRuleForPathRequest("/info.json", 0, broken);
+    m_server->setRuleForPathRequest("/info.json", 1, broken);
+
+    QStringList results;
+    QList<int> codes;
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/info.json"),
+        [&](const QString &c, int code) {
+            results << c;
+            codes << code;
+        },
+        QString(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(results.size(), 1, 10000);
+    QTest::qWait(200);
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results.first(), text);
+    QCOMPARE(codes.first(), 0);
+    QCOMPARE(m_server->requestCount(), 3);
+}
+
+void tst_Download::contentFailures_data()
+{
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<int>("expectedCode");
+    QTest::newRow("server never answers") << true << 4;
+    QTest::newRow("404 every time") << false << 203;
+}
+
+void tst_Download::contentFailures()
+{
+    QFETCH(bool, silent);
+    QFETCH(int, expectedCode);
+    HttpFaultRule rule;
+    rule.silent = silent;
+    rule.status = silent ? 0 : 404;
+    m_server->setRule("/gone.txt", rule);
+
+    QList<int> codes;
+    QStringList results;
+    QElapsedTimer clock;
+    clock.start();
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/gone.txt"),
+        [&](const QString &c, int code) {
+            results << c;
+            codes << code;
+        },
+        QString(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(codes.size(), 1, 20000);
+    QTest::qWait(300);
+    QCOMPARE(codes.size(), 1);
+    QCOMPARE(codes.first(), expectedCode);
+    QVERIFY(results.first().isEmpty());
+    QCOMPARE(m_server->requestCount(), 5);
+    const DownloadTimings t = shortTimings();
+    if (silent)
+        QVERIFY(clock.elapsed() >= 5 * t.contentTimeoutMs + 4 * t.contentRetryMs);
+}
+
+void tst_Download::contentPostBodyIsUtf8_data()
+{
+    QTest::addColumn<QString>("postData");
+    QTest::addColumn<QByteArray>("method");
+    QTest::newRow("post") << QStringLiteral("name=名前&value=ü") << QByteArray("POST");
+    QTest::newRow("empty body is a get") << QString() << QByteArray("GET");
+}
+
+void tst_Download::contentPostBodyIsUtf8()
+{
+    QFETCH(QString, postData);
+    QFETCH(QByteArray, method);
+    m_server->addFile("/api", "ok");
+    QStringList results;
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/api"), [&](const QString &c, int) { results << c; }, postData, false);
+    QTRY_COMPARE_WITH_TIMEOUT(results.size(), 1, 10000);
+    QCOMPARE(results.first(), QStringLiteral("ok"));
+    QCOMPARE(m_server->requests().first().method, method);
+    QCOMPARE(m_server->requests().first().body, postData.toUtf8());
+}
+
+void tst_Download::contentWaitReturnsAfterTheAttempt()
+{
+    m_server->addFile("/wait.txt", "waited");
+    HttpFaultRule late;
+    late.headerDelayMs = shortTimings().contentTimeoutMs / 3;
+    m_server->setRule("/wait.txt", late);
+    QStringList results;
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/wait.txt"), [&](const QString &c, int) { results << c; }, QString(), true);
+    QCOMPARE(results, QStringList{ "waited" });
+}
+
+void tst_Download::concurrentContentRequestsKeepTheirOwnResults()
+{
+    m_server->addFile("/slow.txt", "slow");
+    m_server->addFile("/fast.txt", "fast");
+    HttpFaultRule late;
+    late.headerDelayMs = shortTimings().contentTimeoutMs / 3; // late, yet within the time-out
+    m_server->setRule("/slow.txt", late);
+    QMap<QString, QString> results;
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/slow.txt"), [&](const QString &c, int) { results.insert("slow", c); }, QString(), false);
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/fast.txt"), [&](const QString &c, int) { results.insert("fast", c); }, QString(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(results.size(), 2, 10000);
+    QCOMPARE(results.value("slow"), QStringLiteral("slow"));
+    QCOMPARE(results.value("fast"), QStringLiteral("fast"));
+    // Both have ended: the next request starts from an empty list and still works.
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/fast.txt"), [&](const QString &c, int) { results.insert("again", c); }, QString(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(results.value("again"), QStringLiteral("fast"), 10000);
+}
+
+void tst_Download::timestampRule_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("separator");
+    QTest::newRow("no query") << "http://127.0.0.1/a.json"
+                              << "?timestamp=";
+    QTest::newRow("with query") << "http://127.0.0.1/a.json?x=1"
+                                << "&timestamp=";
+}
+
+void tst_Download::timestampRule()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, separator);
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const QString result = TimestampedUrl(url).toString();
+    const qint64 after = QDateTime::currentSecsSinceEpoch();
+    QVERIFY2(result.startsWith(url + separator), qPrintable(result));
+    const qint64 seconds = result.mid(url.size() + separator.size()).toLongLong();
+    QVERIFY(seconds >= before && seconds <= after);
+}
+
+void tst_Download::certificateChecksFollowTheSwitch_data()
+{
+    QTest::addColumn<bool>("verifyPeer");
+    QTest::newRow("checked by default: a forged server is refused") << true;
+    QTest::newRow("switched off for a self-signed test server") << false;
+}
+
+void tst_Download::certificateChecksFollowTheSwitch()
+{
+    QFETCH(bool, verifyPeer);
+    if (!m_server->setTls(TestCertificate::kCertificatePem, TestCertificate::kPrivateKeyPem))
+        QSKIP("Qt has no TLS backend here");
+    m_server->addFile("/manifest.txt", "real manifest");
+    Global::Var::bVerifyPeer = verifyPeer;
+
+    QList<int> codes;
+    QStringList results;
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/manifest.txt"),
+        [&](const QString &c, int code) {
+            results << c;
+            codes << code;
+        },
+        QString(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(codes.size(), 1, 20000);
+    if (verifyPeer) {
+        QCOMPARE(codes.first(), int(QNetworkReply::SslHandshakeFailedError));
+        QVERIFY(results.first().isEmpty());
+        QCOMPARE(m_server->requestCount(), 0); // nothing was ever sent
+    } else {
+        QCOMPARE(codes.first(), 0);
+        QCOMPARE(results.first(), QStringLiteral("real manifest"));
+    }
+}
+
+void tst_Download::imagesAndHeaders()
+{
+    const QByteArray image = content(5000, 14);
+    m_server->addFile("/img.png", image);
+
+    QByteArray viaGetImage;
+    GetDownloadComponent()->GetImage(m_server->url("/img.png"), [&](const QByteArray &b) { viaGetImage = b; });
+    QTRY_COMPARE_WITH_TIMEOUT(viaGetImage, image, 10000);
+
+    QByteArray viaByUrl;
+    GetDownloadComponent()->GetImageByUrl(
+        m_server->url("/img.png"), [&](const char *data, int size) { viaByUrl = QByteArray(data, size); });
+    QTRY_COMPARE_WITH_TIMEOUT(viaByUrl, image, 10000);
+    QVERIFY(m_server->requests().last().target.contains("?timestamp="));
+
+    int calls = 0;
+    GetDownloadComponent()->GetImage(m_server->url("/missing.png"), [&](const QByteArray &) { ++calls; });
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount("/missing.png"), 1, 10000);
+    QTest::qWait(200);
+    QCOMPARE(calls, 0);
+
+    QMap<QString, QString> headers;
+    bool called = false;
+    DownloaderManager::GetInstance()->GetHeaderByUrl(m_server->url("/img.png"),
+        { "Content-Length", "accept-ranges", "X-Missing" }, [&](const QMap<QString, QString> &h) {
+            headers = h;
+            called = true;
+        });
+    QTRY_VERIFY_WITH_TIMEOUT(called, 10000);
+    QCOMPARE(m_server->requests().last().method, QByteArray("HEAD"));
+    QCOMPARE(headers.value("Content-Length"), QStringLiteral("5000"));
+    QCOMPARE(headers.value("accept-ranges"), QStringLiteral("bytes"));
+    QVERIFY(!headers.contains("X-Missing"));
+}

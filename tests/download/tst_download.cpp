@@ -1,0 +1,532 @@
+#include "tst_download.h"
+
+#include "ShortWriteChild.h"
+
+#include "core/CoreSystem.h"
+#include "core/DownloadComponent.h"
+#include "core/Global.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QtTest>
+
+#include <algorithm>
+
+using namespace Morvaniel;
+using HttpTest::HttpFaultRule;
+using HttpTest::HttpServer;
+
+DownloadTimings tst_Download::shortTimings()
+{
+    DownloadTimings t;
+    t.watchdogMs = 8000;
+    t.restartMs = 150;
+    t.contentTimeoutMs = 1000;
+    t.contentRetryMs = 100;
+    return t;
+}
+
+QByteArray tst_Download::fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void tst_Download::writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), qint64(bytes.size()));
+}
+
+QByteArray tst_Download::content(int size, int seed)
+{
+    return HttpServer::generatedBytes(qint64(seed) << 32, size);
+}
+
+DownloadFile tst_Download::addEntry(const QString &name, const QByteArray &bytes, const QString &path)
+{
+    const QString serverPath = path.isEmpty() ? QStringLiteral("/files/") + name : path;
+    m_server->addFile(serverPath, bytes);
+    DownloadFile entry;
+    entry.fileName = name;
+    entry.localPath = m_cache + QLatin1Char('/') + name;
+    entry.size = bytes.size();
+    entry.url = m_server->url(serverPath);
+    m_ctx->downloadList.append(entry);
+    return entry;
+}
+
+bool tst_Download::waitFinal(int timeoutMs)
+{
+    if (!m_recorder->finals.isEmpty())
+        return true;
+    QSignalSpy spy(m_recorder.get(), &ReportRecorder::finalReport);
+    return spy.wait(timeoutMs);
+}
+
+void tst_Download::initTestCase()
+{
+    m_ctx = GetCoreSystemInstance()->GetCurGameUpdateContext();
+    QVERIFY(m_ctx);
+    QVERIFY(GetDownloadComponent());
+}
+
+void tst_Download::init()
+{
+    DownloadTimings::SetForTests(shortTimings());
+    m_server = std::make_unique<HttpServer>();
+    QVERIFY(m_server->listen());
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_cache = m_dir->filePath(QStringLiteral("Cache"));
+    QVERIFY(QDir().mkpath(m_cache));
+    m_recorder = std::make_unique<ReportRecorder>();
+    GetDownloadComponent()->RegistCallbackFunc(m_recorder->callback());
+    m_ctx->downloadList.clear();
+    m_ctx->bGameUpdate = false;
+    m_ctx->setting.LimitSpeed = -1;
+    m_ctx->newestInfo.version = Version();
+}
+
+void tst_Download::cleanup()
+{
+    // Leaves the manager idle whatever the test did, with no callback into
+    // the recorder that is about to go.
+    GetDownloadComponent()->PauseDownload(*m_ctx);
+    GetDownloadComponent()->RegistCallbackFunc(nullptr);
+    m_server.reset();
+    m_recorder.reset();
+    m_dir.reset();
+    Global::Var::gameVersionPrefix.clear();
+    Global::Var::bVerifyPeer = true;
+}
+
+void tst_Download::failureBeforeAnyDataIsNotRetried()
+{
+    addEntry("a.bin", content(5000, 1));
+    HttpFaultRule cut;
+    cut.resetAfter = 0;
+    m_server->setRule("/files/a.bin", cut);
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(10000));
+    QTest::qWait(300); // a restart would have come by now
+    QCOMPARE(m_recorder->finals.size(), 1);
+    QVERIFY(m_recorder->finals.first().bError);
+    QCOMPARE(int(m_recorder->finals.first().errorCode), 2);
+    QVERIFY2(m_recorder->finals.first().errorString.startsWith(QStringLiteral("下载失败，请检查网络 [code:")),
+        qPrintable(m_recorder->finals.first().errorString));
+    // No restart of the manager; Qt itself may resend once or twice on a
+    // connection that closed under it.
+    QVERIFY(m_server->requestCount() <= 3);
+}
+
+void tst_Download::emptyListSucceedsAtOnce()
+{
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QCOMPARE(m_recorder->finals.size(), 1);
+    const DownloadCallbackInfo info = m_recorder->finals.first();
+    QVERIFY(info.bFinished);
+    QVERIFY(!info.bError);
+    QCOMPARE(info.totalSize, qint64(0));
+    QCOMPARE(info.downloadedSize, qint64(0));
+    QCOMPARE(m_server->requestCount(), 0);
+}
+
+void tst_Download::sevenEntriesRunFiveAtATime()
+{
+    QVector<QByteArray> bodies;
+    HttpFaultRule slow;
+    slow.bytesPerSecond = 64 * 1024;
+    for (int i = 0; i < 7; ++i) {
+        bodies.append(content(24 * 1024, 10 + i));
+        addEntry(QStringLiteral("f%1.bin").arg(i), bodies.last());
+        m_server->setRule(QStringLiteral("/files/f%1.bin").arg(i), slow);
+    }
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(30000));
+    QTest::qWait(100);
+
+    QCOMPARE(m_recorder->finals.size(), 1);
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(7 * 24 * 1024));
+    QVERIFY(m_recorder->reports.last().bFinished); // nothing after the final report
+    QCOMPARE(m_server->maxActiveResponses(), 5);
+
+    const QList<HttpServer::Request> requests = m_server->requests();
+    QCOMPARE(requests.size(), 7);
+    QSet<QString> firstFive;
+    for (int i = 0; i < 5; ++i)
+        firstFive.insert(requests.at(i).path);
+    QCOMPARE(firstFive,
+        QSet<QString>({ "/files/f0.bin", "/files/f1.bin", "/files/f2.bin", "/files/f3.bin", "/files/f4.bin" }));
+    QCOMPARE(requests.at(5).path, QStringLiteral("/files/f5.bin"));
+    QCOMPARE(requests.at(6).path, QStringLiteral("/files/f6.bin"));
+    for (int i = 0; i < 7; ++i)
+        QCOMPARE(fileBytes(m_ctx->downloadList.at(i).localPath), bodies.at(i));
+}
+
+void tst_Download::completeFileNeedsNoRequest()
+{
+    const QByteArray body = content(4000, 2);
+    const DownloadFile entry = addEntry("done.bin", body);
+    writeBytes(entry.localPath, body);
+
+    GetDownloadComponent()->ResumeDownload(*m_ctx);
+    QVERIFY(waitFinal(5000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(4000));
+    QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(m_ctx->downloadedAtStart, qint64(4000));
+    QCOMPARE(fileBytes(entry.localPath), body);
+}
+
+void tst_Download::partialFileResumesFromItsEnd()
+{
+    const QByteArray body = content(30000, 3);
+    const DownloadFile entry = addEntry("part.bin", body);
+    writeBytes(entry.localPath, body.left(1000));
+
+    GetDownloadComponent()->ResumeDownload(*m_ctx);
+    QVERIFY(waitFinal(10000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(m_server->requestCount(), 1);
+    QCOMPARE(m_server->requests().first().headers.value("range"), QByteArray("bytes=1000-"));
+    QCOMPARE(fileBytes(entry.localPath), body);
+    QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(30000));
+}
+
+void tst_Download::redirectKeepsTheRange()
+{
+    const QByteArray body = content(20000, 4);
+    m_server->addFile("/real/r.bin", body);
+    const DownloadFile entry = addEntry("r.bin", body, "/alias/r.bin");
+    HttpFaultRule redirect;
+    redirect.redirectTo = "/real/r.bin";
+    m_server->setRule("/alias/r.bin", redirect);
+    writeBytes(entry.localPath, body.left(1000));
+
+    GetDownloadComponent()->ResumeDownload(*m_ctx);
+    QVERIFY(waitFinal(10000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(m_server->requestCount("/real/r.bin"), 1);
+    QCOMPARE(m_server->requests().last().headers.value("range"), QByteArray("bytes=1000-"));
+    QCOMPARE(fileBytes(entry.localPath), body);
+}
+
+void tst_Download::pauseThenStartOrResume_data()
+{
+    QTest::addColumn<bool>("resume");
+    QTest::newRow("resume keeps the partial file") << true;
+    QTest::newRow("start deletes the partial file") << false;
+}
+
+void tst_Download::pauseThenStartOrResume()
+{
+    QFETCH(bool, resume);
+    const QByteArray body = content(200 * 1024, 5);
+    const DownloadFile entry = addEntry("p.bin", body);
+    HttpFaultRule slow;
+    slow.bytesPerSecond = 100 * 1024;
+    m_server->setRuleForPathRequest("/files/p.bin", 0, slow);
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(entry.localPath).size() > 10 * 1024, 10000);
+    // A second start during a run changes nothing.
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    GetDownloadComponent()->PauseDownload(*m_ctx);
+    const qint64 partial = QFileInfo(entry.localPath).size();
+    QTest::qWait(200);
+    QCOMPARE(QFileInfo(entry.localPath).size(), partial); // nothing is written while paused
+    QVERIFY(partial < body.size());
+    QCOMPARE(m_server->requestCount(), 1);
+    QVERIFY(m_recorder->finals.isEmpty());
+
+    if (resume)
+        GetDownloadComponent()->ResumeDownload(*m_ctx);
+    else
+        GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(10000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(m_server->requestCount(), 2);
+    const QByteArray range = m_server->requests().at(1).headers.value("range");
+    QCOMPARE(range, resume ? "bytes=" + QByteArray::number(partial) + '-' : QByteArray("bytes=0-"));
+    QCOMPARE(fileBytes(entry.localPath), body);
+}
+
+void tst_Download::failureAfterDataRestarts_data()
+{
+    QTest::addColumn<int>("cutAfter");
+    QTest::addColumn<int>("failures");
+    QTest::newRow("one failure") << 3000 << 1;
+    // Every attempt brings 1000 new bytes, so the retry count never runs out.
+    QTest::newRow("data between eight failures") << 1000 << 8;
+}
+
+void tst_Download::failureAfterDataRestarts()
+{
+    QFETCH(int, cutAfter);
+    QFETCH(int, failures);
+    const QByteArray body = content(cutAfter * failures + 5000, 6);
+    const DownloadFile entry = addEntry("cut.bin", body);
+    HttpFaultRule cut;
+    cut.resetAfter = cutAfter;
+    for (int i = 0; i < failures; ++i)
+        m_server->setRuleForPathRequest("/files/cut.bin", i, cut);
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(30000));
+    QVERIFY2(m_recorder->finals.first().bFinished, qPrintable(m_recorder->finals.first().errorString));
+    // Qt may resend a request on its own when a kept-alive connection closes
+    // under it, so the server can see a range twice; it never sees one go back.
+    const QList<HttpServer::Request> requests = m_server->requests();
+    QVERIFY(requests.size() >= failures + 1);
+    QVERIFY(requests.size() <= 2 * (failures + 1));
+    qint64 previous = 0;
+    for (const HttpServer::Request &r : requests) {
+        const QByteArray range = r.headers.value("range");
+        QVERIFY(range.startsWith("bytes=") && range.endsWith('-'));
+        const qint64 start = range.mid(6, range.size() - 7).toLongLong();
+        QVERIFY2(start >= previous && start % cutAfter == 0, range.constData());
+        previous = start;
+    }
+    QCOMPARE(fileBytes(entry.localPath), body);
+}
+
+void tst_Download::fourFailuresWithoutDataGiveCode2()
+{
+    const QByteArray body = content(50000, 7);
+    const DownloadFile entry = addEntry("x.bin", body);
+    HttpFaultRule someData;
+    someData.resetAfter = 2000;
+    HttpFaultRule none;
+    none.resetAfter = 0;
+    m_server->setRule("/files/x.bin", none);
+    m_server->setRuleForPathRequest("/files/x.bin", 0, someData);
+
+    QElapsedTimer clock;
+    clock.start();
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(30000));
+    QTest::qWait(400); // no further restart may follow the report
+    QCOMPARE(m_recorder->finals.size(), 1);
+    QVERIFY(m_recorder->finals.first().bError);
+    QCOMPARE(int(m_recorder->finals.first().errorCode), 2);
+    // One failure after data, then four restarts without data; the last of
+    // them fails for good. (Qt may add resends of its own on closed connections.)
+    QVERIFY(m_server->requestCount() >= 5);
+    QVERIFY(m_server->requestCount() <= 10);
+    QVERIFY(clock.elapsed() >= 4 * shortTimings().restartMs);
+    QCOMPARE(fileBytes(entry.localPath), body.left(2000));
+}
+
+void tst_Download::badResponsesNeverCorruptTheFile_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("ignoreRange");
+    QTest::addColumn<bool>("succeeds");
+    QTest::newRow("404 page") << 404 << false << false;
+    QTest::newRow("500 page") << 500 << false << false;
+    QTest::newRow("200 with the whole file to a range request") << 0 << true << true;
+}
+
+void tst_Download::badResponsesNeverCorruptTheFile()
+{
+    QFETCH(int, status);
+    QFETCH(bool, ignoreRange);
+    QFETCH(bool, succeeds);
+    const QByteArray body = content(40000, 8);
+    const DownloadFile entry = addEntry("bad.bin", body);
+    writeBytes(entry.localPath, body.left(1000));
+    HttpFaultRule rule;
+    rule.status = status;
+    rule.body = "<html><body>nothing here</body></html>";
+    rule.ignoreRange = ignoreRange;
+    m_server->setRule("/files/bad.bin", rule);
+
+    GetDownloadComponent()->ResumeDownload(*m_ctx);
+    QVERIFY(waitFinal(30000));
+    QCOMPARE(m_recorder->finals.size(), 1);
+    const DownloadCallbackInfo info = m_recorder->finals.first();
+    if (succeeds) {
+        QVERIFY2(info.bFinished, qPrintable(info.errorString));
+        QCOMPARE(fileBytes(entry.localPath), body);
+        QCOMPARE(info.downloadedSize, qint64(body.size()));
+    } else {
+        QVERIFY(info.bError);
+        QCOMPARE(int(info.errorCode), 2);
+        QCOMPARE(fileBytes(entry.localPath), body.left(1000));
+    }
+}
+
+void tst_Download::shortWriteGivesCode5()
+{
+    const QByteArray body = content(512 * 1024, 9);
+    m_server->addFile("/files/big.bin", body);
+    const QString target = m_cache + QStringLiteral("/big.bin");
+
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(ShortWriteChild::kEnv, "1");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QSignalSpy finished(&child, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    child.start(QCoreApplication::applicationFilePath(),
+        { m_server->url("/files/big.bin"), target, QString::number(body.size()), QString::number(64 * 1024) });
+    QVERIFY(child.waitForStarted(10000));
+    QVERIFY(finished.wait(60000));
+    const QByteArray out = child.readAllStandardOutput();
+    QVERIFY2(out.contains("code=5"), out.constData());
+    QVERIFY(QFileInfo(target).size() <= 64 * 1024);
+    QCOMPARE(fileBytes(target), body.left(int(QFileInfo(target).size())));
+}
+
+void tst_Download::speedLimit_data()
+{
+    QTest::addColumn<int>("limitKiB");
+    QTest::addColumn<bool>("gameUpdate");
+    QTest::addColumn<int>("minMs");
+    // 1 MiB at 256 KiB/s: at most one second's worth may come early.
+    QTest::newRow("256 KiB/s") << 256 << true << 2500;
+    QTest::newRow("limit ignored outside a game update") << 256 << false << 0;
+    QTest::newRow("zero means no limit") << 0 << true << 0;
+}
+
+void tst_Download::speedLimit()
+{
+    QFETCH(int, limitKiB);
+    QFETCH(bool, gameUpdate);
+    QFETCH(int, minMs);
+    const QByteArray body = content(1024 * 1024, 11);
+    const DownloadFile entry = addEntry("s.bin", body);
+    m_ctx->bGameUpdate = gameUpdate;
+    m_ctx->setting.LimitSpeed = limitKiB;
+    GetDownloadComponent()->SetSpeedLimit();
+
+    QElapsedTimer clock;
+    clock.start();
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(30000));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(m_recorder->finals.first().bFinished, qPrintable(m_recorder->finals.first().errorString));
+    QCOMPARE(fileBytes(entry.localPath), body);
+    QVERIFY2(elapsed >= minMs, qPrintable(QString::number(elapsed)));
+    float lastProgress = 0.0f;
+    for (const DownloadCallbackInfo &r : qAsConst(m_recorder->reports)) {
+        QVERIFY(r.progress >= lastProgress && r.progress <= 1.0f);
+        QVERIFY(r.downloadedSize <= r.totalSize);
+        lastProgress = r.progress;
+    }
+    QCOMPARE(m_recorder->reports.last().progress, 1.0f);
+    if (minMs > 0) {
+        for (const DownloadCallbackInfo &r : qAsConst(m_recorder->reports))
+            QVERIFY2(r.speed <= 2 * limitKiB * 1024, qPrintable(QString::number(r.speed)));
+        // Ticks came while data flowed, and they estimated the time left.
+        QVERIFY(std::any_of(m_recorder->reports.cbegin(), m_recorder->reports.cend(),
+            [](const DownloadCallbackInfo &r) { return !r.bFinished && r.speed > 0 && r.remainTime > 0; }));
+    } else {
+        QVERIFY2(elapsed < 2500, qPrintable(QString::number(elapsed)));
+    }
+}
+
+void tst_Download::versionPrefixIsInsertedIntoUrl()
+{
+    const QByteArray body = content(3000, 12);
+    m_server->addFile("/v/1.2.3.4_cn/pkg.7z", body);
+    addEntry("pkg.7z", body, "/v/1.2.3.4/pkg.7z");
+    const QString originalUrl = m_ctx->downloadList.first().url;
+    m_ctx->newestInfo.version = versionFromString("1.2.3.4");
+    Global::Var::gameVersionPrefix = "_cn";
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(10000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(m_server->requests().first().path, QStringLiteral("/v/1.2.3.4_cn/pkg.7z"));
+    QCOMPARE(m_ctx->downloadList.first().url, originalUrl);
+}
+
+void tst_Download::startNeverEmptiesAClimbingRoot()
+{
+    // The root folder is the first entry's parent; with ".." in it, it is not
+    // the cache folder it should be, and a fresh start must not empty it.
+    const QString keep = m_dir->filePath("Keep");
+    QVERIFY(QDir().mkpath(keep));
+    writeBytes(keep + "/sentinel.txt", "user data");
+    const QByteArray body = content(2000, 15);
+    m_server->addFile("/files/c.bin", body);
+    DownloadFile entry;
+    entry.fileName = "c.bin";
+    entry.localPath = m_cache + "/../Keep/c.bin";
+    entry.size = body.size();
+    entry.url = m_server->url("/files/c.bin");
+    m_ctx->downloadList = { entry };
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(10000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(fileBytes(keep + "/sentinel.txt"), QByteArray("user data"));
+    QCOMPARE(fileBytes(keep + "/c.bin"), body);
+}
+
+void tst_Download::stallGivesCode3WithTheRealWatchdog()
+{
+    DownloadTimings::SetForTests(DownloadTimings());
+    QCOMPARE(DownloadTimings::Current().watchdogMs, 20000);
+    const QByteArray body = content(50000, 13);
+    const DownloadFile entry = addEntry("stall.bin", body);
+    HttpFaultRule stall;
+    stall.stallAfter = 1000;
+    m_server->setRule("/files/stall.bin", stall);
+
+    QElapsedTimer clock;
+    clock.start();
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(40000));
+    QVERIFY(clock.elapsed() >= 19000);
+    QCOMPARE(m_recorder->finals.size(), 1);
+    QCOMPARE(int(m_recorder->finals.first().errorCode), 3);
+    QCOMPARE(m_recorder->finals.first().errorString, QStringLiteral("网络请求超时，请检查网络问题"));
+    QCOMPARE(m_server->requestCount(), 1); // a time-out is never retried
+    QCOMPARE(fileBytes(entry.localPath), body.left(1000));
+}
+
+void tst_Download::generatedFilesResumeByteExact()
+{
+    // The benchmark and end-to-end runs use generated files; a resume must see
+    // exactly the bytes generatedBytes() promises.
+    const qint64 size = 3 * 1024 * 1024 + 17;
+    m_server->addGeneratedFile("/gen.bin", size);
+    DownloadFile entry;
+    entry.fileName = "gen.bin";
+    entry.localPath = m_cache + "/gen.bin";
+    entry.size = size;
+    entry.url = m_server->url("/gen.bin");
+    m_ctx->downloadList = { entry };
+    writeBytes(entry.localPath, HttpServer::generatedBytes(0, 300001));
+
+    GetDownloadComponent()->ResumeDownload(*m_ctx);
+    QVERIFY(waitFinal(20000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(m_server->requests().first().headers.value("range"), QByteArray("bytes=300001-"));
+    QVERIFY(fileBytes(entry.localPath) == HttpServer::generatedBytes(0, size));
+}
+
+void tst_Download::facadeIsRegisteredFirst()
+{
+    const std::shared_ptr<ICoreComponent> component = GetCoreSystemInstance()->GetComponent(EComponentType::Download);
+    QVERIFY(std::dynamic_pointer_cast<DownloadComponent>(component));
+    QCOMPARE(GetDownloadComponent().get(), component.get());
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet(ShortWriteChild::kEnv))
+        return ShortWriteChild::Run(argc, argv);
+    QCoreApplication app(argc, argv);
+    tst_Download test;
+    return QTest::qExec(&test, argc, argv);
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+// The download area's one test class; its cases live in tst_download.cpp
+// (package downloads) and tst_content.cpp (content, image and header requests).
+#include "HttpServer.h"
+
+#include "core/GameUpdateContext.h"
+#include "download/DownloadCallbackInfo.h"
+#include "download/DownloadTimings.h"
+
+#include <QList>
+#include <QObject>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+// Collects every report of the download callback; finalReport fires on the
+// success or error report.
+class ReportRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<Morvaniel::DownloadCallbackInfo> reports;
+    QList<Morvaniel::DownloadCallbackInfo> finals;
+
+    std::function<void(Morvaniel::DownloadCallbackInfo &)> callback()
+    {
+        return [this](Morvaniel::DownloadCallbackInfo &info) {
+            reports.append(info);
+            if (info.bError || info.bFinished) {
+                finals.append(info);
+                emit finalReport();
+            }
+        };
+    }
+
+signals:
+    void finalReport();
+};
+
+class tst_Download : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    // Must run first: no data has flowed in this process yet.
+    void failureBeforeAnyDataIsNotRetried();
+    void emptyListSucceedsAtOnce();
+    void sevenEntriesRunFiveAtATime();
+    void completeFileNeedsNoRequest();
+    void partialFileResumesFromItsEnd();
+    void redirectKeepsTheRange();
+    void pauseThenStartOrResume_data();
+    void pauseThenStartOrResume();
+    void failureAfterDataRestarts_data();
+    void failureAfterDataRestarts();
+    void fourFailuresWithoutDataGiveCode2();
+    void badResponsesNeverCorruptTheFile_data();
+    void badResponsesNeverCorruptTheFile();
+    void shortWriteGivesCode5();
+    void speedLimit_data();
+    void speedLimit();
+    void versionPrefixIsInsertedIntoUrl();
+    void startNeverEmptiesAClimbingRoot();
+    void stallGivesCode3WithTheRealWatchdog();
+
+    void contentRetriesThenSucceeds();
+    void contentFailures_data();
+    void contentFailures();
+    void contentPostBodyIsUtf8_data();
+    void contentPostBodyIsUtf8();
+    void contentWaitReturnsAfterTheAttempt();
+    void concurrentContentRequestsKeepTheirOwnResults();
+    void timestampRule_data();
+    void timestampRule();
+    void certificateChecksFollowTheSwitch_data();
+    void certificateChecksFollowTheSwitch();
+    void generatedFilesResumeByteExact();
+    void imagesAndHeaders();
+    void facadeIsRegisteredFirst();
+
+private:
+    Morvaniel::DownloadFile addEntry(const QString &name, const QByteArray &content, const QString &path = QString());
+    static QByteArray content(int size, int seed);
+    bool waitFinal(int timeoutMs);
+    // Durations short enough for retry series to end in seconds.
+    static Morvaniel::DownloadTimings shortTimings();
+    static QByteArray fileBytes(const QString &path);
+    static void writeBytes(const QString &path, const QByteArray &bytes);
+
+    std::unique_ptr<HttpTest::HttpServer> m_server;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<ReportRecorder> m_recorder;
+    std::shared_ptr<Morvaniel::GameUpdateContext> m_ctx;
+    QString m_cache;
+};

@@ -1,0 +1,306 @@
+#include "HttpConnection.h"
+
+#include "HttpServer.h"
+
+#include <QIODevice>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+#if defined(Q_OS_UNIX)
+#include <sys/socket.h>
+#endif
+
+namespace HttpTest {
+
+namespace {
+
+// Bytes queued in the socket before the pump waits for bytesWritten: keeps
+// memory flat when the client reads slowly.
+constexpr qint64 kQueueLimit = 256 * 1024;
+constexpr qint64 kChunk = 64 * 1024;
+constexpr int kMaxHeaderBytes = 64 * 1024;
+
+QByteArray reasonPhrase(int status)
+{
+    switch (status) {
+    case 200:
+        return "OK";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 416:
+        return "Range Not Satisfiable";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
+    }
+}
+
+// "bytes=a-" or "bytes=a-b"; false for anything else (then the whole file is sent).
+bool parseRange(const QByteArray &value, qint64 size, qint64 &first, qint64 &last)
+{
+    if (!value.startsWith("bytes="))
+        return false;
+    const QByteArray spec = value.mid(6).trimmed();
+    const int dash = spec.indexOf('-');
+    if (dash <= 0 || spec.contains(','))
+        return false;
+    bool ok = false;
+    first = spec.left(dash).toLongLong(&ok);
+    if (!ok || first < 0)
+        return false;
+    const QByteArray tail = spec.mid(dash + 1);
+    last = size - 1;
+    if (!tail.isEmpty()) {
+        last = tail.toLongLong(&ok);
+        if (!ok || last < first)
+            return false;
+        last = qMin(last, size - 1);
+    }
+    return true;
+}
+
+} // namespace
+
+HttpConnection::HttpConnection(HttpServer *server, QTcpSocket *socket)
+    : QObject(socket)
+    , m_server(server)
+    , m_socket(socket)
+    , m_rateTimer(new QTimer(this))
+{
+    m_rateTimer->setSingleShot(true);
+    connect(m_rateTimer, &QTimer::timeout, this, &HttpConnection::pump);
+    connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
+    connect(socket, &QTcpSocket::bytesWritten, this, &HttpConnection::pump);
+    if (socket->bytesAvailable() > 0)
+        QTimer::singleShot(0, this, &HttpConnection::onReadyRead);
+}
+
+HttpConnection::~HttpConnection()
+{
+    if (m_busy && m_server)
+        m_server->responseEnded();
+}
+
+void HttpConnection::onReadyRead()
+{
+    m_in.append(m_socket->readAll());
+    while (!m_busy && !m_dropping && parseNext()) { }
+}
+
+bool HttpConnection::parseNext()
+{
+    const int headerEnd = m_in.indexOf("\r\n\r\n");
+    if (headerEnd < 0) {
+        if (m_in.size() > kMaxHeaderBytes)
+            dropConnection();
+        return false;
+    }
+    const QList<QByteArray> lines = m_in.left(headerEnd).split('\n');
+    const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+    HttpServer::Request request;
+    request.method = requestLine.value(0);
+    request.target = requestLine.value(1);
+    for (int i = 1; i < lines.size(); ++i) {
+        const int colon = lines[i].indexOf(':');
+        if (colon > 0)
+            request.headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+    }
+    const qint64 bodySize = request.headers.value("content-length", "0").toLongLong();
+    if (m_in.size() - headerEnd - 4 < bodySize)
+        return false;
+    request.body = m_in.mid(headerEnd + 4, int(bodySize));
+    m_in.remove(0, headerEnd + 4 + int(bodySize));
+    request.path = QUrl::fromPercentEncoding(request.target.split('?').value(0));
+
+    m_keepAlive = request.headers.value("connection").toLower() != "close";
+    m_method = request.method;
+    m_path = request.path;
+    m_range = request.headers.value("range");
+    m_busy = true;
+    if (!m_server) {
+        dropConnection();
+        return false;
+    }
+    m_rule = m_server->registerRequest(request);
+    if (m_rule.silent)
+        return false;
+    if (m_rule.headerDelayMs > 0)
+        QTimer::singleShot(m_rule.headerDelayMs, this, &HttpConnection::respond);
+    else
+        respond();
+    return true;
+}
+
+void HttpConnection::sendHead(int status, const QByteArray &extraHeaders, qint64 contentLength)
+{
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
+    head += "Server: morvaniel-httpserver\r\n";
+    head += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
+    head += extraHeaders;
+    head += m_keepAlive ? "Connection: keep-alive\r\n\r\n" : "Connection: close\r\n\r\n";
+    m_socket->write(head);
+}
+
+void HttpConnection::respond()
+{
+    const bool head = m_method == "HEAD";
+    if (m_rule.status != 0) {
+        sendHead(m_rule.status, "Content-Type: text/html\r\n", m_rule.body.size());
+        if (!head)
+            m_socket->write(m_rule.body);
+        endResponse();
+        return;
+    }
+    if (!m_rule.redirectTo.isEmpty()) {
+        const QString target = m_rule.redirectTo.startsWith(QLatin1Char('/')) && m_server
+            ? m_server->url(m_rule.redirectTo)
+            : m_rule.redirectTo;
+        sendHead(302, "Location: " + target.toUtf8() + "\r\n", 0);
+        endResponse();
+        return;
+    }
+    if (m_method != "GET" && m_method != "HEAD" && m_method != "POST") {
+        sendHead(400, QByteArray(), 0);
+        endResponse();
+        return;
+    }
+    m_source = m_server ? m_server->openSource(m_path) : nullptr;
+    if (!m_source) {
+        const QByteArray body = "not found";
+        sendHead(404, "Content-Type: text/plain\r\n", body.size());
+        if (!head)
+            m_socket->write(body);
+        endResponse();
+        return;
+    }
+    const qint64 size = m_source->size();
+    qint64 first = 0;
+    qint64 last = size - 1;
+    int status = 200;
+    QByteArray extra = "Content-Type: application/octet-stream\r\nAccept-Ranges: bytes\r\n";
+    if (!m_rule.ignoreRange && !m_range.isEmpty() && parseRange(m_range, size, first, last)) {
+        if (first >= size) {
+            sendHead(416, "Content-Range: bytes */" + QByteArray::number(size) + "\r\n", 0);
+            m_source.reset();
+            endResponse();
+            return;
+        }
+        status = 206;
+        extra += "Content-Range: bytes " + QByteArray::number(first) + '-' + QByteArray::number(last) + '/'
+            + QByteArray::number(size) + "\r\n";
+    } else {
+        first = 0;
+        last = size - 1;
+    }
+    sendHead(status, extra, last - first + 1);
+    if (head) {
+        m_source.reset();
+        endResponse();
+        return;
+    }
+    m_source->seek(first);
+    m_remaining = last - first + 1;
+    m_sent = 0;
+    m_clock.start();
+    pump();
+}
+
+void HttpConnection::pump()
+{
+    if (!m_source || m_dropping)
+        return;
+    qint64 allowed = m_remaining;
+    if (m_rule.bytesPerSecond > 0) {
+        // A small initial allowance so that a slow file starts at once.
+        const qint64 earned = m_rule.bytesPerSecond * (m_clock.elapsed() + 20) / 1000;
+        allowed = qMin(allowed, earned - m_sent);
+    }
+    if (m_rule.stallAfter >= 0)
+        allowed = qMin(allowed, m_rule.stallAfter - m_sent);
+    if (m_rule.resetAfter >= 0)
+        allowed = qMin(allowed, m_rule.resetAfter - m_sent);
+
+    while (allowed > 0 && m_socket->bytesToWrite() < kQueueLimit) {
+        const QByteArray chunk = m_source->read(qMin(kChunk, allowed));
+        if (chunk.isEmpty()) {
+            dropConnection(); // the source shrank under us
+            return;
+        }
+        m_socket->write(chunk);
+        m_sent += chunk.size();
+        m_remaining -= chunk.size();
+        allowed -= chunk.size();
+    }
+
+    if (m_remaining == 0) {
+        m_source.reset();
+        endResponse();
+        return;
+    }
+    if (m_rule.resetAfter >= 0 && m_sent >= m_rule.resetAfter) {
+        // Let the bytes already promised reach the client, then cut the line.
+        if (m_socket->bytesToWrite() == 0)
+            dropConnection();
+        return;
+    }
+    if (m_rule.stallAfter >= 0 && m_sent >= m_rule.stallAfter)
+        return; // keep the connection open and silent
+    if (allowed <= 0 && m_rule.bytesPerSecond > 0 && !m_rateTimer->isActive())
+        m_rateTimer->start(10);
+}
+
+void HttpConnection::endResponse()
+{
+    if (!m_busy)
+        return;
+    m_busy = false;
+    if (m_server)
+        m_server->responseEnded();
+    if (!m_keepAlive) {
+        m_socket->disconnectFromHost();
+        return;
+    }
+    if (!m_in.isEmpty())
+        QTimer::singleShot(0, this, &HttpConnection::onReadyRead);
+}
+
+void HttpConnection::dropConnection()
+{
+    // A connection cut in the middle of a body: the client sees fewer bytes than
+    // Content-Length promised and then the end of the stream.
+    m_dropping = true;
+    m_source.reset();
+    m_rateTimer->stop();
+    if (m_busy) {
+        m_busy = false;
+        if (m_server)
+            m_server->responseEnded();
+    }
+    m_socket->disconnectFromHost();
+    // Whatever the peer still has in flight is refused with a reset.
+    QTimer::singleShot(200, m_socket, [socket = m_socket] {
+        if (socket->state() != QAbstractSocket::UnconnectedState) {
+#if defined(Q_OS_UNIX)
+            const linger hard{ 1, 0 };
+            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+#endif
+            socket->abort();
+        }
+    });
+}
+
+} // namespace HttpTest

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "HttpFaultRule.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QIODevice;
+
+namespace HttpTest {
+class TlsCapableServer;
+}
+
+namespace HttpTest {
+
+// A small HTTP/1.1 file server for loopback tests and benchmarks. It serves a
+// root folder, in-memory files and generated files (content computed from the
+// offset, so gigabytes cost no disk), answers GET and HEAD with Range (206 and
+// Content-Range), keeps connections alive, and misbehaves on demand through
+// HttpFaultRule: per path, per n-th request of a path, or per request index.
+// Lives on the thread that creates it; move it to a thread of its own before
+// listen() when the client would otherwise block the same event loop.
+class HttpServer : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(HttpServer)
+
+public:
+    struct Request
+    {
+        int index = 0; // order of arrival over the server's life, from 0
+        QByteArray method;
+        QString path; // decoded path without the query
+        QByteArray target; // request target as sent, query included
+        QMap<QByteArray, QByteArray> headers; // names in lower case
+        QByteArray body;
+    };
+
+    explicit HttpServer(QObject *parent = nullptr);
+    ~HttpServer() override;
+
+    // Listens on 127.0.0.1; port 0 picks a free port.
+    bool listen(quint16 port = 0);
+    // Serve HTTPS with this certificate and key (PEM) from now on; false when
+    // the PEM does not parse or Qt has no TLS backend.
+    bool setTls(const QByteArray &certificatePem, const QByteArray &privateKeyPem);
+    quint16 port() const;
+    // "http://127.0.0.1:<port>" followed by path (which starts with "/").
+    QString url(const QString &path) const;
+
+    // Files under folder are served by their relative path; ".." is refused.
+    void setRoot(const QString &folder);
+    void addFile(const QString &path, const QByteArray &data);
+    void addGeneratedFile(const QString &path, qint64 size);
+    // The content of generated files: byte i is generatedByte(i).
+    static char generatedByte(qint64 offset);
+    static QByteArray generatedBytes(qint64 offset, qint64 count);
+
+    // Precedence: request index, then n-th request of the path, then the path.
+    void setRule(const QString &path, const HttpFaultRule &rule);
+    void setRuleForPathRequest(const QString &path, int nth, const HttpFaultRule &rule);
+    void setRuleForRequest(int index, const HttpFaultRule &rule);
+    void clearRules();
+
+    QList<Request> requests() const { return m_requests; }
+    int requestCount(const QString &path = QString()) const;
+    // Responses being sent right now, and the most there ever were at once.
+    int activeResponses() const { return m_active; }
+    int maxActiveResponses() const { return m_maxActive; }
+    void resetStatistics();
+
+    // Used by the connections.
+    HttpFaultRule registerRequest(Request &request);
+    void responseEnded();
+    // An open device positioned at 0 for path, or null when nothing is there.
+    std::unique_ptr<QIODevice> openSource(const QString &path) const;
+
+signals:
+    void requestReceived(int index);
+
+private:
+    void onNewConnection();
+
+    TlsCapableServer *m_server = nullptr;
+    QString m_root;
+    QHash<QString, QByteArray> m_files;
+    QHash<QString, qint64> m_generated;
+    QHash<QString, HttpFaultRule> m_pathRules;
+    QHash<QString, QMap<int, HttpFaultRule>> m_nthRules;
+    QMap<int, HttpFaultRule> m_indexRules;
+    QHash<QString, int> m_pathCounts;
+    QList<Request> m_requests;
+    int m_nextIndex = 0;
+    int m_active = 0;
+    int m_maxActive = 0;
+};
+
+} // namespace HttpTest
