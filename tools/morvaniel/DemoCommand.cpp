@@ -1,47 +1,208 @@
 #include "DemoCommand.h"
 
-#include "core/CoreSystem.h"
-#include "core/GameUpdateContext.h"
-#include "core/SerializeComponent.h"
-#include "planning/SolveRemoteInfo.h"
+#include "HostOptions.h"
+#include "HostSession.h"
+#include "InstallState.h"
+#include "ProgressPrinter.h"
+#include "TreeCompare.h"
+#include "UpdateCommand.h"
+#include "VerifyRepairCommand.h"
+
+#include "HttpServer.h"
+#include "Publisher.h"
+#include "SampleGame.h"
+
 #include "util/QFileUtils.h"
+#include "util/QtUtil.h"
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 
-using namespace Morvaniel;
+#include <memory>
 
-static void printNews(QTextStream &out, const QString &name, const QVector<InfoItem> &items)
+namespace {
+
+struct Row
 {
-    out << "  " << name << " (" << items.size() << ")\n";
-    for (const InfoItem &item : items)
-        out << "    " << item.time << "  " << item.title << "  " << item.link << '\n';
+    QString flow;
+    bool ok = false;
+    QString archives;
+    qint64 bytes = 0;
+    qint64 ms = 0;
+};
+
+// The server answers on a thread of its own, so that nothing the host does on
+// the main thread (it blocks while it plans) holds back the bytes.
+class ServerThread
+{
+public:
+    explicit ServerThread(const QString &root)
+    {
+        m_thread.start();
+        m_server = new HttpTest::HttpServer;
+        m_server->setRoot(root);
+        m_server->moveToThread(&m_thread);
+        QMetaObject::invokeMethod(m_server, [this]() { m_listening = m_server->listen(0); }, Qt::BlockingQueuedConnection);
+    }
+    ~ServerThread()
+    {
+        QMetaObject::invokeMethod(m_server, [this]() { delete m_server; }, Qt::BlockingQueuedConnection);
+        m_thread.quit();
+        m_thread.wait();
+    }
+    bool listening() const { return m_listening; }
+    QString url() const { return m_server->url(QString()); }
+
+private:
+    QThread m_thread;
+    HttpTest::HttpServer *m_server = nullptr;
+    bool m_listening = false;
+};
+
+// Overwrites the middle of one file and deletes another: what a bad disk or a
+// careless user leaves behind.
+QStringList damage(const QString &game)
+{
+    const QString pak = QFileUtils::CombinePath(
+        QFileUtils::CombinePath(game, Publisher::samplePakFolder()), QStringLiteral("pakchunk1-WindowsNoEditor.pak"));
+    QFile f(pak);
+    if (f.open(QIODevice::ReadWrite)) {
+        f.seek(f.size() / 2);
+        f.write(QByteArray(4096, '\xEE'));
+    }
+    QStringList damaged{ Publisher::samplePakFolder() + QStringLiteral("/pakchunk1-WindowsNoEditor.pak") };
+    QDir dir(game);
+    const QStringList top = dir.entryList(QDir::Files, QDir::Name);
+    if (!top.isEmpty() && QFile::remove(dir.filePath(top.first())))
+        damaged << top.first();
+    return damaged;
 }
 
-int runDemo(QTextStream &out)
+} // namespace
+
+int runDemo(const QStringList &args, QTextStream &out)
 {
-    auto ctx = GetCoreSystemInstance()->GetCurGameUpdateContext();
-    GetSerializeComponent()->ReadSetting(ctx->setting);
-    const UpdateSetting &s = ctx->setting;
+    const bool keep = args.contains(QStringLiteral("--keep"));
+    routeLibraryMessages(args.contains(QStringLiteral("--verbose")));
+    QElapsedTimer total;
+    total.start();
+    QTemporaryDir work;
+    work.setAutoRemove(!keep);
+    if (!work.isValid()) {
+        out << "demo: cannot create a temporary folder\n";
+        return 1;
+    }
+    const QString versions = work.filePath(QStringLiteral("versions"));
+    const QString www = work.filePath(QStringLiteral("www"));
+    QVector<Row> rows;
 
-    out << "Settings\n";
-    out << "  InstallPath            " << s.InstallPath << '\n';
-    out << "  GamePath               " << s.GamePath << '\n';
-    out << "  CachePath              " << s.CachePath << '\n';
-    out << "  CurrentGameVersion     " << s.CurrentGameVersion << '\n';
-    out << "  TargetGameVersion      " << s.TargetGameVersion << '\n';
-    out << "  CurrentStage           " << s.CurrentStage << '\n';
-    out << "  LimitSpeed (KiB/s)     " << s.LimitSpeed << '\n';
-    out << "  MusicVolume            " << s.MusicVolume << '\n';
-    out << "  MusicLanguage          " << s.MusicLanguage << '\n';
-
-    SolveRemoteInfo(QFileUtils::ReadText(QStringLiteral(":/samples/info.json")), *ctx);
-    const RemoteInfo &info = ctx->remoteInfo;
-    out << "News\n";
-    printNews(out, info.activityName, info.activity);
-    printNews(out, info.announcementName, info.announcement);
-    printNews(out, info.infomationName, info.infomation);
-    printNews(out, info.extraName, info.extra);
-    out << "  carousel: " << info.carousel.size() << " pictures, " << info.carouselTime << " ms each\n";
+    out << "== sample game and publishing into " << work.path() << '\n';
     out.flush();
-    return 0;
+    QElapsedTimer clock;
+    clock.start();
+    QString error;
+    const QStringList names = Publisher::generateSampleGame(versions, 3, error);
+    if (names.size() != 3) {
+        out << "demo: " << error << '\n';
+        return 1;
+    }
+    Publisher::PublishOptions publish;
+    publish.inputDir = versions;
+    publish.outputDir = www;
+    Publisher::PublishReport published;
+    const bool publishedOk = Publisher::publish(publish, published);
+    rows.append({ QStringLiteral("publish %1 versions").arg(names.size()), publishedOk,
+        QStringLiteral("%1 archives").arg(published.archives.size()), 0, clock.elapsed() });
+    if (!publishedOk) {
+        out << "demo: publishing failed: " << published.error << '\n';
+        return 1;
+    }
+    const QString newest = names.last();
+
+    ServerThread server(www);
+    if (!server.listening()) {
+        out << "demo: cannot listen on 127.0.0.1\n";
+        return 1;
+    }
+    out << "== serving " << www << " at " << server.url() << '\n';
+    out.flush();
+
+    ProgressPrinter printer(out, false);
+    HostSession::installInterruptHandler();
+    HostSession session(printer);
+    auto runUpdate = [&](const QString &dir, const QString &flow) {
+        HostOptions options;
+        options.server = server.url();
+        options.installDir = dir;
+        out << "\n== " << flow << '\n';
+        out.flush();
+        clock.restart();
+        const qint64 before = session.bytesDownloaded();
+        GameUpdater updater(session, options);
+        const bool ok = updater.run() == GameUpdater::Ok && updater.report().toVersion == newest;
+        rows.append({ flow, ok, updater.report().archives.join(QStringLiteral(" ")), session.bytesDownloaded() - before,
+            clock.elapsed() });
+        return ok;
+    };
+
+    const QString fresh = work.filePath(QStringLiteral("install-fresh"));
+    runUpdate(fresh, QStringLiteral("install %1 from nothing").arg(newest));
+
+    const QString old = work.filePath(QStringLiteral("install-old"));
+    QFileUtils::CopyMultiFiles(QDir(versions).filePath(names.first()), InstallState::gameFolder(old));
+    InstallState::writeVersion(old, names.first());
+    runUpdate(old, QStringLiteral("update %1 -> %2").arg(names.first(), newest));
+
+    const QStringList damaged = damage(InstallState::gameFolder(old));
+    out << "\n== repair after damaging " << damaged.join(QStringLiteral(", ")) << '\n';
+    out.flush();
+    {
+        HostOptions options;
+        options.server = server.url();
+        options.installDir = old;
+        clock.restart();
+        const qint64 before = session.bytesDownloaded();
+        QVector<QString> bad;
+        const bool ok = verifyOrRepair(session, options, true, bad) == 0 && bad.size() == damaged.size();
+        rows.append({ QStringLiteral("repair %1 damaged files").arg(damaged.size()), ok,
+            QStringLiteral("%1 bad found").arg(bad.size()), session.bytesDownloaded() - before, clock.elapsed() });
+    }
+
+    const TreeDifference a = compareTrees(QDir(versions).filePath(newest), InstallState::gameFolder(fresh));
+    const TreeDifference b = compareTrees(QDir(versions).filePath(newest), InstallState::gameFolder(old));
+    rows.append({ QStringLiteral("fresh install == published %1").arg(newest), a.same(), a.describe(), 0, 0 });
+    rows.append({ QStringLiteral("updated install == published %1").arg(newest), b.same(), b.describe(), 0, 0 });
+
+    bool all = true;
+    out << "\nSummary\n";
+    out << QStringLiteral("  %1 %2 %3 %4  %5\n")
+               .arg(QStringLiteral("flow"), -36)
+               .arg(QStringLiteral("result"), -6)
+               .arg(QStringLiteral("bytes"), 10)
+               .arg(QStringLiteral("time"), 8)
+               .arg(QStringLiteral("what"));
+    for (const Row &row : qAsConst(rows)) {
+        all = all && row.ok;
+        out << QStringLiteral("  %1 %2 %3 %4  %5\n")
+                   .arg(row.flow, -36)
+                   .arg(row.ok ? QStringLiteral("ok") : QStringLiteral("FAIL"), -6)
+                   .arg(row.bytes ? QtUtil::transformUnit(row.bytes, false) : QStringLiteral("-"), 10)
+                   .arg(row.ms ? QStringLiteral("%1 s").arg(row.ms / 1000.0, 0, 'f', 2) : QStringLiteral("-"), 8)
+                   .arg(row.archives);
+    }
+    out << QStringLiteral("  %1 %2 %3 %4\n")
+               .arg(QStringLiteral("total"), -36)
+               .arg(all ? QStringLiteral("ok") : QStringLiteral("FAIL"), -6)
+               .arg(QtUtil::transformUnit(session.bytesDownloaded(), false), 10)
+               .arg(QStringLiteral("%1 s").arg(total.elapsed() / 1000.0, 0, 'f', 2), 8);
+    out << (all ? "every check passed\n" : "SOME CHECKS FAILED\n");
+    if (keep)
+        out << "kept " << work.path() << '\n';
+    out.flush();
+    return all ? 0 : 1;
 }

@@ -1,0 +1,89 @@
+#include "GameRepair.h"
+
+#include "HostSession.h"
+#include "ProgressPrinter.h"
+
+#include "core/GameUpdateContext.h"
+#include "core/Global.h"
+#include "util/QFileUtils.h"
+#include "verify/RepairPlanner.h"
+#include "verify/VerifyCallbackInfo.h"
+
+using namespace Morvaniel;
+
+GameRepair::GameRepair(HostSession &session)
+    : m_session(session)
+{
+}
+
+bool GameRepair::fetchFileManifest(const QString &version, QString &text, QString &error)
+{
+    const QString url = QFileUtils::CombinePath(
+        QFileUtils::CombinePath(Global::Var::HostAndChannel, version), Global::Var::FullPackManifestName);
+    return m_session.fetchText(url, text, error);
+}
+
+QVector<QString> GameRepair::findBadFiles(const QString &manifestText)
+{
+    m_session.printer().stage(QStringLiteral("verify-install"));
+    return m_session.verifyInstall(m_session.ctx().setting.GamePath, manifestText, true);
+}
+
+bool GameRepair::repair(
+    const QString &version, const QString &manifestText, const QVector<QString> &badFiles, QString &error)
+{
+    GameUpdateContext &ctx = m_session.ctx();
+    ProgressPrinter &out = m_session.printer();
+    if (badFiles.isEmpty())
+        return true;
+    out.stage(QStringLiteral("repair"), QStringLiteral("%1 file(s) of %2").arg(badFiles.size()).arg(version));
+    QString repairText;
+    const QString url
+        = QFileUtils::CombinePath(QFileUtils::CombinePath(Global::Var::HostAndChannel, version), QStringLiteral("repair.txt"));
+    if (!m_session.fetchText(url, repairText, error))
+        return false;
+
+    VerifyCallbackInfo failed;
+    failed.errorFiles = badFiles;
+    if (version == ctx.newestInfo.version.toString()) {
+        SolveRepairManifest(repairText, ctx);
+        GetRepairDownloadVec(ctx, failed);
+    } else {
+        SolvePartRepairManifest(repairText, ctx, version);
+        GetRepairPartDownloadVec(ctx, failed, version);
+    }
+    if (ctx.downloadList.isEmpty()) {
+        error = QStringLiteral("the repair manifest of %1 names no archive for the bad files").arg(version);
+        return false;
+    }
+    QStringList archives;
+    bool resume = false;
+    for (const DownloadFile &file : qAsConst(ctx.downloadList)) {
+        archives << file.localPath;
+        m_archives << file.fileName;
+        resume = resume || QFileUtils::IsFileExist(file.localPath);
+    }
+    out.stage(QStringLiteral("download"), m_archives.join(QStringLiteral(", ")));
+    const HostSession::DownloadEnd end = m_session.download(resume, error);
+    if (end == HostSession::DownloadEnd::Paused) {
+        error = QStringLiteral("paused");
+        return false;
+    }
+    if (end == HostSession::DownloadEnd::Failed)
+        return false;
+    out.stage(QStringLiteral("verify-archives"));
+    if (!m_session.verifyArchives(error))
+        return false;
+    out.stage(QStringLiteral("extract"), QStringLiteral("over the game folder, keeping its other files"));
+    if (!m_session.extract(archives, ctx.setting.GamePath, true, error))
+        return false;
+    for (const QString &archive : qAsConst(archives))
+        QFileUtils::DeleteFileOrFolder(archive);
+    const QVector<QString> still = findBadFiles(manifestText);
+    if (!still.isEmpty()) {
+        error = QStringLiteral("%1 file(s) still differ after the repair, first %2").arg(still.size()).arg(still.first());
+        return false;
+    }
+    out.info(QStringLiteral("repaired %1 file(s)").arg(badFiles.size()));
+    return true;
+}

@@ -1,0 +1,280 @@
+#include "HostSession.h"
+
+#include "ProgressPrinter.h"
+
+#include "core/CoreSystem.h"
+#include "core/DownloadComponent.h"
+#include "core/GameUpdateContext.h"
+#include "core/PatchComponent.h"
+#include "core/UnZipComponent.h"
+#include "core/VerifyComponent.h"
+#include "download/DownloadCallbackInfo.h"
+#include "unzip/UnZipCallbackInfo.h"
+#include "util/QFileUtils.h"
+#include "verify/VerifyCallbackInfo.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <functional>
+
+using namespace Morvaniel;
+
+namespace {
+
+std::atomic<bool> g_interrupted{ false };
+
+extern "C" void onInterrupt(int)
+{
+    g_interrupted = true;
+}
+
+// Runs a local event loop until done() holds. Every pass also looks at the
+// interrupt flag, so a download can be paused within a tenth of a second.
+void waitUntil(const std::function<bool()> &done, const std::function<void()> &onInterrupted = {})
+{
+    QEventLoop loop;
+    QTimer poll;
+    bool told = false;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&]() {
+        if (!told && g_interrupted && onInterrupted) {
+            told = true;
+            onInterrupted();
+        }
+        if (done())
+            loop.quit();
+    });
+    poll.start(20);
+    if (!done())
+        loop.exec();
+}
+
+} // namespace
+
+HostSession::HostSession(ProgressPrinter &printer)
+    : m_printer(printer)
+{
+}
+
+HostSession::~HostSession()
+{
+    // The components keep the callbacks; none may outlive the frames they point into.
+    GetDownloadComponent()->RegistCallbackFunc({});
+    GetVerifyComponent()->RegistCallbackFunc({});
+    GetUnZipComponent()->RegistCallbackFunc({});
+    GetPatchComponent()->RegistCallbackFunc({});
+}
+
+GameUpdateContext &HostSession::ctx()
+{
+    return *GetCoreSystemInstance()->GetCurGameUpdateContext();
+}
+
+void HostSession::installInterruptHandler()
+{
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+}
+
+bool HostSession::interrupted()
+{
+    return g_interrupted;
+}
+
+bool HostSession::fetchText(const QString &url, QString &text, QString &error)
+{
+    bool done = false;
+    int code = 0;
+    GetDownloadComponent()->GetContentByUrl(
+        url,
+        [&](const QString &content, int result) {
+            text = content;
+            code = result;
+            done = true;
+        },
+        QString(), false);
+    waitUntil([&]() { return done; });
+    if (code != 0)
+        error = QStringLiteral("could not fetch %1 (network error %2)").arg(url).arg(code);
+    return code == 0;
+}
+
+HostSession::DownloadEnd HostSession::download(bool resume, QString &error)
+{
+    GameUpdateContext &c = ctx();
+    bool done = false;
+    bool failed = false;
+    qint64 atStart = -1;
+    qint64 last = 0;
+    GetDownloadComponent()->RegistCallbackFunc([&](DownloadCallbackInfo &info) {
+        // The first report of a resumed run already counts what was on disk.
+        if (atStart < 0)
+            atStart = info.downloadedSize;
+        last = info.downloadedSize;
+        m_printer.download(info);
+        if (info.bError) {
+            failed = true;
+            error = info.errorString;
+        }
+        if (info.bError || info.bFinished)
+            done = true;
+    });
+    bool paused = false;
+    if (resume)
+        GetDownloadComponent()->ResumeDownload(c);
+    else
+        GetDownloadComponent()->StartDownload(c);
+    waitUntil([&]() { return done || paused; },
+        [&]() {
+            GetDownloadComponent()->PauseDownload(c);
+            paused = true;
+        });
+    GetDownloadComponent()->RegistCallbackFunc({});
+    m_printer.endLine();
+    m_bytesDownloaded += qMax<qint64>(0, last - qMax<qint64>(0, atStart));
+    if (paused && !done)
+        return DownloadEnd::Paused;
+    return failed ? DownloadEnd::Failed : DownloadEnd::Done;
+}
+
+bool HostSession::verifyArchives(QString &error)
+{
+    GameUpdateContext &c = ctx();
+    c.verifySingle = true;
+    c.updateMode = 0;
+    c.verifyFileList.clear();
+    c.verifyMd5List.clear();
+    for (const DownloadFile &file : qAsConst(c.downloadList)) {
+        c.verifyFileList.append(file.localPath);
+        c.verifyMd5List.append(file.md5);
+    }
+    bool done = false;
+    bool bad = false;
+    GetVerifyComponent()->RegistCallbackFunc([&](VerifyCallbackInfo &info) {
+        if (info.bComplete) {
+            bad = info.bError;
+            done = true;
+        } else {
+            m_printer.percent(QStringLiteral("verify"), info.progress);
+        }
+    });
+    GetVerifyComponent()->StartVerify(c);
+    waitUntil([&]() { return done; });
+    GetVerifyComponent()->RegistCallbackFunc({});
+    m_printer.endLine();
+    if (bad)
+        error = QStringLiteral("a downloaded archive failed its MD5 check and was deleted");
+    return !bad;
+}
+
+bool HostSession::extract(const QStringList &archives, const QString &target, bool keepTarget, QString &error)
+{
+    GameUpdateContext &c = ctx();
+    c.unzipFiles = archives.toVector();
+    c.unzipTargetDir = target;
+    c.updateMode = keepTarget ? 1 : 0;
+    bool done = false;
+    int code = 0;
+    QString text;
+    GetUnZipComponent()->RegistCallbackFunc([&](UnZipCallbackInfo &info) {
+        if (info.bComplete) {
+            code = info.code;
+            text = info.errStr;
+            done = true;
+        } else if (info.totalCount > 0) {
+            m_printer.percent(QStringLiteral("extract"), (info.curCount + info.percent / 100.0) / info.totalCount);
+        }
+    });
+    GetUnZipComponent()->StartUnZip(c);
+    waitUntil([&]() { return done; });
+    GetUnZipComponent()->RegistCallbackFunc({});
+    m_printer.endLine();
+    if (code != UnZipOk)
+        error = QStringLiteral("extraction failed (code %1): %2").arg(code).arg(text);
+    return code == UnZipOk;
+}
+
+bool HostSession::merge(
+    const QString &patchDir, const QString &target, const QString &temp, bool &needMd5Check, QString &error)
+{
+    GameUpdateContext &c = ctx();
+    c.bGameUpdate = true;
+    c.patchDir = patchDir;
+    c.mergeTargetPath = target;
+    c.mergeTempPath = temp;
+    c.skipPatchFiles = false;
+    bool done = false;
+    PatcherCallbackInfo end;
+    GetPatchComponent()->RegistCallbackFunc([&](PatcherCallbackInfo &info) {
+        if (info.bFinished || info.bError) {
+            end = info;
+            done = true;
+        } else if (info.totalpercent > 0) {
+            static const char *const names[] = { "patch", "copy", "delete" };
+            const int step = qBound(0, int(info.status), 2);
+            m_printer.percent(QString::fromLatin1(names[step]), double(info.percent) / double(info.totalpercent));
+        }
+    });
+    GetPatchComponent()->StartApplyPatch(c);
+    waitUntil([&]() { return done; });
+    GetPatchComponent()->RegistCallbackFunc({});
+    m_printer.endLine();
+    needMd5Check = end.needMd5CheckPakDir;
+    error = end.errorString;
+    return !end.bError && end.errorString.isEmpty();
+}
+
+bool HostSession::updateFiles(const QString &target, const QString &source, const QString &oldManifest,
+    const QString &newManifest, QString &error)
+{
+    GameUpdateContext &c = ctx();
+    c.bGameUpdate = false;
+    c.updateTargetDir = target;
+    c.updateSourceDir = source;
+    c.oldFileManifestText = oldManifest;
+    c.newFileManifestText = newManifest;
+    bool done = false;
+    PatcherCallbackInfo end;
+    GetPatchComponent()->RegistCallbackFunc([&](PatcherCallbackInfo &info) {
+        if (info.bFinished || info.bError) {
+            end = info;
+            done = true;
+        } else if (info.totalpercent > 0) {
+            m_printer.percent(QStringLiteral("update"), double(info.percent) / double(info.totalpercent));
+        }
+    });
+    GetPatchComponent()->StartApplyPatch(c);
+    waitUntil([&]() { return done; });
+    GetPatchComponent()->RegistCallbackFunc({});
+    m_printer.endLine();
+    error = end.errorString;
+    return !end.bError && end.errorString.isEmpty();
+}
+
+QVector<QString> HostSession::verifyInstall(const QString &folder, const QString &manifestText, bool withPakFolder)
+{
+    GameUpdateContext &c = ctx();
+    c.verifySingle = false;
+    c.verifyFolder = folder;
+    c.verifyManifestText = manifestText;
+    c.needMd5Check = true;
+    c.needMd5CheckPaksDir = withPakFolder;
+    c.updateMode = 1; // failure collection: every file by MD5, every failure listed
+    bool done = false;
+    QVector<QString> bad;
+    GetVerifyComponent()->RegistCallbackFunc([&](VerifyCallbackInfo &info) {
+        if (info.bComplete) {
+            bad = info.errorFiles;
+            done = true;
+        } else {
+            m_printer.percent(QStringLiteral("verify"), info.progress);
+        }
+    });
+    GetVerifyComponent()->StartVerify(c);
+    waitUntil([&]() { return done; });
+    GetVerifyComponent()->RegistCallbackFunc({});
+    m_printer.endLine();
+    return bad;
+}

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <QtGlobal>
+
+class ProgressPrinter;
+
+namespace Morvaniel {
+class GameUpdateContext;
+}
+
+// Drives the library the way a launcher GUI does, one stage at a time: starts a
+// worker through its component, then runs a local event loop until the
+// worker's final callback report. Every callback arrives on this thread.
+// Ctrl+C (SIGINT) is noted by a handler and looked at here: a download pauses
+// at once, any other stage is allowed to end first.
+class HostSession
+{
+    Q_DISABLE_COPY(HostSession)
+
+public:
+    explicit HostSession(ProgressPrinter &printer);
+    ~HostSession();
+
+    Morvaniel::GameUpdateContext &ctx();
+    ProgressPrinter &printer() { return m_printer; }
+
+    // Installs the SIGINT/SIGTERM handler; interrupted() turns true after the first signal.
+    static void installInterruptHandler();
+    static bool interrupted();
+
+    // A content request (GET). False with error set when it fails.
+    bool fetchText(const QString &url, QString &text, QString &error);
+
+    enum class DownloadEnd { Done, Paused, Failed };
+    // Downloads ctx().downloadList into the cache. resume keeps partial files
+    // (ResumeDownload), otherwise the cache folder is emptied first (StartDownload).
+    DownloadEnd download(bool resume, QString &error);
+    // Archive mode: the MD5 of every downloaded file of ctx().downloadList.
+    bool verifyArchives(QString &error);
+    // keepTarget false empties target first (a full install).
+    bool extract(const QStringList &archives, const QString &target, bool keepTarget, QString &error);
+    // The merge stage (bGameUpdate set). needMd5Check tells that a patch did not apply.
+    bool merge(const QString &patchDir, const QString &target, const QString &temp, bool &needMd5Check, QString &error);
+    // The update stage of the launcher's own files (bGameUpdate clear).
+    bool updateFiles(const QString &target, const QString &source, const QString &oldManifest,
+        const QString &newManifest, QString &error);
+    // Manifest mode with failure collection: every file by MD5. Returns the bad paths.
+    QVector<QString> verifyInstall(const QString &folder, const QString &manifestText, bool withPakFolder);
+
+    // Bytes that came over the network in this session's downloads.
+    qint64 bytesDownloaded() const { return m_bytesDownloaded; }
+
+private:
+    ProgressPrinter &m_printer;
+    qint64 m_bytesDownloaded = 0;
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+class QTextStream;
+
+namespace Morvaniel {
+struct DownloadCallbackInfo;
+}
+
+// Everything a command tells the user goes through here: plain lines for a
+// person (the download progress redrawn in place on a terminal), or one JSON
+// object per line for a program (--json).
+class ProgressPrinter
+{
+public:
+    ProgressPrinter(QTextStream &out, bool json);
+
+    bool json() const { return m_json; }
+    // A stage begins: "download", "verify-archives", "extract", "merge", ...
+    void stage(const QString &name, const QString &detail = QString());
+    void info(const QString &text, const QJsonObject &fields = QJsonObject());
+    void warning(const QString &text);
+    void error(const QString &text);
+    void download(const Morvaniel::DownloadCallbackInfo &info);
+    void percent(const QString &stage, double fraction);
+    // Ends a line that download() or percent() redraws.
+    void endLine();
+    // Any other JSON event.
+    void event(const QString &name, QJsonObject fields);
+
+private:
+    void emitLine(const QString &text);
+
+    QTextStream &m_out;
+    bool m_json = false;
+    bool m_terminal = false;
+    bool m_lineOpen = false;
+    int m_lastPercent = -1;
+};

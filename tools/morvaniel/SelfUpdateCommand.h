@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class HostSession;
+class QStringList;
+class QTextStream;
+struct HostOptions;
+
+// "morvaniel self-update --server URL --dir FOLDER [--launcher-channel Launcher]
+// [--launcher-version V]": the launcher's own update. The launcher's guide
+// manifest (<Host>/<launcher channel>/manifest.txt) names the newest version;
+// its full pack is downloaded, checked, unpacked and moved over FOLDER by the
+// update stage, which deletes what the new version no longer has. The installed
+// launcher version is kept in FOLDER/morvaniel-install.ini ("LauncherVersion")
+// unless --launcher-version names it.
+int runSelfUpdateCommand(const QStringList &args, QTextStream &out, QTextStream &err);
+
+// Shared with the demo; returns the exit code and the version reached.
+int selfUpdate(HostSession &session, const HostOptions &options, QString &reached);
