@@ -47,11 +47,13 @@ public:
         m_server = new HttpTest::HttpServer;
         m_server->setRoot(root);
         m_server->moveToThread(&m_thread);
-        QMetaObject::invokeMethod(m_server, [this]() { m_listening = m_server->listen(0); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_server, [this]() { m_listening = m_server->listen(0); }, Qt::BlockingQueuedConnection);
     }
     ~ServerThread()
     {
-        QMetaObject::invokeMethod(m_server, [this]() { delete m_server; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_server, [this]() { delete m_server; }, Qt::BlockingQueuedConnection);
         m_thread.quit();
         m_thread.wait();
     }
@@ -154,7 +156,11 @@ int runDemo(const QStringList &args, QTextStream &out)
     runUpdate(fresh, QStringLiteral("install %1 from nothing").arg(newest));
 
     const QString old = work.filePath(QStringLiteral("install-old"));
-    QFileUtils::CopyMultiFiles(QDir(versions).filePath(names.first()), InstallState::gameFolder(old));
+    if (!QDir().mkpath(InstallState::gameFolder(old))
+        || !QFileUtils::CopyMultiFiles(QDir(versions).filePath(names.first()), InstallState::gameFolder(old))) {
+        out << "demo: cannot copy " << names.first() << " into " << old << '\n';
+        return 1;
+    }
     InstallState::writeVersion(old, names.first());
     runUpdate(old, QStringLiteral("update %1 -> %2").arg(names.first(), newest));
 

@@ -38,8 +38,8 @@ bool GameRepair::repair(
         return true;
     out.stage(QStringLiteral("repair"), QStringLiteral("%1 file(s) of %2").arg(badFiles.size()).arg(version));
     QString repairText;
-    const QString url
-        = QFileUtils::CombinePath(QFileUtils::CombinePath(Global::Var::HostAndChannel, version), QStringLiteral("repair.txt"));
+    const QString url = QFileUtils::CombinePath(
+        QFileUtils::CombinePath(Global::Var::HostAndChannel, version), QStringLiteral("repair.txt"));
     if (!m_session.fetchText(url, repairText, error))
         return false;
 
@@ -81,7 +81,8 @@ bool GameRepair::repair(
         QFileUtils::DeleteFileOrFolder(archive);
     const QVector<QString> still = findBadFiles(manifestText);
     if (!still.isEmpty()) {
-        error = QStringLiteral("%1 file(s) still differ after the repair, first %2").arg(still.size()).arg(still.first());
+        error
+            = QStringLiteral("%1 file(s) still differ after the repair, first %2").arg(still.size()).arg(still.first());
         return false;
     }
     out.info(QStringLiteral("repaired %1 file(s)").arg(badFiles.size()));

@@ -21,8 +21,7 @@ public:
     // The files of the game folder that do not match version's file manifest.
     QVector<QString> findBadFiles(const QString &manifestText);
     // Repairs badFiles; true when the game then matches version's manifest.
-    bool repair(const QString &version, const QString &manifestText, const QVector<QString> &badFiles,
-        QString &error);
+    bool repair(const QString &version, const QString &manifestText, const QVector<QString> &badFiles, QString &error);
 
     QStringList archivesFetched() const { return m_archives; }
 

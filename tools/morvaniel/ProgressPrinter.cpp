@@ -20,6 +20,8 @@ ProgressPrinter::ProgressPrinter(QTextStream &out, bool json)
 
 void ProgressPrinter::event(const QString &name, QJsonObject fields)
 {
+    if (!m_json)
+        return;
     endLine();
     fields.insert(QStringLiteral("event"), name);
     m_out << QJsonDocument(fields).toJson(QJsonDocument::Compact) << '\n';
@@ -76,18 +78,15 @@ void ProgressPrinter::download(const DownloadCallbackInfo &info)
             { { QStringLiteral("stage"), QStringLiteral("download") },
                 { QStringLiteral("percent"), qRound(double(info.progress) * 1000) / 10.0 },
                 { QStringLiteral("downloaded"), double(info.downloadedSize) },
-                { QStringLiteral("total"), double(info.totalSize) },
-                { QStringLiteral("speed"), double(info.speed) },
-                { QStringLiteral("remaining"), info.remainTime },
-                { QStringLiteral("finished"), info.bFinished } });
+                { QStringLiteral("total"), double(info.totalSize) }, { QStringLiteral("speed"), double(info.speed) },
+                { QStringLiteral("remaining"), info.remainTime }, { QStringLiteral("finished"), info.bFinished } });
         return;
     }
-    const QString line = QStringLiteral("  %1%  %2 / %3  %4  %5 left")
-                             .arg(double(info.progress) * 100.0, 5, 'f', 1)
-                             .arg(QtUtil::transformUnit(info.downloadedSize, false),
-                                 QtUtil::transformUnit(info.totalSize, false),
-                                 QtUtil::transformUnit(info.speed, true),
-                                 QtUtil::transformTime(info.remainTime));
+    const QString line
+        = QStringLiteral("  %1%  %2 / %3  %4  %5 left")
+              .arg(double(info.progress) * 100.0, 5, 'f', 1)
+              .arg(QtUtil::transformUnit(info.downloadedSize, false), QtUtil::transformUnit(info.totalSize, false),
+                  QtUtil::transformUnit(info.speed, true), QtUtil::transformTime(info.remainTime));
     if (m_terminal) {
         m_out << '\r' << line.leftJustified(72) << (info.bFinished ? "\n" : "");
         m_lineOpen = !info.bFinished;

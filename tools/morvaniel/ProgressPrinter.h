@@ -27,7 +27,7 @@ public:
     void percent(const QString &stage, double fraction);
     // Ends a line that download() or percent() redraws.
     void endLine();
-    // Any other JSON event.
+    // Any other JSON event; nothing in plain mode.
     void event(const QString &name, QJsonObject fields);
 
 private:

@@ -67,8 +67,9 @@ int selfUpdate(HostSession &session, const HostOptions &options, QString &reache
         out.info(QStringLiteral("the launcher is up to date (%1)").arg(info.currentVersion));
         return 0;
     }
-    out.info(QStringLiteral("launcher %1 -> %2").arg(
-        info.currentVersion.isEmpty() ? QStringLiteral("none") : info.currentVersion, info.newestVersion));
+    out.info(
+        QStringLiteral("launcher %1 -> %2")
+            .arg(info.currentVersion.isEmpty() ? QStringLiteral("none") : info.currentVersion, info.newestVersion));
 
     QString newManifest;
     if (!session.fetchText(info.newestManifestUrl, newManifest, error)) {

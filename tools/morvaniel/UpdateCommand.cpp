@@ -49,9 +49,11 @@ GameUpdater::Result GameUpdater::run()
     InstallState::load(m_options.installDir, ctx, m_options.limitKiB);
     ctx.bGameUpdate = true; // the speed limit applies to game downloads
     m_report.fromVersion = ctx.setting.CurrentGameVersion;
-    out.info(QStringLiteral("install folder %1, installed version %2")
-                 .arg(ctx.setting.InstallPath,
-                     ctx.setting.CurrentGameVersion.isEmpty() ? QStringLiteral("none") : ctx.setting.CurrentGameVersion));
+    const qint64 bytesBefore = m_session.bytesDownloaded();
+    out.info(
+        QStringLiteral("install folder %1, installed version %2")
+            .arg(ctx.setting.InstallPath,
+                ctx.setting.CurrentGameVersion.isEmpty() ? QStringLiteral("none") : ctx.setting.CurrentGameVersion));
 
     QString text;
     QString error;
@@ -110,11 +112,12 @@ GameUpdater::Result GameUpdater::run()
     ctx.setting.CurrentStage = INIT_STAGE;
     save();
     m_report.toVersion = ctx.setting.CurrentGameVersion;
-    m_report.bytes = m_session.bytesDownloaded();
+    m_report.bytes = m_session.bytesDownloaded() - bytesBefore;
     out.event(QStringLiteral("done"),
         { { QStringLiteral("version"), m_report.toVersion }, { QStringLiteral("bytes"), double(m_report.bytes) } });
     if (!out.json())
-        out.info(QStringLiteral("installed version %1 (%2 bytes downloaded)").arg(m_report.toVersion).arg(m_report.bytes));
+        out.info(
+            QStringLiteral("installed version %1 (%2 bytes downloaded)").arg(m_report.toVersion).arg(m_report.bytes));
     return Ok;
 }
 
@@ -131,8 +134,9 @@ GameUpdater::Result GameUpdater::downloadAndCheck(const QString &what)
             resume = resume || QFileUtils::IsFileExist(file.localPath);
             names << file.fileName;
         }
-        out.stage(QStringLiteral("download"), QStringLiteral("%1: %2%3").arg(what, names.join(QStringLiteral(", ")),
-                                                  resume ? QStringLiteral(" (resuming)") : QString()));
+        out.stage(QStringLiteral("download"),
+            QStringLiteral("%1: %2%3")
+                .arg(what, names.join(QStringLiteral(", ")), resume ? QStringLiteral(" (resuming)") : QString()));
         QString error;
         const HostSession::DownloadEnd end = m_session.download(resume, error);
         if (end == HostSession::DownloadEnd::Paused) {
@@ -195,8 +199,8 @@ GameUpdater::Result GameUpdater::applyPatchStep()
     const QString next = ctx.nextVersion;
     if (ctx.downloadList.isEmpty() || next.isEmpty())
         return fail(QStringLiteral("the patch chain has no step from %1").arg(ctx.setting.CurrentGameVersion));
-    out.event(QStringLiteral("step"), { { QStringLiteral("from"), ctx.setting.CurrentGameVersion },
-                                          { QStringLiteral("to"), next } });
+    out.event(QStringLiteral("step"),
+        { { QStringLiteral("from"), ctx.setting.CurrentGameVersion }, { QStringLiteral("to"), next } });
     if (!out.json())
         out.info(QStringLiteral("step %1 -> %2").arg(ctx.setting.CurrentGameVersion, next));
     ctx.setting.TargetGameVersion = m_newest;
@@ -235,7 +239,8 @@ GameUpdater::Result GameUpdater::resumeInterruptedMerge()
     GameUpdateContext &ctx = m_session.ctx();
     ProgressPrinter &out = m_session.printer();
     const QString next = ctx.setting.TransitionGameVersion;
-    out.stage(QStringLiteral("resume"), QStringLiteral("finishing the step %1 -> %2").arg(ctx.setting.CurrentGameVersion, next));
+    out.stage(QStringLiteral("resume"),
+        QStringLiteral("finishing the step %1 -> %2").arg(ctx.setting.CurrentGameVersion, next));
     const QString patchManifest = QFileUtils::CombinePath(ctx.setting.UnZipPath, Global::Var::PatchManifestName);
     if (QFileUtils::IsFileExist(patchManifest)) {
         bool needMd5 = false;
@@ -279,7 +284,8 @@ bool GameUpdater::finishStep(const QString &version, bool verifyAll)
     save();
     QFileUtils::DeleteFileOrFolder(ctx.setting.UnZipPath);
     QFileUtils::DeleteFileOrFolder(ctx.setting.TempMergePath);
-    m_session.printer().info(QStringLiteral("reached version %1").arg(version), { { QStringLiteral("version"), version } });
+    m_session.printer().info(
+        QStringLiteral("reached version %1").arg(version), { { QStringLiteral("version"), version } });
     return true;
 }
 

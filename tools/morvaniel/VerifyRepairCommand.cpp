@@ -54,8 +54,8 @@ int verifyOrRepair(HostSession &session, const HostOptions &options, bool repair
     for (const QString &file : qAsConst(badFiles))
         list.append(file);
     if (out.json())
-        out.event(QStringLiteral("verified"),
-            { { QStringLiteral("version"), version }, { QStringLiteral("bad"), list } });
+        out.event(
+            QStringLiteral("verified"), { { QStringLiteral("version"), version }, { QStringLiteral("bad"), list } });
     else
         for (const QString &file : qAsConst(badFiles))
             out.info(QStringLiteral("bad: %1").arg(file));

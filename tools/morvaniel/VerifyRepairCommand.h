@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QVector>
 #include <QString>
+#include <QVector>
 
 class HostSession;
 class QStringList;
