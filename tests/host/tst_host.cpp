@@ -55,6 +55,32 @@ QList<QJsonObject> eventsNamed(const QList<QJsonObject> &events, const QString &
     return out;
 }
 
+// `morvaniel serve --port 0 --log` as a child process.
+class HttpTestServe
+{
+public:
+    ~HttpTestServe()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    QString start(const QString &exe, const QString &root)
+    {
+        m_process.start(exe,
+            { QStringLiteral("serve"), QStringLiteral("--root"), root, QStringLiteral("--port"), QStringLiteral("0"),
+                QStringLiteral("--log") });
+        if (!m_process.waitForReadyRead(10000))
+            return QString();
+        const QString first = QString::fromUtf8(m_process.readLine()).trimmed();
+        const QString url = first.section(QStringLiteral(" at "), 1).trimmed();
+        return url.startsWith(QStringLiteral("http://127.0.0.1:")) ? url : QString();
+    }
+    QProcess &process() { return m_process; }
+
+private:
+    QProcess m_process;
+};
+
 } // namespace
 
 class HostTests : public QObject
@@ -65,6 +91,8 @@ private slots:
     void initTestCase();
     void endToEndAgainstNginx();
     void interruptedDownloadsResume();
+    void interruptedMergeIsFinished_data();
+    void interruptedMergeIsFinished();
     void demoPassesEveryCheck();
 
 private:
@@ -171,14 +199,10 @@ void HostTests::endToEndAgainstNginx()
 void HostTests::interruptedDownloadsResume()
 {
     // `morvaniel serve` logs every request with its Range header.
-    QProcess serve;
-    serve.start(m_cli.exe(),
-        { QStringLiteral("serve"), QStringLiteral("--root"), path(QStringLiteral("www")), QStringLiteral("--port"),
-            QStringLiteral("0"), QStringLiteral("--log") });
-    QVERIFY(serve.waitForReadyRead(10000));
-    const QString first = QString::fromUtf8(serve.readLine()).trimmed();
-    const QString server = first.section(QStringLiteral(" at "), 1).trimmed();
-    QVERIFY2(server.startsWith(QStringLiteral("http://127.0.0.1:")), qPrintable(first));
+    HttpTestServe serving;
+    const QString server = serving.start(m_cli.exe(), path(QStringLiteral("www")));
+    QVERIFY(!server.isEmpty());
+    QProcess &serve = serving.process();
 
     const QString pack = QStringLiteral("full_%1.7z").arg(m_newest);
     const QString partial = path(QStringLiteral("resume/MorvanielCache/")) + pack;
@@ -226,8 +250,63 @@ void HostTests::interruptedDownloadsResume()
     const QString packPath = QStringLiteral("/game/%1/%2").arg(m_newest, pack);
     QVERIFY2(log.contains(QStringLiteral("GET %1 bytes=%2-").arg(packPath).arg(afterPause).toUtf8()), log.constData());
     QVERIFY2(log.contains(QStringLiteral("GET %1 bytes=%2-").arg(packPath).arg(afterKill).toUtf8()), log.constData());
-    serve.kill();
-    serve.waitForFinished(5000);
+}
+
+void HostTests::interruptedMergeIsFinished_data()
+{
+    QTest::addColumn<bool>("patchStillUnpacked");
+    QTest::newRow("patch unpacked, one file half written") << true;
+    QTest::newRow("patch folder lost") << false;
+}
+
+// A run that died inside its merge stage leaves the game between two versions
+// and CurrentStage at "PATCHSTAGE". The next run finishes that step (merging
+// again where the patch is still unpacked), checks every file by MD5, repairs
+// what the half-done merge left wrong from the step's full pack, and goes on.
+void HostTests::interruptedMergeIsFinished()
+{
+    QFETCH(bool, patchStillUnpacked);
+    const QString install = QStringLiteral("merge-%1").arg(patchStillUnpacked);
+    QVERIFY(copyTree(version(0), game(install)));
+    if (patchStillUnpacked) {
+        const QString archive = path(QStringLiteral("www/game/%1/patch_%2_%1.7z"))
+                                    .arg(Publisher::sampleVersionName(1), Publisher::sampleVersionName(0));
+        QProcess unpack;
+        unpack.start(QCoreApplication::applicationDirPath() + QStringLiteral("/7z"),
+            { QStringLiteral("x"), QStringLiteral("-y"),
+                QStringLiteral("-o") + path(install) + QStringLiteral("/MorvanielCache/UnZip"), archive });
+        QVERIFY(unpack.waitForFinished(30000));
+        QCOMPARE(unpack.exitCode(), 0);
+        // The merge died while it rewrote this one: half a file, which no
+        // patch applies to any more.
+        const QString exe = game(install) + QStringLiteral("/PM/Binaries/Win64/PM-Win64-Shipping.exe");
+        QFile f(exe);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.resize(f.size() / 2));
+    }
+    {
+        QSettings state(path(install) + QStringLiteral("/morvaniel-install.ini"), QSettings::IniFormat);
+        state.setValue(QStringLiteral("CurrentGameVersion"), Publisher::sampleVersionName(0));
+        state.setValue(QStringLiteral("TransitionGameVersion"), Publisher::sampleVersionName(1));
+        state.setValue(QStringLiteral("TargetGameVersion"), m_newest);
+        state.setValue(QStringLiteral("CurrentStage"), QStringLiteral("PATCHSTAGE"));
+    }
+    HttpTestServe serve;
+    const QString server = serve.start(m_cli.exe(), path(QStringLiteral("www")));
+    QVERIFY(!server.isEmpty());
+    QByteArray out;
+    QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(server, install), &out), 0);
+    const QList<QJsonObject> events = jsonLines(out);
+    QCOMPARE(
+        eventsNamed(events, QStringLiteral("done")).value(0).value(QStringLiteral("version")).toString(), m_newest);
+    QCOMPARE(treeDifferences(version(2), game(install)), QStringList());
+    bool repaired = false;
+    for (const QJsonObject &e : eventsNamed(events, QStringLiteral("stage")))
+        repaired = repaired || e.value(QStringLiteral("stage")).toString() == QLatin1String("repair");
+    QVERIFY(repaired);
+    QSettings state(path(install) + QStringLiteral("/morvaniel-install.ini"), QSettings::IniFormat);
+    QCOMPARE(state.value(QStringLiteral("CurrentStage")).toString(), QStringLiteral("INITSTAGE"));
+    QCOMPARE(state.value(QStringLiteral("TransitionGameVersion")).toString(), QString());
 }
 
 void HostTests::demoPassesEveryCheck()
