@@ -101,6 +101,11 @@ GameUpdater::Result GameUpdater::run()
                      .arg(ctx.totalDownloadSize));
         while (result == Ok && ctx.setting.CurrentGameVersion != m_newest) {
             result = applyPatchStep();
+            if (result == Ok && ctx.setting.CurrentGameVersion != m_newest && HostSession::interrupted()) {
+                out.info(QStringLiteral("stopped at %1; run the same command again to go on")
+                             .arg(ctx.setting.CurrentGameVersion));
+                return Paused;
+            }
             if (result == Ok && ctx.setting.CurrentGameVersion != m_newest)
                 GetCurrentShortestDownloadFile(ctx, ctx.setting.CurrentGameVersion);
         }
