@@ -7,7 +7,13 @@
 #include <QTextStream>
 
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
 #include <unistd.h>
+#endif
 
 using namespace Morvaniel;
 

@@ -9,6 +9,7 @@
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
 #include "planning/SolveGuideManifest.h"
+#include "settings/SettingKeys.h"
 #include "util/QFileUtils.h"
 
 #include <QJsonArray>
@@ -26,6 +27,13 @@ int verifyOrRepair(HostSession &session, const HostOptions &options, bool repair
     const QString version = ctx.setting.CurrentGameVersion;
     if (version.isEmpty()) {
         out.error(QStringLiteral("nothing is installed in %1").arg(ctx.setting.InstallPath));
+        return 1;
+    }
+    if (ctx.setting.CurrentStage == PATCH_STAGE && !ctx.setting.TransitionGameVersion.isEmpty()) {
+        // The game is between two versions: checking it against either would
+        // "repair" half of the step away.
+        out.error(QStringLiteral("the update to %1 stopped in its merge stage; run `morvaniel update` to finish it")
+                      .arg(ctx.setting.TransitionGameVersion));
         return 1;
     }
     QString text;
