@@ -12,6 +12,7 @@
 #include "Publisher.h"
 #include "SampleGame.h"
 
+#include "core/GameUpdateContext.h"
 #include "util/QFileUtils.h"
 #include "util/QtUtil.h"
 
@@ -175,8 +176,12 @@ int runDemo(const QStringList &args, QTextStream &out)
         const qint64 before = session.bytesDownloaded();
         QVector<QString> bad;
         const bool ok = verifyOrRepair(session, options, true, bad) == 0 && bad.size() == damaged.size();
+        QStringList fetched;
+        for (const Morvaniel::DownloadFile &file : qAsConst(session.ctx().downloadList))
+            fetched << file.fileName;
         rows.append({ QStringLiteral("repair %1 damaged files").arg(damaged.size()), ok,
-            QStringLiteral("%1 bad found").arg(bad.size()), session.bytesDownloaded() - before, clock.elapsed() });
+            QStringLiteral("%1 (%2 bad files found)").arg(fetched.join(QLatin1Char(' '))).arg(bad.size()),
+            session.bytesDownloaded() - before, clock.elapsed() });
     }
 
     const TreeDifference a = compareTrees(QDir(versions).filePath(newest), InstallState::gameFolder(fresh));

@@ -196,6 +196,30 @@ bool HostSession::extract(const QStringList &archives, const QString &target, bo
     return code == UnZipOk;
 }
 
+// One stage of the patcher; bGameUpdate of the context chooses which.
+PatcherCallbackInfo HostSession::runPatchStage()
+{
+    bool done = false;
+    PatcherCallbackInfo end;
+    const bool game = ctx().bGameUpdate;
+    GetPatchComponent()->RegistCallbackFunc([&](PatcherCallbackInfo &info) {
+        if (info.bFinished || info.bError) {
+            end = info;
+            done = true;
+        } else if (info.totalpercent > 0) {
+            static const char *const steps[] = { "patch", "copy", "delete" };
+            const QString name
+                = game ? QString::fromLatin1(steps[qBound(0, int(info.status), 2)]) : QStringLiteral("update");
+            m_printer.percent(name, double(info.percent) / double(info.totalpercent));
+        }
+    });
+    GetPatchComponent()->StartApplyPatch(ctx());
+    waitUntil([&]() { return done; });
+    GetPatchComponent()->RegistCallbackFunc({});
+    m_printer.endLine();
+    return end;
+}
+
 bool HostSession::merge(
     const QString &patchDir, const QString &target, const QString &temp, bool &needMd5Check, QString &error)
 {
@@ -205,22 +229,7 @@ bool HostSession::merge(
     c.mergeTargetPath = target;
     c.mergeTempPath = temp;
     c.skipPatchFiles = false;
-    bool done = false;
-    PatcherCallbackInfo end;
-    GetPatchComponent()->RegistCallbackFunc([&](PatcherCallbackInfo &info) {
-        if (info.bFinished || info.bError) {
-            end = info;
-            done = true;
-        } else if (info.totalpercent > 0) {
-            static const char *const names[] = { "patch", "copy", "delete" };
-            const int step = qBound(0, int(info.status), 2);
-            m_printer.percent(QString::fromLatin1(names[step]), double(info.percent) / double(info.totalpercent));
-        }
-    });
-    GetPatchComponent()->StartApplyPatch(c);
-    waitUntil([&]() { return done; });
-    GetPatchComponent()->RegistCallbackFunc({});
-    m_printer.endLine();
+    const PatcherCallbackInfo end = runPatchStage();
     needMd5Check = end.needMd5CheckPakDir;
     error = end.errorString;
     return !end.bError && end.errorString.isEmpty();
@@ -235,20 +244,7 @@ bool HostSession::updateFiles(const QString &target, const QString &source, cons
     c.updateSourceDir = source;
     c.oldFileManifestText = oldManifest;
     c.newFileManifestText = newManifest;
-    bool done = false;
-    PatcherCallbackInfo end;
-    GetPatchComponent()->RegistCallbackFunc([&](PatcherCallbackInfo &info) {
-        if (info.bFinished || info.bError) {
-            end = info;
-            done = true;
-        } else if (info.totalpercent > 0) {
-            m_printer.percent(QStringLiteral("update"), double(info.percent) / double(info.totalpercent));
-        }
-    });
-    GetPatchComponent()->StartApplyPatch(c);
-    waitUntil([&]() { return done; });
-    GetPatchComponent()->RegistCallbackFunc({});
-    m_printer.endLine();
+    const PatcherCallbackInfo end = runPatchStage();
     error = end.errorString;
     return !end.bError && end.errorString.isEmpty();
 }

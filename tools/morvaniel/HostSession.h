@@ -9,7 +9,8 @@ class ProgressPrinter;
 
 namespace Morvaniel {
 class GameUpdateContext;
-}
+struct PatcherCallbackInfo;
+} // namespace Morvaniel
 
 // Drives the library the way a launcher GUI does, one stage at a time: starts a
 // worker through its component, then runs a local event loop until the
@@ -54,6 +55,8 @@ public:
     qint64 bytesDownloaded() const { return m_bytesDownloaded; }
 
 private:
+    Morvaniel::PatcherCallbackInfo runPatchStage();
+
     ProgressPrinter &m_printer;
     qint64 m_bytesDownloaded = 0;
 };
