@@ -118,7 +118,9 @@ QByteArray tst_DiskFull::runIsolated(const QByteArray &mode, const QStringList &
         QStringList{ QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
             QCoreApplication::applicationFilePath() }
             + args);
-    if (!child.waitForStarted(10000) || !child.waitForFinished(150000)) {
+    // The test's server lives on this thread: wait with the event loop running.
+    if (!child.waitForStarted(10000)
+        || !QTest::qWaitFor([&child] { return child.state() == QProcess::NotRunning; }, 150000)) {
         child.kill();
         child.waitForFinished(5000);
         return QByteArray("child did not end");

@@ -280,13 +280,17 @@ void tst_Faults::faultMatrix()
         break;
     case Fault::RedirectToOtherPort: {
         // Every resume went through the redirect and kept its Range.
-        QStringList ranges;
-        int resumed = 0;
-        for (const HttpServer::Request &r : m_other->requests()) {
-            ranges.append(QString::fromLatin1(r.headers.value("range")));
-            resumed += r.headers.value("range", "bytes=0-") != "bytes=0-" ? 1 : 0;
-        }
-        QVERIFY2(resumed >= 5, qPrintable(ranges.join(QLatin1Char(' '))));
+        // Every request went through the redirect and kept its Range there
+        // (as sets: Qt resends a request by itself on a kept-alive connection
+        // that the cut closed, straight to the second server).
+        auto ranges = [](const HttpServer &server) {
+            QSet<QString> out;
+            for (const HttpServer::Request &r : server.requests())
+                out.insert(r.path + QLatin1Char(' ') + QString::fromLatin1(r.headers.value("range", "none")));
+            return out;
+        };
+        QCOMPARE(ranges(*m_other), ranges(*m_server));
+        QVERIFY(m_other->requestCount() > 5); // the cuts were resumed
         break;
     }
     case Fault::Stall:
