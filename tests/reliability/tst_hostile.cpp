@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 using namespace Morvaniel;
 using namespace TestSupport;
 
@@ -151,7 +153,7 @@ class tst_Hostile : public QObject
 private slots:
     void initTestCase() { LogRecorder::install(); }
     void cleanupTestCase() { LogRecorder::uninstall(); }
-    void init() { LogRecorder::clear(); }
+    void init();
 
     void verifierManifestRefuses_data();
     void verifierManifestRefuses();
@@ -161,7 +163,19 @@ private slots:
     void mergeStageRefuses();
     void updateStageRefuses_data();
     void updateStageRefuses();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp; // fresh for every case
+    Outside m_outside;
 };
+
+void tst_Hostile::init()
+{
+    LogRecorder::clear();
+    m_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_tmp->isValid());
+    QVERIFY(m_outside.create(m_tmp->path()));
+}
 
 void tst_Hostile::verifierManifestRefuses_data()
 {
@@ -175,10 +189,8 @@ void tst_Hostile::verifierManifestRefuses_data()
 void tst_Hostile::verifierManifestRefuses()
 {
     QFETCH(QString, kind);
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    Outside outside;
-    QVERIFY(outside.create(tmp.path()));
+    const QTemporaryDir &tmp = *m_tmp;
+    const Outside &outside = m_outside;
     const QString game = tmp.filePath(QStringLiteral("game"));
     QVERIFY(writeFile(game + QStringLiteral("/a.txt"), "alpha"));
     QVERIFY(writeFile(game + QStringLiteral("/PM/Content/Paks/unlisted.pak"), "unlisted"));
@@ -214,10 +226,8 @@ void tst_Hostile::pakCleaningStaysInside_data()
 void tst_Hostile::pakCleaningStaysInside()
 {
     QFETCH(QString, link);
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    Outside outside;
-    QVERIFY(outside.create(tmp.path()));
+    const QTemporaryDir &tmp = *m_tmp;
+    const Outside &outside = m_outside;
     const QString game = tmp.filePath(QStringLiteral("game"));
     const QString paks = game + QStringLiteral("/PM/Content/Paks");
     QVERIFY(writeFile(game + QStringLiteral("/a.txt"), "alpha"));
@@ -263,10 +273,8 @@ void tst_Hostile::mergeStageRefuses()
 {
     QFETCH(QString, section);
     QFETCH(QString, kind);
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    Outside outside;
-    QVERIFY(outside.create(tmp.path()));
+    const QTemporaryDir &tmp = *m_tmp;
+    const Outside &outside = m_outside;
     const QString game = tmp.filePath(QStringLiteral("game"));
     const QString patchDir = tmp.filePath(QStringLiteral("work/patch"));
     QVERIFY(writeFile(game + QStringLiteral("/keep.txt"), "installed"));
@@ -314,10 +322,8 @@ void tst_Hostile::updateStageRefuses()
 {
     QFETCH(bool, inOld);
     QFETCH(QString, kind);
-    QTemporaryDir tmp;
-    QVERIFY(tmp.isValid());
-    Outside outside;
-    QVERIFY(outside.create(tmp.path()));
+    const QTemporaryDir &tmp = *m_tmp;
+    const Outside &outside = m_outside;
     const QString target = tmp.filePath(QStringLiteral("Launcher"));
     const QString source = tmp.filePath(QStringLiteral("UnZip/src"));
     QVERIFY(writeFile(target + QStringLiteral("/a.txt"), "old a"));

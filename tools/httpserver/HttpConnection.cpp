@@ -285,7 +285,7 @@ void HttpConnection::endResponse()
         QTimer::singleShot(0, this, &HttpConnection::onReadyRead);
 }
 
-void HttpConnection::resetConnection()
+void HttpConnection::abandonResponse()
 {
     m_dropping = true;
     m_source.reset();
@@ -295,6 +295,11 @@ void HttpConnection::resetConnection()
         if (m_server)
             m_server->responseEnded();
     }
+}
+
+void HttpConnection::resetConnection()
+{
+    abandonResponse();
 #if defined(Q_OS_UNIX)
     // A zero linger turns the close into a RST: the peer sees "connection reset".
     const linger hard{ 1, 0 };
@@ -307,14 +312,7 @@ void HttpConnection::dropConnection()
 {
     // A connection cut in the middle of a body: the client sees fewer bytes than
     // Content-Length promised and then the end of the stream.
-    m_dropping = true;
-    m_source.reset();
-    m_rateTimer->stop();
-    if (m_busy) {
-        m_busy = false;
-        if (m_server)
-            m_server->responseEnded();
-    }
+    abandonResponse();
     m_socket->disconnectFromHost();
     // Whatever the peer still has in flight is refused with a reset.
     QTimer::singleShot(200, m_socket, [socket = m_socket] {

@@ -37,6 +37,7 @@ private:
     void endResponse();
     void dropConnection();
     void resetConnection();
+    void abandonResponse();
 
     QPointer<HttpServer> m_server;
     QTcpSocket *m_socket;
