@@ -41,7 +41,7 @@ enum class Fault {
     RedirectToOtherPort,
 };
 
-constexpr int WatchdogMs = 3000;
+constexpr int WatchdogMs = 4000;
 constexpr quint32 Seed = 20261207;
 
 } // namespace
@@ -216,7 +216,7 @@ void tst_Faults::faultMatrix()
             m_server->setRule(serverPath(p), rule);
         break;
     case Fault::SlowDrip:
-        // About six seconds for the smallest file: twice the watchdog, with
+        // About six seconds for the smallest file: half again the watchdog, with
         // bytes every few milliseconds.
         rule.bytesPerSecond = 48 * 1024;
         m_server->setRule(serverPath(packages.at(0)), rule);
