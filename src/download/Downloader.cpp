@@ -116,6 +116,7 @@ void downloader::SetReadBufferSize(qint64 size)
 void downloader::Stop()
 {
     m_stopped = true;
+    KeepReceivedBytes();
     CloseFile();
     ReleaseReply();
 }
@@ -300,6 +301,32 @@ void downloader::CheckEndedShort()
         return;
     ReportNetworkFailure(
         int(QNetworkReply::RemoteHostClosedError), QString("body ended at %1").arg(m_sizeAtStart + m_bytesReceived));
+}
+
+// A transfer is stopped while its reply may still hold bytes that the pump has
+// not moved yet: when another file's failure restarts the run, on pause. They
+// are valid bytes of an accepted response, so they go to the file; otherwise
+// every restart would fetch them again, and a server that cuts every
+// connection early would keep a run busy without ever making progress.
+// Nothing is reported from here: the manager is in the middle of stopping.
+void downloader::KeepReceivedBytes()
+{
+    if (!m_reply || m_reported || !m_responseChecked || !m_file)
+        return;
+    qint64 toRead = qMin(m_reply->bytesAvailable(), m_expectedSize - m_sizeAtStart - m_bytesReceived);
+    while (toRead > 0) {
+        const QByteArray bytes = m_reply->read(qMin(toRead, kReadPiece));
+        if (bytes.isEmpty())
+            break;
+        const qint64 written = m_file->write(bytes);
+        if (written > 0) {
+            m_bytesReceived += written;
+            *m_totalReceived += written;
+        }
+        if (written < bytes.size())
+            break; // a full disk keeps what fitted; the rest comes again
+        toRead -= bytes.size();
+    }
 }
 
 void downloader::OnFinished()

@@ -54,6 +54,7 @@ private:
     void FailResponse(const QString &reason);
     void ReportNetworkFailure(int networkError, const QString &reason);
     void CheckEndedShort();
+    void KeepReceivedBytes();
     void ReleaseReply();
     void CloseFile();
     bool OpenFile(bool truncate);

@@ -1,5 +1,7 @@
 #include "verify/VerifyThread.h"
 
+#include "patch/ManifestPathCheck.h"
+
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
 
@@ -22,17 +24,23 @@ void log(const QString &text)
     Logger::LogInfo(Tag, text);
 }
 
-// Manifest paths come from the server: a path that could leave the folder it is
-// relative to is never looked at.
-bool isSafeRelativePath(const QString &path)
+// The pak folder is cleaned only where it really lies inside the game folder:
+// when it (or a folder on the way) is a link to somewhere else, its "unlisted"
+// files are someone else's.
+bool liesInside(const QString &folder, const QString &root)
 {
-    const QString p = QDir::fromNativeSeparators(path);
-    if (p.isEmpty() || p.startsWith(QLatin1Char('/')))
+    const QString canonicalRoot = QFileInfo(root).canonicalFilePath();
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonicalRoot.isEmpty() || canonical.isEmpty())
         return false;
-    if (p.size() >= 2 && p.at(1) == QLatin1Char(':'))
-        return false;
-    const QStringList segments = p.split(QLatin1Char('/'));
-    return !segments.contains(QStringLiteral(".."));
+    const QString written = QDir(QDir::cleanPath(QFileInfo(root).absoluteFilePath()))
+                                .relativeFilePath(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+#if defined(Q_OS_WIN)
+    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
+#endif
+    return canonical.compare(canonicalRoot + QLatin1Char('/') + written, cs) == 0;
 }
 
 // The form in which the pak-folder cleaning compares paths: absolute, without
@@ -169,7 +177,10 @@ void VerifyThread::verifyManifest()
         const FileManifestEntry &entry = it.value();
         ++processed;
         bool ok = false;
-        if (isSafeRelativePath(entry.path)) {
+        // Manifest paths come from the server: one that could leave the folder
+        // (with either separator, a drive letter or a climbing segment) is
+        // never looked at, by the same rule as the patch stages.
+        if (IsSafeManifestPath(entry.path)) {
             const QString full = QFileUtils::CombinePath(m_folder, entry.path);
             ok = checkEntry(entry, full, paksDir, md5Checked, sizeChecked);
         } else {
@@ -184,7 +195,9 @@ void VerifyThread::verifyManifest()
         emit VerifyProgress(static_cast<float>(processed) / static_cast<float>(total));
     }
 
-    if (!m_bError && total >= 1) {
+    if (!m_bError && total >= 1 && QFileInfo::exists(paksDir) && !liesInside(paksDir, m_folder)) {
+        log(QStringLiteral("pak folder %1 leads out of the game folder, not cleaned").arg(paksDir));
+    } else if (!m_bError && total >= 1) {
         QStringList present;
         QFileUtils::getFileListUnderDir(paksDir, present);
         for (const QString &file : qAsConst(present)) {

@@ -213,6 +213,7 @@ void HttpConnection::respond()
         return;
     }
     m_source->seek(first);
+    m_first = first;
     m_remaining = last - first + 1;
     m_sent = 0;
     m_clock.start();
@@ -242,6 +243,8 @@ void HttpConnection::pump()
         }
         m_socket->write(chunk);
         m_sent += chunk.size();
+        if (m_server)
+            m_server->noteSent(m_path, m_first + m_sent, chunk.size());
         m_remaining -= chunk.size();
         allowed -= chunk.size();
     }
@@ -253,8 +256,12 @@ void HttpConnection::pump()
     }
     if (m_rule.resetAfter >= 0 && m_sent >= m_rule.resetAfter) {
         // Let the bytes already promised reach the client, then cut the line.
-        if (m_socket->bytesToWrite() == 0)
-            dropConnection();
+        if (m_socket->bytesToWrite() == 0) {
+            if (m_rule.hardReset)
+                resetConnection();
+            else
+                dropConnection();
+        }
         return;
     }
     if (m_rule.stallAfter >= 0 && m_sent >= m_rule.stallAfter)
@@ -278,10 +285,8 @@ void HttpConnection::endResponse()
         QTimer::singleShot(0, this, &HttpConnection::onReadyRead);
 }
 
-void HttpConnection::dropConnection()
+void HttpConnection::abandonResponse()
 {
-    // A connection cut in the middle of a body: the client sees fewer bytes than
-    // Content-Length promised and then the end of the stream.
     m_dropping = true;
     m_source.reset();
     m_rateTimer->stop();
@@ -290,6 +295,24 @@ void HttpConnection::dropConnection()
         if (m_server)
             m_server->responseEnded();
     }
+}
+
+void HttpConnection::resetConnection()
+{
+    abandonResponse();
+#if defined(Q_OS_UNIX)
+    // A zero linger turns the close into a RST: the peer sees "connection reset".
+    const linger hard{ 1, 0 };
+    ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+#endif
+    m_socket->abort();
+}
+
+void HttpConnection::dropConnection()
+{
+    // A connection cut in the middle of a body: the client sees fewer bytes than
+    // Content-Length promised and then the end of the stream.
+    abandonResponse();
     m_socket->disconnectFromHost();
     // Whatever the peer still has in flight is refused with a reset.
     QTimer::singleShot(200, m_socket, [socket = m_socket] {

@@ -36,6 +36,8 @@ private:
     void pump();
     void endResponse();
     void dropConnection();
+    void resetConnection();
+    void abandonResponse();
 
     QPointer<HttpServer> m_server;
     QTcpSocket *m_socket;
@@ -53,6 +55,7 @@ private:
 
     // The body being streamed.
     std::unique_ptr<QIODevice> m_source;
+    qint64 m_first = 0;
     qint64 m_remaining = 0;
     qint64 m_sent = 0;
     QElapsedTimer m_clock;

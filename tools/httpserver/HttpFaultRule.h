@@ -16,6 +16,7 @@ struct HttpFaultRule
     qint64 bytesPerSecond = 0; // body rate; 0 = as fast as the socket takes it
     qint64 stallAfter = -1; // stop sending body bytes after this many, keep the connection open
     qint64 resetAfter = -1; // reset the connection (RST) after this many body bytes
+    bool hardReset = false; // with resetAfter: RST at once, no orderly close before it
     int headerDelayMs = 0; // wait before the status line
     bool silent = false; // read the request, never answer
 };

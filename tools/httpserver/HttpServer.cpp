@@ -111,6 +111,15 @@ bool HttpServer::listen(quint16 port)
     return m_server->listen(QHostAddress::LocalHost, port);
 }
 
+void HttpServer::close()
+{
+    m_server->close();
+    // Accepted sockets are children of the listening server.
+    const QList<QTcpSocket *> sockets = m_server->findChildren<QTcpSocket *>();
+    for (QTcpSocket *socket : sockets)
+        socket->abort();
+}
+
 bool HttpServer::setTls(const QByteArray &certificatePem, const QByteArray &privateKeyPem)
 {
     if (!QSslSocket::supportsSsl())
@@ -227,6 +236,13 @@ HttpFaultRule HttpServer::registerRequest(Request &request)
 void HttpServer::responseEnded()
 {
     --m_active;
+}
+
+void HttpServer::noteSent(const QString &path, qint64 endOffset, qint64 bytes)
+{
+    qint64 &end = m_sentEnd[path];
+    end = qMax(end, endOffset);
+    m_bytesSent += bytes;
 }
 
 std::unique_ptr<QIODevice> HttpServer::openSource(const QString &path) const

@@ -47,6 +47,9 @@ public:
 
     // Listens on 127.0.0.1; port 0 picks a free port.
     bool listen(quint16 port = 0);
+    // Stops listening and cuts every open connection, as a server that goes
+    // down does; listen(port()) afterwards brings it back on the same port.
+    void close();
     // Serve HTTPS with this certificate and key (PEM) from now on; false when
     // the PEM does not parse or Qt has no TLS backend.
     bool setTls(const QByteArray &certificatePem, const QByteArray &privateKeyPem);
@@ -74,10 +77,15 @@ public:
     int activeResponses() const { return m_active; }
     int maxActiveResponses() const { return m_maxActive; }
     void resetStatistics();
+    // The highest end offset of body bytes handed to a socket for path over the
+    // server's life (0 before any): what a client may have had in flight.
+    qint64 sentEnd(const QString &path) const { return m_sentEnd.value(path); }
+    qint64 bytesSent() const { return m_bytesSent; }
 
     // Used by the connections.
     HttpFaultRule registerRequest(Request &request);
     void responseEnded();
+    void noteSent(const QString &path, qint64 endOffset, qint64 bytes);
     // An open device positioned at 0 for path, or null when nothing is there.
     std::unique_ptr<QIODevice> openSource(const QString &path) const;
 
@@ -96,6 +104,8 @@ private:
     QMap<int, HttpFaultRule> m_indexRules;
     QHash<QString, int> m_pathCounts;
     QList<Request> m_requests;
+    QHash<QString, qint64> m_sentEnd;
+    qint64 m_bytesSent = 0;
     int m_nextIndex = 0;
     int m_active = 0;
     int m_maxActive = 0;
