@@ -1,10 +1,17 @@
-// bench_patch [size MiB, default 300]
+// bench_patch [size MiB, default 300] [stage rounds, default 3]
 //
 // Builds a pair of game-like files (mostly incompressible blocks, some text;
 // the new one with edited, replaced, dropped, inserted and moved blocks) and
 // measures, for the project's hdiffz/hpatchz, `zstd --patch-from` and xdelta3:
 // patch size, create and apply time, and the peak resident memory of each
 // child process. Every applied result is compared with the new file.
+// Then the merge stage (MergeThread running hpatchz) against hpatchz run
+// directly on the same files, in turns, best of a few rounds.
+
+#include "patch/MergeThread.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
 
 #include <algorithm>
 #include <chrono>
@@ -167,11 +174,47 @@ void report(const char *tool, const Run &create, long long patchBytes, const Run
         apply.seconds, apply.peakKb / 1024, create.status == 0 && apply.status == 0 && ok ? "identical" : "FAILED");
 }
 
+void row(const std::string &figure, double ours, double peer, const char *peerName, const char *unit,
+    const char *target)
+{
+    std::printf("ROW\t%s\t%.3f\t%.3f\t%s\t%s\t%s\n", figure.c_str(), ours, peer, peerName, unit, target);
+    std::fflush(stdout);
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The merge stage on one patch file: the game file is patched in place by
+// hpatchz, started and watched by MergeThread. Returns seconds, -1 on failure.
+double mergeStageOnce(const std::string &dir)
+{
+    const QString root = QString::fromStdString(dir);
+    Morvaniel::MergeThread thread;
+    thread.SetPaths(root + "/stage-patch/manifest.txt", root + "/stage-game", root + "/stage-temp");
+    QEventLoop loop;
+    QString error = QStringLiteral("no result");
+    QObject::connect(&thread, &Morvaniel::MergeThread::MergeFinished, &loop, [&](const QString &text, bool) {
+        error = text;
+        loop.quit();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    thread.start();
+    loop.exec();
+    const double seconds = secondsSince(start);
+    thread.wait();
+    return error.isEmpty() ? seconds : -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
+    QCoreApplication app(argc, argv);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     const size_t mib = argc > 1 ? std::max(8, std::atoi(argv[1])) : 300;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     char tmpl[] = "/tmp/bench_patch.XXXXXX";
     if (!mkdtemp(tmpl)) {
         std::perror("mkdtemp");
@@ -186,6 +229,7 @@ int main(int argc, char **argv)
 
     const std::string bin = binDir();
     bool allOk = true;
+    std::vector<Run> applyRuns;
     {
         const std::string diff = dir + "/h.patch", out = dir + "/h.out";
         std::system(("cp " + oldPath + " " + out).c_str());
@@ -194,6 +238,7 @@ int main(int argc, char **argv)
         const bool ok = sameContent(out, newPath);
         allOk = allOk && ok && c.status == 0 && a.status == 0;
         report("hpatchz (in place)", c, fileSize(diff), a, ok);
+        applyRuns.push_back(a);
     }
     {
         const std::string diff = dir + "/z.zst", out = dir + "/z.out";
@@ -202,6 +247,7 @@ int main(int argc, char **argv)
         const bool ok = sameContent(out, newPath);
         allOk = allOk && ok && c.status == 0 && a.status == 0;
         report("zstd --patch-from", c, fileSize(diff), a, ok);
+        applyRuns.push_back(a);
     }
     {
         const std::string diff = dir + "/x.vcdiff", out = dir + "/x.out";
@@ -212,7 +258,41 @@ int main(int argc, char **argv)
         const bool ok = sameContent(out, newPath);
         allOk = allOk && ok && c.status == 0 && a.status == 0;
         report("xdelta3 -B <file size>", c, fileSize(diff), a, ok);
+        applyRuns.push_back(a);
     }
+    const std::string figure = "patch apply " + std::to_string(mib) + " MiB (hpatchz)";
+    if (applyRuns.size() == 3) {
+        row(figure, applyRuns[0].seconds, applyRuns[1].seconds, "zstd --patch-from -d", "s", "");
+        row(figure, applyRuns[0].seconds, applyRuns[2].seconds, "xdelta3 -d", "s", "");
+    }
+
+    // The stage against the tool alone: the same in-place run of hpatchz on
+    // the same files, taken in turns. Restoring the old file is not timed.
+    const std::string game = dir + "/stage-game/game.pak", direct = dir + "/direct.pak";
+    std::system(("mkdir -p " + dir + "/stage-game " + dir + "/stage-patch && cp " + dir + "/h.patch " + dir +
+        "/stage-patch/game.pak.patch")
+                    .c_str());
+    {
+        std::ofstream manifest(dir + "/stage-patch/manifest.txt", std::ios::binary);
+        manifest << "--patch_file--\ngame.pak.patch|md5|" << fileSize(dir + "/h.patch") << "\n";
+    }
+    double stage = 1e9, tool = 1e9;
+    bool stageOk = true;
+    for (int i = 0; i < rounds && stageOk; ++i) {
+        std::system(("cp " + oldPath + " " + direct).c_str());
+        const Run a = run({ bin + "/hpatchz", direct, dir + "/h.patch", direct, "-f", "-s-1m", "-C-old-new-diff" });
+        std::system(("cp " + oldPath + " " + game).c_str());
+        const double m = mergeStageOnce(dir);
+        stageOk = a.status == 0 && m >= 0 && sameContent(direct, newPath) && sameContent(game, newPath);
+        tool = std::min(tool, a.seconds);
+        stage = std::min(stage, m);
+    }
+    std::printf("\nmerge stage %.3f s, hpatchz alone %.3f s (best of %d), %s\n", stage, tool, rounds,
+        stageOk ? "identical" : "FAILED");
+    allOk = allOk && stageOk;
+    if (stageOk)
+        row("merge stage " + std::to_string(mib) + " MiB", stage, tool, "hpatchz alone", "s", "<=1.03");
+
     std::system(("rm -rf " + dir).c_str());
     std::printf("\nMB columns: peak resident set of the process (ru_maxrss), mapped file pages included.\n");
     return allOk ? 0 : 1;
