@@ -1,7 +1,7 @@
 // Download throughput, speed-limit accuracy and memory of DownloaderManager
 // against the loopback server, with curl on the same files as the yardstick.
 //
-//   bench_download [--total-mib 1024] [--files 5] [--limit-seconds 10]
+//   bench_download [--total-mib 1024] [--files 5] [--rounds 2] [--limit-seconds 10]
 //                  [--big-mib 4096] [--skip-big] [--dir <scratch folder>]
 #include "HttpServer.h"
 
@@ -24,6 +24,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 using namespace Morvaniel;
 using HttpTest::HttpServer;
@@ -199,6 +200,7 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     parser.addOption({ "total-mib", "Bytes of the throughput run, in MiB.", "n", "1024" });
     parser.addOption({ "files", "Files of the throughput run.", "n", "5" });
+    parser.addOption({ "rounds", "Rounds of the throughput run (best of each client).", "n", "2" });
     parser.addOption({ "limit-seconds", "Length of each speed-limit run.", "s", "10" });
     parser.addOption({ "big-mib", "Size of the memory run, in MiB.", "n", "4096" });
     parser.addOption({ "skip-big", "Leave out the memory run." });
@@ -208,6 +210,7 @@ int main(int argc, char **argv)
     parser.process(app);
     const qint64 totalBytes = parser.value("total-mib").toLongLong() * kMiB;
     const int files = qMax(1, parser.value("files").toInt());
+    const int rounds = qMax(1, parser.value("rounds").toInt());
     const int limitSeconds = qMax(1, parser.value("limit-seconds").toInt());
     const qint64 bigBytes = parser.value("big-mib").toLongLong() * kMiB;
 
@@ -267,13 +270,36 @@ int main(int argc, char **argv)
     ctx->bGameUpdate = false;
     setList(names, totalBytes / files);
     GetDownloadComponent()->SetSpeedLimit();
-    const RunResult managerRun = runManager(*ctx);
-    QDir(cache).removeRecursively();
-    const qint64 curlMs = curlFetch(urls, curlDir);
-    QDir(curlDir).removeRecursively();
-    QDir().mkpath(curlDir);
-    const qint64 aria2Ms = aria2Fetch(urls, curlDir);
-    QDir(curlDir).removeRecursively();
+    // Rounds in turns, best of each: a burst of load from elsewhere on the
+    // machine then hits every client alike. Each starts with the previous
+    // one's files written back and deleted.
+    RunResult managerRun;
+    managerRun.ms = -1;
+    qint64 curlMs = -1;
+    qint64 aria2Ms = -1;
+    const auto keepBest = [](qint64 &best, qint64 ms) {
+        if (ms >= 0 && (best < 0 || ms < best))
+            best = ms;
+    };
+    for (int round = 0; round < rounds; ++round) {
+        ::sync();
+        const RunResult run = runManager(*ctx);
+        if (!run.ok) {
+            managerRun = run;
+            break;
+        }
+        if (managerRun.ms < 0 || run.ms < managerRun.ms)
+            managerRun = run;
+        QDir(cache).removeRecursively();
+        ::sync();
+        QDir().mkpath(curlDir);
+        keepBest(curlMs, curlFetch(urls, curlDir));
+        QDir(curlDir).removeRecursively();
+        ::sync();
+        QDir().mkpath(curlDir);
+        keepBest(aria2Ms, aria2Fetch(urls, curlDir));
+        QDir(curlDir).removeRecursively();
+    }
     const qint64 bytes = totalBytes / files * files;
     std::printf("throughput: %lld MiB in %d files\n", bytes / kMiB, files);
     std::printf("  DownloaderManager: %6lld ms  %8.1f MiB/s  %s\n", managerRun.ms, mibPerSecond(bytes, managerRun.ms),
