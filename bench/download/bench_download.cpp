@@ -354,8 +354,14 @@ int main(int argc, char **argv)
         if (big.ok) {
             const QByteArray figure = QStringLiteral("peak RSS, %1 MiB download").arg(bigBytes / kMiB).toUtf8();
             row(figure.constData(), double(big.peakKiB) / 1024.0, 64.0, "the 64 MiB ceiling", "MiB", "<=1.00");
-            row("  its throughput (one file)", mibPerSecond(bigBytes, big.ms), mibPerSecond(bytes, curlMs),
-                "curl -Z, 5 files", "MiB/s", "");
+            // The same file through curl: at this size the disk, not the
+            // network, sets the pace, for both.
+            ::sync();
+            QDir().mkpath(curlDir);
+            const qint64 bigCurlMs = curlFetch({ server->url("/big.bin") }, curlDir);
+            QDir(curlDir).removeRecursively();
+            row("  its throughput (one file)", mibPerSecond(bigBytes, big.ms), mibPerSecond(bigBytes, bigCurlMs),
+                "curl, same file", "MiB/s", "");
         }
         status |= big.ok ? 0 : 1;
 
