@@ -5,6 +5,8 @@
 //                  [--big-mib 4096] [--skip-big] [--dir <scratch folder>]
 #include "HttpServer.h"
 
+#include "../BenchRow.h"
+
 #include "core/CoreSystem.h"
 #include "core/DownloadComponent.h"
 #include "core/GameUpdateContext.h"
@@ -122,13 +124,6 @@ qint64 aria2Fetch(const QStringList &urls, const QString &dir)
     return clock.elapsed();
 }
 
-// One machine-readable row for bench/report.sh.
-void row(const char *figure, double ours, double peer, const char *peerName, const char *unit, const char *target)
-{
-    std::printf("ROW\t%s\t%.3f\t%.3f\t%s\t%s\t%s\n", figure, ours, peer, peerName, unit, target);
-    std::fflush(stdout);
-}
-
 // The child side of a memory run: one download of url into dir (under
 // limitKiB for stopAfterMs when limitKiB > 0), then
 // "PEAK <VmHWM KiB> <ms> <VmHWM KiB at the start>" on stdout.
@@ -192,6 +187,8 @@ double mibPerSecond(qint64 bytes, qint64 ms)
 }
 
 } // namespace
+
+using BenchRow::row;
 
 int main(int argc, char **argv)
 {
@@ -306,14 +303,14 @@ int main(int argc, char **argv)
         managerRun.ok ? "ok" : qPrintable(managerRun.error));
     std::printf("  curl -Z          : %6lld ms  %8.1f MiB/s\n", curlMs, mibPerSecond(bytes, curlMs));
     std::printf("  aria2c -x1 -j%d   : %6lld ms  %8.1f MiB/s\n", files, aria2Ms, mibPerSecond(bytes, aria2Ms));
-    const QByteArray figure = QStringLiteral("download %1 MiB in %2 files").arg(bytes / kMiB).arg(files).toUtf8();
+    const std::string figure = QStringLiteral("download %1 MiB in %2 files").arg(bytes / kMiB).arg(files).toStdString();
     const double ours = managerRun.ok ? mibPerSecond(bytes, managerRun.ms) : 0.0;
     if (curlMs >= 0)
-        row(figure.constData(), ours, mibPerSecond(bytes, curlMs), "curl -Z", "MiB/s", ">=0.90");
+        row(figure, ours, mibPerSecond(bytes, curlMs), "curl -Z", "MiB/s", ">=0.90");
     else
         std::printf("  curl failed or missing\n");
     if (aria2Ms >= 0)
-        row(figure.constData(), ours, mibPerSecond(bytes, aria2Ms), "aria2c -x1 -j5", "MiB/s", ">=0.90");
+        row(figure, ours, mibPerSecond(bytes, aria2Ms), "aria2c -x1 -j5", "MiB/s", ">=0.90");
     else
         std::printf("  aria2c failed or missing\n");
     status |= managerRun.ok ? 0 : 1;
@@ -333,9 +330,9 @@ int main(int argc, char **argv)
             limitKiB, mibPerSecond(onDisk, run.ms), run.ms,
             100.0 * double(onDisk) / (double(limitKiB) * 1024.0 * double(run.ms) / 1000.0),
             double(reportedSpeed) / kMiB);
-        const QByteArray figure
-            = QStringLiteral("%1-s average under %2 MiB/s").arg(limitSeconds).arg(limitKiB / 1024).toUtf8();
-        row(figure.constData(), mibPerSecond(onDisk, run.ms), double(limitKiB) / 1024.0, "the limit", "MiB/s", "~0.03");
+        const std::string figure
+            = QStringLiteral("%1-s average under %2 MiB/s").arg(limitSeconds).arg(limitKiB / 1024).toStdString();
+        row(figure, mibPerSecond(onDisk, run.ms), double(limitKiB) / 1024.0, "the limit", "MiB/s", "~0.03");
         QDir(cache).removeRecursively();
     }
     ctx->bGameUpdate = false;
@@ -352,8 +349,8 @@ int main(int argc, char **argv)
             bigBytes / kMiB, big.ms, mibPerSecond(bigBytes, big.ms), big.ok ? "ok" : "FAILED", big.peakKiB,
             big.startKiB);
         if (big.ok) {
-            const QByteArray figure = QStringLiteral("peak RSS, %1 MiB download").arg(bigBytes / kMiB).toUtf8();
-            row(figure.constData(), double(big.peakKiB) / 1024.0, 64.0, "the 64 MiB ceiling", "MiB", "<=1.00");
+            const std::string figure = QStringLiteral("peak RSS, %1 MiB download").arg(bigBytes / kMiB).toStdString();
+            row(figure, double(big.peakKiB) / 1024.0, 64.0, "the 64 MiB ceiling", "MiB", "<=1.00");
             // The same file through curl: at this size the disk, not the
             // network, sets the pace, for both.
             ::sync();
@@ -372,8 +369,8 @@ int main(int argc, char **argv)
         std::printf("memory: %d s under 20 MiB/s, peak RSS %lld KiB (%lld KiB at the start) %s\n", limitSeconds,
             limited.peakKiB, limited.startKiB, limited.ok ? "ok" : "FAILED");
         if (limited.ok) {
-            const QByteArray figure = QStringLiteral("peak RSS, %1 s under 20 MiB/s").arg(limitSeconds).toUtf8();
-            row(figure.constData(), double(limited.peakKiB) / 1024.0, 64.0, "the 64 MiB ceiling", "MiB", "");
+            const std::string figure = QStringLiteral("peak RSS, %1 s under 20 MiB/s").arg(limitSeconds).toStdString();
+            row(figure, double(limited.peakKiB) / 1024.0, 64.0, "the 64 MiB ceiling", "MiB", "");
         }
     }
 

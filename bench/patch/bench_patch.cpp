@@ -8,6 +8,7 @@
 // Then the merge stage (MergeThread running hpatchz) against hpatchz run
 // directly on the same files, in turns, best of a few rounds.
 
+#include "../BenchRow.h"
 #include "patch/MergeThread.h"
 
 #include <QCoreApplication>
@@ -177,28 +178,9 @@ void report(const char *tool, const Run &create, long long patchBytes, const Run
         apply.seconds, apply.peakKb / 1024, create.status == 0 && apply.status == 0 && ok ? "identical" : "FAILED");
 }
 
-void row(
-    const std::string &figure, double ours, double peer, const char *peerName, const char *unit, const char *target)
-{
-    std::printf("ROW\t%s\t%.3f\t%.3f\t%s\t%s\t%s\n", figure.c_str(), ours, peer, peerName, unit, target);
-    std::fflush(stdout);
-}
-
 double secondsSince(std::chrono::steady_clock::time_point start)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Processor seconds of this process and its waited-for children.
-double cpuSeconds()
-{
-    double total = 0;
-    for (int who : { RUSAGE_SELF, RUSAGE_CHILDREN }) {
-        struct rusage u;
-        getrusage(who, &u);
-        total += u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
 }
 
 // The merge stage on one patch file: the game file is patched in place by
@@ -223,6 +205,9 @@ double mergeStageOnce(const std::string &dir)
 }
 
 } // namespace
+
+using BenchRow::cpuSeconds;
+using BenchRow::row;
 
 int main(int argc, char **argv)
 {

@@ -5,6 +5,7 @@
 //
 //   bench_verify [MiB of archives, default 256] [rounds, default 3]
 
+#include "../BenchRow.h"
 #include "core/GameUpdateContext.h"
 #include "unzip/UnZipper.h"
 #include "unzip/ZipThread.h"
@@ -25,7 +26,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace Morvaniel;
@@ -34,21 +34,11 @@ using TestSupport::wordText;
 
 namespace {
 
+using BenchRow::cpuSeconds;
+using BenchRow::row;
+
 void silence(QtMsgType, const QMessageLogContext &, const QString &)
 {
-}
-
-// Processor seconds (user + system) of this process and of its waited-for
-// children: unlike wall time, hardly moved by other work on the machine.
-double cpuSeconds()
-{
-    double total = 0;
-    for (int who : { RUSAGE_SELF, RUSAGE_CHILDREN }) {
-        struct rusage u;
-        getrusage(who, &u);
-        total += u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    return total;
 }
 
 struct Cost
@@ -106,12 +96,6 @@ QPair<Cost, Cost> bestOfPairs(int rounds, const std::function<void()> &prepare, 
         result.second.cpu = qMin(result.second.cpu, a.cpu);
     }
     return result;
-}
-
-void row(const QString &figure, double ours, double peer, const char *peerName, const char *unit, const char *target)
-{
-    std::printf("ROW\t%s\t%.3f\t%.3f\t%s\t%s\t%s\n", qPrintable(figure), ours, peer, peerName, unit, target);
-    std::fflush(stdout);
 }
 
 bool runTool(const QString &program, const QStringList &args)
@@ -189,10 +173,9 @@ int main(int argc, char **argv)
     std::printf("verify:  %4.0f MiB in 4 archives   Verifyer %.3f s (%.0f MiB/s)   md5sum %.3f s (%.0f MiB/s)   "
                 "ratio %.2f\n",
         mib, verifyer, mib / verifyer, md5sum, mib / md5sum, verifyer / md5sum);
-    row(QStringLiteral("verify %1 MiB in 4 archives").arg(mib), mib / verifyer, mib / md5sum, "md5sum", "MiB/s",
-        ">=0.95");
-    row(QStringLiteral("  the same, processor time"), verifyTimes.first.cpu, verifyTimes.second.cpu, "md5sum", "cpu s",
-        "<=1.05");
+    row(QStringLiteral("verify %1 MiB in 4 archives").arg(mib).toStdString(), mib / verifyer, mib / md5sum, "md5sum",
+        "MiB/s", ">=0.95");
+    row("  the same, processor time", verifyTimes.first.cpu, verifyTimes.second.cpu, "md5sum", "cpu s", "<=1.05");
 
     // Extraction: one archive of compressible text plus incompressible data.
     const QString src = dir.filePath(QStringLiteral("src"));
@@ -231,8 +214,8 @@ int main(int argc, char **argv)
     const double tool = unzipTimes.second.wall;
     std::printf("extract: %4.0f MiB archive (%.0f MiB unpacked)   UnZipper %.3f s   7z x %.3f s   ratio %.2f\n",
         QFileInfo(archive).size() / 1048576.0, totalMiB / 2.0, unzipper, tool, unzipper / tool);
-    row(QStringLiteral("extract %1 MiB (UnZipper stage)").arg(totalMiB / 2), unzipper, tool, "7z x", "s", "<=1.03");
-    row(QStringLiteral("  the same, processor time"), unzipTimes.first.cpu, unzipTimes.second.cpu, "7z x", "cpu s",
+    row(QStringLiteral("extract %1 MiB (UnZipper stage)").arg(totalMiB / 2).toStdString(), unzipper, tool, "7z x", "s",
         "<=1.03");
+    row("  the same, processor time", unzipTimes.first.cpu, unzipTimes.second.cpu, "7z x", "cpu s", "<=1.03");
     return 0;
 }
