@@ -3,7 +3,7 @@
 // against running 7z x directly. Prints times, throughputs and ratios (ours /
 // tool's; below 1 is faster than the tool).
 //
-//   bench_verify [MiB of archives, default 256] [rounds, default 3]
+//   bench_verify [MiB of archives, default 256] [rounds, default 5]
 
 #include "../BenchRow.h"
 #include "core/GameUpdateContext.h"
@@ -145,7 +145,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(silence);
     const int totalMiB = argc > 1 ? qMax(4, atoi(argv[1])) : 256;
-    const int rounds = argc > 2 ? qMax(1, atoi(argv[2])) : 3;
+    const int rounds = argc > 2 ? qMax(1, atoi(argv[2])) : 5;
     QTemporaryDir dir;
     if (!dir.isValid())
         return 1;
