@@ -1,4 +1,4 @@
-// bench_patch [size MiB, default 300] [stage rounds, default 3]
+// bench_patch [size MiB, default 300] [stage rounds, default 5]
 //
 // Builds a pair of game-like files (mostly incompressible blocks, some text;
 // the new one with edited, replaced, dropped, inserted and moved blocks) and
@@ -215,7 +215,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     const size_t mib = argc > 1 ? std::max(8, std::atoi(argv[1])) : 300;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
     char tmpl[] = "/tmp/bench_patch.XXXXXX";
     if (!mkdtemp(tmpl)) {
         std::perror("mkdtemp");
