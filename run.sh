@@ -6,7 +6,9 @@
 #   ./run.sh test --sanitize   the same under AddressSanitizer + UBSan (build-asan/)
 #   ./run.sh test --tsan       the threaded tests under ThreadSanitizer (build-tsan/)
 #   ./run.sh test --long       the suite including the long tests (label "long")
-#   ./run.sh bench             build and run every benchmark of bench/
+#   ./run.sh bench [--quick] [--only bench_x] [--log f]
+#                              Release build (build-bench/), every benchmark of
+#                              bench/, one table of figures against their peers
 #   ./run.sh build             install and build only
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -76,10 +78,9 @@ case "$cmd" in
     ;;
   bench)
     install_packages
-    build build -DCMAKE_BUILD_TYPE=Release
-    for b in "$ROOT"/build/bin/bench_*; do
-      [ -x "$b" ] && "$b" "$@"
-    done
+    # A Release build of its own, so that the test build keeps its settings.
+    build build-bench -DCMAKE_BUILD_TYPE=Release -DMORVANIEL_BUILD_TESTS=OFF
+    exec "$ROOT/bench/report.sh" "$ROOT/build-bench/bin" "$@"
     ;;
   *)
     echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long]|bench|build" >&2

@@ -1,9 +1,11 @@
 // Download throughput, speed-limit accuracy and memory of DownloaderManager
 // against the loopback server, with curl on the same files as the yardstick.
 //
-//   bench_download [--total-mib 1024] [--files 5] [--limit-seconds 10]
+//   bench_download [--total-mib 1024] [--files 5] [--rounds 2] [--limit-seconds 10]
 //                  [--big-mib 4096] [--skip-big] [--dir <scratch folder>]
 #include "HttpServer.h"
+
+#include "../BenchRow.h"
 
 #include "core/CoreSystem.h"
 #include "core/DownloadComponent.h"
@@ -24,6 +26,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 using namespace Morvaniel;
 using HttpTest::HttpServer;
@@ -32,7 +35,7 @@ namespace {
 
 constexpr qint64 kMiB = 1024 * 1024;
 
-// Peak resident set of this process in KiB; reset by resetPeak().
+// Peak resident set of this process in KiB.
 qint64 peakRssKiB()
 {
     QFile status("/proc/self/status");
@@ -43,13 +46,6 @@ qint64 peakRssKiB()
             return line.mid(6).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
-}
-
-void resetPeak()
-{
-    QFile clear("/proc/self/clear_refs");
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
 }
 
 struct RunResult
@@ -106,12 +102,93 @@ qint64 curlFetch(const QStringList &urls, const QString &dir)
     return clock.elapsed();
 }
 
+// aria2c with one connection per file and all five files at once: the same
+// shape of work as the manager's (one request per file, files in parallel).
+qint64 aria2Fetch(const QStringList &urls, const QString &dir)
+{
+    QFile list(QDir(dir).filePath("aria2-input.txt"));
+    if (!list.open(QIODevice::WriteOnly))
+        return -1;
+    for (int i = 0; i < urls.size(); ++i)
+        list.write(QStringLiteral("%1\n  out=aria%2.bin\n").arg(urls.at(i)).arg(i).toUtf8());
+    list.close();
+    const QStringList args{ "-q", "-x1", "-j", QString::number(urls.size()), "--file-allocation=none",
+        "--allow-overwrite=true", "--auto-file-renaming=false", "--console-log-level=error",
+        "--check-certificate=false", "-d", dir, "-i", list.fileName() };
+    QElapsedTimer clock;
+    clock.start();
+    QProcess aria2;
+    aria2.start("aria2c", args);
+    if (!aria2.waitForFinished(-1) || aria2.exitCode() != 0)
+        return -1;
+    return clock.elapsed();
+}
+
+// The child side of a memory run: one download of url into dir (under
+// limitKiB for stopAfterMs when limitKiB > 0), then
+// "PEAK <VmHWM KiB> <ms> <VmHWM KiB at the start>" on stdout.
+int memoryRun(const QString &url, qint64 size, const QString &dir, int limitKiB, qint64 stopAfterMs)
+{
+    const qint64 start = peakRssKiB();
+    std::shared_ptr<GameUpdateContext> ctx = GetCoreSystemInstance()->GetCurGameUpdateContext();
+    ctx->bGameUpdate = limitKiB > 0;
+    ctx->setting.LimitSpeed = limitKiB;
+    ctx->downloadList.clear();
+    DownloadFile entry;
+    entry.fileName = "big.bin";
+    entry.localPath = QDir(dir).filePath(entry.fileName);
+    entry.size = size;
+    entry.url = url;
+    ctx->downloadList.append(entry);
+    GetDownloadComponent()->SetSpeedLimit();
+    const RunResult run = runManager(*ctx, limitKiB > 0 ? stopAfterMs : -1);
+    const qint64 peak = peakRssKiB();
+    QDir(dir).removeRecursively();
+    if (!run.ok)
+        return 1;
+    std::printf("PEAK %lld %lld %lld\n", peak, run.ms, start);
+    return 0;
+}
+
+struct MemoryResult
+{
+    bool ok = false;
+    qint64 peakKiB = -1;
+    qint64 ms = 0;
+    qint64 startKiB = -1;
+};
+
+// Runs memoryRun in a child process of this program.
+MemoryResult spawnMemoryRun(const QString &url, qint64 size, const QString &dir, int limitKiB, qint64 stopAfterMs)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+        { "--memory-run", url, "--big-mib", QString::number(size / kMiB), "--dir", dir, "--memory-limit-kib",
+            QString::number(limitKiB), "--limit-seconds", QString::number(stopAfterMs / 1000) });
+    child.waitForFinished(-1);
+    QList<QByteArray> fields;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("PEAK "))
+            fields = line.trimmed().split(' ');
+    }
+    MemoryResult result;
+    result.ok = child.exitCode() == 0 && fields.size() == 4;
+    if (result.ok) {
+        result.peakKiB = fields.at(1).toLongLong();
+        result.ms = fields.at(2).toLongLong();
+        result.startKiB = fields.at(3).toLongLong();
+    }
+    return result;
+}
+
 double mibPerSecond(qint64 bytes, qint64 ms)
 {
     return ms > 0 ? double(bytes) / kMiB / (double(ms) / 1000.0) : 0.0;
 }
 
 } // namespace
+
+using BenchRow::row;
 
 int main(int argc, char **argv)
 {
@@ -120,15 +197,23 @@ int main(int argc, char **argv)
     parser.addHelpOption();
     parser.addOption({ "total-mib", "Bytes of the throughput run, in MiB.", "n", "1024" });
     parser.addOption({ "files", "Files of the throughput run.", "n", "5" });
+    parser.addOption({ "rounds", "Rounds of the throughput run (best of each client).", "n", "2" });
     parser.addOption({ "limit-seconds", "Length of each speed-limit run.", "s", "10" });
     parser.addOption({ "big-mib", "Size of the memory run, in MiB.", "n", "4096" });
     parser.addOption({ "skip-big", "Leave out the memory run." });
+    parser.addOption({ "memory-run", "Internal: only download url (a memory run).", "url" });
+    parser.addOption({ "memory-limit-kib", "Internal: the limit of a memory run.", "KiB/s", "0" });
     parser.addOption({ "dir", "Scratch folder (default: a temporary folder).", "path" });
     parser.process(app);
     const qint64 totalBytes = parser.value("total-mib").toLongLong() * kMiB;
     const int files = qMax(1, parser.value("files").toInt());
+    const int rounds = qMax(1, parser.value("rounds").toInt());
     const int limitSeconds = qMax(1, parser.value("limit-seconds").toInt());
     const qint64 bigBytes = parser.value("big-mib").toLongLong() * kMiB;
+
+    if (parser.isSet("memory-run"))
+        return memoryRun(parser.value("memory-run"), bigBytes, parser.value("dir"),
+            parser.value("memory-limit-kib").toInt(), qint64(limitSeconds) * 1000);
 
     std::unique_ptr<QTemporaryDir> temp;
     QString scratch = parser.value("dir");
@@ -182,20 +267,52 @@ int main(int argc, char **argv)
     ctx->bGameUpdate = false;
     setList(names, totalBytes / files);
     GetDownloadComponent()->SetSpeedLimit();
-    const RunResult managerRun = runManager(*ctx);
-    QDir(cache).removeRecursively();
-    const qint64 curlMs = curlFetch(urls, curlDir);
-    QDir(curlDir).removeRecursively();
+    // Rounds in turns, best of each: a burst of load from elsewhere on the
+    // machine then hits every client alike. Each starts with the previous
+    // one's files written back and deleted.
+    RunResult managerRun;
+    managerRun.ms = -1;
+    qint64 curlMs = -1;
+    qint64 aria2Ms = -1;
+    const auto keepBest = [](qint64 &best, qint64 ms) {
+        if (ms >= 0 && (best < 0 || ms < best))
+            best = ms;
+    };
+    for (int round = 0; round < rounds; ++round) {
+        ::sync();
+        const RunResult run = runManager(*ctx);
+        if (!run.ok) {
+            managerRun = run;
+            break;
+        }
+        if (managerRun.ms < 0 || run.ms < managerRun.ms)
+            managerRun = run;
+        QDir(cache).removeRecursively();
+        ::sync();
+        QDir().mkpath(curlDir);
+        keepBest(curlMs, curlFetch(urls, curlDir));
+        QDir(curlDir).removeRecursively();
+        ::sync();
+        QDir().mkpath(curlDir);
+        keepBest(aria2Ms, aria2Fetch(urls, curlDir));
+        QDir(curlDir).removeRecursively();
+    }
     const qint64 bytes = totalBytes / files * files;
     std::printf("throughput: %lld MiB in %d files\n", bytes / kMiB, files);
     std::printf("  DownloaderManager: %6lld ms  %8.1f MiB/s  %s\n", managerRun.ms, mibPerSecond(bytes, managerRun.ms),
         managerRun.ok ? "ok" : qPrintable(managerRun.error));
-    if (curlMs >= 0) {
-        std::printf("  curl -Z          : %6lld ms  %8.1f MiB/s\n", curlMs, mibPerSecond(bytes, curlMs));
-        std::printf("  ratio manager/curl speed: %.2f\n", double(curlMs) / double(qMax<qint64>(1, managerRun.ms)));
-    } else {
+    std::printf("  curl -Z          : %6lld ms  %8.1f MiB/s\n", curlMs, mibPerSecond(bytes, curlMs));
+    std::printf("  aria2c -x1 -j%d   : %6lld ms  %8.1f MiB/s\n", files, aria2Ms, mibPerSecond(bytes, aria2Ms));
+    const std::string figure = QStringLiteral("download %1 MiB in %2 files").arg(bytes / kMiB).arg(files).toStdString();
+    const double ours = managerRun.ok ? mibPerSecond(bytes, managerRun.ms) : 0.0;
+    if (curlMs >= 0)
+        row(figure, ours, mibPerSecond(bytes, curlMs), "curl -Z", "MiB/s", ">=0.90");
+    else
         std::printf("  curl failed or missing\n");
-    }
+    if (aria2Ms >= 0)
+        row(figure, ours, mibPerSecond(bytes, aria2Ms), "aria2c -x1 -j5", "MiB/s", ">=0.90");
+    else
+        std::printf("  aria2c failed or missing\n");
     status |= managerRun.ok ? 0 : 1;
 
     // 2. Speed limits: average over the run, and the manager's own moving average.
@@ -213,23 +330,48 @@ int main(int argc, char **argv)
             limitKiB, mibPerSecond(onDisk, run.ms), run.ms,
             100.0 * double(onDisk) / (double(limitKiB) * 1024.0 * double(run.ms) / 1000.0),
             double(reportedSpeed) / kMiB);
+        const std::string figure
+            = QStringLiteral("%1-s average under %2 MiB/s").arg(limitSeconds).arg(limitKiB / 1024).toStdString();
+        row(figure, mibPerSecond(onDisk, run.ms), double(limitKiB) / 1024.0, "the limit", "MiB/s", "~0.03");
         QDir(cache).removeRecursively();
     }
     ctx->bGameUpdate = false;
     GetDownloadComponent()->SetSpeedLimit();
 
-    // 3. Peak memory of one big download.
+    // 3. Peak memory of one big download, in a process of its own: what the
+    // runs above left in the allocator (the 20 MiB/s run holds 80 MiB of reply
+    // buffer by design) and the server's own buffers must not count.
     if (!parser.isSet("skip-big") && bigBytes > 0) {
-        setList({ "big.bin" }, bigBytes);
-        const qint64 before = peakRssKiB();
-        resetPeak();
-        const RunResult run = runManager(*ctx);
-        const qint64 peak = peakRssKiB();
-        std::printf("memory: %lld MiB in one file, %lld ms (%.1f MiB/s) %s; peak RSS %lld KiB (%lld KiB before)\n",
-            bigBytes / kMiB, run.ms, mibPerSecond(bigBytes, run.ms), run.ok ? "ok" : qPrintable(run.error), peak,
-            before);
-        QDir(cache).removeRecursively();
-        status |= run.ok ? 0 : 1;
+        const MemoryResult big
+            = spawnMemoryRun(server->url("/big.bin"), bigBytes, QDir(scratch).filePath("memory"), 0, 0);
+        std::printf(
+            "memory: %lld MiB in one file, %lld ms (%.1f MiB/s) %s; peak RSS %lld KiB (%lld KiB at the start)\n",
+            bigBytes / kMiB, big.ms, mibPerSecond(bigBytes, big.ms), big.ok ? "ok" : "FAILED", big.peakKiB,
+            big.startKiB);
+        if (big.ok) {
+            const std::string figure = QStringLiteral("peak RSS, %1 MiB download").arg(bigBytes / kMiB).toStdString();
+            row(figure, double(big.peakKiB) / 1024.0, 64.0, "the 64 MiB ceiling", "MiB", "<=1.00");
+            // The same file through curl: at this size the disk, not the
+            // network, sets the pace, for both.
+            ::sync();
+            QDir().mkpath(curlDir);
+            const qint64 bigCurlMs = curlFetch({ server->url("/big.bin") }, curlDir);
+            QDir(curlDir).removeRecursively();
+            row("  its throughput (one file)", mibPerSecond(bigBytes, big.ms), mibPerSecond(bigBytes, bigCurlMs),
+                "curl, same file", "MiB/s", "");
+        }
+        status |= big.ok ? 0 : 1;
+
+        // A limited run holds four seconds of data in the reply buffer by
+        // design; this shows what that costs at 20 MiB/s.
+        const MemoryResult limited = spawnMemoryRun(server->url("/limited.bin"), 64 * kMiB * limitSeconds,
+            QDir(scratch).filePath("memory"), 20 * 1024, qint64(limitSeconds) * 1000);
+        std::printf("memory: %d s under 20 MiB/s, peak RSS %lld KiB (%lld KiB at the start) %s\n", limitSeconds,
+            limited.peakKiB, limited.startKiB, limited.ok ? "ok" : "FAILED");
+        if (limited.ok) {
+            const std::string figure = QStringLiteral("peak RSS, %1 s under 20 MiB/s").arg(limitSeconds).toStdString();
+            row(figure, double(limited.peakKiB) / 1024.0, 64.0, "the 64 MiB ceiling", "MiB", "");
+        }
     }
 
     QMetaObject::invokeMethod(

@@ -19,7 +19,13 @@ constexpr qint64 kMaxPumpIntervalMs = 1000;
 // 4294967295 KiB/s: no limit in practice, yet still a finite budget.
 constexpr qint64 kUnlimitedBytesPerSecond = 4398046510080LL;
 constexpr int kSpeedWindow = 12;
-constexpr qint64 kUnlimitedReadBuffer = 8 * 1024 * 1024;
+// Without a limit, the replies share this much buffer. The pump drains a
+// reply at most once per pass, 5 ms apart, so a single reply's rate is bounded
+// by its buffer per pass: 8 MiB held one connection to half of curl's rate on
+// loopback, 16 MiB lets it keep up. Split between the replies, five parallel
+// files hold no more than one does.
+constexpr qint64 kUnlimitedReadBufferTotal = 16 * 1024 * 1024;
+constexpr qint64 kUnlimitedReadBufferMin = 2 * 1024 * 1024;
 } // namespace
 
 void DownloaderManager::SetSpeedLimit()
@@ -47,7 +53,13 @@ void DownloaderManager::PrivateSetSpeedLimit()
     // Four seconds of data per reply, so that the socket itself is throttled.
     // Without a limit the buffer is still bounded: when the disk is slower than
     // the network an unbounded one grows by the difference, to gigabytes.
-    const qint64 bufferSize = limit == -1 ? kUnlimitedReadBuffer : qint64(qint32(quint32(limit) << 12));
+    qint64 bufferSize = qint64(qint32(quint32(limit) << 12));
+    if (limit == -1) {
+        int live = 0;
+        for (const QPointer<downloader> &transfer : qAsConst(downloaderList))
+            live += transfer ? 1 : 0;
+        bufferSize = qMax(kUnlimitedReadBufferMin, kUnlimitedReadBufferTotal / qMax(1, live));
+    }
     for (const QPointer<downloader> &transfer : qAsConst(downloaderList)) {
         if (transfer)
             transfer->SetReadBufferSize(bufferSize);

@@ -1,6 +1,7 @@
 #include "util/QFileUtils.h"
 
-#include <QCryptographicHash>
+#include "util/Md5.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -148,7 +149,7 @@ QString GetFileMD5(const QString &path)
         return QString();
     }
     const qint64 size = file.size();
-    QCryptographicHash hash(QCryptographicHash::Md5);
+    Morvaniel::Md5 hash;
     QByteArray chunk(static_cast<int>(Md5ChunkSize), Qt::Uninitialized);
     qint64 done = 0;
     while (done < size) {
@@ -156,7 +157,7 @@ QString GetFileMD5(const QString &path)
         // The file shrank (or the read failed) under us: its digest is unknown.
         if (got <= 0)
             return QString();
-        hash.addData(chunk.constData(), static_cast<int>(got));
+        hash.addData(chunk.constData(), got);
         done += got;
     }
     return QString::fromLatin1(hash.result().toHex());

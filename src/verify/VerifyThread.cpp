@@ -3,9 +3,9 @@
 #include "patch/ManifestPathCheck.h"
 
 #include "util/Logger.h"
+#include "util/Md5.h"
 #include "util/QFileUtils.h"
 
-#include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -117,7 +117,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
     const qint64 total = file.size();
     log(QStringLiteral("begin verify zipfile, the totalBytes of files is %1").arg(total));
 
-    QCryptographicHash hash(QCryptographicHash::Md5);
+    Md5 hash;
     QByteArray chunk(static_cast<int>(ArchiveChunkSize), Qt::Uninitialized);
     qint64 read = 0;
     float lastReported = 0.0f;
@@ -131,7 +131,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
             log(QStringLiteral("verify zip file is %1, file shrank while hashing, counted as failed").arg(path));
             return false;
         }
-        hash.addData(chunk.constData(), static_cast<int>(got));
+        hash.addData(chunk.constData(), got);
         read += got;
         const float p = static_cast<float>(static_cast<double>(read) / static_cast<double>(total));
         if (p - lastReported > 0.01f) {

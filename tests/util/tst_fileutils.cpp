@@ -1,3 +1,4 @@
+#include "util/Md5.h"
 #include "util/QFileUtils.h"
 
 #include <QCryptographicHash>
@@ -57,6 +58,8 @@ private slots:
     void queries();
     void md5();
     void md5OfShrinkingFile();
+    void md5Blocks_data();
+    void md5Blocks();
     void crc32();
     void readWrite();
     void createFolder();
@@ -216,6 +219,31 @@ void tst_FileUtils::md5()
     QCOMPARE(GetFileMD5(tmp.filePath("empty")), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("missing.bin\"  open error\\.$"));
     QVERIFY(GetFileMD5(tmp.filePath("missing.bin")).isNull());
+}
+
+// The hashing behind verification takes whole blocks straight from the
+// caller's buffer and keeps only the rest: every way of cutting the input
+// across the 64-byte blocks and the 56-byte padding edge must give the digest
+// QCryptographicHash gives.
+void tst_FileUtils::md5Blocks_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("piece");
+    for (int length : { 0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 128, 409600 * 2 + 5 }) {
+        for (int piece : { 1, 7, 64, 100, 409600 })
+            QTest::addRow("%d bytes in pieces of %d", length, piece) << length << piece;
+    }
+}
+
+void tst_FileUtils::md5Blocks()
+{
+    QFETCH(int, length);
+    QFETCH(int, piece);
+    const QByteArray content = randomBytes(length, quint32(length + 1));
+    Morvaniel::Md5 md5;
+    for (int at = 0; at < length; at += piece)
+        md5.addData(content.constData() + at, qMin(piece, length - at));
+    QCOMPARE(md5.result().toHex(), QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
 }
 
 // A sysfs file reports a size of one page but holds a few bytes: reading it is
