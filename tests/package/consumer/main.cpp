@@ -10,6 +10,6 @@ int main(int argc, char *argv[])
     Morvaniel::GameUpdateContext ctx;
     Morvaniel::SolveRemoteInfo(QStringLiteral(R"({"announcement": [{"title": "hi"}]})"), ctx);
     const bool ok = ctx.remoteInfo.announcement.size() == 1
-                    && Morvaniel::versionFromString(QStringLiteral("1.2.3")).toString() == QLatin1String("1.2.3.0");
+        && Morvaniel::versionFromString(QStringLiteral("1.2.3")).toString() == QLatin1String("1.2.3.0");
     return ok ? 0 : 1;
 }
