@@ -150,20 +150,7 @@ bool HostSession::verifyArchives(QString &error)
         c.verifyFileList.append(file.localPath);
         c.verifyMd5List.append(file.md5);
     }
-    bool done = false;
-    bool bad = false;
-    GetVerifyComponent()->RegistCallbackFunc([&](VerifyCallbackInfo &info) {
-        if (info.bComplete) {
-            bad = info.bError;
-            done = true;
-        } else {
-            m_printer.percent(QStringLiteral("verify"), info.progress);
-        }
-    });
-    GetVerifyComponent()->StartVerify(c);
-    waitUntil([&]() { return done; });
-    GetVerifyComponent()->RegistCallbackFunc({});
-    m_printer.endLine();
+    const bool bad = runVerify().bError;
     if (bad)
         error = QStringLiteral("a downloaded archive failed its MD5 check and was deleted");
     return !bad;
@@ -258,19 +245,24 @@ QVector<QString> HostSession::verifyInstall(const QString &folder, const QString
     c.needMd5Check = true;
     c.needMd5CheckPaksDir = withPakFolder;
     c.updateMode = 1; // failure collection: every file by MD5, every failure listed
+    return runVerify().errorFiles;
+}
+
+VerifyCallbackInfo HostSession::runVerify()
+{
     bool done = false;
-    QVector<QString> bad;
+    VerifyCallbackInfo end;
     GetVerifyComponent()->RegistCallbackFunc([&](VerifyCallbackInfo &info) {
         if (info.bComplete) {
-            bad = info.errorFiles;
+            end = info;
             done = true;
         } else {
             m_printer.percent(QStringLiteral("verify"), info.progress);
         }
     });
-    GetVerifyComponent()->StartVerify(c);
+    GetVerifyComponent()->StartVerify(ctx());
     waitUntil([&]() { return done; });
     GetVerifyComponent()->RegistCallbackFunc({});
     m_printer.endLine();
-    return bad;
+    return end;
 }

@@ -10,6 +10,7 @@ class ProgressPrinter;
 namespace Morvaniel {
 class GameUpdateContext;
 struct PatcherCallbackInfo;
+struct VerifyCallbackInfo;
 } // namespace Morvaniel
 
 // Drives the library the way a launcher GUI does, one stage at a time: starts a
@@ -56,6 +57,8 @@ public:
 
 private:
     Morvaniel::PatcherCallbackInfo runPatchStage();
+    // Starts the verifier on the context as prepared and returns its final report.
+    Morvaniel::VerifyCallbackInfo runVerify();
 
     ProgressPrinter &m_printer;
     qint64 m_bytesDownloaded = 0;
