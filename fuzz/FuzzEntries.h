@@ -20,7 +20,7 @@ QString guideManifest(const QByteArray &input);
 QString patchManifest(const QByteArray &input);
 QString repairManifest(const QByteArray &input);
 QString remoteInfo(const QByteArray &input);
-// The first lines of the input set the installed state (see fuzz/README.md);
+// The first five lines of the input set the installed state (see README.md);
 // the rest is the guide manifest.
 QString guideSolver(const QByteArray &input);
 
