@@ -16,6 +16,7 @@
 #include "verify/RepairPlanner.h"
 #include "verify/VerifyCallbackInfo.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSet>
@@ -250,6 +251,10 @@ QString guideSolver(const QByteArray &input)
 
     const QString text = QString::fromUtf8(manifest);
     SolveGuideManifest(text, ctx);
+    // Every saved setting posts an update request to the settings object; no
+    // event loop runs here to take them, so they would pile up, about 1 KiB
+    // per saved stage, until the run hits its memory limit.
+    QCoreApplication::sendPostedEvents();
     QString error = checkScratchIntact();
     if (error.isEmpty())
         error = checkDownloads(ctx, QStringLiteral("guide plan"));
