@@ -9,6 +9,8 @@
 #   ./run.sh bench [--quick] [--only bench_x] [--log f]
 #                              Release build (build-bench/), every benchmark of
 #                              bench/, one table of figures against their peers
+#   ./run.sh fuzz [seconds]    build the libFuzzer targets (build-fuzz/) and run each
+#                              for the given time (default 60) with its seed corpus
 #   ./run.sh build             install and build only
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -82,8 +84,39 @@ case "$cmd" in
     build build-bench -DCMAKE_BUILD_TYPE=Release -DMORVANIEL_BUILD_TESTS=OFF
     exec "$ROOT/bench/report.sh" "$ROOT/build-bench/bin" "$@"
     ;;
+  fuzz)
+    install_packages
+    seconds=${1:-60}
+    case "$seconds" in ''|*[!0-9]*) echo "run.sh: fuzz takes a number of seconds" >&2; exit 2 ;; esac
+    # The library is compiled for coverage only; the targets link libFuzzer itself.
+    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$ROOT/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DMORVANIEL_FUZZ=ON -DMORVANIEL_BUILD_BENCH=OFF \
+      "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize=vptr -fno-omit-frame-pointer" \
+      >/dev/null
+    cmake --build "$ROOT/build-fuzz" -j "$(nproc)" --target fuzzers
+    # Allocation stacks and a large quarantine cost the planners' targets half their speed;
+    # replay a crash with plain ASAN_OPTIONS for the full report.
+    export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:malloc_context_size=0:quarantine_size_mb=32
+    export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+    status=0
+    for f in "$ROOT"/build-fuzz/fuzz/bin/fuzz_*; do
+      [ -x "$f" ] || continue
+      t=$(basename "$f"); t=${t#fuzz_}
+      # New inputs go to the work folder; the seeds in the tree stay as committed.
+      work="$ROOT/build-fuzz/fuzz/work/$t"; crashes="$ROOT/build-fuzz/fuzz/crashes/$t"
+      mkdir -p "$work" "$crashes"
+      seeds=()
+      for d in "$ROOT/fuzz/corpus/$t" "$ROOT/fuzz/regressions/$t"; do [ -d "$d" ] && seeds+=("$d"); done
+      echo "run.sh: fuzzing $t for ${seconds}s"
+      "$f" -max_total_time="$seconds" -max_len=2048 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -artifact_prefix="$crashes/" "$work" "${seeds[@]}" \
+        2>"$ROOT/build-fuzz/fuzz/$t.log" || { status=1; echo "run.sh: $t found a fault, see $crashes and build-fuzz/fuzz/$t.log" >&2; }
+      grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)|cov: ' "$ROOT/build-fuzz/fuzz/$t.log" | tail -4
+    done
+    exit $status
+    ;;
   *)
-    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long]|bench|build" >&2
+    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long]|bench [--quick]|fuzz [seconds]|build" >&2
     exit 2
     ;;
 esac

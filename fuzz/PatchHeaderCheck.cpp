@@ -1,0 +1,59 @@
+#include "PatchHeaderCheck.h"
+
+#include "PatchFormat.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+std::string checkSegment(const hpatch::Header &h, uint64_t index)
+{
+    const hpatch::Region ns = hpatch::newSegment(h, index);
+    const hpatch::Region os = hpatch::oldRegion(h, index);
+    if (ns.begin > ns.end || ns.end > h.newSize || ns.size() > h.segmentSize)
+        return "new segment " + std::to_string(index) + " leaves the new file";
+    if (os.begin > os.end || os.end > h.oldSize)
+        return "old region " + std::to_string(index) + " leaves the old file";
+    if (os.size() + ns.size() > hpatch::MaxWindow)
+        return "segment " + std::to_string(index) + " does not fit the window";
+    const int log = hpatch::windowLogFor(os.size(), ns.size());
+    if (log < 10 || log > hpatch::MaxWindowLog)
+        return "window log " + std::to_string(log) + " out of range";
+    return {};
+}
+
+} // namespace
+
+std::string checkPatchHeader(const uint8_t *data, size_t size)
+{
+    // A patch shorter than its header is refused before the reader sees it.
+    if (size < hpatch::HeaderSize)
+        return {};
+    unsigned char bytes[hpatch::HeaderSize];
+    std::memcpy(bytes, data, sizeof bytes);
+    hpatch::Header h;
+    if (!hpatch::decodeHeader(bytes, h))
+        return {};
+
+    unsigned char again[hpatch::HeaderSize];
+    hpatch::encodeHeader(h, again);
+    if (std::memcmp(bytes, again, sizeof bytes) != 0)
+        return "an accepted header does not encode back to its bytes";
+
+    const uint64_t count = hpatch::segmentCount(h);
+    if (h.newSize > 0 && (count == 0 || (count - 1) * h.segmentSize >= h.newSize))
+        return "segment count does not cover the new file exactly";
+    // The first and the last few segments: a header may announce billions.
+    for (uint64_t i = 0; i < std::min<uint64_t>(count, 4); ++i) {
+        const std::string error = checkSegment(h, i);
+        if (!error.empty())
+            return error;
+    }
+    for (uint64_t i = count > 4 ? count - 4 : count; i < count; ++i) {
+        const std::string error = checkSegment(h, i);
+        if (!error.empty())
+            return error;
+    }
+    return {};
+}

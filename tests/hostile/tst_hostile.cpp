@@ -1,0 +1,279 @@
+// Manifests written by an attacker who controls the download server: package
+// paths and repair groups that are absolute, carry a drive letter, climb out
+// with "..", or end in "", "." or "..". Whatever the planners make of them,
+// every download must land as a plain file directly in the cache folder, and
+// planning must never delete anything outside the install folder.
+#include "core/GameUpdateContext.h"
+#include "core/Global.h"
+#include "planning/PackageFiles.h"
+#include "planning/ShortestUpdatePath.h"
+#include "planning/SolveGuideManifest.h"
+#include "verify/RepairPlanner.h"
+#include "verify/VerifyCallbackInfo.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace Morvaniel;
+
+namespace {
+
+const QString Old = QStringLiteral("1.0.0.1");
+const QString Newest = QStringLiteral("1.0.0.2");
+
+// The server paths every test row is built from, with the file name the plan
+// may use for it; an empty name means the package must be left out.
+void addHostilePaths()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("absolute") << "/etc/x.7z"
+                              << "x.7z";
+    QTest::newRow("absolute root only") << "/"
+                                        << "";
+    QTest::newRow("drive with slash") << "C:/x.7z"
+                                      << "x.7z";
+    QTest::newRow("drive with backslash") << "C:\\x.7z"
+                                          << "";
+    QTest::newRow("drive relative") << "C:x.7z"
+                                    << "";
+    QTest::newRow("drive in last section") << "f/D:x.7z"
+                                           << "";
+    QTest::newRow("unc") << "\\\\host\\share\\x.7z"
+                         << "";
+    QTest::newRow("climbs out") << "../../x.7z"
+                                << "x.7z";
+    QTest::newRow("climbs out inside") << "f/../../../x.7z"
+                                       << "x.7z";
+    QTest::newRow("climbs with backslashes") << "..\\..\\x.7z"
+                                             << "";
+    QTest::newRow("name dot dot") << ".."
+                                  << "";
+    QTest::newRow("last section dot dot") << "f/.."
+                                          << "";
+    QTest::newRow("name dot") << "."
+                              << "";
+    QTest::newRow("last section dot") << "f/."
+                                      << "";
+    QTest::newRow("empty path") << ""
+                                << "";
+    QTest::newRow("empty last section") << "f/"
+                                        << "";
+    QTest::newRow("dots and blanks") << "f/. ."
+                                     << "";
+    QTest::newRow("three dots") << "f/..."
+                                << "";
+}
+
+// Every localPath names a plain file directly inside cache; returns the names.
+QStringList checkedNames(const QVector<DownloadFile> &list, const QString &cache)
+{
+    QStringList names;
+    const QString root = QDir::cleanPath(cache) + QLatin1Char('/');
+    for (const DownloadFile &f : list) {
+        const QString cleaned = QDir::cleanPath(f.localPath);
+        if (!cleaned.startsWith(root) || QFileInfo(cleaned).path() != QDir::cleanPath(cache) || cleaned != f.localPath)
+            return { QStringLiteral("<escaped: %1>").arg(f.localPath) };
+        names << cleaned.mid(root.size());
+    }
+    names.sort();
+    return names;
+}
+
+QStringList expectedNames(const QString &good, const QString &hostile)
+{
+    QStringList names{ good };
+    if (!hostile.isEmpty() && hostile != good)
+        names << hostile;
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+class tst_Hostile : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void fullPackDownload_data() { addHostilePaths(); }
+    void fullPackDownload();
+    void patchStepDownload_data() { addHostilePaths(); }
+    void patchStepDownload();
+    void restartDeletesOnlyInstallFolders_data() { addHostilePaths(); }
+    void restartDeletesOnlyInstallFolders();
+    void repairDownload_data() { addHostilePaths(); }
+    void repairDownload();
+    void repairOfHostileFileNames();
+
+private:
+    void prepare(GameUpdateContext &ctx);
+    QString guideText(const QString &path) const;
+
+    std::unique_ptr<QTemporaryDir> m_root;
+    QString m_install;
+    QString m_cache;
+    QString m_game;
+    QString m_outside;
+};
+
+void tst_Hostile::init()
+{
+    Global::Var::Host = QStringLiteral("http://127.0.0.1:8080");
+    Global::Var::HostAndChannel = QStringLiteral("http://127.0.0.1:8080/ch");
+    m_root = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_root->isValid());
+    m_install = m_root->filePath(QStringLiteral("install"));
+    m_cache = m_install + QStringLiteral("/MorvanielCache");
+    m_game = m_install + QStringLiteral("/Game");
+    // A file beside the install folder and one in its parent's parent stand for everything else.
+    m_outside = m_root->filePath(QStringLiteral("outside.txt"));
+    QVERIFY(QDir().mkpath(m_cache) && QDir().mkpath(m_game));
+    for (const QString &file : { m_outside, m_cache + QStringLiteral("/x.7z"), m_game + QStringLiteral("/x.pak") }) {
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("keep");
+    }
+}
+
+void tst_Hostile::prepare(GameUpdateContext &ctx)
+{
+    ctx.setting.InstallPath = m_install;
+    ctx.setting.CachePath = m_cache;
+    ctx.setting.GamePath = m_game;
+}
+
+// The newest version offers a good full pack and one at the hostile path; the
+// only patch step from the old version also has the hostile path.
+QString tst_Hostile::guideText(const QString &path) const
+{
+    return QStringLiteral("--download_version--\n"
+                          "%1->%1|f/good.7z|m|10\n"
+                          "%1->%1|%3|m|20\n"
+                          "%2->%1|%3|m|1\n"
+                          "--last_version--\n%1\n")
+        .arg(Newest, Old, path);
+}
+
+void tst_Hostile::fullPackDownload()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QCOMPARE(PackageFiles::isSafeFileName(PackageFiles::fileNameOf(path)), !expected.isEmpty());
+
+    GameUpdateContext ctx;
+    prepare(ctx);
+    SolveGuideManifest(guideText(path), ctx);
+    QCOMPARE(ctx.planResult, 0);
+    QCOMPARE(checkedNames(ctx.downloadList, m_cache), expectedNames(QStringLiteral("good.7z"), expected));
+    QCOMPARE(ctx.totalDownloadSize, expected.isEmpty() ? qint64(10) : qint64(30));
+    QVERIFY(QFile::exists(m_outside));
+}
+
+void tst_Hostile::patchStepDownload()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.setting.CurrentGameVersion = Old;
+    SolveGuideManifest(guideText(path), ctx);
+    QCOMPARE(ctx.planResult, 0);
+    QCOMPARE(ctx.nextVersion, Newest);
+    const QStringList names = checkedNames(ctx.downloadList, m_cache);
+    QCOMPARE(names, expected.isEmpty() ? QStringList() : QStringList{ expected });
+
+    // Asked again for the step, as the update loop does after each patch.
+    GetCurrentShortestDownloadFile(ctx, Old);
+    QCOMPARE(checkedNames(ctx.downloadList, m_cache), names);
+    QVERIFY(QFile::exists(m_outside));
+}
+
+// An unfinished update towards a version the server no longer offers restarts
+// from the full packs and clears the cache and game folders: those two, nothing else.
+void tst_Hostile::restartDeletesOnlyInstallFolders()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.setting.TargetGameVersion = QStringLiteral("1.0.0.9");
+    SolveGuideManifest(guideText(path), ctx);
+    QCOMPARE(checkedNames(ctx.downloadList, m_cache), expectedNames(QStringLiteral("good.7z"), expected));
+    QVERIFY(!QFileInfo::exists(m_cache + QStringLiteral("/x.7z")));
+    QVERIFY(!QFileInfo::exists(m_game));
+    QVERIFY(QFile::exists(m_outside));
+    QVERIFY(QFileInfo::exists(m_install));
+}
+
+void tst_Hostile::repairDownload()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    // The group ends at the line's first colon, so a drive letter cuts it short
+    // and the file list after it never reaches the map.
+    if (path.contains(QLatin1Char(':')))
+        expected.clear();
+
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.newestInfo.version = versionFromString(Newest);
+    // The full packs as the guide planner records them, plus one whose name is
+    // the raw hostile group, in case a host fills the list itself.
+    for (const QString &name : { PackageFiles::fileNameOf(path), path }) {
+        PackageInfo p;
+        p.path = path;
+        p.url = QStringLiteral("http://127.0.0.1:8080/") + path;
+        p.fileName = name;
+        p.size = 5;
+        ctx.newestInfo.fullPacks.append(p);
+        ctx.versionInfos[Old].fullPacks.append(p);
+    }
+    const QString repairText = QStringLiteral("%1:Data/x.pak|Data/y.pak\ncdn/good.7z:Bin/game.exe\n").arg(path);
+    SolveRepairManifest(repairText, ctx);
+    SolvePartRepairManifest(repairText, ctx, Old);
+
+    VerifyCallbackInfo info;
+    info.errorFiles = { QStringLiteral("Data/x.pak"), QStringLiteral("Data/y.pak") };
+    GetRepairPartDownloadVec(ctx, info, Old);
+    const QStringList names = checkedNames(ctx.downloadList, m_cache);
+    QCOMPARE(names, expected.isEmpty() ? QStringList() : QStringList{ expected });
+
+    GetRepairDownloadVec(ctx, info);
+    QCOMPARE(checkedNames(ctx.downloadList, m_cache), names);
+    QVERIFY(info.errorFiles.isEmpty());
+    QVERIFY(QFile::exists(m_outside));
+}
+
+// The game-file side of a repair manifest names files the verifier reported; a
+// hostile one only ever maps to an archive name, never to a local path.
+void tst_Hostile::repairOfHostileFileNames()
+{
+    GameUpdateContext ctx;
+    prepare(ctx);
+    ctx.newestInfo.version = versionFromString(Newest);
+    PackageInfo good;
+    good.path = QStringLiteral("cdn/good.7z");
+    good.fileName = QStringLiteral("good.7z");
+    good.size = 5;
+    ctx.newestInfo.fullPacks = { good };
+    const QStringList files{ QStringLiteral("/etc/passwd"), QStringLiteral("C:/Windows/x.dll"),
+        QStringLiteral("C:\\Windows\\x.dll"), QStringLiteral("../../x.pak"), QStringLiteral(".."), QStringLiteral("."),
+        QString() };
+    SolveRepairManifest(QStringLiteral("cdn/good.7z:") + files.join(QLatin1Char('|')) + QLatin1Char('\n'), ctx);
+
+    VerifyCallbackInfo info;
+    info.errorFiles = files.toVector();
+    GetRepairDownloadVec(ctx, info);
+    QCOMPARE(checkedNames(ctx.downloadList, m_cache), QStringList{ QStringLiteral("good.7z") });
+    QVERIFY(QFile::exists(m_outside));
+}
+
+QTEST_GUILESS_MAIN(tst_Hostile)
+#include "tst_hostile.moc"
