@@ -34,15 +34,15 @@ QString v(int n)
 QString guideText(const QStringList &patches, const QStringList &fulls, int newest)
 {
     QString text = QStringLiteral("--download_version--\n");
-    for (const QString &spec : patches) {
-        const int from = spec.section('>', 0, 0).toInt();
-        const int to = spec.section('>', 1).section(':', 0, 0).toInt();
-        const QString size = spec.section(':', 1);
+    for (const QString &step : patches) {
+        const int from = step.section('>', 0, 0).toInt();
+        const int to = step.section('>', 1).section(':', 0, 0).toInt();
+        const QString size = step.section(':', 1);
         text += QStringLiteral("%1->%2|p/%3-%4.7z|md5-%3-%4|%5\n").arg(v(from), v(to)).arg(from).arg(to).arg(size);
     }
-    for (const QString &spec : fulls) {
-        const int version = spec.section(':', 0, 0).toInt();
-        const QStringList sizes = spec.section(':', 1).split(',');
+    for (const QString &pack : fulls) {
+        const int version = pack.section(':', 0, 0).toInt();
+        const QStringList sizes = pack.section(':', 1).split(',');
         for (int i = 0; i < sizes.size(); ++i)
             text += QStringLiteral("%1->%1|f/%2-%3.7z|md5-f%2-%3|%4\n")
                         .arg(v(version))

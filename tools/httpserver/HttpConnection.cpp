@@ -54,15 +54,15 @@ bool parseRange(const QByteArray &value, qint64 size, qint64 &first, qint64 &las
 {
     if (!value.startsWith("bytes="))
         return false;
-    const QByteArray spec = value.mid(6).trimmed();
-    const int dash = spec.indexOf('-');
-    if (dash <= 0 || spec.contains(','))
+    const QByteArray range = value.mid(6).trimmed();
+    const int dash = range.indexOf('-');
+    if (dash <= 0 || range.contains(','))
         return false;
     bool ok = false;
-    first = spec.left(dash).toLongLong(&ok);
+    first = range.left(dash).toLongLong(&ok);
     if (!ok || first < 0)
         return false;
-    const QByteArray tail = spec.mid(dash + 1);
+    const QByteArray tail = range.mid(dash + 1);
     last = size - 1;
     if (!tail.isEmpty()) {
         last = tail.toLongLong(&ok);
