@@ -6,6 +6,7 @@
 #include "unzip/ZipThread.h"
 
 #include "../support/TestSupport.h"
+#include "UnZipReports.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,13 +21,6 @@ using namespace TestSupport;
 namespace {
 
 constexpr int FinishTimeoutMs = 120000;
-
-struct Reports
-{
-    QVector<UnZipCallbackInfo> progress;
-    QVector<UnZipCallbackInfo> finals;
-    int offThread = 0;
-};
 
 } // namespace
 
@@ -47,7 +41,7 @@ private slots:
 
 private:
     bool pack(const QString &archive, const QString &sourceDir, const QStringList &extraSwitches = {});
-    bool runJob(Reports &r, GameUpdateContext &ctx);
+    bool runJob(UnZipReports &r, GameUpdateContext &ctx);
     // Every file under a folder, by relative path, with its content.
     static QMap<QString, QByteArray> contentOf(const QString &dir);
 
@@ -120,15 +114,10 @@ void tst_UnZip::init()
     m_ctx = GameUpdateContext();
 }
 
-bool tst_UnZip::runJob(Reports &r, GameUpdateContext &ctx)
+bool tst_UnZip::runJob(UnZipReports &r, GameUpdateContext &ctx)
 {
-    UnZipper *u = UnZipper::GetInstance();
-    u->RegistCallbackFunc([&r, u](UnZipCallbackInfo &info) {
-        if (QThread::currentThread() != u->thread())
-            ++r.offThread;
-        (info.bComplete ? r.finals : r.progress).append(info);
-    });
-    u->StartUnZip(ctx);
+    listenToUnZipper(r);
+    UnZipper::GetInstance()->StartUnZip(ctx);
     [&] { QTRY_COMPARE_WITH_TIMEOUT(r.finals.size(), 1, FinishTimeoutMs); }();
     QCoreApplication::processEvents();
     return r.finals.size() == 1 && r.offThread == 0;
@@ -154,7 +143,7 @@ void tst_UnZip::extraction()
     m_ctx.unzipTargetDir = target.path();
     m_ctx.updateMode = updateMode;
 
-    Reports r;
+    UnZipReports r;
     QVERIFY(runJob(r, m_ctx));
     const UnZipCallbackInfo &final = r.finals.first();
     QVERIFY2(final.code == 0, qPrintable(final.errStr));
@@ -200,7 +189,7 @@ void tst_UnZip::damagedArchives()
         m_ctx.unzipFiles = { m_truncated, m_second };
     m_ctx.unzipTargetDir = target.path();
 
-    Reports r;
+    UnZipReports r;
     QVERIFY(runJob(r, m_ctx));
     QCOMPARE(r.finals.first().code, code);
     QVERIFY2(!r.finals.first().errStr.isEmpty(), "the archiver's complaint is reported");
@@ -218,7 +207,7 @@ void tst_UnZip::componentForwards()
     m_ctx.unzipFiles = { m_second };
     m_ctx.unzipTargetDir = target.path();
 
-    Reports r;
+    UnZipReports r;
     component->RegistCallbackFunc(
         [&r](UnZipCallbackInfo &info) { (info.bComplete ? r.finals : r.progress).append(info); });
     component->StartUnZip(m_ctx);

@@ -6,6 +6,7 @@
 #include "unzip/ZipThread.h"
 
 #include "../support/TestSupport.h"
+#include "UnZipReports.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,23 +20,6 @@ using namespace TestSupport;
 namespace {
 
 constexpr int FinishTimeoutMs = 60000;
-
-struct Reports
-{
-    QVector<UnZipCallbackInfo> progress;
-    QVector<UnZipCallbackInfo> finals;
-    int offThread = 0;
-};
-
-void listen(Reports &r)
-{
-    UnZipper *u = UnZipper::GetInstance();
-    u->RegistCallbackFunc([&r, u](UnZipCallbackInfo &info) {
-        if (QThread::currentThread() != u->thread())
-            ++r.offThread;
-        (info.bComplete ? r.finals : r.progress).append(info);
-    });
-}
 
 } // namespace
 
@@ -62,7 +46,7 @@ private slots:
 private:
     // An "archive" in the test folder with this shell fragment as content.
     QString archive(const QString &name, const QString &script);
-    bool runJob(Reports &r);
+    bool runJob(UnZipReports &r);
 
     QTemporaryDir m_dir;
     GameUpdateContext m_ctx;
@@ -94,9 +78,9 @@ QString tst_UnZipStandIn::archive(const QString &name, const QString &script)
     return path;
 }
 
-bool tst_UnZipStandIn::runJob(Reports &r)
+bool tst_UnZipStandIn::runJob(UnZipReports &r)
 {
-    listen(r);
+    listenToUnZipper(r);
     UnZipper::GetInstance()->StartUnZip(m_ctx);
     [&] { QTRY_COMPARE_WITH_TIMEOUT(r.finals.size(), 1, FinishTimeoutMs); }();
     QCoreApplication::processEvents();
@@ -160,7 +144,7 @@ void tst_UnZipStandIn::exitCodes()
     m_ctx.unzipFiles = { archive(QStringLiteral("first.7z"), script),
         archive(QStringLiteral("second.7z"), QStringLiteral(": > '%1'; exit 0").arg(marker)) };
 
-    Reports r;
+    UnZipReports r;
     QVERIFY(runJob(r));
     QCOMPARE(r.finals.first().code, code);
     QCOMPARE(r.finals.first().errStr, errStr);
@@ -180,8 +164,8 @@ void tst_UnZipStandIn::argumentsAndProgress()
         = archive(QStringLiteral("held.7z"), QStringLiteral("printf ' 45%%'; hold '%1'; exit 0").arg(release));
     m_ctx.unzipFiles = { held };
 
-    Reports r;
-    listen(r);
+    UnZipReports r;
+    listenToUnZipper(r);
     UnZipper::GetInstance()->StartUnZip(m_ctx);
     QTRY_COMPARE_WITH_TIMEOUT(r.progress.size(), 1, FinishTimeoutMs);
 
@@ -218,14 +202,14 @@ void tst_UnZipStandIn::argumentsAndProgress()
 void tst_UnZipStandIn::emptyListReportsLastCode()
 {
     m_ctx.unzipFiles = { archive(QStringLiteral("memory.7z"), QStringLiteral("exit 8")) };
-    Reports first;
+    UnZipReports first;
     QVERIFY(runJob(first));
     QCOMPARE(first.finals.first().code, 4);
 
     QVERIFY(writeFile(m_ctx.unzipTargetDir + "/kept.txt", "kept"));
     m_ctx.unzipFiles.clear();
     m_ctx.updateMode = 0;
-    Reports empty;
+    UnZipReports empty;
     QVERIFY(runJob(empty));
     QCOMPARE(empty.finals.first().code, 4);
     QVERIFY(empty.progress.isEmpty());
@@ -233,7 +217,7 @@ void tst_UnZipStandIn::emptyListReportsLastCode()
 
     // With updateMode 0 a real job empties the target first.
     m_ctx.unzipFiles = { archive(QStringLiteral("ok.7z"), QStringLiteral("exit 0")) };
-    Reports ok;
+    UnZipReports ok;
     QVERIFY(runJob(ok));
     QCOMPARE(ok.finals.first().code, 0);
     QVERIFY(!QFile::exists(m_ctx.unzipTargetDir + "/kept.txt"));
@@ -246,7 +230,7 @@ void tst_UnZipStandIn::missingArchiver()
     QVERIFY(QFile::rename(tool, away));
     m_ctx.unzipFiles = { archive(QStringLiteral("a.7z"), QStringLiteral("exit 0")),
         archive(QStringLiteral("b.7z"), QStringLiteral("exit 0")) };
-    Reports r;
+    UnZipReports r;
     const bool finished = runJob(r);
     QVERIFY(QFile::rename(away, tool));
     QVERIFY(finished);
@@ -265,7 +249,7 @@ void tst_UnZipStandIn::destroyedDuringJob()
     m_ctx.unzipFiles = { archive(
         QStringLiteral("endless.7z"), QStringLiteral("echo $$ > '%1'; hold '%2'; exit 0").arg(pidFile, never)) };
     UnZipComponent component;
-    Reports r;
+    UnZipReports r;
     component.RegistCallbackFunc(
         [&r](UnZipCallbackInfo &info) { (info.bComplete ? r.finals : r.progress).append(info); });
     component.StartUnZip(m_ctx);
