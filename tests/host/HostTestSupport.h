@@ -3,9 +3,10 @@
 // Helpers of the host tests: a private application folder for the command-line
 // host, a way to run it, nginx on a free loopback port, and tree comparison.
 
+#include "../support/TestSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
@@ -19,20 +20,7 @@
 
 namespace HostTest {
 
-// Every regular file below root, relative path -> content.
-inline QMap<QString, QByteArray> treeContent(const QString &root)
-{
-    QMap<QString, QByteArray> out;
-    const QDir dir(root);
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile f(path);
-        if (f.open(QIODevice::ReadOnly))
-            out.insert(dir.relativeFilePath(path), f.readAll());
-    }
-    return out;
-}
+using TestSupport::treeContent;
 
 // The paths in which two trees differ (missing, extra or other bytes).
 inline QStringList treeDifferences(const QString &expected, const QString &actual)

@@ -18,15 +18,9 @@
 #include <csignal>
 
 using namespace HostTest;
+using TestSupport::writeFile;
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 bool copyTree(const QString &from, const QString &to)
 {

@@ -399,7 +399,7 @@ void tst_Patch::mergeStageTurnsVersionIntoNext()
     const PatcherCallbackInfo &end = result.reports.last();
     QVERIFY2(end.errorString.isEmpty(), qPrintable(end.errorString));
     QVERIFY(end.bFinished && !end.bError && !end.needMd5CheckPakDir);
-    QCOMPARE(snapshot(pair.v1), snapshot(pair.v2));
+    QCOMPARE(treeContent(pair.v1), treeContent(pair.v2));
     QVERIFY(QFileInfo(ctx.mergeTempPath).isDir());
 
     // Step-0 figures are weighted by patch size and reach the total.
@@ -499,7 +499,7 @@ void tst_Patch::mergeStageRefusesUnsafePaths()
     QByteArray manifest = readFile(pair.patchDir + QStringLiteral("/manifest.txt"));
     manifest += (section + QLatin1Char('\n') + path + QStringLiteral("|md5|4\n")).toUtf8();
     QVERIFY(writeFile(pair.patchDir + QStringLiteral("/manifest.txt"), manifest));
-    const auto before = snapshot(pair.v1);
+    const auto before = treeContent(pair.v1);
 
     GameUpdateContext ctx = mergeContext(dir.path(), pair);
     StageResult result;
@@ -507,7 +507,7 @@ void tst_Patch::mergeStageRefusesUnsafePaths()
     QCOMPARE(result.ends, 1);
     QCOMPARE(result.reports.last().errorString, QStringLiteral("补丁清单包含非法路径：%1").arg(path));
     QVERIFY(result.reports.last().bError);
-    QCOMPARE(snapshot(pair.v1), before);
+    QCOMPARE(treeContent(pair.v1), before);
     QCOMPARE(readFile(outside), QByteArray("precious"));
     QVERIFY(!QFileInfo::exists(ctx.mergeTempPath));
 }
@@ -601,7 +601,7 @@ void tst_Patch::updateStage()
     for (const PatcherCallbackInfo &r : result.reports)
         QCOMPARE(r.status, MergeStep::Copying);
 
-    const auto after = snapshot(target);
+    const auto after = treeContent(target);
     QCOMPARE(after.value(QStringLiteral("Launcher.exe")), QByteArray("new exe"));
     QCOMPARE(after.value(QStringLiteral("readme.txt")), QByteArray("new readme"));
     QVERIFY(!after.contains(QStringLiteral("Readme.TXT")));

@@ -4,7 +4,8 @@
 #include "Publisher.h"
 #include "SampleGame.h"
 
-#include <QCryptographicHash>
+#include "../support/TestSupport.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -14,14 +15,10 @@
 #include <sys/stat.h>
 
 using namespace Publisher;
+using TestSupport::md5Of;
+using TestSupport::readFile;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -38,14 +35,14 @@ QMap<QString, QByteArray> treeContent(const QString &root)
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        out.insert(QDir(root).relativeFilePath(path), readAll(path));
+        out.insert(QDir(root).relativeFilePath(path), readFile(path));
     }
     return out;
 }
 
 QStringList lines(const QString &path)
 {
-    return QString::fromUtf8(readAll(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 // Lines of one "--name--" section of a marker-sectioned manifest.
@@ -162,7 +159,7 @@ void tst_Publisher::manifestsMatchTrees()
             QCOMPARE(f.size(), 3);
             QVERIFY2(tree.contains(f[0]), qPrintable(f[0]));
             QVERIFY(!f[0].contains(QLatin1Char('\\')));
-            QCOMPARE(f[1], QString::fromLatin1(QCryptographicHash::hash(tree[f[0]], QCryptographicHash::Md5).toHex()));
+            QCOMPARE(f[1], md5Of(tree[f[0]]));
             QCOMPARE(f[2].toLongLong(), qint64(tree[f[0]].size()));
             paths << f[0];
         }
@@ -192,16 +189,16 @@ void tst_Publisher::manifestsMatchTrees()
     for (const QString &line : packages) {
         const QStringList f = line.split(QLatin1Char('|'));
         QCOMPARE(f.size(), 4);
-        const QByteArray archive = readAll(out + QLatin1Char('/') + f[1]);
+        const QByteArray archive = readFile(out + QLatin1Char('/') + f[1]);
         QVERIFY2(!archive.isEmpty(), qPrintable(f[1]));
-        QCOMPARE(f[2], QString::fromLatin1(QCryptographicHash::hash(archive, QCryptographicHash::Md5).toHex()));
+        QCOMPARE(f[2], md5Of(archive));
         QCOMPARE(f[3].toLongLong(), qint64(archive.size()));
         steps.insert(f[0]);
     }
     const QSet<QString> expected{ "1.0.0.1->1.0.0.1", "1.0.0.2->1.0.0.2", "1.0.0.3->1.0.0.3", "1.0.0.1->1.0.0.2",
         "1.0.0.2->1.0.0.3" };
     QCOMPARE(steps, expected);
-    QVERIFY(QJsonDocument::fromJson(readAll(out + QStringLiteral("/info.json"))).isObject());
+    QVERIFY(QJsonDocument::fromJson(readFile(out + QStringLiteral("/info.json"))).isObject());
 }
 
 void tst_Publisher::fullPacksExtract_data()
@@ -261,12 +258,11 @@ void tst_Publisher::patchArchiveLayout()
             "PM/Config/Default Game.ini.patch", "PM/Content/Paks/pakchunk0-WindowsNoEditor.pak.patch" }));
     // Whole files lie under their game paths; patches under "<path>.patch".
     const QString v2 = m_games + QStringLiteral("/1.0.0.2/");
-    QCOMPARE(readAll(unpacked + QStringLiteral("/PM/Content/Movies/intro.txt")),
-        readAll(v2 + QStringLiteral("PM/Content/Movies/intro.txt")));
-    QCOMPARE(readAll(unpacked + QStringLiteral("/PM/Config/Default Game.ini.patch")), QByteArray("PATCH"));
+    QCOMPARE(readFile(unpacked + QStringLiteral("/PM/Content/Movies/intro.txt")),
+        readFile(v2 + QStringLiteral("PM/Content/Movies/intro.txt")));
+    QCOMPARE(readFile(unpacked + QStringLiteral("/PM/Config/Default Game.ini.patch")), QByteArray("PATCH"));
     QCOMPARE(section(manifest, QStringLiteral("--patch_file--")).first().section(QLatin1Char('|'), 1),
-        QStringLiteral("%1|5").arg(
-            QString::fromLatin1(QCryptographicHash::hash("PATCH", QCryptographicHash::Md5).toHex())));
+        QStringLiteral("%1|5").arg(md5Of("PATCH")));
     QCOMPARE(treeContent(unpacked).size(), 1 + 2 + 4);
 
     // A folder that vanished is deleted as one entry.
@@ -307,7 +303,7 @@ void tst_Publisher::patchRoundTrip()
         for (const QString &l : section(manifest, QStringLiteral("--new_file--"))) {
             const QString path = l.section(QLatin1Char('|'), 0, 0);
             newLower.insert(path.toLower());
-            writeFile(game + QLatin1Char('/') + path, readAll(dir + QLatin1Char('/') + path));
+            writeFile(game + QLatin1Char('/') + path, readFile(dir + QLatin1Char('/') + path));
         }
         for (const QString &l : section(manifest, QStringLiteral("--del_file--"))) {
             const QString path = l.section(QLatin1Char('|'), 0, 0);
@@ -398,9 +394,7 @@ void tst_Publisher::linksAndSpecialFilesNotFollowed()
     QVERIFY2(publish(options, report), qPrintable(report.error));
     QCOMPARE(report.warnings.size(), 4);
     QCOMPARE(lines(dir.filePath(QStringLiteral("out/game/1.0.0.1/manifest.txt"))),
-        QStringList{
-            QStringLiteral("ünï cødé/ok.txt|%1|6")
-                .arg(QString::fromLatin1(QCryptographicHash::hash("inside", QCryptographicHash::Md5).toHex())) });
+        QStringList{ QStringLiteral("ünï cødé/ok.txt|%1|6").arg(md5Of("inside")) });
     const QString target = dir.filePath(QStringLiteral("extracted"));
     QVERIFY(extract(dir.filePath(QStringLiteral("out/game/1.0.0.1/full_1.0.0.1.7z")), target));
     QCOMPARE(treeContent(target).keys(), QStringList{ QStringLiteral("ünï cødé/ok.txt") });
@@ -478,8 +472,8 @@ void tst_Publisher::launcherChannel()
         QCOMPARE(f[0], v + QStringLiteral("->") + v);
         QCOMPARE(f[1], QStringLiteral("Launcher/%1/full_%1.7z").arg(v));
         QCOMPARE(f[3].toLongLong(), QFileInfo(out + QLatin1Char('/') + f[1]).size());
-        QCOMPARE(readAll(out + QStringLiteral("/Launcher/%1/manifest.txt").arg(v)),
-            readAll(out + QStringLiteral("/game/%1/manifest.txt").arg(v)));
+        QCOMPARE(readFile(out + QStringLiteral("/Launcher/%1/manifest.txt").arg(v)),
+            readFile(out + QStringLiteral("/game/%1/manifest.txt").arg(v)));
         QVERIFY(!QFileInfo::exists(out + QStringLiteral("/Launcher/%1/repair.txt").arg(v)));
     }
     // The game's full packs did split.

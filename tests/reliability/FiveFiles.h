@@ -7,8 +7,9 @@
 
 #include "core/Records.h"
 
+#include "../support/TestSupport.h"
+
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -18,17 +19,15 @@
 
 namespace Reliability {
 
+using TestSupport::md5Of;
+using TestSupport::readFile;
+
 struct Package
 {
     QString name;
     QByteArray bytes;
     QString md5;
 };
-
-inline QString md5Hex(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
-}
 
 inline QByteArray seededBytes(quint32 seed, int size)
 {
@@ -52,7 +51,7 @@ inline QVector<Package> fivePackages(quint32 seed)
         Package p;
         p.name = QStringLiteral("pack%1.7z").arg(i);
         p.bytes = seededBytes(seed * 31u + quint32(i), sizes[i]);
-        p.md5 = md5Hex(p.bytes);
+        p.md5 = md5Of(p.bytes);
         out.append(p);
     }
     return out;
@@ -74,12 +73,6 @@ inline Morvaniel::DownloadFile entryFor(const Package &p, const QString &url, co
     return entry;
 }
 
-inline QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // A file with the expected size passes the verifier's size check; such a file
 // must never hold wrong bytes. Returns the names that break this rule.
 inline QStringList sizeRightBytesWrong(const QVector<Package> &packages, const QString &folder)
@@ -87,7 +80,7 @@ inline QStringList sizeRightBytesWrong(const QVector<Package> &packages, const Q
     QStringList bad;
     for (const Package &p : packages) {
         const QString path = folder + QLatin1Char('/') + p.name;
-        if (QFileInfo(path).size() == p.bytes.size() && md5Hex(fileBytes(path)) != p.md5)
+        if (QFileInfo(path).size() == p.bytes.size() && md5Of(readFile(path)) != p.md5)
             bad.append(p.name);
     }
     return bad;
@@ -98,7 +91,7 @@ inline QStringList notAPrefix(const QVector<Package> &packages, const QString &f
 {
     QStringList bad;
     for (const Package &p : packages) {
-        const QByteArray have = fileBytes(folder + QLatin1Char('/') + p.name);
+        const QByteArray have = readFile(folder + QLatin1Char('/') + p.name);
         if (!p.bytes.startsWith(have))
             bad.append(p.name);
     }

@@ -27,11 +27,6 @@ namespace {
 
 const QByteArray SentinelBytes = "the user's own file, outside every root";
 
-QString md5Of(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
-}
-
 // Every file and link below dir, with content (links: their target) and mtime.
 QMap<QString, QString> tree(const QString &dir)
 {

@@ -1,12 +1,15 @@
 #pragma once
 
-// Helpers that several test executables share: files with known content and a
-// record of every log line. Header-only, so that no test build needs a change.
+// Helpers that several test executables share: files with known content, their
+// digests, folder snapshots and a record of every log line. Header-only, so that no test build needs a change.
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -26,6 +29,26 @@ inline QByteArray readFile(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline QString md5Of(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+// Every readable file below root (links to files followed), relative path -> content.
+inline QMap<QString, QByteArray> treeContent(const QString &root)
+{
+    QMap<QString, QByteArray> out;
+    const QDir dir(root);
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly))
+            out.insert(dir.relativeFilePath(path), f.readAll());
+    }
+    return out;
 }
 
 // Incompressible bytes, the same for the same seed.

@@ -1,3 +1,5 @@
+#include "../support/TestSupport.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -5,6 +7,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using TestSupport::readFile;
 
 namespace {
 
@@ -31,12 +35,6 @@ ProbeRun runProbe(const QString &dir, const QString &mode)
     run.status = p.exitStatus();
     run.err = p.readAllStandardError();
     return run;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // "MM-dd hh:mm:ss.zzz: " at the start of every entry.

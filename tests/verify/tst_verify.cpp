@@ -39,11 +39,6 @@ namespace {
 constexpr int FinishTimeoutMs = 60000;
 const QString EmptyMd5 = QStringLiteral("d41d8cd98f00b204e9800998ecf8427e");
 
-QString md5Of(const QByteArray &bytes)
-{
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
-}
-
 // What a worker reported, copied out of its callback. offThread counts reports
 // that did not arrive on the worker object's own thread.
 template <typename Info> struct Reports
