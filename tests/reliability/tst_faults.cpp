@@ -151,6 +151,10 @@ void tst_Faults::faultMatrix()
         m_ctx->downloadList.append(entryFor(p, m_server->url(serverPath(p)), m_cache));
     }
 
+    // What a failing server sends instead of the file.
+    HttpFaultRule errorPage;
+    errorPage.status = status;
+    errorPage.body = "<html><body>error page</body></html>";
     HttpFaultRule rule;
     switch (fault) {
     case Fault::None:
@@ -169,8 +173,7 @@ void tst_Faults::faultMatrix()
     case Fault::StatusOnFirstRequest:
         // Late enough that the other files have delivered data: a failure
         // after data is retried, one before any data in a process is not.
-        rule.status = status;
-        rule.body = "<html><body>error page</body></html>";
+        rule = errorPage;
         rule.headerDelayMs = 400;
         m_server->setRuleForPathRequest(serverPath(packages.at(1)), 0, rule);
         break;
@@ -178,18 +181,14 @@ void tst_Faults::faultMatrix()
         HttpFaultRule cut;
         cut.resetAfter = cutPoint(packages.at(3));
         m_server->setRuleForPathRequest(serverPath(packages.at(3)), 0, cut);
-        rule.status = status;
-        rule.body = "<html><body>error page</body></html>";
-        m_server->setRuleForPathRequest(serverPath(packages.at(3)), 1, rule);
+        m_server->setRuleForPathRequest(serverPath(packages.at(3)), 1, errorPage);
         break;
     }
     case Fault::StatusOnEveryRequest: {
         HttpFaultRule cut;
         cut.resetAfter = cutPoint(packages.at(4));
         m_server->setRuleForPathRequest(serverPath(packages.at(4)), 0, cut);
-        rule.status = status;
-        rule.body = "<html><body>error page</body></html>";
-        m_server->setRule(serverPath(packages.at(4)), rule);
+        m_server->setRule(serverPath(packages.at(4)), errorPage);
         break;
     }
     case Fault::WholeFileToRange:
