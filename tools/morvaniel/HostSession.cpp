@@ -1,5 +1,6 @@
 #include "HostSession.h"
 
+#include "HostOptions.h"
 #include "ProgressPrinter.h"
 
 #include "core/CoreSystem.h"
@@ -65,6 +66,19 @@ HostSession::~HostSession()
     GetVerifyComponent()->RegistCallbackFunc({});
     GetUnZipComponent()->RegistCallbackFunc({});
     GetPatchComponent()->RegistCallbackFunc({});
+}
+
+int HostSession::runCommand(const QString &command, const QStringList &args, QTextStream &out, QTextStream &err,
+    const std::function<int(HostSession &, const HostOptions &)> &run)
+{
+    HostOptions options;
+    if (!options.parse(command, args, err))
+        return 2;
+    routeLibraryMessages(options.verbose);
+    installInterruptHandler();
+    ProgressPrinter printer(out, options.json);
+    HostSession session(printer);
+    return run(session, options);
 }
 
 GameUpdateContext &HostSession::ctx()

@@ -5,7 +5,11 @@
 #include <QVector>
 #include <QtGlobal>
 
+#include <functional>
+
 class ProgressPrinter;
+class QTextStream;
+struct HostOptions;
 
 namespace Morvaniel {
 class GameUpdateContext;
@@ -25,6 +29,12 @@ class HostSession
 public:
     explicit HostSession(ProgressPrinter &printer);
     ~HostSession();
+
+    // How the session commands start: parses args for command (2 on bad
+    // options), routes the library's messages, installs the interrupt handler
+    // and hands run a session printing to out. Returns what run returns.
+    static int runCommand(const QString &command, const QStringList &args, QTextStream &out, QTextStream &err,
+        const std::function<int(HostSession &, const HostOptions &)> &run);
 
     Morvaniel::GameUpdateContext &ctx();
     ProgressPrinter &printer() { return m_printer; }

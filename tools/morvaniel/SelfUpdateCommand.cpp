@@ -123,13 +123,9 @@ int selfUpdate(HostSession &session, const HostOptions &options, QString &reache
 
 int runSelfUpdateCommand(const QStringList &args, QTextStream &out, QTextStream &err)
 {
-    HostOptions options;
-    if (!options.parse(QStringLiteral("self-update"), args, err))
-        return 2;
-    routeLibraryMessages(options.verbose);
-    HostSession::installInterruptHandler();
-    ProgressPrinter printer(out, options.json);
-    HostSession session(printer);
-    QString reached;
-    return selfUpdate(session, options, reached);
+    return HostSession::runCommand(
+        QStringLiteral("self-update"), args, out, err, [](HostSession &session, const HostOptions &options) {
+            QString reached;
+            return selfUpdate(session, options, reached);
+        });
 }

@@ -333,13 +333,9 @@ void GameUpdater::tidyLetterCaseTwins(const QString &manifestText)
 
 int runUpdateCommand(const QStringList &args, QTextStream &out, QTextStream &err)
 {
-    HostOptions options;
-    if (!options.parse(QStringLiteral("update"), args, err))
-        return 2;
-    routeLibraryMessages(options.verbose);
-    HostSession::installInterruptHandler();
-    ProgressPrinter printer(out, options.json);
-    HostSession session(printer);
-    GameUpdater updater(session, options);
-    return updater.run();
+    return HostSession::runCommand(
+        QStringLiteral("update"), args, out, err, [](HostSession &session, const HostOptions &options) {
+            GameUpdater updater(session, options);
+            return updater.run();
+        });
 }

@@ -84,15 +84,10 @@ int verifyOrRepair(HostSession &session, const HostOptions &options, bool repair
 
 static int runCommand(const QString &name, bool repair, const QStringList &args, QTextStream &out, QTextStream &err)
 {
-    HostOptions options;
-    if (!options.parse(name, args, err))
-        return 2;
-    routeLibraryMessages(options.verbose);
-    HostSession::installInterruptHandler();
-    ProgressPrinter printer(out, options.json);
-    HostSession session(printer);
-    QVector<QString> bad;
-    return verifyOrRepair(session, options, repair, bad);
+    return HostSession::runCommand(name, args, out, err, [repair](HostSession &session, const HostOptions &options) {
+        QVector<QString> bad;
+        return verifyOrRepair(session, options, repair, bad);
+    });
 }
 
 int runVerifyCommand(const QStringList &args, QTextStream &out, QTextStream &err)
