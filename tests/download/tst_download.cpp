@@ -64,7 +64,7 @@ bool tst_Download::waitFinal(int timeoutMs)
 {
     if (!m_recorder->finals.isEmpty())
         return true;
-    QSignalSpy spy(m_recorder.get(), &ReportRecorder::finalReport);
+    QSignalSpy spy(m_recorder.get(), &TestSupport::DownloadRecorder::finalReport);
     return spy.wait(timeoutMs);
 }
 
@@ -84,7 +84,7 @@ void tst_Download::init()
     QVERIFY(m_dir->isValid());
     m_cache = m_dir->filePath(QStringLiteral("Cache"));
     QVERIFY(QDir().mkpath(m_cache));
-    m_recorder = std::make_unique<ReportRecorder>();
+    m_recorder = std::make_unique<TestSupport::DownloadRecorder>();
     GetDownloadComponent()->RegistCallbackFunc(m_recorder->callback());
     m_ctx->downloadList.clear();
     m_ctx->bGameUpdate = false;

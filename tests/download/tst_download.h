@@ -8,37 +8,14 @@
 #include "download/DownloadCallbackInfo.h"
 #include "download/DownloadTimings.h"
 
+#include "../support/DownloadRecorder.h"
+
 #include <QList>
 #include <QObject>
 #include <QTemporaryDir>
 
 #include <functional>
 #include <memory>
-
-// Collects every report of the download callback; finalReport fires on the
-// success or error report.
-class ReportRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<Morvaniel::DownloadCallbackInfo> reports;
-    QList<Morvaniel::DownloadCallbackInfo> finals;
-
-    std::function<void(Morvaniel::DownloadCallbackInfo &)> callback()
-    {
-        return [this](Morvaniel::DownloadCallbackInfo &info) {
-            reports.append(info);
-            if (info.bError || info.bFinished) {
-                finals.append(info);
-                emit finalReport();
-            }
-        };
-    }
-
-signals:
-    void finalReport();
-};
 
 class tst_Download : public QObject
 {
@@ -96,7 +73,7 @@ private:
 
     std::unique_ptr<HttpTest::HttpServer> m_server;
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<ReportRecorder> m_recorder;
+    std::unique_ptr<TestSupport::DownloadRecorder> m_recorder;
     std::shared_ptr<Morvaniel::GameUpdateContext> m_ctx;
     QString m_cache;
 };

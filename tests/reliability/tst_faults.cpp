@@ -2,9 +2,9 @@
 // server, each case ending byte-exact or with its documented error code, and
 // never with a file that has the right size but wrong bytes.
 
+#include "../support/DownloadRecorder.h"
 #include "FiveFiles.h"
 #include "HttpServer.h"
-#include "Recorder.h"
 
 #include "core/CoreSystem.h"
 #include "core/DownloadComponent.h"
@@ -23,6 +23,7 @@ using namespace Morvaniel;
 using namespace Reliability;
 using HttpTest::HttpFaultRule;
 using HttpTest::HttpServer;
+using TestSupport::DownloadRecorder;
 
 namespace {
 

@@ -7,20 +7,23 @@
 
 #include <functional>
 
-namespace Reliability {
+namespace TestSupport {
 
-// Keeps every report of the download callback; finalReport fires on the
-// success or error report that ends a run.
+// Collects every report of the download callback; finalReport fires on the
+// success or error report that ends a run. A test lists this header among its
+// sources so that its signal is compiled.
 class DownloadRecorder : public QObject
 {
     Q_OBJECT
 
 public:
+    QList<Morvaniel::DownloadCallbackInfo> reports;
     QList<Morvaniel::DownloadCallbackInfo> finals;
 
     std::function<void(Morvaniel::DownloadCallbackInfo &)> callback()
     {
         return [this](Morvaniel::DownloadCallbackInfo &info) {
+            reports.append(info);
             if (info.bError || info.bFinished) {
                 finals.append(info);
                 emit finalReport();
@@ -32,4 +35,4 @@ signals:
     void finalReport();
 };
 
-} // namespace Reliability
+} // namespace TestSupport
