@@ -2,6 +2,7 @@
 
 #include "core/Global.h"
 #include "patch/ManifestPathCheck.h"
+#include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
 
@@ -144,12 +145,27 @@ void UpdateThread::run()
         emit UpdateFinished(error);
         return;
     }
-    const QString sourceParent = QFileUtils::GetParentPath(m_sourceDir);
-    // Never a file-system root: a source folder directly under it must not
-    // take the whole disk with it.
-    if (!sourceParent.isEmpty() && !QDir(sourceParent).isRoot())
-        QFileUtils::DeleteFileOrFolder(sourceParent);
+    removeSource();
     emit UpdateFinished(QString());
+}
+
+// The package is unpacked into a folder of its own ("UnZip/launcher_1.1"),
+// and that folder's parent goes with it. Where the source lies elsewhere - in
+// the target, beside it, at the top of a disk - the parent holds things that
+// are not the package's: then only the source folder goes, and not even that
+// when it holds the target or the program.
+void UpdateThread::removeSource()
+{
+    const auto disposable = [this](const QString &folder) {
+        return !FolderGuard::IsProtectedFolder(folder) && !FolderGuard::IsSameOrInside(m_targetDir, folder);
+    };
+    const QString parent = QFileUtils::GetParentPath(m_sourceDir);
+    if (disposable(parent) && !FolderGuard::IsSameOrInside(parent, m_targetDir))
+        QFileUtils::DeleteFileOrFolder(parent);
+    else if (disposable(m_sourceDir))
+        QFileUtils::DeleteFileOrFolder(m_sourceDir);
+    else
+        Logger::LogInfo(Tag, QStringLiteral("source folder %1 holds the target or the program, kept").arg(m_sourceDir));
 }
 
 bool UpdateThread::removeChecked(const QString &path)

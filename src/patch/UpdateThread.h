@@ -38,6 +38,7 @@ private:
     bool removeChecked(const QString &path);
     bool copyTree(const QString &sourceDir, const QString &destinationDir, bool replace, int &done, int total);
     bool checkManifestPaths();
+    void removeSource();
 
     QString m_targetDir;
     QString m_sourceDir;

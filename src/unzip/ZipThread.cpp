@@ -1,6 +1,7 @@
 #include "unzip/ZipThread.h"
 
 #include "unzip/ArchiverOutput.h"
+#include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
 
@@ -50,8 +51,14 @@ void ZipThread::finishedThread()
 void ZipThread::run()
 {
     QProcess process;
-    if (!m_bKeepTarget && !m_files.isEmpty())
-        QFileUtils::DeleteFileOrFolder(m_targetDir);
+    // A fresh extraction starts from an empty folder, but never by emptying a
+    // disk, the program's own folder or a path that climbs out with "..".
+    if (!m_bKeepTarget && !m_files.isEmpty()) {
+        if (FolderGuard::IsProtectedFolder(m_targetDir))
+            Logger::LogInfo(Tag, QStringLiteral("refusing to empty %1").arg(m_targetDir));
+        else
+            QFileUtils::DeleteFileOrFolder(m_targetDir);
+    }
     for (int i = 0; i < m_files.size(); ++i) {
         if (!extract(process, i))
             return;

@@ -51,6 +51,10 @@ MORVANIEL_PLATFORM_EXPORT bool EqualsIgnoreCase(const std::string &a, const std:
 
 MORVANIEL_PLATFORM_EXPORT std::string ToNativeSeparators(std::string path);
 
+// Whether the system's file names ignore letter case ("a.txt" and "A.TXT" name
+// one file on Windows, two elsewhere).
+MORVANIEL_PLATFORM_EXPORT bool FileNamesIgnoreCase();
+
 // The system's drive table; empty where the platform has no drive letters.
 MORVANIEL_PLATFORM_EXPORT std::vector<DosDrive> ListDosDrives();
 

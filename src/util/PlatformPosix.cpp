@@ -105,6 +105,11 @@ std::string ToNativeSeparators(std::string path)
     return path;
 }
 
+bool FileNamesIgnoreCase()
+{
+    return false;
+}
+
 std::vector<DosDrive> ListDosDrives()
 {
     return std::vector<DosDrive>();

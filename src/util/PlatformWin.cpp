@@ -181,6 +181,11 @@ bool EqualsIgnoreCase(const std::string &a, const std::string &b)
         == CSTR_EQUAL;
 }
 
+bool FileNamesIgnoreCase()
+{
+    return true;
+}
+
 std::string ToNativeSeparators(std::string path)
 {
     for (char &c : path) {

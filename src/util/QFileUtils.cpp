@@ -1,6 +1,7 @@
 #include "util/QFileUtils.h"
 
 #include "util/Md5.h"
+#include "util/Platform.h"
 
 #include <QDebug>
 #include <QDir>
@@ -34,6 +35,19 @@ QString toSlashes(const QString &path)
 bool hasSeparator(const QString &path)
 {
     return path.contains(QLatin1Char('/')) || path.contains(QLatin1Char('\\'));
+}
+
+// Whether two names reach one file: spelled alike once cleaned (letter case
+// ignored where the system ignores it), or resolving to the same file through
+// links or a differently spelled folder. Copying or moving a file onto itself
+// would first remove the destination, which is the source.
+bool isSameFile(const QString &from, const QString &to)
+{
+    const Qt::CaseSensitivity cs = Platform::FileNamesIgnoreCase() ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    if (QDir::cleanPath(from).compare(QDir::cleanPath(to), cs) == 0)
+        return true;
+    const QString canonical = QFileInfo(from).canonicalFilePath();
+    return !canonical.isEmpty() && canonical.compare(QFileInfo(to).canonicalFilePath(), cs) == 0;
 }
 
 // Creates the folder a file is about to be written to. A bare file name has no
@@ -208,10 +222,11 @@ bool WriteBytes(const QString &path, const QByteArray &bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    file.write(bytes);
-    file.flush();
+    // A full disk may show only when the buffer is flushed or the file closed.
+    bool ok = file.write(bytes) == bytes.size();
+    ok = file.flush() && ok;
     file.close();
-    return true;
+    return ok && file.error() == QFileDevice::NoError;
 }
 
 void WriteText(const QString &path, const QString &text)
@@ -312,7 +327,7 @@ bool CopyOneFile(const QString &fromPath, const QString &toPath)
     const QString from = toSlashes(fromPath);
     const QString to = toSlashes(toPath);
     qDebug() << "CopyOneFile " << from << " To " << to;
-    if (from == to) {
+    if (isSameFile(from, to)) {
         qDebug() << "from is same as to";
         return true;
     }
@@ -332,7 +347,7 @@ bool MoveOneFile(const QString &fromPath, const QString &toPath)
     const QString from = toSlashes(fromPath);
     const QString to = toSlashes(toPath);
     qDebug() << "MoveOneFile " << from << " To " << to;
-    if (from == to)
+    if (isSameFile(from, to))
         return true;
     if (!QFileInfo::exists(from))
         return false;

@@ -41,6 +41,8 @@ private slots:
     void argumentsAndProgress();
     void emptyListReportsLastCode();
     void missingArchiver();
+    void protectedTargetIsNotEmptied_data();
+    void protectedTargetIsNotEmptied();
     void destroyedDuringJob();
 
 private:
@@ -238,6 +240,32 @@ void tst_UnZipStandIn::missingArchiver()
     QVERIFY2(
         r.finals.first().errStr.contains(QStringLiteral("could not be started")), qPrintable(r.finals.first().errStr));
     QCOMPARE(LogRecorder::count(QStringLiteral("start unzip file")), 1);
+}
+
+void tst_UnZipStandIn::protectedTargetIsNotEmptied_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("climbs with ..") << m_dir.filePath(QStringLiteral("a/../kept"));
+    QTest::newRow("the program's folder") << QCoreApplication::applicationDirPath();
+}
+
+// A fresh extraction empties its target first, but never a folder that holds
+// more than a game: the program itself, or wherever ".." leads.
+void tst_UnZipStandIn::protectedTargetIsNotEmptied()
+{
+    QFETCH(QString, target);
+    const QString marker = QDir::cleanPath(target) + QStringLiteral("/marker.txt");
+    QVERIFY(writeFile(marker, "kept"));
+    m_ctx.unzipTargetDir = target;
+    m_ctx.unzipFiles = { archive(QStringLiteral("ok.7z"), QStringLiteral("exit 0")) };
+    UnZipReports r;
+    const bool finished = runJob(r);
+    const bool kept = QFile::exists(marker);
+    QFile::remove(marker);
+    QVERIFY(finished);
+    QCOMPARE(r.finals.first().code, 0);
+    QVERIFY(kept);
+    QCOMPARE(LogRecorder::count(QStringLiteral("refusing to empty")), 1);
 }
 
 // Last: it destroys the singleton. The running archiver is stopped with it, no

@@ -1,3 +1,4 @@
+#include "util/FolderGuard.h"
 #include "util/Md5.h"
 #include "util/QFileUtils.h"
 
@@ -64,6 +65,11 @@ private slots:
     void readWrite();
     void createFolder();
     void copyAndMoveOne();
+    void copyOrMoveOntoItselfKeepsTheFile_data();
+    void copyOrMoveOntoItselfKeepsTheFile();
+    void writeBytesReportsAFullDisk();
+    void protectedFolders_data();
+    void protectedFolders();
     void deleteFileOrFolder();
     void deleteKeepsNamedEntry();
     void deleteDoesNotFollowLinks();
@@ -339,6 +345,64 @@ void tst_FileUtils::copyAndMoveOne()
     QVERIFY(CopyOneFile(QStringLiteral("a.bin"), QStringLiteral("b.bin")));
     QDir::setCurrent(cwd);
     QCOMPARE(ReadBytes(tmp.filePath("b.bin")), QByteArray("bare"));
+}
+
+void tst_FileUtils::copyOrMoveOntoItselfKeepsTheFile_data()
+{
+    QTest::addColumn<QString>("destination"); // another name of <tmp>/d/f
+    QTest::newRow("dot segment") << "d/./f";
+    QTest::newRow("parent segment") << "d/x/../f";
+    QTest::newRow("doubled slash") << "d//f";
+    QTest::newRow("backslash") << "d\\f";
+    QTest::newRow("through a link to the folder") << "link/f";
+}
+
+// The destination is removed before the copy: when it is the source under
+// another name, the file would be gone.
+void tst_FileUtils::copyOrMoveOntoItselfKeepsTheFile()
+{
+    QFETCH(QString, destination);
+    QTemporaryDir tmp;
+    const QString file = tmp.filePath("d/f");
+    writeFile(file, "keep me");
+    QDir().mkpath(tmp.filePath("d/x"));
+    QVERIFY(QFile::link(tmp.filePath("d"), tmp.filePath("link")));
+    const QString other = tmp.path() + QLatin1Char('/') + destination;
+    QVERIFY(CopyOneFile(file, other));
+    QCOMPARE(ReadBytes(file), QByteArray("keep me"));
+    QVERIFY(MoveOneFile(other, file));
+    QCOMPARE(ReadBytes(file), QByteArray("keep me"));
+}
+
+void tst_FileUtils::writeBytesReportsAFullDisk()
+{
+    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
+        QSKIP("this system has no /dev/full");
+    QVERIFY(!WriteBytes(QStringLiteral("/dev/full"), QByteArray(100000, 'x')));
+    QVERIFY(!WriteBytes(QStringLiteral("/dev/full"), "small"));
+}
+
+void tst_FileUtils::protectedFolders_data()
+{
+    const QString app = QCoreApplication::applicationDirPath();
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("isProtected");
+    QTest::newRow("empty") << QString() << true;
+    QTest::newRow("root") << "/" << true;
+    QTest::newRow("climbs") << QDir::tempPath() + "/a/../b" << true;
+    QTest::newRow("climbs with backslashes") << QDir::tempPath() + "\\a\\..\\b" << true;
+    QTest::newRow("program folder") << app << true;
+    QTest::newRow("program folder, other spelling") << app + "/./" << true;
+    QTest::newRow("holds the program") << QFileInfo(app).path() << true;
+    QTest::newRow("below the program") << app + "/cache" << false;
+    QTest::newRow("name starts like the program's") << app + "2" << false;
+    QTest::newRow("elsewhere") << QDir::tempPath() + "/MorvanielCache" << false;
+}
+
+void tst_FileUtils::protectedFolders()
+{
+    QFETCH(QString, folder);
+    QTEST(Morvaniel::FolderGuard::IsProtectedFolder(folder), "isProtected");
 }
 
 void tst_FileUtils::deleteFileOrFolder()

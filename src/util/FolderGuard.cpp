@@ -1,0 +1,53 @@
+#include "util/FolderGuard.h"
+
+#include "util/Platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace Morvaniel {
+namespace FolderGuard {
+
+namespace {
+
+QString slashed(const QString &path)
+{
+    QString p = QDir::fromNativeSeparators(path);
+    p.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return p;
+}
+
+QString comparable(const QString &path)
+{
+    const QString cleaned = QDir::cleanPath(QFileInfo(slashed(path)).absoluteFilePath());
+    return Platform::FileNamesIgnoreCase() ? cleaned.toLower() : cleaned;
+}
+
+} // namespace
+
+bool IsSameOrInside(const QString &path, const QString &folder)
+{
+    if (path.isEmpty() || folder.isEmpty())
+        return false;
+    const QString p = comparable(path);
+    QString f = comparable(folder);
+    if (p == f)
+        return true;
+    if (!f.endsWith(QLatin1Char('/')))
+        f += QLatin1Char('/');
+    return p.startsWith(f);
+}
+
+bool IsProtectedFolder(const QString &folder)
+{
+    const QString p = slashed(folder);
+    if (p.trimmed().isEmpty() || p.split(QLatin1Char('/')).contains(QStringLiteral("..")))
+        return true;
+    if (QDir(QDir::cleanPath(QFileInfo(p).absoluteFilePath())).isRoot())
+        return true;
+    return QCoreApplication::instance() && IsSameOrInside(QCoreApplication::applicationDirPath(), p);
+}
+
+} // namespace FolderGuard
+} // namespace Morvaniel

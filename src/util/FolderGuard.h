@@ -1,0 +1,25 @@
+#pragma once
+
+#include "core/MorvanielGlobal.h"
+
+#include <QString>
+
+namespace Morvaniel {
+
+// Rules for folders that a stage is about to delete or empty. Folder names
+// reach these stages from settings files and from the host, so a bad one must
+// never take the disk, the program or the game with it.
+namespace FolderGuard {
+
+// True when path is folder itself or lies anywhere below it. Both are compared
+// as cleaned absolute paths (either separator, letter case as the system's file
+// names compare); "Game2" is not inside "Game".
+MORVANIEL_AUTOTEST_EXPORT bool IsSameOrInside(const QString &path, const QString &folder);
+
+// True for a folder that is never deleted or emptied as a whole: an empty
+// name, one with a ".." segment, a file-system root, the application folder
+// or a folder that holds it.
+MORVANIEL_AUTOTEST_EXPORT bool IsProtectedFolder(const QString &folder);
+
+} // namespace FolderGuard
+} // namespace Morvaniel
