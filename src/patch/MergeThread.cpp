@@ -8,6 +8,9 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <atomic>
@@ -18,6 +21,8 @@ namespace Morvaniel {
 namespace {
 
 constexpr int ToolAttempts = 3;
+// How often a wait for the tool looks up to see whether the owner is going away.
+constexpr int WaitSliceMs = 50;
 constexpr int ToolExitOutOfMemory = 22;
 constexpr int ToolExitDiskFull = 24;
 std::atomic<int> toolTimeoutMs{ 10800000 };
@@ -29,6 +34,25 @@ QString patchToolName()
 #else
     return QStringLiteral("hpatchz");
 #endif
+}
+
+QString patchToolPath()
+{
+    return QFileUtils::CombinePath(QCoreApplication::applicationDirPath(), patchToolName());
+}
+
+// The tool writes its result to "<file>.hpatch-XXXXXX" beside the file and
+// renames it over the file at the end; a tool killed before that leaves it.
+void removeToolLeftovers(const QString &outPath)
+{
+    const QFileInfo out(outPath);
+    const QString prefix = out.fileName() + QLatin1String(".hpatch-");
+    const QDir folder = out.dir();
+    const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : entries) {
+        if (name.size() == prefix.size() + 6 && name.startsWith(prefix))
+            QFile::remove(folder.filePath(name));
+    }
 }
 
 } // namespace
@@ -86,9 +110,30 @@ bool MergeThread::checkManifestPaths()
     return false;
 }
 
+// Without the tool no patch applies, and adding and deleting files around
+// unpatched ones would leave a game that is neither version: checked before
+// the first change.
+bool MergeThread::checkPatchTool()
+{
+    if (m_bSkipPatchFiles || m_patchFiles.isEmpty())
+        return true;
+    const QFileInfo tool(patchToolPath());
+    if (tool.isFile() && tool.isExecutable())
+        return true;
+    recordToolFailure(tool.filePath(), tool.exists() ? QStringLiteral("not executable") : QStringLiteral("not found"));
+    return false;
+}
+
+void MergeThread::recordToolFailure(const QString &program, const QString &reason)
+{
+    m_bFatalError = true;
+    m_errorString = QStringLiteral("hpatchz could not be started: %1 (%2)").arg(program, reason);
+    Logger::LogInfo(QStringLiteral("MergeThread"), m_errorString);
+}
+
 void MergeThread::run()
 {
-    if (!checkManifestPaths())
+    if (!checkManifestPaths() || !checkPatchTool())
         return;
     QFileUtils::CreateFolder(_tempPath);
     buildTasks();
@@ -98,7 +143,7 @@ void MergeThread::run()
         for (const PatchTask &task : qAsConst(m_tasks)) {
             ++m_mergeIndex;
             Logger::LogInfo(QStringLiteral("MergeThread"), QStringLiteral("MergeIndex:%1").arg(m_mergeIndex));
-            if (!runPatchTool(task))
+            if (!runPatchTool(task) || isInterruptionRequested())
                 return;
             auto it = m_patchProgress.find(task.diffPath);
             if (it != m_patchProgress.end())
@@ -130,7 +175,7 @@ void MergeThread::buildTasks()
 
 bool MergeThread::runPatchTool(const PatchTask &task)
 {
-    const QString program = QFileUtils::CombinePath(QCoreApplication::applicationDirPath(), patchToolName());
+    const QString program = patchToolPath();
     QStringList arguments{ task.oldPath, task.diffPath, task.outPath, QStringLiteral("-f"), QStringLiteral("-s-1m"),
         QStringLiteral("-C-old-new-diff") };
     if (QFileUtils::IsDirExist(task.oldPath))
@@ -147,12 +192,18 @@ bool MergeThread::runPatchTool(const PatchTask &task)
             p, &QProcess::readyReadStandardOutput, p, [this, p, &task]() { readToolOutput(p, task); },
             Qt::DirectConnection);
         p->start(program, arguments, QIODevice::ReadWrite);
-        p->waitForFinished(toolTimeoutMs);
+        const bool stopped = !waitForTool(*p);
         qDebug() << "hpatch.exe output:" << p->readAllStandardOutput();
-        if (p->state() != QProcess::NotRunning) {
-            recordFileInUse(task.oldPath);
+        if (stopped) {
             p->kill();
             p->waitForFinished(-1);
+            removeToolLeftovers(task.outPath);
+            if (isInterruptionRequested()) {
+                m_bFatalError = true;
+                m_errorString = QStringLiteral("patch stage stopped");
+                return false;
+            }
+            recordFileInUse(task.oldPath);
             qDebug() << "MergeThread "
                      << " 60min later,hpatchz.exe still running";
             return false;
@@ -161,8 +212,14 @@ bool MergeThread::runPatchTool(const PatchTask &task)
         // this its exit code 0 would count as success.
         if (p->error() == QProcess::FailedToStart || p->exitStatus() == QProcess::CrashExit) {
             exitCode = -1;
-            Logger::LogInfo(
-                QStringLiteral("MergeThread error"), QStringLiteral("output is %1 %2").arg(program, p->errorString()));
+            Logger::LogInfo(QStringLiteral("MergeThread error"),
+                QStringLiteral("output is ") + program + QLatin1Char(' ') + p->errorString());
+            if (p->error() == QProcess::FailedToStart && attempt + 1 == ToolAttempts) {
+                // The patches before this one are in; the files after it never will be.
+                needMd5CheckPaksDir = m_mergeIndex > 1;
+                recordToolFailure(program, p->errorString());
+                return false;
+            }
             continue;
         }
         exitCode = p->exitCode();
@@ -187,6 +244,21 @@ bool MergeThread::runPatchTool(const PatchTask &task)
     return true;
 }
 
+// false when the tool is still running after the time-out or the owner asked
+// the thread to stop.
+bool MergeThread::waitForTool(QProcess &process)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!process.waitForFinished(WaitSliceMs)) {
+        if (process.state() == QProcess::NotRunning)
+            return true;
+        if (isInterruptionRequested() || clock.elapsed() >= toolTimeoutMs)
+            return false;
+    }
+    return true;
+}
+
 void MergeThread::readToolOutput(QProcess *process, const PatchTask &task)
 {
     const QString text = QString::fromLocal8Bit(process->readAllStandardOutput());
@@ -206,7 +278,7 @@ void MergeThread::readToolOutput(QProcess *process, const PatchTask &task)
     auto it = m_patchProgress.find(task.diffPath);
     if (it == m_patchProgress.end())
         return;
-    it->second = qMin(value, 100);
+    it->second = qBound(0, value, 100);
     emitPatchProgress();
 }
 

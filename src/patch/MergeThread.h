@@ -56,6 +56,9 @@ protected:
 
 private:
     bool checkManifestPaths();
+    bool checkPatchTool();
+    void recordToolFailure(const QString &program, const QString &reason);
+    bool waitForTool(QProcess &process);
     void buildTasks();
     bool runPatchTool(const PatchTask &task);
     void readToolOutput(QProcess *process, const PatchTask &task);

@@ -6,6 +6,7 @@
 #include "patch/UpdateThread.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
+#include "util/WorkerThreadStop.h"
 
 #include <QCoreApplication>
 
@@ -34,21 +35,19 @@ Patcher::Patcher(QObject *parent)
 
 Patcher::~Patcher()
 {
+    m_callback = nullptr;
     const QList<QThread *> threads{ m_mergeThread.data(), m_updateThread.data() };
     for (QThread *thread : threads) {
         if (!thread)
             continue;
         disconnect(thread, nullptr, this, nullptr);
-        // A stage may block on the patch tool for hours; nothing waits for it
-        // at shutdown.
-        if (thread->isRunning()) {
-            thread->terminate();
-            thread->wait();
-        }
+        // A host often quits from the final callback, while the stage's thread
+        // is still on its way out; the merge stage leaves a running patch tool
+        // when asked.
+        stopWorkerThread(thread);
         delete thread;
     }
     m_pPatcherInstance = nullptr;
-    m_callback = nullptr;
 }
 
 void Patcher::RegistCallbackFunc(std::function<void(PatcherCallbackInfo &)> callback)

@@ -6,6 +6,8 @@ if [ -n "$HPATCHZ_STANDIN_STDOUT" ]; then
     printf '%s\n' "$HPATCHZ_STANDIN_STDOUT"
 fi
 if [ -n "$HPATCHZ_STANDIN_SLEEP" ]; then
+    # The real tool writes its result beside the file until it is done.
+    mktemp "$3.hpatch-XXXXXX" >/dev/null
     exec sleep "$HPATCHZ_STANDIN_SLEEP"
 fi
 code=${HPATCHZ_STANDIN_EXIT:-0}

@@ -109,6 +109,9 @@ private slots:
 
     void updateStage();
     void updateStageRefusesUnsafePaths();
+    void updateStageNeverDeletesTheTarget_data();
+    void updateStageNeverDeletesTheTarget();
+    void quittingFromTheFinalCallbackEndsCleanly();
 
     void patcherReports();
     void registryHoldsPatchComponent();
@@ -641,6 +644,100 @@ void tst_Patch::updateStageRefusesUnsafePaths()
     QVERIFY(!QFileInfo::exists(target + QStringLiteral("/UpdateGUITemp")));
 }
 
+void tst_Patch::updateStageNeverDeletesTheTarget_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("gone"); // what the stage removes after its work
+    QTest::newRow("package in its own folder") << "Launcher"
+                                               << "UnZip/src"
+                                               << "UnZip";
+    QTest::newRow("package inside the target") << "u1/launcher"
+                                               << "u1/launcher/download"
+                                               << "u1/launcher/download";
+    QTest::newRow("package beside the target") << "Games/Launcher"
+                                               << "Games/New"
+                                               << "Games/New";
+    QTest::newRow("package is the target") << "L"
+                                           << "L"
+                                           << "";
+}
+
+// The unpacked package goes when the stage is done; the updated folder, its
+// settings and whatever lies beside it stay.
+void tst_Patch::updateStageNeverDeletesTheTarget()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, source);
+    QFETCH(QString, gone);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    target = dir.filePath(target);
+    source = dir.filePath(source);
+    QVERIFY(writeFile(target + QStringLiteral("/config.ini"), "[Setting]\n"));
+    QVERIFY(writeFile(source + QStringLiteral("/Launcher.exe"), "new exe"));
+    QVERIFY(writeFile(source + QStringLiteral("/UpdateGUI/UpdateGUI.exe"), "new updater"));
+    QVERIFY(writeFile(QFileInfo(target).path() + QStringLiteral("/Other/save.dat"), "beside"));
+
+    GameUpdateContext ctx;
+    ctx.updateTargetDir = target;
+    ctx.updateSourceDir = source;
+    ctx.newFileManifestText = QStringLiteral("Launcher.exe|m|7\nUpdateGUI/UpdateGUI.exe|m|11\n");
+    StageResult result;
+    QVERIFY(runStage(ctx, result));
+    QCOMPARE(result.ends, 1);
+    QVERIFY2(!result.reports.last().bError, qPrintable(result.reports.last().errorString));
+
+    const auto after = treeContent(target);
+    QCOMPARE(after.value(QStringLiteral("config.ini")), QByteArray("[Setting]\n"));
+    QCOMPARE(after.value(QStringLiteral("Launcher.exe")), QByteArray("new exe"));
+    QCOMPARE(after.value(QStringLiteral("UpdateGUITemp/UpdateGUI.exe")), QByteArray("new updater"));
+    QCOMPARE(readFile(QFileInfo(target).path() + QStringLiteral("/Other/save.dat")), QByteArray("beside"));
+    if (!gone.isEmpty())
+        QVERIFY(!QFileInfo::exists(dir.filePath(gone)));
+}
+
+namespace {
+
+const char QuitChildFlag[] = "--quit-from-final-callback";
+
+// A host that quits from the update stage's final callback, the natural end of
+// a self-update: the Patcher goes with the application while its thread ends.
+int quitFromFinalCallback(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString root = QString::fromLocal8Bit(argv[2]);
+    writeFile(root + QStringLiteral("/UnZip/src/a.txt"), "new");
+    GameUpdateContext ctx;
+    ctx.updateTargetDir = root + QStringLiteral("/Launcher");
+    ctx.updateSourceDir = root + QStringLiteral("/UnZip/src");
+    ctx.newFileManifestText = QStringLiteral("a.txt|m|3\n");
+    GetPatchComponent()->RegistCallbackFunc([](PatcherCallbackInfo &info) {
+        if (info.bFinished || info.bError)
+            QCoreApplication::quit();
+    });
+    GetPatchComponent()->StartApplyPatch(ctx);
+    return app.exec();
+}
+
+} // namespace
+
+void tst_Patch::quittingFromTheFinalCallbackEndsCleanly()
+{
+    for (int run = 0; run < 20; ++run) {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), { QLatin1String(QuitChildFlag), dir.path() });
+        QVERIFY2(child.waitForFinished(60000), "the host did not end");
+        QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0,
+            qPrintable(
+                QStringLiteral("run %1: %2")
+                    .arg(QString::number(run), QString::fromLocal8Bit(child.readAllStandardError().right(2000)))));
+        QCOMPARE(readFile(dir.filePath(QStringLiteral("Launcher/a.txt"))), QByteArray("new"));
+    }
+}
+
 // The slots turn worker signals into callback records.
 void tst_Patch::patcherReports()
 {
@@ -688,5 +785,13 @@ void tst_Patch::registryHoldsPatchComponent()
         std::static_pointer_cast<ICoreComponent>(component));
 }
 
-QTEST_GUILESS_MAIN(tst_Patch)
+int main(int argc, char **argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], QuitChildFlag) == 0)
+        return quitFromFinalCallback(argc, argv);
+    QCoreApplication app(argc, argv);
+    tst_Patch test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_patch.moc"

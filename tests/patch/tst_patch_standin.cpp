@@ -92,7 +92,12 @@ void tst_PatchStandIn::exitCodes_data()
         << 22 << 3 << QStringLiteral("运行内存不足，请清理后重试。") << true << false;
     QTest::newRow("24: disk full ends the run")
         << 24 << 3 << QStringLiteral("磁盘空间不足，请清理后重试。") << true << false;
-    QTest::newRow("tool cannot start: no success") << -1 << 0 << QString() << true << true;
+    // Without a tool that starts, nothing is patched, added or deleted.
+    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/hpatchz");
+    QTest::newRow("tool not executable: nothing changes")
+        << -1 << 0 << QStringLiteral("hpatchz could not be started: %1 (not executable)").arg(tool) << false << false;
+    QTest::newRow("tool missing: nothing changes")
+        << -2 << 0 << QStringLiteral("hpatchz could not be started: %1 (not found)").arg(tool) << false << false;
 }
 
 void tst_PatchStandIn::exitCodes()
@@ -108,14 +113,19 @@ void tst_PatchStandIn::exitCodes()
     StandIn standIn(l.log, qMax(exitCode, 0), QByteArray());
     const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/hpatchz");
     const QFile::Permissions mode = QFile::permissions(tool);
-    if (exitCode < 0)
+    const QString away = tool + QStringLiteral(".away");
+    if (exitCode == -1)
         QVERIFY(QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner));
+    if (exitCode == -2)
+        QVERIFY(QFile::rename(tool, away));
 
     MergeThread thread;
     QSignalSpy finished(&thread, &MergeThread::MergeFinished);
     thread.SetPaths(l.patchDir + QStringLiteral("/manifest.txt"), l.target, l.temp);
     thread.start();
     const bool ended = finished.wait(60000);
+    if (exitCode == -2)
+        QFile::rename(away, tool);
     QFile::setPermissions(tool, mode);
     QVERIFY(ended);
     QVERIFY(thread.wait(10000));
@@ -145,6 +155,7 @@ void tst_PatchStandIn::progressLines_data()
     QTest::addColumn<int>("reported"); // the percentage the line sets, -1 for none
     QTest::newRow("57") << QByteArray("progress:(57)") << 57;
     QTest::newRow("250 is capped") << QByteArray("progress:(250)") << 100;
+    QTest::newRow("below 0 counts as 0") << QByteArray("progress:(-5)") << 0;
     QTest::newRow("no integer") << QByteArray("progress:(abc)") << -1;
     QTest::newRow("no marker") << QByteArray("working 57") << -1;
 }
@@ -203,8 +214,9 @@ void tst_PatchStandIn::skipFlagRunsNoTool()
     QVERIFY(!QFileInfo::exists(l.target + QStringLiteral("/d.txt")));
 }
 
-// A tool that outlives its wait is killed; the file counts as in use and the
-// run ends without adding or deleting anything.
+// A tool that outlives its wait is killed; the file counts as in use, the
+// tool's unfinished output beside it is removed and the run ends without
+// adding or deleting anything.
 void tst_PatchStandIn::toolStillRunningMeansFileInUse()
 {
     QTemporaryDir dir;
@@ -212,7 +224,7 @@ void tst_PatchStandIn::toolStillRunningMeansFileInUse()
     const Layout l = makeLayout(dir.path(), QStringLiteral("x/a.pak.patch|m|100\n"));
     StandIn standIn(l.log, 0, QByteArray());
     qputenv("HPATCHZ_STANDIN_SLEEP", "60");
-    MergeThread::SetToolTimeoutMs(300);
+    MergeThread::SetToolTimeoutMs(1500);
     MergeThread thread;
     QSignalSpy finished(&thread, &MergeThread::MergeFinished);
     thread.SetPaths(l.patchDir + QStringLiteral("/manifest.txt"), l.target, l.temp);
@@ -226,6 +238,7 @@ void tst_PatchStandIn::toolStillRunningMeansFileInUse()
         QStringLiteral("文件%1被占用中，无法修改或删除，请解除占用或者删除后再进行重试")
             .arg(l.target + QStringLiteral("/x/a.pak")));
     QCOMPARE(logLines(l.log).size(), 1);
+    QCOMPARE(QDir(l.target + QStringLiteral("/x")).entryList(QDir::Files), QStringList{ QStringLiteral("a.pak") });
     QVERIFY(!QFileInfo::exists(l.target + QStringLiteral("/n.txt")));
     QVERIFY(QFileInfo::exists(l.target + QStringLiteral("/d.txt")));
 }
