@@ -40,9 +40,12 @@ void Checker::RegistCallbackFunc(std::function<void(CheckCallbackInfo &)> func)
 
 void Checker::StartCheck(GameUpdateContext &ctx)
 {
-    if (!m_CheckerThread || m_CheckerThread->isRunning())
+    // Busy until the final report went out: the thread's outcome fields
+    // belong to the run that report describes.
+    if (!m_CheckerThread || m_bBusy || m_CheckerThread->isRunning())
         return;
     m_CheckerThread->m_folder = ctx.checkFolder;
+    m_bBusy = true;
     m_CheckerThread->start(QThread::InheritPriority);
 }
 
@@ -58,6 +61,7 @@ void Checker::CheckProgress(float percent)
 
 void Checker::CheckComplete(bool bError, const QString &errorPath)
 {
+    m_bBusy = false;
     if (!m_callback)
         return;
     m_info.bError = bError;

@@ -40,6 +40,7 @@ private:
     QPointer<CheckerThread> m_CheckerThread;
     std::function<void(CheckCallbackInfo &)> m_callback;
     CheckCallbackInfo m_info;
+    bool m_bBusy = false;
     static Checker *m_pCheckerInstance;
 };
 

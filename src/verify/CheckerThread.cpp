@@ -4,6 +4,7 @@
 #include "util/QFileUtils.h"
 
 #include <QDebug>
+#include <QFileInfo>
 #include <QStringList>
 
 namespace Morvaniel {
@@ -34,8 +35,11 @@ void CheckerThread::run()
     const int n = files.size();
     for (int k = 1; k <= n && !isInterruptionRequested(); ++k) {
         const QString &file = files.at(k - 1);
-        bool inUse = QFileUtils::FileIsUsing(file);
-        if (!inUse && openElsewhere.isOpenElsewhere(file)) {
+        // The listing names links as they are; one that leads to a folder (or
+        // nowhere) is no file another program could hold.
+        const bool isFile = QFileInfo(file).isFile();
+        bool inUse = isFile && QFileUtils::FileIsUsing(file);
+        if (isFile && !inUse && openElsewhere.isOpenElsewhere(file)) {
             qDebug() << file << " is using";
             inUse = true;
         }

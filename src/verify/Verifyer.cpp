@@ -44,7 +44,9 @@ void Verifyer::StartVerify(GameUpdateContext &ctx)
     if (!m_VerifyThread)
         return;
     VerifyThread &t = *m_VerifyThread;
-    if (t.isRunning()) {
+    // A run is over when its final report went out, not when its thread
+    // returned: until then the thread's outcome fields are that run's.
+    if (m_bBusy || t.isRunning()) {
         Logger::LogInfo(QStringLiteral("Verifyer"), QStringLiteral("m_VerifyThread->isRunning"));
         return;
     }
@@ -62,6 +64,7 @@ void Verifyer::StartVerify(GameUpdateContext &ctx)
     } else {
         t.m_manifest = parseFileManifest(ctx.verifyManifestText);
     }
+    m_bBusy = true;
     t.start(QThread::InheritPriority);
 }
 
@@ -78,6 +81,7 @@ void Verifyer::VerifyProgress(float percent)
 
 void Verifyer::VerifyComplete(bool bError, bool bSingle)
 {
+    m_bBusy = false;
     if (!m_callback || !m_VerifyThread)
         return;
     m_info.bError = bError;

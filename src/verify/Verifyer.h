@@ -40,6 +40,7 @@ private:
     QPointer<VerifyThread> m_VerifyThread;
     std::function<void(VerifyCallbackInfo &)> m_callback;
     VerifyCallbackInfo m_info;
+    bool m_bBusy = false;
     static Verifyer *m_pVerifyerInstance;
 };
 

@@ -92,10 +92,12 @@ private slots:
     void pakFolderCleaning();
     void startDuringRunIsRefused();
     void runWithoutCallbackStillDeletes();
+    void startFromAReportWaitsForTheFinalOne();
 
     void checkerReports_data();
     void checkerReports();
     void checkerFindsImmutableFile();
+    void checkerSkipsLinksToFolders();
 
     void componentsForward();
 
@@ -436,6 +438,57 @@ void tst_Verify::runWithoutCallbackStillDeletes()
     QVERIFY(!QFile::exists(bad));
 }
 
+// A host that starts the next run from a report: refused until the final
+// report of the running one went out, which describes that run alone.
+void tst_Verify::startFromAReportWaitsForTheFinalOne()
+{
+    QTemporaryDir dir;
+    const QString archive = dir.filePath(QStringLiteral("a.7z"));
+    QVERIFY(writeFile(archive, QByteArray()));
+    m_ctx.verifySingle = true;
+    m_ctx.verifyFileList = { archive };
+    m_ctx.verifyMd5List = { EmptyMd5 };
+    GameUpdateContext folderRun;
+    folderRun.verifyFolder = dir.path();
+    folderRun.verifyManifestText = QStringLiteral("missing.pak|m|1\n");
+    folderRun.updateMode = 1;
+
+    Verifyer *verifyer = Verifyer::GetInstance();
+    QVector<VerifyCallbackInfo> finals;
+    verifyer->RegistCallbackFunc([&](VerifyCallbackInfo &info) {
+        if (info.bComplete)
+            finals.append(info);
+        if (finals.size() < 2)
+            verifyer->StartVerify(folderRun);
+    });
+    verifyer->StartVerify(m_ctx);
+    QTRY_COMPARE_WITH_TIMEOUT(finals.size(), 2, FinishTimeoutMs);
+    QTest::qWait(100);
+    verifyer->RegistCallbackFunc(nullptr);
+    QCOMPARE(finals.size(), 2);
+    QVERIFY(!finals[0].bError && finals[0].bSingle);
+    QVERIFY(finals[1].bError && !finals[1].bSingle);
+    QCOMPARE(finals[1].errorFiles, QVector<QString>{ QStringLiteral("missing.pak") });
+
+    // The checker keeps its runs apart the same way.
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("sub/b.bin")), "b"));
+    m_ctx.checkFolder = dir.filePath(QStringLiteral("sub"));
+    GameUpdateContext missing;
+    missing.checkFolder = dir.filePath(QStringLiteral("none"));
+    QVector<CheckCallbackInfo> checks;
+    Checker::GetInstance()->RegistCallbackFunc([&](CheckCallbackInfo &info) {
+        if (info.bComplete)
+            checks.append(info);
+        else
+            Checker::GetInstance()->StartCheck(missing);
+    });
+    Checker::GetInstance()->StartCheck(m_ctx);
+    QTRY_COMPARE_WITH_TIMEOUT(checks.size(), 1, FinishTimeoutMs);
+    QTest::qWait(100);
+    Checker::GetInstance()->RegistCallbackFunc(nullptr);
+    QCOMPARE(checks.size(), 1);
+}
+
 void tst_Verify::checkerReports_data()
 {
     // The child opens the file with this shell redirection and keeps it open.
@@ -511,6 +564,21 @@ void tst_Verify::checkerFindsImmutableFile()
     QVERIFY(empty.progress.isEmpty());
     QVERIFY(!empty.finals.first().bError);
     QVERIFY(empty.finals.first().errorPath.isEmpty());
+}
+
+// A link to a folder is listed like a file, yet nothing can hold it open.
+void tst_Verify::checkerSkipsLinksToFolders()
+{
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("a.bin")), "a"));
+    QVERIFY(QFile::link(elsewhere.path(), dir.filePath(QStringLiteral("linked"))));
+    m_ctx.checkFolder = dir.path();
+    Reports<CheckCallbackInfo> r;
+    listenToChecker(r);
+    Checker::GetInstance()->StartCheck(m_ctx);
+    QVERIFY(waitForFinal(r));
+    QVERIFY2(!r.finals.first().bError, qPrintable(r.finals.first().errorPath));
 }
 
 void tst_Verify::componentsForward()
