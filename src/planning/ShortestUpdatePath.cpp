@@ -119,7 +119,8 @@ void FindShortestUpdatePath(
     versions.erase(std::unique(versions.begin(), versions.end()), versions.end());
     Logger::LogInfo(Tag, QStringLiteral("show Discretization"));
     for (size_t i = 0; i < versions.size(); ++i)
-        Logger::LogInfo(Tag, QStringLiteral("%1: the index is %2").arg(versionToString(versions[i])).arg(i));
+        Logger::LogInfo(
+            Tag, QStringLiteral("%1: the index is %2").arg(versionToString(versions[i]), QString::number(i)));
 
     const int target = indexOf(versions, versionFromString(targetText));
     if (target < 0) {
@@ -147,8 +148,12 @@ void FindShortestUpdatePath(
     quint64 total = 0;
     QVector<int> nodes;
     bool usable = ComputeShortestPaths(start, target, graph, total, nodes);
-    for (int i = 1; usable && i < nodes.size(); ++i)
-        usable = !g.edges[graph.arc(nodes[i - 1], nodes[i])->tag].files.isEmpty();
+    // A step whose package cannot be downloaded breaks the chain: planning it
+    // would record a version that was never installed.
+    for (int i = 1; usable && i < nodes.size(); ++i) {
+        const QVector<GuidePackage> &files = g.edges[graph.arc(nodes[i - 1], nodes[i])->tag].files;
+        usable = !files.isEmpty() && PackageFiles::isSafeFileName(PackageFiles::fileNameOf(files.first().path));
+    }
     if (!usable) {
         notFound(found, pathSize, QStringLiteral("not find the shortestPath "));
         return;

@@ -14,6 +14,8 @@
 
 #include <QDebug>
 
+#include <algorithm>
+
 namespace Morvaniel {
 
 namespace {
@@ -21,10 +23,11 @@ namespace {
 const QString Tag = QStringLiteral("StdUtil");
 
 // An unfinished update whose goal is no longer the server's newest version.
+// Compared as versions: "1.0.0.02" and "1.0.0.2" are one goal.
 bool targetChanged(const GameUpdateContext &ctx)
 {
     const QString target = ctx.setting.TargetGameVersion;
-    return !target.isEmpty() && target != versionToString(ctx.newestInfo.version);
+    return !target.isEmpty() && versionFromString(target) != ctx.newestInfo.version;
 }
 
 void saveStage(GameUpdateContext &ctx, const QString &stage)
@@ -76,7 +79,9 @@ bool CollectFullPacks(const GuideManifest &g, GameUpdateContext &ctx, QVector<Pa
             ctx.versionInfos[edge.fromVersion].fullPacks = packs;
         }
     }
-    return !out.isEmpty();
+    // A full pack none of whose packages can be downloaded installs nothing.
+    return std::any_of(
+        out.cbegin(), out.cend(), [](const PackageInfo &p) { return PackageFiles::isSafeFileName(p.fileName); });
 }
 
 void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &packs)
@@ -116,12 +121,13 @@ void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx)
     ctx.newestFullPackSize = total;
 
     const QString current = ctx.setting.CurrentGameVersion;
-    if (current == versionToString(ctx.newestInfo.version))
-        return;
     if (current.isEmpty()) {
         PlanFullPackDownload(ctx, packs);
         return;
     }
+    // By value, as the path search compares them: "1.0.0.02" is current when 1.0.0.2 is newest.
+    if (versionFromString(current) == ctx.newestInfo.version)
+        return;
     if (ctx.newestInfo.version < versionFromString(current)) {
         ctx.planResult = 6;
         return;

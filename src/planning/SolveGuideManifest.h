@@ -23,7 +23,8 @@ MORVANIEL_EXPORT void SolveGuideManifest(QString manifestText, GameUpdateContext
 MORVANIEL_AUTOTEST_EXPORT bool CheckUpdateStage(GameUpdateContext &ctx);
 
 // The newest version's full packs into out (their sizes summed into total); the
-// full packs of other versions into ctx.versionInfos. False when out stays empty.
+// full packs of other versions into ctx.versionInfos. False when out holds no
+// package with a downloadable file name.
 MORVANIEL_AUTOTEST_EXPORT bool CollectFullPacks(
     const GuideManifest &g, GameUpdateContext &ctx, QVector<PackageInfo> &out, qint64 &total);
 

@@ -29,9 +29,7 @@ void SolveLauncherGuideManifest(QString manifestText, GameUpdateContext &ctx)
     }
     Logger::LogInfo(QStringLiteral("stdUtil"),
         QStringLiteral("newestManifestUrl is %1, size is %2, CurrentManifestUrl is %3")
-            .arg(info.newestManifestUrl)
-            .arg(info.fullPackSize)
-            .arg(info.currentManifestUrl));
+            .arg(info.newestManifestUrl, QString::number(info.fullPackSize), info.currentManifestUrl));
 }
 
 } // namespace Morvaniel

@@ -159,8 +159,9 @@ void tst_Planning::planResults_data()
         << guideText({ "1>2:50", "2>3:50" }, { "3:40,60" }, 3) << v(1) << 8 << "3-0.7z,3-1.7z" << qint64(100) << "";
     QTest::newRow("no chain: 8") << guideText({ "1>2:5", "3>4:5" }, { "4:100" }, 4) << v(1) << 8 << "4-0.7z"
                                  << qint64(100) << "";
-    QTest::newRow("start equals target in another spelling: 8")
-        << guideText({ "1>3:5" }, { "3:100" }, 3) << QStringLiteral("1.0.0.03") << 8 << "3-0.7z" << qint64(100) << "";
+    // Versions compare by value: no full re-download of what is installed.
+    QTest::newRow("installed is the newest in another spelling: current, 0")
+        << guideText({ "1>3:5" }, { "3:100" }, 3) << QStringLiteral("1.0.0.03") << 0 << "" << qint64(0) << "";
 }
 
 void tst_Planning::planResults()
@@ -220,6 +221,8 @@ void tst_Planning::updateStage_data()
         << v(3) << QStringLiteral("UNKNOWN") << "1>2,2>3,3>4" << v(2) << "1-2.7z" << INIT_STAGE;
     QTest::newRow("goal unchanged: no transition")
         << v(4) << PATCH_STAGE << "1>2,2>3,3>4" << v(2) << "1-2.7z" << PATCH_STAGE;
+    QTest::newRow("goal unchanged in another spelling: no transition")
+        << QStringLiteral("1.0.0.04") << PATCH_STAGE << "1>2,2>3,3>4" << v(2) << "1-2.7z" << PATCH_STAGE;
 }
 
 void tst_Planning::updateStage()
@@ -445,15 +448,27 @@ void tst_Planning::unsafePackageNamesAreLeftOut()
     QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("good.7z"));
     QCOMPARE(ctx.totalDownloadSize, qint64(10));
 
-    // The patch step's archive has the same bad name: its download is refused too.
+    // The patch step's archive has the same bad name: the chain cannot be
+    // installed, so the full pack is planned instead of a version never fetched.
     GameUpdateContext patching;
     prepare(patching);
     patching.setting.CurrentGameVersion = v(2);
     QTest::ignoreMessage(QtDebugMsg, warning);
     SolveGuideManifest(manifest, patching);
-    QCOMPARE(patching.planResult, 0);
-    QCOMPARE(patching.newestInfo.updatePath.size(), 1);
-    QVERIFY(patching.downloadList.isEmpty());
+    QCOMPARE(patching.planResult, 8);
+    QCOMPARE(downloadsText(patching.downloadList), QStringLiteral("good.7z"));
+    QVERIFY(patching.nextVersion.isEmpty());
+
+    // Without a good package the newest version has no full pack at all.
+    const QString onlyBad = QString(manifest).remove(QStringLiteral("%1->%1|f/good.7z|m|10\n").arg(v(3)));
+    for (const QString &installed : { QString(), v(2) }) {
+        GameUpdateContext none;
+        prepare(none);
+        none.setting.CurrentGameVersion = installed;
+        SolveGuideManifest(onlyBad, none);
+        QCOMPARE(none.planResult, 7);
+        QVERIFY(none.downloadList.isEmpty());
+    }
 }
 
 namespace {
