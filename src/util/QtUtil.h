@@ -36,7 +36,8 @@ MORVANIEL_EXPORT quint32 GetPIDByPathExeName(const QString &exePath);
 MORVANIEL_EXPORT bool GetProcessFullPathAndCheck(quint32 pid, QString &path);
 
 // Ends at once the first process named exeName (case ignored) whose executable
-// lies inside folder or below it. At most one process per call.
+// lies inside folder or below it. A relative folder is taken relative to the
+// application folder. At most one process per call.
 MORVANIEL_EXPORT void KillProcess(const QString &folder, const QString &exeName);
 
 // Bytes available to this user on the volume that holds (or would hold) path;

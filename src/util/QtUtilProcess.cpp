@@ -3,6 +3,7 @@
 
 #include "util/Platform.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -93,7 +94,11 @@ void KillProcess(const QString &folder, const QString &exeName)
         qWarning() << "==== Process32First error";
         return;
     }
-    const QString cleanFolder = QDir::cleanPath(QDir::fromNativeSeparators(folder));
+    // Process images are absolute paths; a relative folder means one below the program's.
+    const QString cleanFolder = folder.trimmed().isEmpty()
+        ? QString()
+        : QDir::cleanPath(
+            QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QDir::fromNativeSeparators(folder)));
     Platform::ProcessEntry target;
     if (cleanFolder.isEmpty()
         || !Platform::FindProcessUnderFolder(entries, cleanFolder.toStdString(), exeName.toStdString(), target))

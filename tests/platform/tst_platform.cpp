@@ -195,12 +195,16 @@ void tst_Platform::killProcess_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("killed"); // index into game, game2, other; -1 for none
 
-    QTest::newRow("folder") << QStringLiteral("game") << QStringLiteral("runner") << 0;
-    QTest::newRow("folder with slash") << QStringLiteral("game/") << QStringLiteral("runner") << 0;
-    QTest::newRow("case ignored") << QStringLiteral("GAME") << QStringLiteral("RUNNER") << 0;
-    QTest::newRow("prefix of another folder") << QStringLiteral("game2") << QStringLiteral("runner") << 1;
-    QTest::newRow("other name") << QStringLiteral("game") << QStringLiteral("runner.exe") << -1;
-    QTest::newRow("no such folder") << QStringLiteral("gam") << QStringLiteral("runner") << -1;
+    QTest::addColumn<bool>("relative"); // the folder given relative to the application folder
+
+    QTest::newRow("folder") << QStringLiteral("game") << QStringLiteral("runner") << 0 << false;
+    QTest::newRow("folder with slash") << QStringLiteral("game/") << QStringLiteral("runner") << 0 << false;
+    QTest::newRow("case ignored") << QStringLiteral("GAME") << QStringLiteral("RUNNER") << 0 << false;
+    QTest::newRow("prefix of another folder") << QStringLiteral("game2") << QStringLiteral("runner") << 1 << false;
+    QTest::newRow("other name") << QStringLiteral("game") << QStringLiteral("runner.exe") << -1 << false;
+    QTest::newRow("no such folder") << QStringLiteral("gam") << QStringLiteral("runner") << -1 << false;
+    QTest::newRow("relative to the program's folder")
+        << QStringLiteral("game") << QStringLiteral("runner") << 0 << true;
 }
 
 void tst_Platform::killProcess()
@@ -208,8 +212,12 @@ void tst_Platform::killProcess()
     QFETCH(QString, folder);
     QFETCH(QString, name);
     QFETCH(int, killed);
+    QFETCH(bool, relative);
 
-    QTemporaryDir dir;
+    const QString appDir = QCoreApplication::applicationDirPath();
+    QTemporaryDir dir(
+        relative ? appDir + QStringLiteral("/kill-XXXXXX") : QDir::tempPath() + QStringLiteral("/kill-XXXXXX"));
+    QVERIFY(dir.isValid());
     const QStringList folders{ QStringLiteral("game"), QStringLiteral("game2"), QStringLiteral("other") };
     std::vector<std::unique_ptr<Sleeper>> children;
     for (const QString &sub : folders)
@@ -219,7 +227,8 @@ void tst_Platform::killProcess()
 
     if (killed >= 0)
         QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("kill process %1").arg(children[killed]->pid())));
-    QtUtil::KillProcess(dir.path() + QLatin1Char('/') + folder, name);
+    QtUtil::KillProcess(
+        (relative ? QDir(appDir).relativeFilePath(dir.path()) : dir.path()) + QLatin1Char('/') + folder, name);
 
     for (int i = 0; i < 3; ++i) {
         if (i == killed) {
