@@ -58,7 +58,8 @@ QString position(const QMessageLogContext &context)
     const int cut = file.lastIndexOf(QLatin1Char('\\'));
     if (cut >= 0)
         file = file.mid(cut + 1);
-    return QStringLiteral("%1(%2)").arg(file).arg(context.line);
+    // Concatenated: a "%" in the file name must not take the line number's place.
+    return file + QLatin1Char('(') + QString::number(context.line) + QLatin1Char(')');
 }
 
 // Runs once per process, under the write lock: archives the previous log and

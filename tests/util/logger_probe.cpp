@@ -25,6 +25,7 @@ int main(int argc, char *argv[])
         Logger::LogWarning(QStringLiteral("W"), QStringLiteral("as debug"));
         QMessageLogger("C:\\src\\a.cpp", 12, nullptr).warning("windows path");
         QMessageLogger("/src/b.cpp", 7, nullptr).info("posix path");
+        QMessageLogger("/src/a%1b.cpp", 9, nullptr).info("percent in the file name");
         QMessageLogger(nullptr, 0, nullptr).critical("critical");
     } else if (mode == QLatin1String("twice")) {
         // Installing again must not make the handler its own predecessor.

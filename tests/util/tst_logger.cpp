@@ -63,7 +63,8 @@ void tst_Logger::lineFormat_data()
     QTest::newRow("info") << "line" << QStringList{ "Debug/(0): \"[Tag]:hello 更新\" \n" };
     QTest::newRow("kinds") << "kinds"
                            << QStringList{ "Debug/(0): \"[W]:as debug\" \n", "Warning/a.cpp(12): windows path",
-                                  "Info//src/b.cpp(7): posix path", "Critical/(0): critical" };
+                                  "Info//src/b.cpp(7): posix path", "Info//src/a%1b.cpp(9): percent in the file name",
+                                  "Critical/(0): critical" };
     QTest::newRow("installed twice") << "twice" << QStringList{ "Debug/(0): \"[Tag]:once\" \n" };
 }
 

@@ -141,7 +141,7 @@ quint16 HttpServer::port() const
 QString HttpServer::url(const QString &path) const
 {
     const QString scheme = m_server->tls() ? QStringLiteral("https") : QStringLiteral("http");
-    return QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme).arg(port()).arg(normalisedPath(path));
+    return QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme, QString::number(port()), normalisedPath(path));
 }
 
 void HttpServer::setRoot(const QString &folder)

@@ -111,7 +111,7 @@ bool HostSession::fetchText(const QString &url, QString &text, QString &error)
         QString(), false);
     waitUntil([&]() { return done; });
     if (code != 0)
-        error = QStringLiteral("could not fetch %1 (network error %2)").arg(url).arg(code);
+        error = QStringLiteral("could not fetch %1 (network error %2)").arg(url, QString::number(code));
     return code == 0;
 }
 

@@ -121,8 +121,8 @@ GameUpdater::Result GameUpdater::run()
     out.event(QStringLiteral("done"),
         { { QStringLiteral("version"), m_report.toVersion }, { QStringLiteral("bytes"), double(m_report.bytes) } });
     if (!out.json())
-        out.info(
-            QStringLiteral("installed version %1 (%2 bytes downloaded)").arg(m_report.toVersion).arg(m_report.bytes));
+        out.info(QStringLiteral("installed version %1 (%2 bytes downloaded)")
+                     .arg(m_report.toVersion, QString::number(m_report.bytes)));
     return Ok;
 }
 
@@ -166,7 +166,7 @@ GameUpdater::Result GameUpdater::installFullPack()
     GameUpdateContext &ctx = m_session.ctx();
     ProgressPrinter &out = m_session.printer();
     m_report.fullPack = true;
-    out.info(QStringLiteral("full pack of %1, %2 bytes").arg(m_newest).arg(ctx.totalDownloadSize));
+    out.info(QStringLiteral("full pack of %1, %2 bytes").arg(m_newest, QString::number(ctx.totalDownloadSize)));
     QString manifest;
     QString error;
     if (!m_session.fetchText(ctx.newestInfo.fullPackManifestUrl, manifest, error))

@@ -57,9 +57,8 @@ bool writeArchive(const QString &sevenZip, const QString &baseDir, const QString
     QFile::remove(listPath);
     if (!finished || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0) {
         error = QStringLiteral("7z failed on %1 (exit code %2): %3")
-                    .arg(archivePath)
-                    .arg(finished ? proc.exitCode() : -1)
-                    .arg(QString::fromLocal8Bit(proc.readAllStandardError()).simplified());
+                    .arg(archivePath, QString::number(finished ? proc.exitCode() : -1),
+                        QString::fromLocal8Bit(proc.readAllStandardError()).simplified());
         QFile::remove(partPath);
         return false;
     }

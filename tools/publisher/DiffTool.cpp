@@ -25,9 +25,8 @@ bool createBinaryPatch(
     if (!finished || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0
         || !QFileInfo(patchPath).isFile()) {
         error = QStringLiteral("%1 failed on %2 (exit code %3): %4")
-                    .arg(tool, newPath)
-                    .arg(finished ? proc.exitCode() : -1)
-                    .arg(QString::fromLocal8Bit(proc.readAllStandardError()).simplified());
+                    .arg(tool, newPath, QString::number(finished ? proc.exitCode() : -1),
+                        QString::fromLocal8Bit(proc.readAllStandardError()).simplified());
         return false;
     }
     return true;

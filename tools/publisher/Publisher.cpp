@@ -76,7 +76,8 @@ bool scanVersions(Run &run, const QString &inputDir, QVector<VersionTree> &trees
         qint64 bytes = 0;
         for (const TreeFile &f : qAsConst(tree.files))
             bytes += f.size;
-        run.say(QStringLiteral("scanned %1: %2 files, %3 bytes").arg(name).arg(tree.files.size()).arg(bytes));
+        run.say(QStringLiteral("scanned %1: %2 files, %3 bytes")
+                    .arg(name, QString::number(tree.files.size()), QString::number(bytes)));
         trees << tree;
     }
     if (trees.isEmpty())
@@ -116,8 +117,7 @@ bool addArchive(Run &run, const QString &kind, const QString &from, const QStrin
     run.report.archives << a;
     guide << GuideLine{ from, to, relPath, a.md5, a.size };
     run.say(QStringLiteral("%1 %2: %3 (%4 bytes)")
-                .arg(kind, from == to ? to : from + QStringLiteral(" -> ") + to, relPath)
-                .arg(a.size));
+                .arg(kind, from == to ? to : from + QStringLiteral(" -> ") + to, relPath, QString::number(a.size)));
     return true;
 }
 
@@ -130,7 +130,8 @@ bool publishFullPack(Run &run, const VersionTree &tree, const QString &channel, 
     for (int i = 0; i < groups.size(); ++i) {
         const QString name = groups.size() == 1
             ? QStringLiteral("full_%1.7z").arg(tree.version)
-            : QStringLiteral("full_%1_%2.7z").arg(tree.version).arg(i + 1, 3, 10, QLatin1Char('0'));
+            : QStringLiteral("full_%1_%2.7z")
+                  .arg(tree.version, QStringLiteral("%1").arg(i + 1, 3, 10, QLatin1Char('0')));
         RepairGroup group{ versionDir + QLatin1Char('/') + name, {} };
         for (const TreeFile &f : groups[i])
             group.files << f.path;
@@ -191,10 +192,8 @@ bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVec
     if (!buildPatchFolder(plan, from, to, run.diffTool, folder, content, error))
         return run.fail(QStringLiteral("patch %1 -> %2: %3").arg(from.version, to.version, error));
     run.say(QStringLiteral("patch %1 -> %2: %3 binary patches, %4 whole files, %5 deletions")
-                .arg(from.version, to.version)
-                .arg(content.patches.size())
-                .arg(content.added.size())
-                .arg(content.deleted.size()));
+                .arg(from.version, to.version, QString::number(content.patches.size()),
+                    QString::number(content.added.size()), QString::number(content.deleted.size())));
     const QString rel
         = QStringLiteral("%1/%2/patch_%3_%4.7z").arg(run.options.channel, to.version, from.version, to.version);
     const bool ok
