@@ -87,6 +87,7 @@ private:
     void ResetAccessible();
     void ClearRecordSpeed();
     void PrivateSetSpeedLimit();
+    void SchedulePumpPass();
     void OnRestartTimer();
     void AccountReceivedBytes();
     void OnBytesDiscarded(qint64 bytes);

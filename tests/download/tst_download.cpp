@@ -394,6 +394,9 @@ void tst_Download::speedLimit_data()
     QTest::newRow("256 KiB/s") << 256 << true << 2500;
     QTest::newRow("limit ignored outside a game update") << 256 << false << 0;
     QTest::newRow("zero means no limit") << 0 << true << 0;
+    // Limits a user may type into config.ini whose byte counts pass 2^31.
+    QTest::newRow("600000 KiB/s, reply buffer beyond 32 bits") << 600000 << true << 0;
+    QTest::newRow("2200000 KiB/s, pump budget beyond 32 bits") << 2200000 << true << 0;
 }
 
 void tst_Download::speedLimit()
