@@ -92,8 +92,7 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
             copy.url.replace(version, version + prefix, Qt::CaseSensitive);
         Logger::LogInfo("Downloader",
             QString("StartDownload m_downloadUrl is %1, file=%2, size=%3")
-                .arg(copy.url, copy.localPath)
-                .arg(copy.size));
+                .arg(copy.url, copy.localPath, QString::number(copy.size)));
         m_pending.append(copy);
         if (m_rootFolder.isEmpty())
             m_rootFolder = QFileUtils::GetParentPath(copy.localPath);
@@ -224,7 +223,8 @@ void DownloaderManager::PrivateStartRequest(const QUrl &url, const QString &file
 
     transfer->SetDownloadInfo(filePath, url, size);
     transfer->ReStartDownload();
-    Logger::LogInfo("Downloader", QString("download url is %1, received bytes=%2").arg(url.toString()).arg(onDisk));
+    Logger::LogInfo(
+        "Downloader", QString("download url is %1, received bytes=%2").arg(url.toString(), QString::number(onDisk)));
 
     ClearRecordSpeed();
     PrivateSetSpeedLimit();

@@ -497,6 +497,26 @@ void tst_Download::stallGivesCode3WithTheRealWatchdog()
     QCOMPARE(fileBytes(entry.localPath), body.left(1000));
 }
 
+void tst_Download::logLinesKeepPercentSignsOfUrlAndPath()
+{
+    const QByteArray body = content(3000, 16);
+    DownloadFile entry = addEntry("a.bin", body, "/esc/a%2Fb.bin");
+    m_server->addFile("/esc/a/b.bin", body);
+    entry.localPath = m_cache + "/a%1b.bin";
+    m_ctx->downloadList = { entry };
+    const auto expect = [](const QString &line) {
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QRegularExpression::escape(line)));
+    };
+    expect("[Downloader]:StartDownload m_downloadUrl is " + entry.url + ", file=" + entry.localPath + ", size=3000");
+    expect("[Downloader]:download url is " + entry.url + ", received bytes=0");
+    expect("[DownloadManager]:download url is " + entry.url + ", received bytes=0");
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(10000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(fileBytes(entry.localPath), body);
+}
+
 void tst_Download::generatedFilesResumeByteExact()
 {
     // The benchmark and end-to-end runs use generated files; a resume must see

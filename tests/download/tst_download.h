@@ -46,6 +46,7 @@ private slots:
     void versionPrefixIsInsertedIntoUrl();
     void startNeverEmptiesAClimbingRoot();
     void stallGivesCode3WithTheRealWatchdog();
+    void logLinesKeepPercentSignsOfUrlAndPath();
 
     void contentRetriesThenSucceeds();
     void contentFailures_data();
@@ -56,6 +57,8 @@ private slots:
     void concurrentContentRequestsKeepTheirOwnResults();
     void timestampRule_data();
     void timestampRule();
+    void timestampKeepsPercentEscapes_data();
+    void timestampKeepsPercentEscapes();
     void certificateChecksFollowTheSwitch_data();
     void certificateChecksFollowTheSwitch();
     void generatedFilesResumeByteExact();
