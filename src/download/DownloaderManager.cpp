@@ -6,11 +6,13 @@
 #include "download/DownloadTimings.h"
 #include "download/Downloader.h"
 #include "util/Logger.h"
+#include "util/Platform.h"
 #include "util/QFileUtils.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QHash>
 #include <QNetworkAccessManager>
 #include <QTimer>
 
@@ -27,6 +29,13 @@ bool IsDeletableRoot(const QString &folder)
     if (parts.contains(QStringLiteral("..")))
         return false;
     return !QDir(QDir::cleanPath(folder)).isRoot() && !QDir::cleanPath(folder).isEmpty() && folder != ".";
+}
+
+// Equal for two spellings of one local file, on this platform's terms.
+QString LocalFileKey(const QString &path)
+{
+    const QString clean = QDir::cleanPath(QDir::fromNativeSeparators(path));
+    return QString::fromStdString(Platform::FileNameKey(clean.toStdString()));
 }
 } // namespace
 
@@ -83,10 +92,23 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
     transferScheduled = false;
     m_pending.clear();
     m_rootFolder.clear();
+    m_conflictingPath.clear();
 
     const QString version = ctx.newestInfo.version.toString();
     const QString prefix = Global::Var::gameVersionPrefix;
+    // Every transfer appends to its file: two transfers of one file would
+    // write it twice over. A package listed twice is fetched once; two
+    // different contents for one file cannot both be kept.
+    QHash<QString, DownloadFile> byFile;
     for (const DownloadFile &entry : qAsConst(ctx.downloadList)) {
+        const QString key = LocalFileKey(entry.localPath);
+        const auto listed = byFile.constFind(key);
+        if (listed != byFile.constEnd()) {
+            if (m_conflictingPath.isEmpty() && (listed->url != entry.url || listed->md5 != entry.md5))
+                m_conflictingPath = entry.localPath;
+            continue;
+        }
+        byFile.insert(key, entry);
         DownloadFile copy = entry;
         if (!prefix.isEmpty() && copy.url.contains(version, Qt::CaseSensitive))
             copy.url.replace(version, version + prefix, Qt::CaseSensitive);
@@ -100,6 +122,9 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
 
     m_totalReceived = 0;
     m_lastTotalReceived = 0;
+    // A run refused before it counts anything reports nothing downloaded.
+    m_totalSize = 0;
+    m_bytesCurrentTotalReceived = 0;
     m_info.speed = 0;
     m_pumpClock.start();
     m_lastPumpReading = 0;
@@ -109,7 +134,7 @@ void DownloaderManager::CalculateTotalSize(GameUpdateContext &ctx)
 {
     m_totalSize = 0;
     m_bytesCurrentTotalReceived = 0;
-    for (const DownloadFile &entry : qAsConst(ctx.downloadList)) {
+    for (const DownloadFile &entry : qAsConst(m_pending)) {
         m_totalSize += entry.size;
         const qint64 onDisk = QFileUtils::GetFileSize(entry.localPath);
         if (onDisk > entry.size)
@@ -130,6 +155,8 @@ void DownloaderManager::StartDownload(GameUpdateContext &ctx)
     m_restartPending = false;
     m_retryCount = 0;
     PreStartDownload(ctx);
+    if (RefuseConflictingList())
+        return;
     // A fresh start never resumes: the whole root folder goes, partial files
     // included. A root that is a drive or climbs with ".." cannot be a cache
     // folder and is never emptied.
@@ -157,11 +184,22 @@ void DownloaderManager::ContinueRun(GameUpdateContext &ctx)
 {
     bIdle = false;
     PreStartDownload(ctx);
+    if (RefuseConflictingList())
+        return;
     CalculateTotalSize(ctx);
     if (!m_rootFolder.isEmpty())
         QFileUtils::CreateFolder(m_rootFolder);
     StartNextDownload();
     onCalcSpeed();
+}
+
+bool DownloaderManager::RefuseConflictingList()
+{
+    if (m_conflictingPath.isEmpty())
+        return false;
+    // Refused before anything on disk is touched or requested.
+    onError(NetworkFailure, QStringLiteral("下载列表中的文件%1对应不同的内容").arg(m_conflictingPath));
+    return true;
 }
 
 void DownloaderManager::OnRestartTimer()

@@ -105,6 +105,11 @@ std::string ToNativeSeparators(std::string path)
     return path;
 }
 
+std::string FileNameKey(std::string path)
+{
+    return path;
+}
+
 std::vector<DosDrive> ListDosDrives()
 {
     return std::vector<DosDrive>();

@@ -475,6 +475,61 @@ void tst_Download::startNeverEmptiesAClimbingRoot()
     QCOMPARE(fileBytes(keep + "/c.bin"), body);
 }
 
+void tst_Download::entriesOfOneLocalFile_data()
+{
+    QTest::addColumn<QString>("serverPath");
+    QTest::addColumn<QString>("md5");
+    QTest::addColumn<bool>("resume");
+    QTest::addColumn<bool>("fetchedOnce");
+    QTest::newRow("the same package twice is fetched once") << "/files/same.bin"
+                                                            << "aa" << false << true;
+    QTest::newRow("one name from two server folders") << "/other/same.bin"
+                                                      << "aa" << false << false;
+    QTest::newRow("one url with two digests, resumed") << "/files/same.bin"
+                                                       << "bb" << true << false;
+}
+
+void tst_Download::entriesOfOneLocalFile()
+{
+    QFETCH(QString, serverPath);
+    QFETCH(QString, md5);
+    QFETCH(bool, resume);
+    QFETCH(bool, fetchedOnce);
+    const QByteArray body = content(20000, 17);
+    DownloadFile first = addEntry("same.bin", body);
+    first.md5 = "aa";
+    m_server->addFile("/other/same.bin", content(20000, 18));
+    DownloadFile second = first;
+    second.url = m_server->url(serverPath);
+    second.md5 = md5;
+    second.localPath = m_cache + "/sub/../same.bin";
+    m_ctx->downloadList = { first, second };
+    writeBytes(m_cache + "/keep.txt", "kept");
+
+    if (resume)
+        GetDownloadComponent()->ResumeDownload(*m_ctx);
+    else
+        GetDownloadComponent()->StartDownload(*m_ctx);
+    if (fetchedOnce) {
+        QVERIFY(waitFinal(10000));
+        QVERIFY2(m_recorder->finals.first().bFinished, qPrintable(m_recorder->finals.first().errorString));
+        QCOMPARE(m_recorder->finals.first().totalSize, qint64(body.size()));
+        QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(body.size()));
+        QCOMPARE(m_server->requestCount(), 1);
+        QCOMPARE(fileBytes(first.localPath), body);
+        return;
+    }
+    QCOMPARE(m_recorder->finals.size(), 1); // before anything was sent
+    QTest::qWait(300);
+    QCOMPARE(m_recorder->finals.size(), 1);
+    QCOMPARE(int(m_recorder->finals.first().errorCode), 2);
+    QCOMPARE(m_recorder->finals.first().errorString,
+        QStringLiteral("下载列表中的文件%1对应不同的内容").arg(second.localPath));
+    QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(fileBytes(m_cache + "/keep.txt"), QByteArray("kept"));
+    QVERIFY(!QFileInfo::exists(first.localPath));
+}
+
 void tst_Download::stallGivesCode3WithTheRealWatchdog()
 {
     DownloadTimings::SetForTests(DownloadTimings());

@@ -45,6 +45,8 @@ private slots:
     void speedLimit();
     void versionPrefixIsInsertedIntoUrl();
     void startNeverEmptiesAClimbingRoot();
+    void entriesOfOneLocalFile_data();
+    void entriesOfOneLocalFile();
     void stallGivesCode3WithTheRealWatchdog();
     void logLinesKeepPercentSignsOfUrlAndPath();
 
