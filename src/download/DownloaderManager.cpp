@@ -173,10 +173,12 @@ void DownloaderManager::StartDownload(GameUpdateContext &ctx)
 
 void DownloaderManager::ResumeDownload(GameUpdateContext &ctx)
 {
-    m_restartTimer->stop();
-    m_restartPending = false;
+    // A run that waits for its restart is not idle: the armed restart is what
+    // continues it, and stopping it here would leave the run with nothing to do.
     if (!bIdle)
         return;
+    m_restartTimer->stop();
+    m_restartPending = false;
     ContinueRun(ctx);
 }
 

@@ -5,6 +5,7 @@
 #include "core/CoreSystem.h"
 #include "core/DownloadComponent.h"
 #include "core/Global.h"
+#include "download/DownloaderManager.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -322,6 +323,39 @@ void tst_Download::fourFailuresWithoutDataGiveCode2()
     QVERIFY(m_server->requestCount() <= 10);
     QVERIFY(clock.elapsed() >= 4 * shortTimings().restartMs);
     QCOMPARE(fileBytes(entry.localPath), body.left(2000));
+}
+
+void tst_Download::resumeWhileARestartWaits_data()
+{
+    QTest::addColumn<bool>("pauseFirst");
+    QTest::newRow("resume leaves the restart armed") << false;
+    QTest::newRow("pause then resume continues at once") << true;
+}
+
+void tst_Download::resumeWhileARestartWaits()
+{
+    QFETCH(bool, pauseFirst);
+    DownloadTimings timings = shortTimings();
+    timings.restartMs = 1000; // a window wide enough to act in
+    DownloadTimings::SetForTests(timings);
+    const QByteArray body = content(40000, 19);
+    const DownloadFile entry = addEntry("w.bin", body);
+    HttpFaultRule cut;
+    cut.resetAfter = 3000;
+    m_server->setRuleForPathRequest("/files/w.bin", 0, cut);
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    // The failed transfer is released while the run waits for its restart.
+    QTRY_COMPARE_WITH_TIMEOUT(DownloaderManager::GetInstance()->GetCurrentDownloaderListSize(), 0, 10000);
+    QVERIFY(m_recorder->finals.isEmpty());
+    if (pauseFirst)
+        GetDownloadComponent()->PauseDownload(*m_ctx);
+    GetDownloadComponent()->ResumeDownload(*m_ctx);
+    QVERIFY(waitFinal(20000));
+    QVERIFY2(m_recorder->finals.first().bFinished, qPrintable(m_recorder->finals.first().errorString));
+    QCOMPARE(fileBytes(entry.localPath), body);
+    QTest::qWait(timings.restartMs + 200); // no armed restart may outlive the report
+    QCOMPARE(m_recorder->finals.size(), 1);
 }
 
 void tst_Download::badResponsesNeverCorruptTheFile_data()

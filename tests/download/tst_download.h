@@ -38,6 +38,8 @@ private slots:
     void failureAfterDataRestarts_data();
     void failureAfterDataRestarts();
     void fourFailuresWithoutDataGiveCode2();
+    void resumeWhileARestartWaits_data();
+    void resumeWhileARestartWaits();
     void badResponsesNeverCorruptTheFile_data();
     void badResponsesNeverCorruptTheFile();
     void shortWriteGivesCode5();
