@@ -270,11 +270,12 @@ qint64 downloader::ReadData(qint64 maxBytes)
         const qint64 n = bytes.size();
         if (n <= 0)
             break;
-        m_bytesReceived += n;
-        *m_totalReceived += n;
         total += n;
         toRead -= n;
         const qint64 written = m_file ? m_file->write(bytes) : -1;
+        // Only stored bytes count: a full disk's report must not claim the rest.
+        m_bytesReceived += qMax<qint64>(0, written);
+        *m_totalReceived += qMax<qint64>(0, written);
         if (written < n) {
             Logger::LogInfo("WriteThread",
                 QString("short write to %1: %2 of %3 bytes")

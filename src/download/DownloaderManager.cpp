@@ -353,12 +353,14 @@ void DownloaderManager::onError(ErrorCode errorCodem, QString errString)
         else
             errString = QStringLiteral("下载失败，请检查网络");
     }
+    // Stopping a transfer writes out what its reply still holds: only after
+    // that does the count match what is on disk.
+    ReleaseDownloaderList();
     AccountReceivedBytes();
     m_info.errorString = errString;
     m_info.downloadedSize = m_bytesCurrentTotalReceived;
     m_info.bError = true;
     m_info.errorCode = errorCodem;
-    ReleaseDownloaderList();
     if (m_callback)
         m_callback(m_info);
 }

@@ -397,26 +397,56 @@ void tst_Download::badResponsesNeverCorruptTheFile()
     }
 }
 
-void tst_Download::shortWriteGivesCode5()
+QByteArray tst_Download::runUnderFileSizeLimit(const QStringList &args)
 {
-    const QByteArray body = content(512 * 1024, 9);
-    m_server->addFile("/files/big.bin", body);
-    const QString target = m_cache + QStringLiteral("/big.bin");
-
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(ShortWriteChild::kEnv, "1");
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QSignalSpy finished(&child, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
-    child.start(QCoreApplication::applicationFilePath(),
-        { m_server->url("/files/big.bin"), target, QString::number(body.size()), QString::number(64 * 1024) });
-    QVERIFY(child.waitForStarted(10000));
-    QVERIFY(finished.wait(60000));
-    const QByteArray out = child.readAllStandardOutput();
+    child.start(QCoreApplication::applicationFilePath(), args);
+    if (!child.waitForStarted(10000) || !finished.wait(60000))
+        return QByteArray("child did not finish");
+    return child.readAllStandardOutput();
+}
+
+void tst_Download::shortWriteGivesCode5()
+{
+    const QByteArray body = content(512 * 1024, 9);
+    m_server->addFile("/files/big.bin", body);
+    const QString target = m_cache + QStringLiteral("/big.bin");
+
+    const QByteArray out = runUnderFileSizeLimit(
+        { QString::number(64 * 1024), "0", m_server->url("/files/big.bin"), target, QString::number(body.size()) });
     QVERIFY2(out.contains("code=5"), out.constData());
     QVERIFY(QFileInfo(target).size() <= 64 * 1024);
     QCOMPARE(fileBytes(target), body.left(int(QFileInfo(target).size())));
+}
+
+void tst_Download::failureReportCountsTheBytesOnDisk()
+{
+    // Under a limit the first file takes the whole budget while the second's
+    // reply fills up; when the first hits the file-size limit, stopping the
+    // run writes what the second's reply holds. The report must count it.
+    QStringList args{ QString::number(64 * 1024), "256" };
+    QVector<QByteArray> bodies;
+    for (const QString name : { "one.bin", "two.bin" }) {
+        bodies.append(content(512 * 1024, 20 + bodies.size()));
+        m_server->addFile("/files/" + name, bodies.last());
+        args << m_server->url("/files/" + name) << m_cache + '/' + name << QString::number(bodies.last().size());
+    }
+    const QByteArray out = runUnderFileSizeLimit(args);
+    QVERIFY2(out.contains("code=5"), out.constData());
+    qint64 onDisk = 0;
+    for (int i = 0; i < bodies.size(); ++i) {
+        const QByteArray bytes = fileBytes(args.at(3 + 3 * i));
+        QVERIFY(!bytes.isEmpty());
+        QCOMPARE(bytes, bodies.at(i).left(bytes.size()));
+        onDisk += bytes.size();
+    }
+    QVERIFY2(out.contains("downloaded=" + QByteArray::number(onDisk) + '\n'),
+        qPrintable(out.trimmed() + " on disk: " + QByteArray::number(onDisk)));
 }
 
 void tst_Download::speedLimit_data()

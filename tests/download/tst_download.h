@@ -43,6 +43,7 @@ private slots:
     void badResponsesNeverCorruptTheFile_data();
     void badResponsesNeverCorruptTheFile();
     void shortWriteGivesCode5();
+    void failureReportCountsTheBytesOnDisk();
     void speedLimit_data();
     void speedLimit();
     void versionPrefixIsInsertedIntoUrl();
@@ -77,6 +78,8 @@ private:
     static Morvaniel::DownloadTimings shortTimings();
     static QByteArray fileBytes(const QString &path);
     static void writeBytes(const QString &path, const QByteArray &bytes);
+    // Runs the list in a child under a file-size limit (ShortWriteChild); its output.
+    static QByteArray runUnderFileSizeLimit(const QStringList &args);
 
     std::unique_ptr<HttpTest::HttpServer> m_server;
     std::unique_ptr<QTemporaryDir> m_dir;
