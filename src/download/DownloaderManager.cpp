@@ -104,7 +104,9 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
         const QString key = LocalFileKey(entry.localPath);
         const auto listed = byFile.constFind(key);
         if (listed != byFile.constEnd()) {
-            if (m_conflictingPath.isEmpty() && (listed->url != entry.url || listed->md5 != entry.md5))
+            // A digest is hex: its letter case means nothing.
+            if (m_conflictingPath.isEmpty()
+                && (listed->url != entry.url || listed->md5.compare(entry.md5, Qt::CaseInsensitive) != 0))
                 m_conflictingPath = entry.localPath;
             continue;
         }
