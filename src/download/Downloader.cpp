@@ -140,7 +140,8 @@ void downloader::ReStartDownload()
 
     if (m_sizeAtStart == m_expectedSize) {
         Logger::LogInfo("DownloadManager",
-            QString("%1 is downloaded, url is %2 size is %3").arg(m_filePath, m_url.toString()).arg(m_sizeAtStart));
+            QString("%1 is downloaded, url is %2 size is %3")
+                .arg(m_filePath, m_url.toString(), QString::number(m_sizeAtStart)));
         m_reported = true;
         // Queued, so that a long list of finished files is walked by the event
         // loop one by one instead of by ever deeper recursion through the manager.
@@ -159,8 +160,8 @@ void downloader::ReStartDownload()
     request.setRawHeader("Range", QStringLiteral("bytes=%1-").arg(m_sizeAtStart).toLatin1());
     m_bytesReceived = 0;
 
-    Logger::LogInfo(
-        "DownloadManager", QString("download url is %1, received bytes=%2").arg(m_url.toString()).arg(m_sizeAtStart));
+    Logger::LogInfo("DownloadManager",
+        QString("download url is %1, received bytes=%2").arg(m_url.toString(), QString::number(m_sizeAtStart)));
     m_reply = m_manager->get(request);
     qDebug() << "header:" << m_reply->rawHeaderPairs();
     connect(m_reply, &QNetworkReply::finished, this, &downloader::OnFinished);
@@ -269,14 +270,16 @@ qint64 downloader::ReadData(qint64 maxBytes)
         const qint64 n = bytes.size();
         if (n <= 0)
             break;
-        m_bytesReceived += n;
-        *m_totalReceived += n;
         total += n;
         toRead -= n;
         const qint64 written = m_file ? m_file->write(bytes) : -1;
+        // Only stored bytes count: a full disk's report must not claim the rest.
+        m_bytesReceived += qMax<qint64>(0, written);
+        *m_totalReceived += qMax<qint64>(0, written);
         if (written < n) {
-            Logger::LogInfo(
-                "WriteThread", QString("short write to %1: %2 of %3 bytes").arg(m_filePath).arg(written).arg(n));
+            Logger::LogInfo("WriteThread",
+                QString("short write to %1: %2 of %3 bytes")
+                    .arg(m_filePath, QString::number(written), QString::number(n)));
             m_reported = true;
             emit DownloadResult(ShortWrite, QString(), m_filePath);
             return total;
@@ -384,7 +387,7 @@ void downloader::CloseFile()
         registry.insert(m_filePath, false);
     } else {
         registry.insert(m_filePath, false);
-        Logger::LogInfo("WriteThread", QString("m_filePath %1 is error value is %2").arg(m_filePath).arg(0));
+        Logger::LogInfo("WriteThread", QString("m_filePath %1 is error value is 0").arg(m_filePath));
     }
 }
 

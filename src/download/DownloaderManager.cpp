@@ -5,12 +5,14 @@
 #include "core/Global.h"
 #include "download/DownloadTimings.h"
 #include "download/Downloader.h"
+#include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QHash>
 #include <QNetworkAccessManager>
 #include <QTimer>
 
@@ -19,15 +21,6 @@ namespace Morvaniel {
 namespace {
 constexpr int kMaxTransfers = 5;
 
-bool IsDeletableRoot(const QString &folder)
-{
-    if (folder.isEmpty())
-        return false;
-    const QStringList parts = QDir::fromNativeSeparators(folder).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (parts.contains(QStringLiteral("..")))
-        return false;
-    return !QDir(QDir::cleanPath(folder)).isRoot() && !QDir::cleanPath(folder).isEmpty() && folder != ".";
-}
 } // namespace
 
 DownloaderManager *DownloaderManager::m_pDownloaderInstance = nullptr;
@@ -83,17 +76,31 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
     transferScheduled = false;
     m_pending.clear();
     m_rootFolder.clear();
+    m_conflictingPath.clear();
 
     const QString version = ctx.newestInfo.version.toString();
     const QString prefix = Global::Var::gameVersionPrefix;
+    // Every transfer appends to its file: two transfers of one file would
+    // write it twice over. A package listed twice is fetched once; two
+    // different contents for one file cannot both be kept.
+    QHash<QString, DownloadFile> byFile;
     for (const DownloadFile &entry : qAsConst(ctx.downloadList)) {
+        const QString key = FolderGuard::ComparablePath(entry.localPath);
+        const auto listed = byFile.constFind(key);
+        if (listed != byFile.constEnd()) {
+            // A digest is hex: its letter case means nothing.
+            if (m_conflictingPath.isEmpty()
+                && (listed->url != entry.url || listed->md5.compare(entry.md5, Qt::CaseInsensitive) != 0))
+                m_conflictingPath = entry.localPath;
+            continue;
+        }
+        byFile.insert(key, entry);
         DownloadFile copy = entry;
         if (!prefix.isEmpty() && copy.url.contains(version, Qt::CaseSensitive))
             copy.url.replace(version, version + prefix, Qt::CaseSensitive);
         Logger::LogInfo("Downloader",
             QString("StartDownload m_downloadUrl is %1, file=%2, size=%3")
-                .arg(copy.url, copy.localPath)
-                .arg(copy.size));
+                .arg(copy.url, copy.localPath, QString::number(copy.size)));
         m_pending.append(copy);
         if (m_rootFolder.isEmpty())
             m_rootFolder = QFileUtils::GetParentPath(copy.localPath);
@@ -101,6 +108,9 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
 
     m_totalReceived = 0;
     m_lastTotalReceived = 0;
+    // A run refused before it counts anything reports nothing downloaded.
+    m_totalSize = 0;
+    m_bytesCurrentTotalReceived = 0;
     m_info.speed = 0;
     m_pumpClock.start();
     m_lastPumpReading = 0;
@@ -110,7 +120,7 @@ void DownloaderManager::CalculateTotalSize(GameUpdateContext &ctx)
 {
     m_totalSize = 0;
     m_bytesCurrentTotalReceived = 0;
-    for (const DownloadFile &entry : qAsConst(ctx.downloadList)) {
+    for (const DownloadFile &entry : qAsConst(m_pending)) {
         m_totalSize += entry.size;
         const qint64 onDisk = QFileUtils::GetFileSize(entry.localPath);
         if (onDisk > entry.size)
@@ -131,10 +141,12 @@ void DownloaderManager::StartDownload(GameUpdateContext &ctx)
     m_restartPending = false;
     m_retryCount = 0;
     PreStartDownload(ctx);
+    if (RefuseConflictingList())
+        return;
     // A fresh start never resumes: the whole root folder goes, partial files
-    // included. A root that is a drive or climbs with ".." cannot be a cache
-    // folder and is never emptied.
-    if (IsDeletableRoot(m_rootFolder))
+    // included. A root that is a drive, the program's folder or climbs with
+    // ".." cannot be a cache folder and is never emptied.
+    if (!FolderGuard::IsProtectedFolder(m_rootFolder))
         QFileUtils::DeleteFileOrFolder(m_rootFolder);
     else if (!m_rootFolder.isEmpty())
         Logger::LogInfo("Downloader", QString("refusing to empty %1").arg(m_rootFolder));
@@ -147,10 +159,12 @@ void DownloaderManager::StartDownload(GameUpdateContext &ctx)
 
 void DownloaderManager::ResumeDownload(GameUpdateContext &ctx)
 {
-    m_restartTimer->stop();
-    m_restartPending = false;
+    // A run that waits for its restart is not idle: the armed restart is what
+    // continues it, and stopping it here would leave the run with nothing to do.
     if (!bIdle)
         return;
+    m_restartTimer->stop();
+    m_restartPending = false;
     ContinueRun(ctx);
 }
 
@@ -158,11 +172,22 @@ void DownloaderManager::ContinueRun(GameUpdateContext &ctx)
 {
     bIdle = false;
     PreStartDownload(ctx);
+    if (RefuseConflictingList())
+        return;
     CalculateTotalSize(ctx);
     if (!m_rootFolder.isEmpty())
         QFileUtils::CreateFolder(m_rootFolder);
     StartNextDownload();
     onCalcSpeed();
+}
+
+bool DownloaderManager::RefuseConflictingList()
+{
+    if (m_conflictingPath.isEmpty())
+        return false;
+    // Refused before anything on disk is touched or requested.
+    onError(NetworkFailure, QStringLiteral("下载列表中的文件%1对应不同的内容").arg(m_conflictingPath));
+    return true;
 }
 
 void DownloaderManager::OnRestartTimer()
@@ -224,7 +249,8 @@ void DownloaderManager::PrivateStartRequest(const QUrl &url, const QString &file
 
     transfer->SetDownloadInfo(filePath, url, size);
     transfer->ReStartDownload();
-    Logger::LogInfo("Downloader", QString("download url is %1, received bytes=%2").arg(url.toString()).arg(onDisk));
+    Logger::LogInfo(
+        "Downloader", QString("download url is %1, received bytes=%2").arg(url.toString(), QString::number(onDisk)));
 
     ClearRecordSpeed();
     PrivateSetSpeedLimit();
@@ -313,12 +339,14 @@ void DownloaderManager::onError(ErrorCode errorCodem, QString errString)
         else
             errString = QStringLiteral("下载失败，请检查网络");
     }
+    // Stopping a transfer writes out what its reply still holds: only after
+    // that does the count match what is on disk.
+    ReleaseDownloaderList();
     AccountReceivedBytes();
     m_info.errorString = errString;
     m_info.downloadedSize = m_bytesCurrentTotalReceived;
     m_info.bError = true;
     m_info.errorCode = errorCodem;
-    ReleaseDownloaderList();
     if (m_callback)
         m_callback(m_info);
 }

@@ -80,6 +80,7 @@ private:
     explicit DownloaderManager(QObject *parent);
 
     void CalculateTotalSize(GameUpdateContext &ctx);
+    bool RefuseConflictingList();
     void ContinueRun(GameUpdateContext &ctx);
     void PrivateStartRequest(const QUrl &url, const QString &filePath, qint64 size);
     void FinishDownload();
@@ -87,6 +88,7 @@ private:
     void ResetAccessible();
     void ClearRecordSpeed();
     void PrivateSetSpeedLimit();
+    void SchedulePumpPass();
     void OnRestartTimer();
     void AccountReceivedBytes();
     void OnBytesDiscarded(qint64 bytes);
@@ -105,7 +107,8 @@ private:
     bool bIdle = true;
     QUrl m_downloadUrl;
     QString m_filePath;
-    QList<DownloadFile> m_pending;
+    QList<DownloadFile> m_pending; // the list without repeated entries
+    QString m_conflictingPath; // a file the list gives two contents, or empty
     QVector<QPointer<downloader>> downloaderList;
     qint64 m_bytesCurrentTotalReceived = 0;
     QString m_rootFolder;

@@ -50,16 +50,17 @@ void DownloaderManager::PrivateSetSpeedLimit()
         limit = ctx->setting.LimitSpeed;
     m_speedLimit = limit;
 
-    // Four seconds of data per reply, so that the socket itself is throttled.
     // Without a limit the buffer is still bounded: when the disk is slower than
     // the network an unbounded one grows by the difference, to gigabytes.
-    qint64 bufferSize = qint64(qint32(quint32(limit) << 12));
-    if (limit == -1) {
-        int live = 0;
-        for (const QPointer<downloader> &transfer : qAsConst(downloaderList))
-            live += transfer ? 1 : 0;
-        bufferSize = qMax(kUnlimitedReadBufferMin, kUnlimitedReadBufferTotal / qMax(1, live));
-    }
+    int live = 0;
+    for (const QPointer<downloader> &transfer : qAsConst(downloaderList))
+        live += transfer ? 1 : 0;
+    qint64 bufferSize = qMax(kUnlimitedReadBufferMin, kUnlimitedReadBufferTotal / qMax(1, live));
+    // Under a limit, up to four seconds of data per reply, so that the socket
+    // itself is throttled; a high limit gets no more than an unlimited run,
+    // since four seconds at 20 MiB/s alone would hold 80 MiB per reply.
+    if (limit > 0)
+        bufferSize = qMin(qint64(limit) * 4096, bufferSize);
     for (const QPointer<downloader> &transfer : qAsConst(downloaderList)) {
         if (transfer)
             transfer->SetReadBufferSize(bufferSize);
@@ -80,6 +81,11 @@ void DownloaderManager::scheduleTransfer()
 {
     m_watchdogTimer->stop();
     m_watchdogTimer->start(DownloadTimings::Current().watchdogMs);
+    SchedulePumpPass();
+}
+
+void DownloaderManager::SchedulePumpPass()
+{
     if (!transferScheduled) {
         transferScheduled = true;
         QTimer::singleShot(kPumpDelayMs, this, SLOT(transfer()));
@@ -106,9 +112,11 @@ void DownloaderManager::transfer()
     if (m_speedLimit == -1)
         budget = interval * kUnlimitedBytesPerSecond / 1000;
     else
-        budget = qint64(qint32(quint32(m_speedLimit) << 10)) * interval / 1000;
+        budget = qint64(m_speedLimit) * 1024 * interval / 1000;
     if (budget <= 0) {
-        scheduleTransfer();
+        // Two passes within the same millisecond. Nothing moved, so the
+        // watchdog keeps counting: only data may hold it off.
+        SchedulePumpPass();
         return;
     }
 

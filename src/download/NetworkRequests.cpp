@@ -24,9 +24,11 @@ QNetworkRequest BuildContentRequest(const QUrl &url)
 
 QUrl TimestampedUrl(const QString &url)
 {
-    const QString format
-        = url.contains(QLatin1Char('?')) ? QStringLiteral("%1&timestamp=%2") : QStringLiteral("%1?timestamp=%2");
-    return QUrl::fromUserInput(format.arg(url).arg(QDateTime::currentDateTimeUtc().toSecsSinceEpoch()));
+    // Concatenated, not formatted: a URL's percent escapes ("%2F", "%1A") are
+    // no placeholders and must reach the server as they are.
+    const QString separator
+        = url.contains(QLatin1Char('?')) ? QStringLiteral("&timestamp=") : QStringLiteral("?timestamp=");
+    return QUrl::fromUserInput(url + separator + QString::number(QDateTime::currentDateTimeUtc().toSecsSinceEpoch()));
 }
 
 } // namespace Morvaniel

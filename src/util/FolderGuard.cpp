@@ -18,20 +18,20 @@ QString slashed(const QString &path)
     return p;
 }
 
-QString comparable(const QString &path)
+} // namespace
+
+QString ComparablePath(const QString &path)
 {
     const QString cleaned = QDir::cleanPath(QFileInfo(slashed(path)).absoluteFilePath());
-    return Platform::FileNamesIgnoreCase() ? cleaned.toLower() : cleaned;
+    return QString::fromStdString(Platform::FileNameKey(cleaned.toStdString()));
 }
-
-} // namespace
 
 bool IsSameOrInside(const QString &path, const QString &folder)
 {
     if (path.isEmpty() || folder.isEmpty())
         return false;
-    const QString p = comparable(path);
-    QString f = comparable(folder);
+    const QString p = ComparablePath(path);
+    QString f = ComparablePath(folder);
     if (p == f)
         return true;
     if (!f.endsWith(QLatin1Char('/')))
@@ -42,7 +42,8 @@ bool IsSameOrInside(const QString &path, const QString &folder)
 bool IsProtectedFolder(const QString &folder)
 {
     const QString p = slashed(folder);
-    if (p.trimmed().isEmpty() || p.split(QLatin1Char('/')).contains(QStringLiteral("..")))
+    if (p.trimmed().isEmpty() || QDir::cleanPath(p) == QLatin1String(".")
+        || p.split(QLatin1Char('/')).contains(QStringLiteral("..")))
         return true;
     if (QDir(QDir::cleanPath(QFileInfo(p).absoluteFilePath())).isRoot())
         return true;

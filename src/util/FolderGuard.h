@@ -11,6 +11,10 @@ namespace Morvaniel {
 // never take the disk, the program or the game with it.
 namespace FolderGuard {
 
+// The cleaned absolute form of path, with "/" separators, in which two names
+// of one file are the same text (letter case folded where file names ignore it).
+MORVANIEL_AUTOTEST_EXPORT QString ComparablePath(const QString &path);
+
 // True when path is folder itself or lies anywhere below it. Both are compared
 // as cleaned absolute paths (either separator, letter case as the system's file
 // names compare); "Game2" is not inside "Game".

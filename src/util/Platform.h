@@ -51,9 +51,10 @@ MORVANIEL_PLATFORM_EXPORT bool EqualsIgnoreCase(const std::string &a, const std:
 
 MORVANIEL_PLATFORM_EXPORT std::string ToNativeSeparators(std::string path);
 
-// Whether the system's file names ignore letter case ("a.txt" and "A.TXT" name
-// one file on Windows, two elsewhere).
-MORVANIEL_PLATFORM_EXPORT bool FileNamesIgnoreCase();
+// path in a form where two names of one file are the same text: letters
+// upper-cased by the file system's own table on Windows, unchanged where file
+// names keep their case.
+MORVANIEL_PLATFORM_EXPORT std::string FileNameKey(std::string path);
 
 // The system's drive table; empty where the platform has no drive letters.
 MORVANIEL_PLATFORM_EXPORT std::vector<DosDrive> ListDosDrives();

@@ -105,9 +105,9 @@ std::string ToNativeSeparators(std::string path)
     return path;
 }
 
-bool FileNamesIgnoreCase()
+std::string FileNameKey(std::string path)
 {
-    return false;
+    return path;
 }
 
 std::vector<DosDrive> ListDosDrives()

@@ -181,11 +181,6 @@ bool EqualsIgnoreCase(const std::string &a, const std::string &b)
         == CSTR_EQUAL;
 }
 
-bool FileNamesIgnoreCase()
-{
-    return true;
-}
-
 std::string ToNativeSeparators(std::string path)
 {
     for (char &c : path) {
@@ -193,6 +188,21 @@ std::string ToNativeSeparators(std::string path)
             c = '\\';
     }
     return path;
+}
+
+std::string FileNameKey(std::string path)
+{
+    // Without LCMAP_LINGUISTIC_CASING the mapping follows the file system's
+    // rules, the same that EqualsIgnoreCase compares by.
+    std::wstring wide = toWide(path);
+    if (wide.empty())
+        return path;
+    const int length = static_cast<int>(wide.size());
+    if (LCMapStringEx(
+            LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), length, &wide[0], length, nullptr, nullptr, 0)
+        != length)
+        return path;
+    return toUtf8(wide.data(), wide.size());
 }
 
 std::vector<DosDrive> ListDosDrives()

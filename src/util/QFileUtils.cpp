@@ -1,7 +1,7 @@
 #include "util/QFileUtils.h"
 
+#include "util/FolderGuard.h"
 #include "util/Md5.h"
-#include "util/Platform.h"
 
 #include <QDebug>
 #include <QDir>
@@ -43,11 +43,11 @@ bool hasSeparator(const QString &path)
 // would first remove the destination, which is the source.
 bool isSameFile(const QString &from, const QString &to)
 {
-    const Qt::CaseSensitivity cs = Platform::FileNamesIgnoreCase() ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    if (QDir::cleanPath(from).compare(QDir::cleanPath(to), cs) == 0)
+    using Morvaniel::FolderGuard::ComparablePath;
+    if (ComparablePath(from) == ComparablePath(to))
         return true;
     const QString canonical = QFileInfo(from).canonicalFilePath();
-    return !canonical.isEmpty() && canonical.compare(QFileInfo(to).canonicalFilePath(), cs) == 0;
+    return !canonical.isEmpty() && ComparablePath(canonical) == ComparablePath(QFileInfo(to).canonicalFilePath());
 }
 
 // Creates the folder a file is about to be written to. A bare file name has no

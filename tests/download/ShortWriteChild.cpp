@@ -6,6 +6,7 @@
 #include "download/DownloadCallbackInfo.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <csignal>
@@ -18,27 +19,35 @@ int ShortWriteChild::Run(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 5)
+    if (args.size() < 6 || args.size() % 3 != 0)
         return 2;
     // Past the limit write() fails with EFBIG instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
-    const rlim_t limit = args.at(4).toULongLong();
+    const rlim_t limit = args.at(1).toULongLong();
     const rlimit fileSize{ limit, limit };
     if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
         return 3;
 
     std::shared_ptr<GameUpdateContext> ctx = GetCoreSystemInstance()->GetCurGameUpdateContext();
-    DownloadFile entry;
-    entry.url = args.at(1);
-    entry.localPath = args.at(2);
-    entry.size = args.at(3).toLongLong();
-    entry.fileName = QStringLiteral("big.bin");
-    ctx->downloadList = { entry };
+    ctx->downloadList.clear();
+    for (int i = 3; i + 2 < args.size(); i += 3) {
+        DownloadFile entry;
+        entry.url = args.at(i);
+        entry.localPath = args.at(i + 1);
+        entry.size = args.at(i + 2).toLongLong();
+        entry.fileName = QFileInfo(entry.localPath).fileName();
+        ctx->downloadList.append(entry);
+    }
+    ctx->bGameUpdate = true;
+    ctx->setting.LimitSpeed = args.at(2).toInt();
+    GetDownloadComponent()->SetSpeedLimit();
 
     int code = -1;
+    qint64 downloaded = -1;
     GetDownloadComponent()->RegistCallbackFunc([&](DownloadCallbackInfo &info) {
         if (info.bError || info.bFinished) {
             code = info.bError ? int(info.errorCode) : 0;
+            downloaded = info.downloadedSize;
             app.quit();
         }
     });
@@ -46,7 +55,7 @@ int ShortWriteChild::Run(int argc, char **argv)
     GetDownloadComponent()->ResumeDownload(*ctx);
     if (code < 0)
         app.exec();
-    std::printf("code=%d\n", code);
+    std::printf("code=%d downloaded=%lld\n", code, static_cast<long long>(downloaded));
     std::fflush(stdout);
     return code < 0 ? 1 : 0;
 }

@@ -160,6 +160,28 @@ void tst_Download::timestampRule()
     QVERIFY(seconds >= before && seconds <= after);
 }
 
+void tst_Download::timestampKeepsPercentEscapes_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("escaped slash and plus") << "/esc/a%2Fb%2Bc.txt";
+    QTest::newRow("escape that reads like a placeholder") << "/esc/a%1Ab.txt";
+}
+
+void tst_Download::timestampKeepsPercentEscapes()
+{
+    QFETCH(QString, path);
+    // The server serves by the decoded path; the escapes matter on the wire.
+    m_server->addFile(QUrl::fromPercentEncoding(path.toLatin1()), "escaped");
+    QStringList results;
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url(path), [&](const QString &c, int) { results << c; }, QString(), false);
+    QTRY_COMPARE_WITH_TIMEOUT(results.size(), 1, 10000);
+    QCOMPARE(results.first(), QStringLiteral("escaped"));
+    const QString target = QString::fromLatin1(m_server->requests().first().target);
+    const QRegularExpression expected('^' + QRegularExpression::escape(path) + "\\?timestamp=\\d+$");
+    QVERIFY2(expected.match(target).hasMatch(), qPrintable(target));
+}
+
 void tst_Download::certificateChecksFollowTheSwitch_data()
 {
     QTest::addColumn<bool>("verifyPeer");

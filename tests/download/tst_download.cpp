@@ -5,6 +5,7 @@
 #include "core/CoreSystem.h"
 #include "core/DownloadComponent.h"
 #include "core/Global.h"
+#include "download/DownloaderManager.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -324,6 +325,39 @@ void tst_Download::fourFailuresWithoutDataGiveCode2()
     QCOMPARE(fileBytes(entry.localPath), body.left(2000));
 }
 
+void tst_Download::resumeWhileARestartWaits_data()
+{
+    QTest::addColumn<bool>("pauseFirst");
+    QTest::newRow("resume leaves the restart armed") << false;
+    QTest::newRow("pause then resume continues at once") << true;
+}
+
+void tst_Download::resumeWhileARestartWaits()
+{
+    QFETCH(bool, pauseFirst);
+    DownloadTimings timings = shortTimings();
+    timings.restartMs = 1000; // a window wide enough to act in
+    DownloadTimings::SetForTests(timings);
+    const QByteArray body = content(40000, 19);
+    const DownloadFile entry = addEntry("w.bin", body);
+    HttpFaultRule cut;
+    cut.resetAfter = 3000;
+    m_server->setRuleForPathRequest("/files/w.bin", 0, cut);
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    // The failed transfer is released while the run waits for its restart.
+    QTRY_COMPARE_WITH_TIMEOUT(DownloaderManager::GetInstance()->GetCurrentDownloaderListSize(), 0, 10000);
+    QVERIFY(m_recorder->finals.isEmpty());
+    if (pauseFirst)
+        GetDownloadComponent()->PauseDownload(*m_ctx);
+    GetDownloadComponent()->ResumeDownload(*m_ctx);
+    QVERIFY(waitFinal(20000));
+    QVERIFY2(m_recorder->finals.first().bFinished, qPrintable(m_recorder->finals.first().errorString));
+    QCOMPARE(fileBytes(entry.localPath), body);
+    QTest::qWait(timings.restartMs + 200); // no armed restart may outlive the report
+    QCOMPARE(m_recorder->finals.size(), 1);
+}
+
 void tst_Download::badResponsesNeverCorruptTheFile_data()
 {
     QTest::addColumn<int>("status");
@@ -363,26 +397,56 @@ void tst_Download::badResponsesNeverCorruptTheFile()
     }
 }
 
-void tst_Download::shortWriteGivesCode5()
+QByteArray tst_Download::runUnderFileSizeLimit(const QStringList &args)
 {
-    const QByteArray body = content(512 * 1024, 9);
-    m_server->addFile("/files/big.bin", body);
-    const QString target = m_cache + QStringLiteral("/big.bin");
-
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(ShortWriteChild::kEnv, "1");
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QSignalSpy finished(&child, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
-    child.start(QCoreApplication::applicationFilePath(),
-        { m_server->url("/files/big.bin"), target, QString::number(body.size()), QString::number(64 * 1024) });
-    QVERIFY(child.waitForStarted(10000));
-    QVERIFY(finished.wait(60000));
-    const QByteArray out = child.readAllStandardOutput();
+    child.start(QCoreApplication::applicationFilePath(), args);
+    if (!child.waitForStarted(10000) || !finished.wait(60000))
+        return QByteArray("child did not finish");
+    return child.readAllStandardOutput();
+}
+
+void tst_Download::shortWriteGivesCode5()
+{
+    const QByteArray body = content(512 * 1024, 9);
+    m_server->addFile("/files/big.bin", body);
+    const QString target = m_cache + QStringLiteral("/big.bin");
+
+    const QByteArray out = runUnderFileSizeLimit(
+        { QString::number(64 * 1024), "0", m_server->url("/files/big.bin"), target, QString::number(body.size()) });
     QVERIFY2(out.contains("code=5"), out.constData());
     QVERIFY(QFileInfo(target).size() <= 64 * 1024);
     QCOMPARE(fileBytes(target), body.left(int(QFileInfo(target).size())));
+}
+
+void tst_Download::failureReportCountsTheBytesOnDisk()
+{
+    // Under a limit the first file takes the whole budget while the second's
+    // reply fills up; when the first hits the file-size limit, stopping the
+    // run writes what the second's reply holds. The report must count it.
+    QStringList args{ QString::number(64 * 1024), "256" };
+    QVector<QByteArray> bodies;
+    for (const QString name : { "one.bin", "two.bin" }) {
+        bodies.append(content(512 * 1024, 20 + bodies.size()));
+        m_server->addFile("/files/" + name, bodies.last());
+        args << m_server->url("/files/" + name) << m_cache + '/' + name << QString::number(bodies.last().size());
+    }
+    const QByteArray out = runUnderFileSizeLimit(args);
+    QVERIFY2(out.contains("code=5"), out.constData());
+    qint64 onDisk = 0;
+    for (int i = 0; i < bodies.size(); ++i) {
+        const QByteArray bytes = fileBytes(args.at(3 + 3 * i));
+        QVERIFY(!bytes.isEmpty());
+        QCOMPARE(bytes, bodies.at(i).left(bytes.size()));
+        onDisk += bytes.size();
+    }
+    QVERIFY2(out.contains("downloaded=" + QByteArray::number(onDisk) + '\n'),
+        qPrintable(out.trimmed() + " on disk: " + QByteArray::number(onDisk)));
 }
 
 void tst_Download::speedLimit_data()
@@ -394,6 +458,9 @@ void tst_Download::speedLimit_data()
     QTest::newRow("256 KiB/s") << 256 << true << 2500;
     QTest::newRow("limit ignored outside a game update") << 256 << false << 0;
     QTest::newRow("zero means no limit") << 0 << true << 0;
+    // Limits a user may type into config.ini whose byte counts pass 2^31.
+    QTest::newRow("600000 KiB/s, reply buffer beyond 32 bits") << 600000 << true << 0;
+    QTest::newRow("2200000 KiB/s, pump budget beyond 32 bits") << 2200000 << true << 0;
 }
 
 void tst_Download::speedLimit()
@@ -472,6 +539,61 @@ void tst_Download::startNeverEmptiesAClimbingRoot()
     QCOMPARE(fileBytes(keep + "/c.bin"), body);
 }
 
+void tst_Download::entriesOfOneLocalFile_data()
+{
+    QTest::addColumn<QString>("serverPath");
+    QTest::addColumn<QString>("md5");
+    QTest::addColumn<bool>("resume");
+    QTest::addColumn<bool>("fetchedOnce");
+    QTest::newRow("the same package twice is fetched once") << "/files/same.bin"
+                                                            << "aa" << false << true;
+    QTest::newRow("one name from two server folders") << "/other/same.bin"
+                                                      << "aa" << false << false;
+    QTest::newRow("one url with two digests, resumed") << "/files/same.bin"
+                                                       << "bb" << true << false;
+}
+
+void tst_Download::entriesOfOneLocalFile()
+{
+    QFETCH(QString, serverPath);
+    QFETCH(QString, md5);
+    QFETCH(bool, resume);
+    QFETCH(bool, fetchedOnce);
+    const QByteArray body = content(20000, 17);
+    DownloadFile first = addEntry("same.bin", body);
+    first.md5 = "aa";
+    m_server->addFile("/other/same.bin", content(20000, 18));
+    DownloadFile second = first;
+    second.url = m_server->url(serverPath);
+    second.md5 = md5;
+    second.localPath = m_cache + "/sub/../same.bin";
+    m_ctx->downloadList = { first, second };
+    writeBytes(m_cache + "/keep.txt", "kept");
+
+    if (resume)
+        GetDownloadComponent()->ResumeDownload(*m_ctx);
+    else
+        GetDownloadComponent()->StartDownload(*m_ctx);
+    if (fetchedOnce) {
+        QVERIFY(waitFinal(10000));
+        QVERIFY2(m_recorder->finals.first().bFinished, qPrintable(m_recorder->finals.first().errorString));
+        QCOMPARE(m_recorder->finals.first().totalSize, qint64(body.size()));
+        QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(body.size()));
+        QCOMPARE(m_server->requestCount(), 1);
+        QCOMPARE(fileBytes(first.localPath), body);
+        return;
+    }
+    QCOMPARE(m_recorder->finals.size(), 1); // before anything was sent
+    QTest::qWait(300);
+    QCOMPARE(m_recorder->finals.size(), 1);
+    QCOMPARE(int(m_recorder->finals.first().errorCode), 2);
+    QCOMPARE(m_recorder->finals.first().errorString,
+        QStringLiteral("下载列表中的文件%1对应不同的内容").arg(second.localPath));
+    QCOMPARE(m_server->requestCount(), 0);
+    QCOMPARE(fileBytes(m_cache + "/keep.txt"), QByteArray("kept"));
+    QVERIFY(!QFileInfo::exists(first.localPath));
+}
+
 void tst_Download::stallGivesCode3WithTheRealWatchdog()
 {
     DownloadTimings::SetForTests(DownloadTimings());
@@ -492,6 +614,26 @@ void tst_Download::stallGivesCode3WithTheRealWatchdog()
     QCOMPARE(m_recorder->finals.first().errorString, QStringLiteral("网络请求超时，请检查网络问题"));
     QCOMPARE(m_server->requestCount(), 1); // a time-out is never retried
     QCOMPARE(fileBytes(entry.localPath), body.left(1000));
+}
+
+void tst_Download::logLinesKeepPercentSignsOfUrlAndPath()
+{
+    const QByteArray body = content(3000, 16);
+    DownloadFile entry = addEntry("a.bin", body, "/esc/a%2Fb.bin");
+    m_server->addFile("/esc/a/b.bin", body);
+    entry.localPath = m_cache + "/a%1b.bin";
+    m_ctx->downloadList = { entry };
+    const auto expect = [](const QString &line) {
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QRegularExpression::escape(line)));
+    };
+    expect("[Downloader]:StartDownload m_downloadUrl is " + entry.url + ", file=" + entry.localPath + ", size=3000");
+    expect("[Downloader]:download url is " + entry.url + ", received bytes=0");
+    expect("[DownloadManager]:download url is " + entry.url + ", received bytes=0");
+
+    GetDownloadComponent()->StartDownload(*m_ctx);
+    QVERIFY(waitFinal(10000));
+    QVERIFY(m_recorder->finals.first().bFinished);
+    QCOMPARE(fileBytes(entry.localPath), body);
 }
 
 void tst_Download::generatedFilesResumeByteExact()

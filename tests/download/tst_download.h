@@ -38,14 +38,20 @@ private slots:
     void failureAfterDataRestarts_data();
     void failureAfterDataRestarts();
     void fourFailuresWithoutDataGiveCode2();
+    void resumeWhileARestartWaits_data();
+    void resumeWhileARestartWaits();
     void badResponsesNeverCorruptTheFile_data();
     void badResponsesNeverCorruptTheFile();
     void shortWriteGivesCode5();
+    void failureReportCountsTheBytesOnDisk();
     void speedLimit_data();
     void speedLimit();
     void versionPrefixIsInsertedIntoUrl();
     void startNeverEmptiesAClimbingRoot();
+    void entriesOfOneLocalFile_data();
+    void entriesOfOneLocalFile();
     void stallGivesCode3WithTheRealWatchdog();
+    void logLinesKeepPercentSignsOfUrlAndPath();
 
     void contentRetriesThenSucceeds();
     void contentFailures_data();
@@ -56,6 +62,8 @@ private slots:
     void concurrentContentRequestsKeepTheirOwnResults();
     void timestampRule_data();
     void timestampRule();
+    void timestampKeepsPercentEscapes_data();
+    void timestampKeepsPercentEscapes();
     void certificateChecksFollowTheSwitch_data();
     void certificateChecksFollowTheSwitch();
     void generatedFilesResumeByteExact();
@@ -70,6 +78,8 @@ private:
     static Morvaniel::DownloadTimings shortTimings();
     static QByteArray fileBytes(const QString &path);
     static void writeBytes(const QString &path, const QByteArray &bytes);
+    // Runs the list in a child under a file-size limit (ShortWriteChild); its output.
+    static QByteArray runUnderFileSizeLimit(const QStringList &args);
 
     std::unique_ptr<HttpTest::HttpServer> m_server;
     std::unique_ptr<QTemporaryDir> m_dir;

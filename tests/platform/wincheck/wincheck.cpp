@@ -90,6 +90,8 @@ void checkDevicePaths()
         "a device name is not taken for a longer one it prefixes");
     check(Platform::DevicePathToDrivePath("\\Device\\Mup\\server\\a.exe", fake).empty(),
         "a path on no drive gives an empty text");
+    const std::string key = Platform::FileNameKey("Cache/Full_1.7z \xc3\xa4");
+    check(key == Platform::FileNameKey("cache/FULL_1.7Z \xc3\x84"), "file name keys ignore letter case", key);
 }
 
 struct Child
