@@ -7,11 +7,8 @@
 #include <zstd_errors.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
@@ -27,12 +24,6 @@ struct DCtxFree
 Result damaged(const std::string &patchPath, const std::string &why)
 {
     return failure(Failed, "patch " + patchPath + " is damaged: " + why);
-}
-
-bool fileExists(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
 }
 
 } // namespace
@@ -147,6 +138,9 @@ Result applyPatch(
             return damaged(patchPath, "data after the last segment");
         if (newCrc != h.newCrc)
             return failure(Failed, "the patched result does not match the patch's checksum");
+        // Windows cannot replace a file that is still open, and in place the
+        // old file is the target.
+        oldFd.reset();
         if (const int err = out.commit())
             return errnoFailure(err, "cannot write", outPath);
         percent.set(h.oldSize + h.newSize);

@@ -7,11 +7,8 @@
 #include <zstd_errors.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <memory>
 #include <new>
-#include <sys/stat.h>
 #include <vector>
 
 namespace hpatch {

@@ -3,8 +3,8 @@
 // Creates a patch that hpatchz applies. A missing oldPath counts as empty.
 
 #include "HPatch.h"
+#include "Program.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -30,12 +30,13 @@ void usage()
 
 int main(int argc, char **argv)
 {
-    std::signal(SIGXFSZ, SIG_IGN);
+    hpatch::setUpProcess();
+    const std::vector<std::string> args = hpatch::programArguments(argc, argv);
     hpatch::CreateOptions options;
     std::vector<std::string> paths;
     bool quiet = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string &arg = args[i];
         uint64_t n = 0;
         if (arg.empty() || arg[0] != '-') {
             paths.push_back(arg);

@@ -4,12 +4,12 @@
 // 22 out of memory, 24 disk full, 1 any other failure (with a message on
 // standard error). Progress goes to standard output as "progress:(N)" lines.
 
+#include "FileIo.h"
 #include "HPatch.h"
+#include "Program.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -19,24 +19,17 @@ void usage()
     std::fprintf(stderr, "usage: hpatchz oldPath diffPath outPath [-f] [-s-<mem>] [-C-<checks>]\n");
 }
 
-bool sameFile(const std::string &a, const std::string &b)
-{
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    // Past a file-size limit, writes must fail with EFBIG (reported as a full
-    // disk) instead of killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
+    hpatch::setUpProcess();
+    const std::vector<std::string> args = hpatch::programArguments(argc, argv);
 
     std::vector<std::string> paths;
     bool force = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string &arg = args[i];
         if (arg.empty() || arg[0] != '-') {
             paths.push_back(arg);
         } else if (arg == "-f") {
@@ -60,8 +53,7 @@ int main(int argc, char **argv)
     const std::string &oldPath = paths[0];
     const std::string &diffPath = paths[1];
     const std::string &outPath = paths[2];
-    struct stat st;
-    if (!force && stat(outPath.c_str(), &st) == 0 && !sameFile(oldPath, outPath)) {
+    if (!force && hpatch::fileExists(outPath) && !hpatch::sameFile(oldPath, outPath)) {
         std::fprintf(stderr, "hpatchz: %s exists; use -f to overwrite it\n", outPath.c_str());
         return hpatch::Failed;
     }

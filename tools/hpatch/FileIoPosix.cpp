@@ -1,15 +1,15 @@
+// The file seam on POSIX systems: mmap, plain fds, posix_fallocate.
+
 #include "FileIo.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <libgen.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-#include <zlib.h>
 
 namespace hpatch {
 
@@ -19,13 +19,6 @@ uint64_t pageSize()
 {
     static const uint64_t size = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
     return size;
-}
-
-std::string folderOf(const std::string &path)
-{
-    std::vector<char> copy(path.begin(), path.end());
-    copy.push_back('\0');
-    return dirname(copy.data());
 }
 
 } // namespace
@@ -46,18 +39,22 @@ int MappedRegion::map(int fd, uint64_t offset, uint64_t length, bool writable)
     m_baseLength = total;
     m_data = static_cast<unsigned char *>(base) + lead;
     m_length = length;
+    m_writable = writable;
     madvise(m_base, m_baseLength, MADV_SEQUENTIAL);
     return 0;
 }
 
 void MappedRegion::unmap()
 {
+    // Dirty pages of a shared mapping reach the file through the page cache;
+    // the fsync of TempFile::commit() makes them durable.
     if (m_base)
         munmap(m_base, m_baseLength);
     m_base = nullptr;
     m_baseLength = 0;
     m_data = nullptr;
     m_length = 0;
+    m_writable = false;
 }
 
 void MappedRegion::release()
@@ -66,61 +63,9 @@ void MappedRegion::release()
         madvise(m_base, m_baseLength, MADV_DONTNEED);
 }
 
-int exitCodeForErrno(int err)
+std::string errorText(int err)
 {
-    switch (err) {
-    case ENOMEM:
-        return OutOfMemory;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return DiskFull;
-    default:
-        return Failed;
-    }
-}
-
-Result failure(int code, const std::string &message)
-{
-    Result r;
-    r.code = code;
-    r.message = message;
-    return r;
-}
-
-Result errnoFailure(int err, const std::string &what, const std::string &path)
-{
-    return failure(exitCodeForErrno(err), what + " " + path + ": " + std::strerror(err));
-}
-
-uint32_t crcUpdate(uint32_t crc, const unsigned char *data, uint64_t size)
-{
-    // zlib takes 32-bit lengths.
-    constexpr uint64_t step = uint64_t(1) << 30;
-    while (size > 0) {
-        const uint64_t n = std::min(size, step);
-        crc = static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(n)));
-        data += n;
-        size -= n;
-    }
-    return crc;
-}
-
-int crcOfFile(int fd, uint64_t size, uint32_t &crc, const std::function<void(uint64_t)> &done)
-{
-    constexpr uint64_t window = uint64_t(64) << 20;
-    crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
-    MappedRegion map;
-    for (uint64_t at = 0; at < size; at += window) {
-        const uint64_t n = std::min(window, size - at);
-        if (const int err = map.map(fd, at, n, false))
-            return err;
-        crc = crcUpdate(crc, map.data(), n);
-        map.unmap();
-        if (done)
-            done(at + n);
-    }
-    return 0;
+    return std::strerror(err);
 }
 
 // Repeats a partial write until every byte is out. step(p, n, done) writes
@@ -190,60 +135,6 @@ int reserveBlocks(int fd, uint64_t size)
     return 0;
 }
 
-TempFile::~TempFile()
-{
-    if (m_fd >= 0) {
-        close(m_fd);
-        unlink(m_path.c_str());
-    }
-}
-
-int TempFile::create(const std::string &target, const std::string &modeFrom)
-{
-    m_target = target;
-    std::vector<char> name(target.begin(), target.end());
-    const std::string suffix = ".hpatch-XXXXXX";
-    name.insert(name.end(), suffix.begin(), suffix.end());
-    name.push_back('\0');
-    m_fd = mkstemp(name.data());
-    if (m_fd < 0)
-        return errno;
-    m_path = name.data();
-    struct stat st;
-    const mode_t mode = (!modeFrom.empty() && stat(modeFrom.c_str(), &st) == 0) ? (st.st_mode & 07777) : 0644;
-    fchmod(m_fd, mode);
-    return 0;
-}
-
-int TempFile::commit()
-{
-    if (fsync(m_fd) != 0) {
-        const int err = errno;
-        // A sync that the file system does not offer is no failure of the data.
-        if (err != EINVAL && err != EROFS)
-            return err;
-    }
-    const int fd = m_fd;
-    m_fd = -1;
-    if (close(fd) != 0) {
-        const int err = errno;
-        unlink(m_path.c_str());
-        return err;
-    }
-    if (rename(m_path.c_str(), m_target.c_str()) != 0) {
-        const int err = errno;
-        unlink(m_path.c_str());
-        return err;
-    }
-    // Make the rename itself durable.
-    const int dir = open(folderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
-    return 0;
-}
-
 Result openInput(const std::string &path, bool mayBeMissing, int &fd, uint64_t &size)
 {
     size = 0;
@@ -262,21 +153,23 @@ Result openInput(const std::string &path, bool mayBeMissing, int &fd, uint64_t &
     return {};
 }
 
-void Percent::set(uint64_t done)
+bool fileExists(const std::string &path)
 {
-    if (!m_fn)
-        return;
-    const int p = m_total == 0 ? 100 : static_cast<int>(std::min<uint64_t>(100, done * 100 / m_total));
-    if (p > m_last) {
-        m_last = p;
-        m_fn(p);
-    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
 }
 
-Fd::~Fd()
+bool sameFile(const std::string &a, const std::string &b)
+{
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+void Fd::reset()
 {
     if (m_fd >= 0)
         close(m_fd);
+    m_fd = -1;
 }
 
 } // namespace hpatch
