@@ -11,7 +11,9 @@
 
 #include <csignal>
 #include <cstdio>
+#ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#endif
 
 using namespace Morvaniel;
 
@@ -21,12 +23,16 @@ int ShortWriteChild::Run(int argc, char **argv)
     const QStringList args = app.arguments();
     if (args.size() < 6 || args.size() % 3 != 0)
         return 2;
+#ifdef Q_OS_UNIX
     // Past the limit write() fails with EFBIG instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
     const rlim_t limit = args.at(1).toULongLong();
     const rlimit fileSize{ limit, limit };
     if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
         return 3;
+#else
+    return 4; // no per-process file-size limit on this system
+#endif
 
     std::shared_ptr<GameUpdateContext> ctx = GetCoreSystemInstance()->GetCurGameUpdateContext();
     ctx->downloadList.clear();

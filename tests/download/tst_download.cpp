@@ -399,6 +399,9 @@ void tst_Download::badResponsesNeverCorruptTheFile()
 
 QByteArray tst_Download::runUnderFileSizeLimit(const QStringList &args)
 {
+#ifndef Q_OS_UNIX
+    QTest::qSkip("a full disk is made with RLIMIT_FSIZE, which this system lacks", __FILE__, __LINE__);
+#endif
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(ShortWriteChild::kEnv, "1");

@@ -16,7 +16,9 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace HostTest {
 
@@ -107,9 +109,13 @@ public:
         QFile f(conf);
         if (!f.open(QIODevice::WriteOnly))
             return QString();
-        // As root, nginx hands the work to "nobody", who may not read a
-        // private temporary folder; it keeps root here instead.
+            // As root, nginx hands the work to "nobody", who may not read a
+            // private temporary folder; it keeps root here instead.
+#ifdef Q_OS_UNIX
         const QByteArray user = geteuid() == 0 ? "user root;\n" : "";
+#else
+        const QByteArray user;
+#endif
         f.write(user + "daemon off;\npid " + folder.toUtf8() + "/pid;\nerror_log " + folder.toUtf8()
             + "/err.log;\nevents {}\nhttp {\n  access_log off;\n  server {\n    listen 127.0.0.1:"
             + QByteArray::number(port) + ";\n    root " + root.toUtf8() + ";\n  }\n}\n");

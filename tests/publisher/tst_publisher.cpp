@@ -12,7 +12,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 using namespace Publisher;
 using TestSupport::md5Of;
@@ -376,6 +378,9 @@ void tst_Publisher::refusedNames()
 
 void tst_Publisher::linksAndSpecialFilesNotFollowed()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("symbolic links and FIFOs are POSIX file types (QFile::link makes a shortcut here)");
+#else
     QTemporaryDir dir;
     writeFile(dir.filePath(QStringLiteral("secret/key.txt")), "outside");
     const QString v = dir.filePath(QStringLiteral("in/1.0.0.1"));
@@ -400,6 +405,7 @@ void tst_Publisher::linksAndSpecialFilesNotFollowed()
     QCOMPARE(treeContent(target).keys(), QStringList{ QStringLiteral("ünï cødé/ok.txt") });
     QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
         QStringList{ QStringLiteral("ünï cødé") });
+#endif
 }
 
 void tst_Publisher::patchPlanEdgeCases()

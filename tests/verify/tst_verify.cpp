@@ -18,8 +18,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace Morvaniel;
 using namespace TestSupport;
@@ -389,6 +392,9 @@ void tst_Verify::pakFolderCleaning()
 
 void tst_Verify::startDuringRunIsRefused()
 {
+#ifndef Q_OS_UNIX
+    QSKIP("holds the run at a FIFO, a POSIX file type");
+#else
     QTemporaryDir dir;
     // Opening a FIFO for reading blocks until a writer comes: the run is held
     // at its first archive for as long as the test wants.
@@ -418,6 +424,7 @@ void tst_Verify::startDuringRunIsRefused()
     QCOMPARE(r.progress, (QVector<float>{ 0.0f, 1.0f }));
     QVERIFY(!r.finals.first().bError);
     QVERIFY2(QFile::exists(bad), "the refused run must not have touched its archive");
+#endif
 }
 
 void tst_Verify::runWithoutCallbackStillDeletes()
