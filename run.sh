@@ -6,6 +6,9 @@
 #   ./run.sh test --sanitize   the same under AddressSanitizer + UBSan (build-asan/)
 #   ./run.sh test --tsan       the threaded tests under ThreadSanitizer (build-tsan/)
 #   ./run.sh test --long       the suite including the long tests (label "long")
+#   ./run.sh test --windows    cross-compile everything for Windows (build-win/, mingw-w64
+#                              against ../shared/qt5-mingw or $MORVANIEL_QT_WIN) and run
+#                              the suite under Wine
 #   ./run.sh bench [--quick] [--only bench_x] [--log f]
 #                              Release build (build-bench/), every benchmark of
 #                              bench/, one table of figures against their peers
@@ -18,7 +21,7 @@ ROOT=$(pwd)
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qtbase5-dev libqt5test5 zlib1g-dev
           libzstd-dev zstd p7zip-full xdelta3 curl aria2 nginx-light e2fsprogs
-          g++-mingw-w64-x86-64 wine64 clang libclang-rt-14-dev)
+          g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 clang libclang-rt-14-dev)
 
 install_packages() {
   local missing=()
@@ -59,6 +62,7 @@ case "$cmd" in
         --sanitize) mode=asan ;;
         --tsan) mode=tsan ;;
         --long) mode=long ;;
+        --windows) mode=windows ;;
         *) echo "run.sh: unknown option $a" >&2; exit 2 ;;
       esac
     done
@@ -73,6 +77,18 @@ case "$cmd" in
       long)
         build build
         cd build && ctest --output-on-failure -j 2 ;;
+      windows)
+        qt_win=${MORVANIEL_QT_WIN:-$ROOT/../shared/qt5-mingw}
+        deps_win=${MORVANIEL_WIN_DEPS:-$ROOT/../shared/win-deps}
+        if [ ! -f "$qt_win/lib/cmake/Qt5/Qt5Config.cmake" ] || [ ! -f "$deps_win/lib/libzstd.a" ]; then
+          echo "run.sh: no Qt for Windows at $qt_win (or no Windows dependencies at $deps_win)." >&2
+          echo "  Build them from Debian's sources with tools/windows/build-deps.sh (about an hour)," >&2
+          echo "  or name existing ones with MORVANIEL_QT_WIN and MORVANIEL_WIN_DEPS." >&2
+          exit 2
+        fi
+        build build-win -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DMORVANIEL_BUILD_BENCH=OFF \
+          -DMORVANIEL_QT_WIN="$qt_win" -DMORVANIEL_WIN_DEPS="$deps_win"
+        cd build-win && ctest --output-on-failure -LE long -j 2 ;;
       *)
         build build
         cd build && ctest --output-on-failure -LE long -j 2 ;;
@@ -116,7 +132,7 @@ case "$cmd" in
     exit $status
     ;;
   *)
-    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long]|bench [--quick]|fuzz [seconds]|build" >&2
+    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long|--windows]|bench [--quick]|fuzz [seconds]|build" >&2
     exit 2
     ;;
 esac

@@ -71,15 +71,25 @@ bool extract(const QString &archive, const QString &dir)
 // A stand-in for hdiffz that writes a tiny patch: enough to check the layout.
 QString writeFakeDiffTool(const QString &dir)
 {
+#ifdef Q_OS_WIN
+    // A batch file: "set /p" prints its prompt without a line end.
+    const QString path = dir + QStringLiteral("/fake_hdiffz.cmd");
+    writeFile(path, "@<nul set /p =PATCH>\"%~3\"\r\n");
+#else
     const QString path = dir + QStringLiteral("/fake_hdiffz");
     writeFile(path, "#!/bin/sh\nprintf 'PATCH' > \"$3\"\n");
+#endif
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return path;
 }
 
 QString tool(const QString &name)
 {
+#ifdef Q_OS_WIN
+    const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name + QStringLiteral(".exe");
+#else
     const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+#endif
     return QFileInfo(path).isExecutable() ? path : QString();
 }
 
@@ -305,6 +315,9 @@ void tst_Publisher::patchRoundTrip()
         for (const QString &l : section(manifest, QStringLiteral("--new_file--"))) {
             const QString path = l.section(QLatin1Char('|'), 0, 0);
             newLower.insert(path.toLower());
+            // Replaced as the merge stage does: where names ignore letter case,
+            // only a new file takes the new spelling.
+            QFile::remove(game + QLatin1Char('/') + path);
             writeFile(game + QLatin1Char('/') + path, readFile(dir + QLatin1Char('/') + path));
         }
         for (const QString &l : section(manifest, QStringLiteral("--del_file--"))) {
@@ -364,8 +377,17 @@ void tst_Publisher::refusedNames()
     QFETCH(QStringList, names);
     QFETCH(QString, offender);
     QTemporaryDir dir;
-    for (const QString &n : names)
-        writeFile(dir.filePath(QStringLiteral("in/1.0.0.1/") + n), "x");
+    for (const QString &n : names) {
+        // Windows refuses some names and quietly turns others into different
+        // ones ("a\\b.txt" a folder and a file, "dir." into "dir").
+        if (!TestSupport::writeFile(dir.filePath(QStringLiteral("in/1.0.0.1/") + n), "x")
+            || !QDir(dir.filePath(QStringLiteral("in/1.0.0.1")))
+                    .entryList()
+                    .contains(n.section(QLatin1Char('/'), 0, 0)))
+            QSKIP("this file system cannot hold the name at all");
+    }
+    if (names.size() > 1 && QFileInfo::exists(dir.filePath(QStringLiteral("IN"))))
+        QSKIP("twins that differ in letter case only cannot exist on this file system");
     PublishOptions options;
     options.inputDir = dir.filePath(QStringLiteral("in"));
     options.outputDir = dir.filePath(QStringLiteral("out"));

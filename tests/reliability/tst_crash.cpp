@@ -111,7 +111,8 @@ void tst_Crash::killAndResume()
         if (k == Kills) {
             // The server lives on this thread: wait with the event loop running.
             QVERIFY(QTest::qWaitFor([&child] { return child.state() == QProcess::NotRunning; }, 120000));
-            const QByteArray out = child.readAllStandardOutput();
+            // Windows' text-mode output ends its lines with CR LF.
+            const QByteArray out = child.readAllStandardOutput().replace("\r\n", "\n");
             QVERIFY2(out.contains("code=0\n") && out.contains("files=sound"), out.constData());
             break;
         }

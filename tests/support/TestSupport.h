@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibrary>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -16,6 +17,17 @@
 #include <mutex>
 
 namespace TestSupport {
+
+// Whether this Windows program runs under Wine, whose behaviour differs from
+// Windows in a few places the tests name.
+inline bool runsUnderWine()
+{
+#ifdef Q_OS_WIN
+    return QLibrary::resolve(QStringLiteral("ntdll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
 
 // Writes bytes to path, creating its folder.
 inline bool writeFile(const QString &path, const QByteArray &bytes)

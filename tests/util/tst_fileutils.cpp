@@ -362,6 +362,10 @@ void tst_FileUtils::copyOrMoveOntoItselfKeepsTheFile_data()
 void tst_FileUtils::copyOrMoveOntoItselfKeepsTheFile()
 {
     QFETCH(QString, destination);
+#ifdef Q_OS_WIN
+    if (destination.startsWith(QLatin1String("link/")))
+        QSKIP("QFile::link makes a shortcut here, not a link the file system follows");
+#endif
     QTemporaryDir tmp;
     const QString file = tmp.filePath("d/f");
     writeFile(file, "keep me");

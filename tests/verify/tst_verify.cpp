@@ -367,8 +367,12 @@ void tst_Verify::pakFolderCleaning()
     const QString paks = game + "/PM/Content/Paks/";
     QVERIFY(writeFile(paks + "Data.pak", "listed"));
     QVERIFY(writeFile(paks + "Sub/Deep.pak", "deep"));
-    QVERIFY(writeFile(paks + "data.pak", "case twin"));
-    QVERIFY(writeFile(paks + "SUB/deep.pak", "case twin in another folder"));
+    // Twins that differ in letter case only exist where file names keep it.
+    const bool twins = !QFile::exists(paks + "DATA.PAK");
+    if (twins) {
+        QVERIFY(writeFile(paks + "data.pak", "case twin"));
+        QVERIFY(writeFile(paks + "SUB/deep.pak", "case twin in another folder"));
+    }
     QVERIFY(writeFile(paks + "extra.pak", "unlisted"));
     QVERIFY(writeFile(paks + "old/stale.pak", "unlisted"));
     QVERIFY(writeFile(game + "/Binaries/unlisted.dll", "outside the pak folder"));
@@ -383,8 +387,10 @@ void tst_Verify::pakFolderCleaning()
 
     QVERIFY(QFile::exists(paks + "Data.pak"));
     QVERIFY(QFile::exists(paks + "Sub/Deep.pak"));
-    QVERIFY(QFile::exists(paks + "data.pak"));
-    QVERIFY(QFile::exists(paks + "SUB/deep.pak"));
+    if (twins) {
+        QVERIFY(QFile::exists(paks + "data.pak"));
+        QVERIFY(QFile::exists(paks + "SUB/deep.pak"));
+    }
     QVERIFY(!QFile::exists(paks + "extra.pak"));
     QVERIFY(!QFile::exists(paks + "old/stale.pak"));
     QVERIFY(QFile::exists(game + "/Binaries/unlisted.dll"));
@@ -518,6 +524,10 @@ void tst_Verify::checkerReports()
     const QString held = QDir(dir.path()).absoluteFilePath(QStringLiteral("sub/c.bin"));
 
     QProcess holder;
+#ifndef Q_OS_UNIX
+    if (!redirection.isEmpty())
+        QSKIP("the holder is a POSIX shell redirection");
+#endif
     if (!redirection.isEmpty()) {
         holder.start(QStringLiteral("/bin/sh"),
             { QStringLiteral("-c"), QStringLiteral("exec %1\"$1\"; echo ready; exec sleep 60").arg(redirection),

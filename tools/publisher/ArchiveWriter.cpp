@@ -1,4 +1,5 @@
 #include "ArchiveWriter.h"
+#include "ProgramFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,7 +12,7 @@ namespace Publisher {
 
 QString findSevenZip()
 {
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/7z");
+    const QString beside = programBesideThisOne(QStringLiteral("7z"));
     if (QFileInfo(beside).isExecutable())
         return beside;
     return QStandardPaths::findExecutable(QStringLiteral("7z"));

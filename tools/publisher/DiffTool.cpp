@@ -1,4 +1,5 @@
 #include "DiffTool.h"
+#include "ProgramFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,7 +10,7 @@ namespace Publisher {
 
 QString defaultDiffTool()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/hdiffz");
+    return programBesideThisOne(QStringLiteral("hdiffz"));
 }
 
 bool createBinaryPatch(
