@@ -14,6 +14,8 @@
 #                              bench/, one table of figures against their peers
 #   ./run.sh fuzz [seconds]    build the libFuzzer targets (build-fuzz/) and run each
 #                              for the given time (default 60) with its seed corpus
+#   ./run.sh package --windows the Windows build packaged into dist/morvaniel-windows
+#                              (and dist/morvaniel-windows.zip)
 #   ./run.sh build             install and build only
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -40,6 +42,20 @@ build() {
   local dir=$1; shift
   cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$ROOT/$dir" -j "$(nproc)"
+}
+
+# The Windows build in build-win/, cross-compiled against a Qt for Windows.
+build_windows() {
+  qt_win=$(realpath -m "${MORVANIEL_QT_WIN:-$ROOT/../shared/qt5-mingw}")
+  deps_win=$(realpath -m "${MORVANIEL_WIN_DEPS:-$ROOT/../shared/win-deps}")
+  if [ ! -f "$qt_win/lib/cmake/Qt5/Qt5Config.cmake" ] || [ ! -f "$deps_win/lib/libzstd.a" ]; then
+    echo "run.sh: no Qt for Windows at $qt_win (or no Windows dependencies at $deps_win)." >&2
+    echo "  Build them from Debian's sources with tools/windows/build-deps.sh (about an hour)," >&2
+    echo "  or name existing ones with MORVANIEL_QT_WIN and MORVANIEL_WIN_DEPS." >&2
+    exit 2
+  fi
+  build build-win -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DMORVANIEL_BUILD_BENCH=OFF \
+    -DMORVANIEL_QT_WIN="$qt_win" -DMORVANIEL_WIN_DEPS="$deps_win"
 }
 
 cmd=${1:-test}
@@ -78,21 +94,18 @@ case "$cmd" in
         build build
         cd build && ctest --output-on-failure -j 2 ;;
       windows)
-        qt_win=${MORVANIEL_QT_WIN:-$ROOT/../shared/qt5-mingw}
-        deps_win=${MORVANIEL_WIN_DEPS:-$ROOT/../shared/win-deps}
-        if [ ! -f "$qt_win/lib/cmake/Qt5/Qt5Config.cmake" ] || [ ! -f "$deps_win/lib/libzstd.a" ]; then
-          echo "run.sh: no Qt for Windows at $qt_win (or no Windows dependencies at $deps_win)." >&2
-          echo "  Build them from Debian's sources with tools/windows/build-deps.sh (about an hour)," >&2
-          echo "  or name existing ones with MORVANIEL_QT_WIN and MORVANIEL_WIN_DEPS." >&2
-          exit 2
-        fi
-        build build-win -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DMORVANIEL_BUILD_BENCH=OFF \
-          -DMORVANIEL_QT_WIN="$qt_win" -DMORVANIEL_WIN_DEPS="$deps_win"
+        build_windows
         cd build-win && ctest --output-on-failure -LE long -j 2 ;;
       *)
         build build
         cd build && ctest --output-on-failure -LE long -j 2 ;;
     esac
+    ;;
+  package)
+    [ "${1:-}" = --windows ] || { echo "run.sh: package takes --windows" >&2; exit 2; }
+    install_packages
+    build_windows
+    exec "$ROOT/tools/windows/package.sh" "$ROOT/build-win" "$qt_win" "$ROOT/dist"
     ;;
   bench)
     install_packages
@@ -132,7 +145,7 @@ case "$cmd" in
     exit $status
     ;;
   *)
-    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long|--windows]|bench [--quick]|fuzz [seconds]|build" >&2
+    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long|--windows]|package --windows|bench [--quick]|fuzz [seconds]|build" >&2
     exit 2
     ;;
 esac
