@@ -297,6 +297,7 @@ void tst_Patch::manifestPathCheck_data()
     QTest::newRow("absolute windows") << "\\Windows\\x" << false;
     QTest::newRow("drive letter") << "C:/x" << false;
     QTest::newRow("drive relative") << "C:x" << false;
+    QTest::newRow("network share") << "\\\\server\\share\\x" << false;
     QTest::newRow("empty") << "" << false;
     QTest::newRow("the folder itself") << "./" << false;
 }
