@@ -85,6 +85,16 @@ bool runStage(GameUpdateContext &ctx, StageEnd &end)
     return ended && end.finals.size() == 1;
 }
 
+GameUpdateContext mergeContext(const QString &patchDir, const QString &game, const QString &temp)
+{
+    GameUpdateContext ctx;
+    ctx.bGameUpdate = true;
+    ctx.patchDir = patchDir;
+    ctx.mergeTargetPath = game;
+    ctx.mergeTempPath = temp;
+    return ctx;
+}
+
 bool makePatch(const QString &oldPath, const QString &newPath, const QString &diff)
 {
     QDir().mkpath(QFileInfo(diff).absolutePath());
@@ -146,11 +156,7 @@ void tst_Windows::heldFileStopsTheStagesAndStaysWhole()
     const QString patchDir = dir.filePath(QStringLiteral("patch"));
     QVERIFY(writeFile(patchDir + QStringLiteral("/Bin/Game.exe"), "patched game"));
     QVERIFY(writeFile(patchDir + QStringLiteral("/manifest.txt"), "--new_file--\nBin/Game.exe|m|12\n"));
-    GameUpdateContext merge;
-    merge.bGameUpdate = true;
-    merge.patchDir = patchDir;
-    merge.mergeTargetPath = game;
-    merge.mergeTempPath = dir.filePath(QStringLiteral("temp"));
+    GameUpdateContext merge = mergeContext(patchDir, game, dir.filePath(QStringLiteral("temp")));
     StageEnd merged;
     QVERIFY(runStage(merge, merged));
     QVERIFY(merged.finals.first().bError);
@@ -171,11 +177,7 @@ void tst_Windows::letterCaseRenameLeavesOneFile()
     QVERIFY(writeFile(patchDir + QStringLiteral("/Data/a.pak"), "new"));
     QVERIFY(writeFile(
         patchDir + QStringLiteral("/manifest.txt"), "--del_file--\nData/A.pak|m|3\n--new_file--\nData/a.pak|m|3\n"));
-    GameUpdateContext merge;
-    merge.bGameUpdate = true;
-    merge.patchDir = patchDir;
-    merge.mergeTargetPath = game;
-    merge.mergeTempPath = dir.filePath(QStringLiteral("temp"));
+    GameUpdateContext merge = mergeContext(patchDir, game, dir.filePath(QStringLiteral("temp")));
     StageEnd merged;
     QVERIFY(runStage(merge, merged));
     QVERIFY2(!merged.finals.first().bError, qPrintable(merged.finals.first().errorString));
@@ -222,11 +224,7 @@ void tst_Windows::cjkAndBlankNamesReachTheTools()
         QStringLiteral("--patch_file--\n数据 a.pak.patch|m|%1\n")
             .arg(QFileInfo(patchDir + QStringLiteral("/数据 a.pak.patch")).size())
             .toUtf8()));
-    GameUpdateContext merge;
-    merge.bGameUpdate = true;
-    merge.patchDir = patchDir;
-    merge.mergeTargetPath = game;
-    merge.mergeTempPath = dir.filePath(QStringLiteral("临时"));
+    GameUpdateContext merge = mergeContext(patchDir, game, dir.filePath(QStringLiteral("临时")));
     StageEnd merged;
     QVERIFY(runStage(merge, merged));
     QVERIFY2(!merged.finals.first().bError && !merged.finals.first().needMd5CheckPakDir,
