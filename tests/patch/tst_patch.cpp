@@ -733,6 +733,12 @@ int quitFromFinalCallback(int argc, char **argv)
 
 void tst_Patch::quittingFromTheFinalCallbackEndsCleanly()
 {
+#if defined(__SANITIZE_THREAD__)
+    // The owner frees the thread object once QThread::wait() returned, and
+    // that hand-over goes through Qt's futex wait, which the sanitizer cannot
+    // see: every run would report the thread's last reads as races.
+    QSKIP("QThread::wait() is invisible to ThreadSanitizer; the plain and AddressSanitizer runs cover this");
+#endif
     for (int run = 0; run < 20; ++run) {
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
