@@ -131,6 +131,13 @@ void MergeThread::recordToolFailure(const QString &program, const QString &reaso
     Logger::LogInfo(QStringLiteral("MergeThread"), m_errorString);
 }
 
+// The owner is going away; whatever follows must not pass for a finished stage.
+void MergeThread::recordStopped()
+{
+    m_bFatalError = true;
+    m_errorString = QStringLiteral("patch stage stopped");
+}
+
 void MergeThread::run()
 {
     if (!checkManifestPaths() || !checkPatchTool())
@@ -143,8 +150,12 @@ void MergeThread::run()
         for (const PatchTask &task : qAsConst(m_tasks)) {
             ++m_mergeIndex;
             Logger::LogInfo(QStringLiteral("MergeThread"), QStringLiteral("MergeIndex:%1").arg(m_mergeIndex));
-            if (!runPatchTool(task) || isInterruptionRequested())
+            if (!runPatchTool(task))
                 return;
+            if (isInterruptionRequested()) {
+                recordStopped();
+                return;
+            }
             auto it = m_patchProgress.find(task.diffPath);
             if (it != m_patchProgress.end())
                 it->second = 100;
@@ -199,8 +210,7 @@ bool MergeThread::runPatchTool(const PatchTask &task)
             p->waitForFinished(-1);
             removeToolLeftovers(task.outPath);
             if (isInterruptionRequested()) {
-                m_bFatalError = true;
-                m_errorString = QStringLiteral("patch stage stopped");
+                recordStopped();
                 return false;
             }
             recordFileInUse(task.oldPath);

@@ -58,6 +58,7 @@ private:
     bool checkManifestPaths();
     bool checkPatchTool();
     void recordToolFailure(const QString &program, const QString &reason);
+    void recordStopped();
     bool waitForTool(QProcess &process);
     void buildTasks();
     bool runPatchTool(const PatchTask &task);
