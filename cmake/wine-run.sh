@@ -15,15 +15,20 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 # Wine's own search path for DLLs, in Windows form (Z: is the Linux root).
 export WINEPATH="$(winpath "$qt/bin");$(winpath "$bin")"
 mkdir -p "$WINEPREFIX"
+"$here/wine-boot.sh" "$wine"
+# Programs of the prefix may outlive the one started here and inherit its
+# standard handles; a pipe of CTest's held by them would keep the test from
+# ending. Output goes through files instead, shown when the program is done.
+# QtTest's own log does not come through Wine's standard output at all: a test
+# writes it to a file as well.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX") || exit 1
+log=$out.log
 case "$(basename "$1")" in
-  tst_*.exe) ;;
-  *) exec "$wine" "$@" ;;
+  tst_*.exe) "$wine" "$@" -o "$(winpath "$log"),txt" </dev/null >"$out" 2>&1 ;;
+  *) "$wine" "$@" </dev/null >"$out" 2>&1 ;;
 esac
-# QtTest's log on standard output does not come through Wine's pipe here; the
-# test writes it to a file that is shown afterwards.
-log=$(mktemp "${TMPDIR:-/tmp}/wine-test.XXXXXX") || exit 1
-"$wine" "$@" -o "$(winpath "$log"),txt"
 rc=$?
-cat "$log"
-rm -f "$log"
+cat "$out"
+[ -f "$log" ] && cat "$log"
+rm -f "$out" "$log"
 exit $rc

@@ -16,5 +16,10 @@ done
 [ -f "$work/unpacked/morvaniel-windows/lib/cmake/Morvaniel/MorvanielConfig.cmake" ] || { echo "FAIL: no CMake package"; exit 1; }
 [ -f "$work/unpacked/morvaniel-windows/include/morvaniel/core/CoreSystem.h" ] || { echo "FAIL: no headers"; exit 1; }
 cd "$work/unpacked/morvaniel-windows/bin" || exit 1
+WINEPREFIX=$prefix "$src/cmake/wine-boot.sh" "${MORVANIEL_WINE:-/usr/lib/wine/wine64}"
+# Output through a file: no program of the prefix may hold CTest's pipe.
 WINEPREFIX=$prefix WINEDEBUG=-all WINEPATH= QT_PLUGIN_PATH= QT_QPA_PLATFORM=offscreen \
-  "${MORVANIEL_WINE:-/usr/lib/wine/wine64}" ./morvaniel.exe demo
+  "${MORVANIEL_WINE:-/usr/lib/wine/wine64}" ./morvaniel.exe demo </dev/null >"$work/demo.out" 2>&1
+rc=$?
+cat "$work/demo.out"
+exit $rc

@@ -13,11 +13,20 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
 #include <algorithm>
 
 using Morvaniel::versionFromString;
 
 namespace Publisher {
+
+// On Windows a file may stay undeletable for a moment after the program that
+// had it open (7-Zip, the diff tool) ended: the removal is tried again briefly.
+static void removeTree(const QString &folder)
+{
+    for (int attempt = 0; attempt < 40 && !QDir(folder).removeRecursively(); ++attempt)
+        QThread::msleep(50);
+}
 
 namespace {
 
@@ -198,7 +207,7 @@ bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVec
         = QStringLiteral("%1/%2/patch_%3_%4.7z").arg(run.options.channel, to.version, from.version, to.version);
     const bool ok
         = addArchive(run, QStringLiteral("patch"), from.version, to.version, folder, content.entries, rel, guide);
-    QDir(folder).removeRecursively();
+    removeTree(folder);
     return ok;
 }
 
@@ -315,7 +324,7 @@ bool publish(const PublishOptions &options, PublishReport &report, const Progres
     run.workDir = run.outputDir + QStringLiteral("/.publish-work");
     const bool ok = publishAll(run);
     if (run.workCreated)
-        QDir(run.workDir).removeRecursively();
+        removeTree(run.workDir);
     return ok;
 }
 
