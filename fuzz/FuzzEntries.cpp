@@ -4,6 +4,7 @@
 #include "core/Global.h"
 #include "manifest/FileManifest.h"
 #include "manifest/GuideManifest.h"
+#include "manifest/ManifestPathCheck.h"
 #include "manifest/PatchManifest.h"
 #include "manifest/RepairManifest.h"
 #include "planning/PackageFiles.h"
@@ -13,7 +14,7 @@
 #include "planning/SolveLauncherGuideManifest.h"
 #include "planning/SolveRemoteInfo.h"
 #include "settings/SettingKeys.h"
-#include "verify/RepairPlanner.h"
+#include "planning/RepairPlanner.h"
 #include "verify/VerifyCallbackInfo.h"
 
 #include <QCoreApplication>
@@ -62,7 +63,7 @@ QString checkInsideCache(const QString &localPath, const QString &what)
     if (!cleaned.startsWith(cache + QLatin1Char('/')))
         return QStringLiteral("%1: %2 lies outside the cache folder").arg(what, localPath);
     const QString name = cleaned.mid(cache.size() + 1);
-    if (!PackageFiles::isSafeFileName(name))
+    if (!IsSafePackageFileName(name))
         return QStringLiteral("%1: %2 is no plain file in the cache folder").arg(what, localPath);
     if (cleaned != localPath)
         return QStringLiteral("%1: %2 is not a clean path").arg(what, localPath);
@@ -194,7 +195,7 @@ QString repairManifest(const QByteArray &input)
         PackageInfo info;
         info.path = group;
         info.url = Global::Var::Host + QLatin1Char('/') + group;
-        info.fileName = PackageFiles::fileNameOf(group);
+        info.fileName = PackageFileNameOf(group);
         info.size = 1;
         ctx.newestInfo.fullPacks.append(info);
         ctx.versionInfos[QStringLiteral("1.0.0.1")].fullPacks.append(info);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/ICoreComponent.h"
-#include "core/MorvanielGlobal.h"
+#include "MorvanielGlobal.h"
 
 #include <QByteArray>
 #include <QPointer>

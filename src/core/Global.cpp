@@ -1,5 +1,7 @@
 #include "core/Global.h"
 
+#include "util/Logger.h"
+
 namespace Global {
 
 QString Var::BuildStr = QStringLiteral("Release");
@@ -34,5 +36,10 @@ bool Var::bTest = false;
 bool Var::bLog = false;
 bool Var::hideInfo = false;
 bool Var::bVerifyPeer = true;
+
+namespace {
+// The log file follows bLog; the logger itself knows nothing of these names.
+[[maybe_unused]] const bool logSwitchFollowed = (Logger::FollowSwitch(&Var::bLog), true);
+} // namespace
 
 } // namespace Global

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/MorvanielGlobal.h"
+#include "MorvanielGlobal.h"
 
 #include <QString>
 
@@ -62,4 +62,3 @@ static const QString UNZIP_FOLDER = QStringLiteral("UnZip");
 static const QString LAST_LAUNCHER_VERSION_FILE = QStringLiteral("lastLauncherVersion.txt");
 static const QString LAST_VERSION_FILE = QStringLiteral("lastversion.txt");
 static const QString DEFAULT_VERSION = QStringLiteral("0.0.0.1");
-static const QString SERIALIZER_TAG = QStringLiteral("SerializerTag");

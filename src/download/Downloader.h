@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/ErrorCode.h"
-#include "core/MorvanielGlobal.h"
+#include "MorvanielGlobal.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/MorvanielGlobal.h"
+#include "MorvanielGlobal.h"
 
 #include <QString>
 #include <QVector>

@@ -1,12 +1,11 @@
 #include "patch/MergeThread.h"
 
 #include "manifest/PatchManifest.h"
-#include "patch/ManifestPathCheck.h"
+#include "manifest/ManifestPathCheck.h"
 #include "patch/PatcherCallbackInfo.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
@@ -27,18 +26,9 @@ constexpr int ToolExitOutOfMemory = 22;
 constexpr int ToolExitDiskFull = 24;
 std::atomic<int> toolTimeoutMs{ 10800000 };
 
-QString patchToolName()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("hpatchz.exe");
-#else
-    return QStringLiteral("hpatchz");
-#endif
-}
-
 QString patchToolPath()
 {
-    return QFileUtils::CombinePath(QCoreApplication::applicationDirPath(), patchToolName());
+    return QFileUtils::ApplicationProgram(QStringLiteral("hpatchz"));
 }
 
 // The tool writes its result to "<file>.hpatch-XXXXXX" beside the file and

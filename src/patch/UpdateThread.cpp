@@ -1,7 +1,7 @@
 #include "patch/UpdateThread.h"
 
 #include "core/Global.h"
-#include "patch/ManifestPathCheck.h"
+#include "manifest/ManifestPathCheck.h"
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"

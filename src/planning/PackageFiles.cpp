@@ -3,6 +3,7 @@
 #include "core/Global.h"
 #include "core/Records.h"
 #include "manifest/GuideManifest.h"
+#include "manifest/ManifestPathCheck.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
 
@@ -10,24 +11,6 @@
 
 namespace Morvaniel {
 namespace PackageFiles {
-
-QString fileNameOf(const QString &path)
-{
-    return path.section(QLatin1Char('/'), -1);
-}
-
-bool isSafeFileName(const QString &name)
-{
-    bool onlyDotsAndBlanks = true;
-    for (const QChar c : name) {
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() < 0x20)
-            return false;
-        if (c != QLatin1Char('.') && c != QLatin1Char(' '))
-            onlyDotsAndBlanks = false;
-    }
-    // Windows strips trailing dots and blanks, so "..." or " . " name the folder itself.
-    return !onlyDotsAndBlanks;
-}
 
 qint64 toByteCount(quint64 size)
 {
@@ -42,13 +25,13 @@ PackageInfo packageFrom(const GuidePackage &package)
     info.path = package.path;
     info.size = toByteCount(package.size);
     info.url = QFileUtils::CombinePath(Global::Var::Host, package.path);
-    info.fileName = fileNameOf(package.path);
+    info.fileName = PackageFileNameOf(package.path);
     return info;
 }
 
 bool appendDownload(QVector<DownloadFile> &list, const PackageInfo &p, const QString &cachePath)
 {
-    if (!isSafeFileName(p.fileName)) {
+    if (!IsSafePackageFileName(p.fileName)) {
         Logger::LogWarning(QStringLiteral("StdUtil"),
             QStringLiteral("the package %1 has the unsafe file name \"%2\", it is left out of the download list")
                 .arg(p.url, p.fileName));

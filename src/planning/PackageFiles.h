@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/MorvanielGlobal.h"
+#include "MorvanielGlobal.h"
 
 #include <QString>
 #include <QVector>
@@ -12,16 +12,9 @@ struct GuidePackage;
 struct PackageInfo;
 
 // Turning the server's package records into local downloads. Package paths come
-// from the network, so the local file name is checked before it is used.
+// from the network, so the local file name is checked (IsSafePackageFileName)
+// before it is used.
 namespace PackageFiles {
-
-// The last "/"-separated section of a server path.
-MORVANIEL_AUTOTEST_EXPORT QString fileNameOf(const QString &path);
-
-// False for a name that would not stay a plain file inside the cache folder:
-// empty, only dots and blanks ("." and ".." among them), a path separator, a
-// drive letter or stream colon, or a control character.
-MORVANIEL_AUTOTEST_EXPORT bool isSafeFileName(const QString &name);
 
 // A server size held in the signed byte count the records use; sizes past its
 // range stay at its largest value instead of turning negative.

@@ -3,6 +3,7 @@
 #include "core/GameUpdateContext.h"
 #include "core/Version.h"
 #include "manifest/GuideManifest.h"
+#include "manifest/ManifestPathCheck.h"
 #include "planning/PackageFiles.h"
 #include "planning/PatchGraph.h"
 #include "util/Logger.h"
@@ -152,7 +153,7 @@ void FindShortestUpdatePath(
     // would record a version that was never installed.
     for (int i = 1; usable && i < nodes.size(); ++i) {
         const QVector<GuidePackage> &files = g.edges[graph.arc(nodes[i - 1], nodes[i])->tag].files;
-        usable = !files.isEmpty() && PackageFiles::isSafeFileName(PackageFiles::fileNameOf(files.first().path));
+        usable = !files.isEmpty() && IsSafePackageFileName(PackageFileNameOf(files.first().path));
     }
     if (!usable) {
         notFound(found, pathSize, QStringLiteral("not find the shortestPath "));

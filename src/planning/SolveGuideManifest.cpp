@@ -6,6 +6,7 @@
 #include "core/Version.h"
 #include "manifest/GuideManifest.h"
 #include "manifest/ManifestLines.h"
+#include "manifest/ManifestPathCheck.h"
 #include "planning/PackageFiles.h"
 #include "planning/ShortestUpdatePath.h"
 #include "settings/SettingKeys.h"
@@ -81,7 +82,7 @@ bool CollectFullPacks(const GuideManifest &g, GameUpdateContext &ctx, QVector<Pa
     }
     // A full pack none of whose packages can be downloaded installs nothing.
     return std::any_of(
-        out.cbegin(), out.cend(), [](const PackageInfo &p) { return PackageFiles::isSafeFileName(p.fileName); });
+        out.cbegin(), out.cend(), [](const PackageInfo &p) { return IsSafePackageFileName(p.fileName); });
 }
 
 void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &packs)

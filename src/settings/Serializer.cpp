@@ -1,6 +1,5 @@
 #include "settings/Serializer.h"
 
-#include "core/Global.h"
 #include "settings/SettingKeys.h"
 #include "settings/UpdateSetting.h"
 #include "util/Logger.h"

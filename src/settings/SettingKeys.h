@@ -2,6 +2,9 @@
 
 #include <QString>
 
+// The log tag of the settings file.
+static const QString SERIALIZER_TAG = QStringLiteral("SerializerTag");
+
 // Keys of config.ini.
 static const QString KEY_INSTALL_PATH = QStringLiteral("InstallPath");
 static const QString KEY_GAME_PATH = QStringLiteral("GamePath");

@@ -5,7 +5,6 @@
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QProcess>
@@ -20,12 +19,6 @@ constexpr int WaitSliceMs = 10;
 // keeps a wedged system from holding the thread for ever.
 constexpr int StartTimeoutMs = 30000;
 
-#ifdef Q_OS_WIN
-const char ArchiverName[] = "/7z.exe";
-#else
-const char ArchiverName[] = "/7z";
-#endif
-
 } // namespace
 
 ZipThread::ZipThread(QObject *parent)
@@ -38,7 +31,7 @@ ZipThread::~ZipThread() = default;
 
 QString ZipThread::archiverPath()
 {
-    static const QString path = QCoreApplication::applicationDirPath() + QLatin1String(ArchiverName);
+    static const QString path = QFileUtils::ApplicationProgram(QStringLiteral("7z"));
     return path;
 }
 

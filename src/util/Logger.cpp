@@ -1,6 +1,5 @@
 #include "util/Logger.h"
 
-#include "core/Global.h"
 #include "util/QFileUtils.h"
 
 #include <QDateTime>
@@ -16,6 +15,7 @@ namespace Logger {
 
 namespace {
 
+const bool *g_switch = nullptr;
 QtMessageHandler g_previousHandler = nullptr;
 bool g_previousStored = false;
 QString g_logStamp;
@@ -88,7 +88,7 @@ void LogMessageHandler(QtMsgType type, const QMessageLogContext &context, const 
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
         return;
     }
-    if (!Global::Var::bLog)
+    if (!g_switch || !*g_switch)
         return;
     t_inHandler = true;
     if (g_previousHandler)
@@ -144,6 +144,11 @@ void LogFatal(const QString &tag, const QString &text)
 {
     const QByteArray message = QStringLiteral("[%1]:%2").arg(tag, text).toLatin1();
     QMessageLogger(nullptr, 0, nullptr).fatal("%s", message.constData());
+}
+
+void FollowSwitch(const bool *on)
+{
+    g_switch = on;
 }
 
 void LogToFile(bool on)

@@ -14,7 +14,7 @@
 #if defined(MORVANIEL_PLATFORM_STANDALONE)
 #define MORVANIEL_PLATFORM_EXPORT
 #else
-#include "core/MorvanielGlobal.h"
+#include "MorvanielGlobal.h"
 #define MORVANIEL_PLATFORM_EXPORT MORVANIEL_AUTOTEST_EXPORT
 #endif
 
@@ -55,6 +55,10 @@ MORVANIEL_PLATFORM_EXPORT std::string ToNativeSeparators(std::string path);
 // upper-cased by the file system's own table on Windows, unchanged where file
 // names keep their case.
 MORVANIEL_PLATFORM_EXPORT std::string FileNameKey(std::string path);
+
+// The file name under which the system starts the program base: "7z" is
+// "7z.exe" on Windows and stays "7z" elsewhere.
+std::string ExecutableFileName(const std::string &base);
 
 // The system's drive table; empty where the platform has no drive letters.
 MORVANIEL_PLATFORM_EXPORT std::vector<DosDrive> ListDosDrives();

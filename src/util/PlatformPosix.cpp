@@ -110,6 +110,11 @@ std::string FileNameKey(std::string path)
     return path;
 }
 
+std::string ExecutableFileName(const std::string &base)
+{
+    return base;
+}
+
 std::vector<DosDrive> ListDosDrives()
 {
     return std::vector<DosDrive>();

@@ -205,6 +205,11 @@ std::string FileNameKey(std::string path)
     return toUtf8(wide.data(), wide.size());
 }
 
+std::string ExecutableFileName(const std::string &base)
+{
+    return base + ".exe";
+}
+
 std::vector<DosDrive> ListDosDrives()
 {
     std::vector<DosDrive> drives;

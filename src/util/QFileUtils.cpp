@@ -2,6 +2,9 @@
 
 #include "util/FolderGuard.h"
 #include "util/Md5.h"
+#include "util/Platform.h"
+
+#include <QCoreApplication>
 
 #include <QDebug>
 #include <QDir>
@@ -94,6 +97,12 @@ QString AbsoluteToRelativePath(const QString &base, const QString &path)
     if (rest.startsWith(QLatin1Char('/')))
         rest.remove(0, 1);
     return rest;
+}
+
+QString ApplicationProgram(const QString &base)
+{
+    return CombinePath(QCoreApplication::applicationDirPath(),
+        QString::fromStdString(Platform::ExecutableFileName(base.toStdString())));
 }
 
 bool IsFileExist(const QString &path)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/MorvanielGlobal.h"
+#include "MorvanielGlobal.h"
 
 #include <QByteArray>
 #include <QString>
@@ -15,6 +15,9 @@ namespace QFileUtils {
 MORVANIEL_EXPORT QString CombinePath(const QString &a, const QString &b);
 MORVANIEL_EXPORT QString GetParentPath(const QString &path);
 MORVANIEL_EXPORT QString AbsoluteToRelativePath(const QString &base, const QString &path);
+// The external program base in the application folder, spelled as the system
+// starts it ("<app>/7z", "<app>/7z.exe" on Windows).
+QString ApplicationProgram(const QString &base);
 
 // Queries
 MORVANIEL_EXPORT bool IsFileExist(const QString &path);

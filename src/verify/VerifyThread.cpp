@@ -1,9 +1,10 @@
 #include "verify/VerifyThread.h"
 
-#include "patch/ManifestPathCheck.h"
+#include "manifest/ManifestPathCheck.h"
 
 #include "util/Logger.h"
 #include "util/Md5.h"
+#include "util/Platform.h"
 #include "util/QFileUtils.h"
 
 #include <QDebug>
@@ -35,12 +36,9 @@ bool liesInside(const QString &folder, const QString &root)
         return false;
     const QString written = QDir(QDir::cleanPath(QFileInfo(root).absoluteFilePath()))
                                 .relativeFilePath(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
-#if defined(Q_OS_WIN)
-    const Qt::CaseSensitivity cs = Qt::CaseInsensitive;
-#else
-    const Qt::CaseSensitivity cs = Qt::CaseSensitive;
-#endif
-    return canonical.compare(canonicalRoot + QLatin1Char('/') + written, cs) == 0;
+    // Compared as the file system compares names (letter case ignored on Windows).
+    const auto key = [](const QString &path) { return Platform::FileNameKey(path.toStdString()); };
+    return key(canonical) == key(canonicalRoot + QLatin1Char('/') + written);
 }
 
 // The form in which the pak-folder cleaning compares paths: absolute, without

@@ -5,10 +5,11 @@
 // planning must never delete anything outside the install folder.
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
+#include "manifest/ManifestPathCheck.h"
 #include "planning/PackageFiles.h"
 #include "planning/ShortestUpdatePath.h"
 #include "planning/SolveGuideManifest.h"
-#include "verify/RepairPlanner.h"
+#include "planning/RepairPlanner.h"
 #include "verify/VerifyCallbackInfo.h"
 
 #include <QDir>
@@ -163,7 +164,7 @@ void tst_Hostile::fullPackDownload()
 {
     QFETCH(QString, path);
     QFETCH(QString, expected);
-    QCOMPARE(PackageFiles::isSafeFileName(PackageFiles::fileNameOf(path)), !expected.isEmpty());
+    QCOMPARE(IsSafePackageFileName(PackageFileNameOf(path)), !expected.isEmpty());
 
     GameUpdateContext ctx;
     prepare(ctx);
@@ -233,7 +234,7 @@ void tst_Hostile::repairDownload()
     ctx.newestInfo.version = versionFromString(Newest);
     // The full packs as the guide planner records them, plus one whose name is
     // the raw hostile group, in case a host fills the list itself.
-    for (const QString &name : { PackageFiles::fileNameOf(path), path }) {
+    for (const QString &name : { PackageFileNameOf(path), path }) {
         PackageInfo p;
         p.path = path;
         p.url = QStringLiteral("http://127.0.0.1:8080/") + path;

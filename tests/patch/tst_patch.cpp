@@ -8,7 +8,7 @@
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
 #include "core/PatchComponent.h"
-#include "patch/ManifestPathCheck.h"
+#include "manifest/ManifestPathCheck.h"
 #include "patch/Patcher.h"
 #include "patch/UpdateThread.h"
 

@@ -1,6 +1,7 @@
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
 #include "manifest/GuideManifest.h"
+#include "manifest/ManifestPathCheck.h"
 #include "planning/PackageFiles.h"
 #include "planning/PatchGraph.h"
 #include "planning/ShortestUpdatePath.h"
@@ -434,7 +435,7 @@ void tst_Planning::unsafePackageNamesAreLeftOut_data()
 void tst_Planning::unsafePackageNamesAreLeftOut()
 {
     QFETCH(QString, path);
-    QVERIFY(!PackageFiles::isSafeFileName(PackageFiles::fileNameOf(path)));
+    QVERIFY(!IsSafePackageFileName(PackageFileNameOf(path)));
     const QString manifest = QStringLiteral("%1->%1|f/good.7z|m|10\n%1->%1|%2|m|20\n"
                                             "%3->%1|%2|m|1\n--last_version--\n%1\n")
                                  .arg(v(3), path, v(2));
@@ -641,7 +642,7 @@ void tst_Planning::randomManifestsPlanSafely()
         QVERIFY2(QList<int>({ 0, 6, 7, 8 }).contains(ctx.planResult), where.constData());
         QVERIFY2(ctx.totalDownloadSize >= 0 && ctx.newestFullPackSize >= 0, where.constData());
         for (const DownloadFile &f : qAsConst(ctx.downloadList)) {
-            QVERIFY2(PackageFiles::isSafeFileName(f.fileName), where.constData());
+            QVERIFY2(IsSafePackageFileName(f.fileName), where.constData());
             QVERIFY2(f.localPath == ctx.setting.CachePath + "/" + f.fileName && f.size >= 0, where.constData());
         }
         const QVector<UpdateStep> &path = ctx.newestInfo.updatePath;

@@ -1,5 +1,5 @@
 #include "core/GameUpdateContext.h"
-#include "verify/RepairPlanner.h"
+#include "planning/RepairPlanner.h"
 #include "verify/VerifyCallbackInfo.h"
 
 #include <QtTest>

@@ -6,7 +6,7 @@
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
 #include "util/QFileUtils.h"
-#include "verify/RepairPlanner.h"
+#include "planning/RepairPlanner.h"
 #include "verify/VerifyCallbackInfo.h"
 
 using namespace Morvaniel;

@@ -1,6 +1,7 @@
-#include "verify/RepairPlanner.h"
+#include "planning/RepairPlanner.h"
 
 #include "core/GameUpdateContext.h"
+#include "manifest/ManifestPathCheck.h"
 #include "manifest/RepairManifest.h"
 #include "planning/PackageFiles.h"
 #include "verify/VerifyCallbackInfo.h"
@@ -27,7 +28,7 @@ void mergeInto(QMap<QString, QString> &repairMap, const QString &manifestText)
 
 QString archiveNameOf(const QString &group)
 {
-    return PackageFiles::fileNameOf(group);
+    return PackageFileNameOf(group);
 }
 
 // Each needed archive once, in name order, from the packs that carry that name.

@@ -1,4 +1,4 @@
-#include "patch/ManifestPathCheck.h"
+#include "manifest/ManifestPathCheck.h"
 
 #include <QRegularExpression>
 #include <QVector>
@@ -38,6 +38,24 @@ bool FindUnsafeManifestPath(const QStringList &paths, QString &bad)
         }
     }
     return false;
+}
+
+QString PackageFileNameOf(const QString &path)
+{
+    return path.section(QLatin1Char('/'), -1);
+}
+
+bool IsSafePackageFileName(const QString &name)
+{
+    bool onlyDotsAndBlanks = true;
+    for (const QChar c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() < 0x20)
+            return false;
+        if (c != QLatin1Char('.') && c != QLatin1Char(' '))
+            onlyDotsAndBlanks = false;
+    }
+    // Windows strips trailing dots and blanks, so "..." or " . " name the folder itself.
+    return !onlyDotsAndBlanks;
 }
 
 QString UnsafeManifestPathError(const QString &path)
