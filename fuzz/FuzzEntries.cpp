@@ -8,13 +8,13 @@
 #include "manifest/PatchManifest.h"
 #include "manifest/RepairManifest.h"
 #include "planning/PackageFiles.h"
+#include "planning/RepairPlanner.h"
 #include "planning/ShortestUpdatePath.h"
 #include "planning/SolveFullPackManifest.h"
 #include "planning/SolveGuideManifest.h"
 #include "planning/SolveLauncherGuideManifest.h"
 #include "planning/SolveRemoteInfo.h"
 #include "settings/SettingKeys.h"
-#include "planning/RepairPlanner.h"
 #include "verify/VerifyCallbackInfo.h"
 
 #include <QCoreApplication>

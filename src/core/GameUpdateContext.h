@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/LauncherUpdateInfo.h"
 #include "MorvanielGlobal.h"
+#include "core/LauncherUpdateInfo.h"
 #include "core/Records.h"
 #include "core/RemoteInfo.h"
 #include "settings/UpdateSetting.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/ICoreComponent.h"
 #include "MorvanielGlobal.h"
+#include "core/ICoreComponent.h"
 
 #include <QPointer>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/ErrorCode.h"
 #include "MorvanielGlobal.h"
+#include "core/ErrorCode.h"
 
 #include <QObject>
 #include <QPointer>

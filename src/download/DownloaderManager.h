@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/ErrorCode.h"
 #include "MorvanielGlobal.h"
+#include "core/ErrorCode.h"
 #include "core/Records.h"
 #include "download/ContentRequest.h"
 #include "download/DownloadCallbackInfo.h"

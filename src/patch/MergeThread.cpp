@@ -1,7 +1,7 @@
 #include "patch/MergeThread.h"
 
-#include "manifest/PatchManifest.h"
 #include "manifest/ManifestPathCheck.h"
+#include "manifest/PatchManifest.h"
 #include "patch/PatcherCallbackInfo.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"

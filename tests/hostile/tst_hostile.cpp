@@ -7,9 +7,9 @@
 #include "core/Global.h"
 #include "manifest/ManifestPathCheck.h"
 #include "planning/PackageFiles.h"
+#include "planning/RepairPlanner.h"
 #include "planning/ShortestUpdatePath.h"
 #include "planning/SolveGuideManifest.h"
-#include "planning/RepairPlanner.h"
 #include "verify/VerifyCallbackInfo.h"
 
 #include <QDir>

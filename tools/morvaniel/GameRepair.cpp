@@ -5,8 +5,8 @@
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
-#include "util/QFileUtils.h"
 #include "planning/RepairPlanner.h"
+#include "util/QFileUtils.h"
 #include "verify/VerifyCallbackInfo.h"
 
 using namespace Morvaniel;
