@@ -2,15 +2,13 @@
 
 #include <QtGlobal>
 
+// MORVANIEL_EXPORT marks the host interface: exported from the shared library,
+// imported by hosts. Code linked against the library's static form (the test
+// suite, which also reaches internal functions) defines MORVANIEL_STATIC.
 #if defined(MORVANIEL_LIBRARY)
 #define MORVANIEL_EXPORT Q_DECL_EXPORT
+#elif defined(MORVANIEL_STATIC)
+#define MORVANIEL_EXPORT
 #else
 #define MORVANIEL_EXPORT Q_DECL_IMPORT
-#endif
-
-// Internal functions that only the test suite calls across the library boundary.
-#if defined(MORVANIEL_BUILD_TESTS)
-#define MORVANIEL_AUTOTEST_EXPORT MORVANIEL_EXPORT
-#else
-#define MORVANIEL_AUTOTEST_EXPORT
 #endif

@@ -1,6 +1,6 @@
 #include "core/CheckComponent.h"
 
-#include "core/CoreSystem.h"
+#include "core/ComponentLookup.h"
 #include "verify/Checker.h"
 
 namespace Morvaniel {
@@ -24,8 +24,7 @@ void CheckComponent::RegistCallbackFunc(std::function<void(CheckCallbackInfo &)>
 
 std::shared_ptr<CheckComponent> GetCheckComponent()
 {
-    return std::dynamic_pointer_cast<CheckComponent>(
-        CoreSystem::GetCoreSystemInst()->GetComponent(EComponentType::Check));
+    return ComponentOf<CheckComponent>(EComponentType::Check);
 }
 
 } // namespace Morvaniel

@@ -1,6 +1,6 @@
 #include "core/DownloadComponent.h"
 
-#include "core/CoreSystem.h"
+#include "core/ComponentLookup.h"
 #include "download/DownloaderManager.h"
 #include "util/Logger.h"
 
@@ -69,8 +69,7 @@ void DownloadComponent::ShowMsg()
 
 std::shared_ptr<DownloadComponent> GetDownloadComponent()
 {
-    return std::dynamic_pointer_cast<DownloadComponent>(
-        CoreSystem::GetCoreSystemInst()->GetComponent(EComponentType::Download));
+    return ComponentOf<DownloadComponent>(EComponentType::Download);
 }
 
 } // namespace Morvaniel

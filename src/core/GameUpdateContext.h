@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MorvanielGlobal.h"
+#include "core/ContextCodes.h"
 #include "core/LauncherUpdateInfo.h"
 #include "core/Records.h"
 #include "core/RemoteInfo.h"
@@ -48,7 +49,7 @@ public:
     bool needMd5Check = false;
     bool needMd5CheckPaksDir = false;
     bool verifySingle = false;
-    int32_t updateMode = 0;
+    int32_t updateMode = UpdateModeUpdate; // UpdateMode
     QString hostModeText;
     QVector<QString> unzipFiles;
     QString unzipTargetDir;
@@ -67,7 +68,7 @@ public:
     bool hostFlag1 = false;
     bool bGameUpdate = false;
     RemoteInfo remoteInfo;
-    int32_t planResult = 0;
+    int32_t planResult = PlanResultPlanned; // PlanResult
     bool hostFlag2 = false;
     qint64 totalDownloadSize = 0;
     qint64 hostSize0 = 0;

@@ -1,6 +1,6 @@
 #include "core/PatchComponent.h"
 
-#include "core/CoreSystem.h"
+#include "core/ComponentLookup.h"
 #include "patch/Patcher.h"
 
 namespace Morvaniel {
@@ -26,8 +26,7 @@ void PatchComponent::RegistCallbackFunc(std::function<void(PatcherCallbackInfo &
 
 std::shared_ptr<PatchComponent> GetPatchComponent()
 {
-    return std::dynamic_pointer_cast<PatchComponent>(
-        CoreSystem::GetCoreSystemInst()->GetComponent(EComponentType::Patch));
+    return ComponentOf<PatchComponent>(EComponentType::Patch);
 }
 
 } // namespace Morvaniel

@@ -1,6 +1,6 @@
 #include "core/SerializeComponent.h"
 
-#include "core/CoreSystem.h"
+#include "core/ComponentLookup.h"
 #include "settings/Serializer.h"
 
 namespace Morvaniel {
@@ -57,8 +57,7 @@ QVariant SerializeComponent::getValue(const QString &key)
 
 std::shared_ptr<SerializeComponent> GetSerializeComponent()
 {
-    return std::dynamic_pointer_cast<SerializeComponent>(
-        CoreSystem::GetCoreSystemInst()->GetComponent(EComponentType::Serialize));
+    return ComponentOf<SerializeComponent>(EComponentType::Serialize);
 }
 
 } // namespace Morvaniel

@@ -1,6 +1,6 @@
 #include "core/UnZipComponent.h"
 
-#include "core/CoreSystem.h"
+#include "core/ComponentLookup.h"
 #include "unzip/UnZipper.h"
 
 namespace Morvaniel {
@@ -24,8 +24,7 @@ void UnZipComponent::RegistCallbackFunc(std::function<void(UnZipCallbackInfo &)>
 
 std::shared_ptr<UnZipComponent> GetUnZipComponent()
 {
-    return std::dynamic_pointer_cast<UnZipComponent>(
-        CoreSystem::GetCoreSystemInst()->GetComponent(EComponentType::UnZip));
+    return ComponentOf<UnZipComponent>(EComponentType::UnZip);
 }
 
 } // namespace Morvaniel

@@ -1,6 +1,6 @@
 #include "core/VerifyComponent.h"
 
-#include "core/CoreSystem.h"
+#include "core/ComponentLookup.h"
 #include "verify/Verifyer.h"
 
 namespace Morvaniel {
@@ -24,8 +24,7 @@ void VerifyComponent::RegistCallbackFunc(std::function<void(VerifyCallbackInfo &
 
 std::shared_ptr<VerifyComponent> GetVerifyComponent()
 {
-    return std::dynamic_pointer_cast<VerifyComponent>(
-        CoreSystem::GetCoreSystemInst()->GetComponent(EComponentType::Verify));
+    return ComponentOf<VerifyComponent>(EComponentType::Verify);
 }
 
 } // namespace Morvaniel

@@ -13,9 +13,9 @@ struct DownloadTimings
     int contentTimeoutMs = 10000; // inactivity limit of a content request
     int contentRetryMs = 1000; // pause between content request attempts
 
-    MORVANIEL_AUTOTEST_EXPORT static const DownloadTimings &Current();
+    static const DownloadTimings &Current();
     // Test-only: replaces the durations for the rest of the process.
-    MORVANIEL_AUTOTEST_EXPORT static void SetForTests(const DownloadTimings &timings);
+    static void SetForTests(const DownloadTimings &timings);
 };
 
 } // namespace Morvaniel

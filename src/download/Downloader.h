@@ -19,7 +19,7 @@ namespace Morvaniel {
 // announces waiting data (ReadyToTransfer) and the manager's rate pump pulls it
 // through ReadData, which writes straight to the file. Ends with one
 // DownloadResult: 1 complete, 2 network failure, 5 short write.
-class MORVANIEL_EXPORT downloader : public QObject
+class downloader : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(downloader)

@@ -8,8 +8,8 @@
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
+#include "util/WorkerInstance.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QHash>
@@ -27,9 +27,7 @@ DownloaderManager *DownloaderManager::m_pDownloaderInstance = nullptr;
 
 DownloaderManager *DownloaderManager::GetInstance()
 {
-    if (!m_pDownloaderInstance)
-        m_pDownloaderInstance = new DownloaderManager(QCoreApplication::instance());
-    return m_pDownloaderInstance;
+    return WorkerInstance::get(m_pDownloaderInstance, [](QObject *app) { return new DownloaderManager(app); });
 }
 
 DownloaderManager::DownloaderManager(QObject *parent)
@@ -54,8 +52,7 @@ DownloaderManager::~DownloaderManager()
         }
     }
     ReleaseDownloaderList();
-    if (m_pDownloaderInstance == this)
-        m_pDownloaderInstance = nullptr;
+    WorkerInstance::release(m_pDownloaderInstance, this);
 }
 
 void DownloaderManager::RegistCallbackFunc(std::function<void(DownloadCallbackInfo &)> fn)

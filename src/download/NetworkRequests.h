@@ -11,9 +11,9 @@ namespace Morvaniel {
 // The request every content, header and image request is sent with: redirects
 // followed, network preferred over cache, certificates checked unless the host
 // turned Global::Var::bVerifyPeer off.
-MORVANIEL_AUTOTEST_EXPORT QNetworkRequest BuildContentRequest(const QUrl &url);
+QNetworkRequest BuildContentRequest(const QUrl &url);
 
 // url with "timestamp=<seconds since 1970 UTC>" added as a query parameter.
-MORVANIEL_AUTOTEST_EXPORT QUrl TimestampedUrl(const QString &url);
+QUrl TimestampedUrl(const QString &url);
 
 } // namespace Morvaniel

@@ -21,9 +21,9 @@ using FileManifest = QMap<QString, FileManifestEntry>;
 
 // Reads "path|md5|size" lines. Never fails: a malformed line becomes an entry
 // with empty or zero fields, and the caller decides what that means.
-MORVANIEL_AUTOTEST_EXPORT FileManifest parseFileManifest(const QString &text);
+FileManifest parseFileManifest(const QString &text);
 
 // The paths of the entries, in key order.
-MORVANIEL_AUTOTEST_EXPORT QStringList fileManifestPaths(const FileManifest &manifest);
+QStringList fileManifestPaths(const FileManifest &manifest);
 
 } // namespace Morvaniel

@@ -33,6 +33,6 @@ struct GuideManifest
 };
 
 // Never fails: malformed lines give edges with empty or partial fields.
-MORVANIEL_AUTOTEST_EXPORT GuideManifest parseGuideManifest(const QString &text);
+GuideManifest parseGuideManifest(const QString &text);
 
 } // namespace Morvaniel

@@ -16,6 +16,6 @@ struct PatchManifest
 // Never fails. A file that is both deleted and brought new (also when the lines
 // differ only in letter case, and however many delete lines name it) is kept off
 // delFiles: the new copy stands.
-MORVANIEL_AUTOTEST_EXPORT PatchManifest parsePatchManifest(const QString &text);
+PatchManifest parsePatchManifest(const QString &text);
 
 } // namespace Morvaniel

@@ -12,6 +12,6 @@ using RepairManifest = QMap<QString, QString>;
 
 // Reads "group:file|file|..." lines; when a file is listed twice, the later line wins.
 // Never fails.
-MORVANIEL_AUTOTEST_EXPORT RepairManifest parseRepairManifest(const QString &text);
+RepairManifest parseRepairManifest(const QString &text);
 
 } // namespace Morvaniel

@@ -27,7 +27,7 @@ struct PatchTask
 // The merge stage: runs the patch tool once per patch file of an unpacked
 // patch, then adds the patch's new files to the game folder and deletes the
 // ones it removes. Every run ends with exactly one MergeFinished.
-class MORVANIEL_EXPORT MergeThread : public QThread
+class MergeThread : public QThread
 {
     Q_OBJECT
 
@@ -42,7 +42,7 @@ public:
 
     // How long one run of the tool may take before the file counts as in use.
     // Three hours; the test suite shortens it.
-    MORVANIEL_AUTOTEST_EXPORT static void SetToolTimeoutMs(int ms);
+    static void SetToolTimeoutMs(int ms);
 
 signals:
     void MergeFinished(QString errorString, bool needMd5CheckPaksDir);

@@ -6,9 +6,8 @@
 #include "patch/UpdateThread.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
+#include "util/WorkerInstance.h"
 #include "util/WorkerThreadStop.h"
-
-#include <QCoreApplication>
 
 namespace Morvaniel {
 
@@ -16,9 +15,7 @@ Patcher *Patcher::m_pPatcherInstance = nullptr;
 
 Patcher *Patcher::GetInstance()
 {
-    if (!m_pPatcherInstance)
-        m_pPatcherInstance = new Patcher(QCoreApplication::instance());
-    return m_pPatcherInstance;
+    return WorkerInstance::get(m_pPatcherInstance, [](QObject *app) { return new Patcher(app); });
 }
 
 Patcher::Patcher(QObject *parent)
@@ -47,7 +44,7 @@ Patcher::~Patcher()
         stopWorkerThread(thread);
         delete thread;
     }
-    m_pPatcherInstance = nullptr;
+    WorkerInstance::release(m_pPatcherInstance, this);
 }
 
 void Patcher::RegistCallbackFunc(std::function<void(PatcherCallbackInfo &)> callback)

@@ -12,7 +12,7 @@ namespace Morvaniel {
 // that of a new one, taking the new files from a source folder, and stages the
 // updater's own files aside instead of overwriting them. Every run ends with
 // exactly one UpdateFinished.
-class MORVANIEL_EXPORT UpdateThread : public QThread
+class UpdateThread : public QThread
 {
     Q_OBJECT
 

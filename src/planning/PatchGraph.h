@@ -14,7 +14,7 @@ namespace Morvaniel {
 // memory grows with the number of steps rather than with the square of the
 // number of versions. Only climbing steps (from < to) are kept: a step that
 // runs downward can never be part of an update path.
-class MORVANIEL_AUTOTEST_EXPORT PatchGraph
+class PatchGraph
 {
 public:
     static constexpr quint64 NoPath = std::numeric_limits<quint64>::max();

@@ -15,15 +15,14 @@ struct GuideManifest;
 // version (or, when transition is set, from TransitionGameVersion) to the
 // manifest's newest version and stores it in ctx.newestInfo.updatePath.
 // A step without any package, or a start equal to the target, counts as no path.
-MORVANIEL_AUTOTEST_EXPORT void FindShortestUpdatePath(
+void FindShortestUpdatePath(
     const GuideManifest &g, GameUpdateContext &ctx, bool transition, bool &found, qint64 &pathSize);
 
 // The smallest total from start to target along climbing steps, and its nodes
 // from start to target. Ties: a direct step is kept when a split costs the same;
 // among splits of equal total the one through the lowest node wins. Works in
 // time and memory linear in the nodes between start and target and their steps.
-MORVANIEL_AUTOTEST_EXPORT bool ComputeShortestPaths(
-    int start, int target, const PatchGraph &graph, quint64 &total, QVector<int> &nodes);
+bool ComputeShortestPaths(int start, int target, const PatchGraph &graph, quint64 &total, QVector<int> &nodes);
 
 // Puts the package of the path step that leaves version (any first step when
 // version is empty) into ctx.downloadList and its target into ctx.nextVersion.

@@ -103,7 +103,7 @@ void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &pa
 
 void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx)
 {
-    ctx.planResult = 0;
+    ctx.planResult = PlanResultPlanned;
     const GuideManifest g = parseGuideManifest(manifestText);
     Logger::LogInfo(QStringLiteral("config"), QStringLiteral("the newest version %1").arg(g.lastVersion));
 
@@ -115,7 +115,7 @@ void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx)
     qint64 total = 0;
     if (!CollectFullPacks(g, ctx, packs, total)) {
         Logger::LogInfo(Tag, QStringLiteral("the newest version full pack is not exist, please check the manifest"));
-        ctx.planResult = 7;
+        ctx.planResult = PlanResultNoFullPack;
         return;
     }
     ctx.newestInfo.fullPacks = packs;
@@ -130,7 +130,7 @@ void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx)
     if (versionFromString(current) == ctx.newestInfo.version)
         return;
     if (ctx.newestInfo.version < versionFromString(current)) {
-        ctx.planResult = 6;
+        ctx.planResult = PlanResultInstalledIsNewer;
         return;
     }
 
@@ -139,7 +139,7 @@ void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx)
     qint64 pathSize = 0;
     FindShortestUpdatePath(g, ctx, transition, found, pathSize);
     if (!found || pathSize >= ctx.newestFullPackSize) {
-        ctx.planResult = 8;
+        ctx.planResult = PlanResultFullPackInstead;
         PlanFullPackDownload(ctx, packs);
         return;
     }

@@ -13,24 +13,21 @@ struct PackageInfo;
 
 // Plans the game update from the guide manifest's text: the newest version and
 // its full packs, then either nothing (current), the patch chain's first step,
-// or the full packs. ctx.planResult tells which: 0 planned or current, 6 the
-// installed version is newer than the server's, 7 no full pack for the newest
-// version, 8 no usable patch chain so the full packs were planned.
+// or the full packs. ctx.planResult tells which (PlanResult).
 MORVANIEL_EXPORT void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx);
 
 // True when an unfinished update is in its patch stage and must continue towards
 // TransitionGameVersion. Moves a stale stage back to "INITSTAGE" (and saves it).
-MORVANIEL_AUTOTEST_EXPORT bool CheckUpdateStage(GameUpdateContext &ctx);
+bool CheckUpdateStage(GameUpdateContext &ctx);
 
 // The newest version's full packs into out (their sizes summed into total); the
 // full packs of other versions into ctx.versionInfos. False when out holds no
 // package with a downloadable file name.
-MORVANIEL_AUTOTEST_EXPORT bool CollectFullPacks(
-    const GuideManifest &g, GameUpdateContext &ctx, QVector<PackageInfo> &out, qint64 &total);
+bool CollectFullPacks(const GuideManifest &g, GameUpdateContext &ctx, QVector<PackageInfo> &out, qint64 &total);
 
 // Replaces ctx.downloadList with the packs. When the unfinished update aimed at
 // a version that is no longer the newest, its cache and game folders go and the
 // stage returns to "INITSTAGE".
-MORVANIEL_AUTOTEST_EXPORT void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &packs);
+void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &packs);
 
 } // namespace Morvaniel

@@ -14,9 +14,9 @@ constexpr int ArchiverCrashedExitCode = -2;
 // The percentage in one chunk of the archiver's console output: the (at most)
 // two characters before the first "%", blanks ignored; 0 when they are no
 // number, -1 when the chunk has no "%".
-MORVANIEL_AUTOTEST_EXPORT int archiverPercent(const QString &chunk);
+int archiverPercent(const QString &chunk);
 
 // The archiver's exit code as an UnZipResultCode.
-MORVANIEL_AUTOTEST_EXPORT int unzipResultCode(int exitCode);
+int unzipResultCode(int exitCode);
 
 } // namespace Morvaniel

@@ -4,9 +4,8 @@
 #include "unzip/ArchiverOutput.h"
 #include "unzip/ZipThread.h"
 #include "util/Logger.h"
+#include "util/WorkerInstance.h"
 #include "util/WorkerThreadStop.h"
-
-#include <QCoreApplication>
 
 namespace Morvaniel {
 
@@ -14,9 +13,7 @@ UnZipper *UnZipper::m_pUnzipperInstance = nullptr;
 
 UnZipper *UnZipper::GetInstance()
 {
-    if (!m_pUnzipperInstance)
-        m_pUnzipperInstance = new UnZipper(QCoreApplication::instance());
-    return m_pUnzipperInstance;
+    return WorkerInstance::get(m_pUnzipperInstance, [](QObject *app) { return new UnZipper(app); });
 }
 
 UnZipper::UnZipper(QObject *parent)
@@ -32,7 +29,7 @@ UnZipper::~UnZipper()
     m_callback = nullptr;
     stopWorkerThread(m_ZipThread);
     delete m_ZipThread;
-    m_pUnzipperInstance = nullptr;
+    WorkerInstance::release(m_pUnzipperInstance, this);
 }
 
 void UnZipper::StartUnZip(GameUpdateContext &ctx)
@@ -48,7 +45,7 @@ void UnZipper::StartUnZip(GameUpdateContext &ctx)
     t.m_files.clear();
     for (const QString &file : qAsConst(ctx.unzipFiles))
         t.m_files.append(file);
-    t.m_bKeepTarget = ctx.updateMode == 1 || ctx.updateMode == 4;
+    t.m_bKeepTarget = IsRepairMode(ctx.updateMode);
     t.m_targetDir = ctx.unzipTargetDir;
     t.start(QThread::InheritPriority);
 }

@@ -12,7 +12,7 @@ namespace Morvaniel {
 
 // Runs the external archiver once per archive into one folder. Owned by
 // UnZipper, which fills the fields while the thread is idle.
-class MORVANIEL_EXPORT ZipThread : public QThread
+class ZipThread : public QThread
 {
     Q_OBJECT
 

@@ -13,17 +13,17 @@ namespace FolderGuard {
 
 // The cleaned absolute form of path, with "/" separators, in which two names
 // of one file are the same text (letter case folded where file names ignore it).
-MORVANIEL_AUTOTEST_EXPORT QString ComparablePath(const QString &path);
+QString ComparablePath(const QString &path);
 
 // True when path is folder itself or lies anywhere below it. Both are compared
 // as cleaned absolute paths (either separator, letter case as the system's file
 // names compare); "Game2" is not inside "Game".
-MORVANIEL_AUTOTEST_EXPORT bool IsSameOrInside(const QString &path, const QString &folder);
+bool IsSameOrInside(const QString &path, const QString &folder);
 
 // True for a folder that is never deleted or emptied as a whole: an empty
 // name, one with a ".." segment, a file-system root, the application folder
 // or a folder that holds it.
-MORVANIEL_AUTOTEST_EXPORT bool IsProtectedFolder(const QString &folder);
+bool IsProtectedFolder(const QString &folder);
 
 } // namespace FolderGuard
 } // namespace Morvaniel

@@ -14,7 +14,7 @@ namespace Morvaniel {
 // round functions are written so that the independent operations of a step
 // can run side by side. That makes it about a tenth cheaper than the generic
 // implementation.
-class MORVANIEL_AUTOTEST_EXPORT Md5
+class Md5
 {
 public:
     Md5();

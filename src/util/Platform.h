@@ -11,13 +11,6 @@
 #include <utility>
 #include <vector>
 
-#if defined(MORVANIEL_PLATFORM_STANDALONE)
-#define MORVANIEL_PLATFORM_EXPORT
-#else
-#include "MorvanielGlobal.h"
-#define MORVANIEL_PLATFORM_EXPORT MORVANIEL_AUTOTEST_EXPORT
-#endif
-
 namespace Platform {
 
 struct ProcessEntry
@@ -36,71 +29,69 @@ using DosDrive = std::pair<std::string, std::string>;
 
 // Every process of the system in table order. false when no snapshot could be
 // taken; entries is then empty.
-MORVANIEL_PLATFORM_EXPORT bool ListProcesses(std::vector<ProcessEntry> &entries);
+bool ListProcesses(std::vector<ProcessEntry> &entries);
 
 // The process's executable path as a usable file path (on Windows converted
 // from the kernel's device path; empty when it lies on no drive letter).
 // false when the process cannot be queried.
-MORVANIEL_PLATFORM_EXPORT bool GetProcessImagePath(std::uint32_t pid, std::string &path);
+bool GetProcessImagePath(std::uint32_t pid, std::string &path);
 
 // Ends the process at once (TerminateProcess with exit code 0 / SIGKILL).
-MORVANIEL_PLATFORM_EXPORT bool TerminateProcessById(std::uint32_t pid);
+bool TerminateProcessById(std::uint32_t pid);
 
 // Equality as the platform's path names compare when letter case is ignored.
-MORVANIEL_PLATFORM_EXPORT bool EqualsIgnoreCase(const std::string &a, const std::string &b);
+bool EqualsIgnoreCase(const std::string &a, const std::string &b);
 
-MORVANIEL_PLATFORM_EXPORT std::string ToNativeSeparators(std::string path);
+std::string ToNativeSeparators(std::string path);
 
 // path in a form where two names of one file are the same text: letters
 // upper-cased by the file system's own table on Windows, unchanged where file
 // names keep their case.
-MORVANIEL_PLATFORM_EXPORT std::string FileNameKey(std::string path);
+std::string FileNameKey(std::string path);
 
 // The file name under which the system starts the program base: "7z" is
 // "7z.exe" on Windows and stays "7z" elsewhere.
 std::string ExecutableFileName(const std::string &base);
 
 // The system's drive table; empty where the platform has no drive letters.
-MORVANIEL_PLATFORM_EXPORT std::vector<DosDrive> ListDosDrives();
+std::vector<DosDrive> ListDosDrives();
 
 // Context values are the Windows DPI_AWARENESS_CONTEXT handles (-1 ... -5).
 // Outside Windows the toolkit handles scaling itself and this does nothing.
-MORVANIEL_PLATFORM_EXPORT void SetProcessDpiAwarenessContext(std::intptr_t context);
+void SetProcessDpiAwarenessContext(std::intptr_t context);
 
 // Horizontal DPI of the monitor showing the native window (an HWND on Windows,
 // a Qt window id elsewhere, where the screen's logical DPI answers; 0 there
 // without a GUI application).
-MORVANIEL_PLATFORM_EXPORT int GetDpiForWindow(std::uintptr_t window);
+int GetDpiForWindow(std::uintptr_t window);
 
 // --- Rules shared by every platform (PlatformCommon.cpp) ---
 
 // Id of the first entry whose path equals wanted (separators made native,
 // letter case ignored); 0 when none does.
-MORVANIEL_PLATFORM_EXPORT std::uint32_t FindProcessByPath(
-    const std::vector<ProcessEntry> &entries, const std::string &wanted);
+std::uint32_t FindProcessByPath(const std::vector<ProcessEntry> &entries, const std::string &wanted);
 
 // true when path (with "/" separators) names a file inside folder or one of
 // its sub-folders, letter case ignored. A folder whose name merely starts the
 // same ("Game" against "Game2") does not count, and an empty folder holds nothing.
-MORVANIEL_PLATFORM_EXPORT bool IsPathUnderFolder(const std::string &path, const std::string &folder);
+bool IsPathUnderFolder(const std::string &path, const std::string &folder);
 
 // The first entry named exeName (case ignored) whose image path lies under
 // folder; fills found and returns true, or returns false.
-MORVANIEL_PLATFORM_EXPORT bool FindProcessUnderFolder(const std::vector<ProcessEntry> &entries,
-    const std::string &folder, const std::string &exeName, ProcessEntry &found);
+bool FindProcessUnderFolder(const std::vector<ProcessEntry> &entries, const std::string &folder,
+    const std::string &exeName, ProcessEntry &found);
 
 // Replaces a device prefix by its drive name ("\Device\HarddiskVolume2\x" with
 // ("C:", "\Device\HarddiskVolume2") gives "C:\x"). The prefix must end at a
 // path separator, so HarddiskVolume1 never claims HarddiskVolume10. Empty
 // when no drive matches.
-MORVANIEL_PLATFORM_EXPORT std::string DevicePathToDrivePath(
-    const std::string &devicePath, const std::vector<DosDrive> &drives);
+std::string DevicePathToDrivePath(const std::string &devicePath, const std::vector<DosDrive> &drives);
 
 // PROCESS_DPI_AWARENESS values.
 enum ProcessDpiAwareness { ProcessDpiUnaware = 0, ProcessSystemDpiAware = 1, ProcessPerMonitorDpiAware = 2 };
 
 // Unknown contexts map to ProcessDpiUnaware: the state every process starts in.
-MORVANIEL_PLATFORM_EXPORT ProcessDpiAwareness ProcessDpiAwarenessFromDpiAwarenessContext(std::intptr_t context);
+ProcessDpiAwareness ProcessDpiAwarenessFromDpiAwarenessContext(std::intptr_t context);
 
 // The entry points the awareness switch may use; null where the system lacks one.
 struct DpiAwarenessFunctions
@@ -112,6 +103,6 @@ struct DpiAwarenessFunctions
 
 // The newest available entry point wins; with none but SetProcessDPIAware, an
 // unaware context leaves the process alone.
-MORVANIEL_PLATFORM_EXPORT void ApplyDpiAwareness(const DpiAwarenessFunctions &functions, std::intptr_t context);
+void ApplyDpiAwareness(const DpiAwarenessFunctions &functions, std::intptr_t context);
 
 } // namespace Platform

@@ -1,10 +1,9 @@
 #include "verify/Checker.h"
 
 #include "core/GameUpdateContext.h"
+#include "util/WorkerInstance.h"
 #include "util/WorkerThreadStop.h"
 #include "verify/CheckerThread.h"
-
-#include <QCoreApplication>
 
 namespace Morvaniel {
 
@@ -12,9 +11,7 @@ Checker *Checker::m_pCheckerInstance = nullptr;
 
 Checker *Checker::GetInstance()
 {
-    if (!m_pCheckerInstance)
-        m_pCheckerInstance = new Checker(QCoreApplication::instance());
-    return m_pCheckerInstance;
+    return WorkerInstance::get(m_pCheckerInstance, [](QObject *app) { return new Checker(app); });
 }
 
 Checker::Checker(QObject *parent)
@@ -30,7 +27,7 @@ Checker::~Checker()
     m_callback = nullptr;
     stopWorkerThread(m_CheckerThread);
     delete m_CheckerThread;
-    m_pCheckerInstance = nullptr;
+    WorkerInstance::release(m_pCheckerInstance, this);
 }
 
 void Checker::RegistCallbackFunc(std::function<void(CheckCallbackInfo &)> func)

@@ -9,7 +9,7 @@ namespace Morvaniel {
 
 // Walks a folder and stops at the first file that another process holds.
 // Owned by Checker, which sets the folder while the thread is idle.
-class MORVANIEL_EXPORT CheckerThread : public QThread
+class CheckerThread : public QThread
 {
     Q_OBJECT
 

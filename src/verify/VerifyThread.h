@@ -12,7 +12,7 @@ namespace Morvaniel {
 // Hashes archives (archive mode) or checks an installed folder against a file
 // manifest (manifest mode). Owned by Verifyer, which fills the fields while the
 // thread is idle; run() reads them and writes only the failed list and the outcome.
-class MORVANIEL_EXPORT VerifyThread : public QThread
+class VerifyThread : public QThread
 {
     Q_OBJECT
 

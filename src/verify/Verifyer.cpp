@@ -2,10 +2,9 @@
 
 #include "core/GameUpdateContext.h"
 #include "util/Logger.h"
+#include "util/WorkerInstance.h"
 #include "util/WorkerThreadStop.h"
 #include "verify/VerifyThread.h"
-
-#include <QCoreApplication>
 
 namespace Morvaniel {
 
@@ -13,9 +12,7 @@ Verifyer *Verifyer::m_pVerifyerInstance = nullptr;
 
 Verifyer *Verifyer::GetInstance()
 {
-    if (!m_pVerifyerInstance)
-        m_pVerifyerInstance = new Verifyer(QCoreApplication::instance());
-    return m_pVerifyerInstance;
+    return WorkerInstance::get(m_pVerifyerInstance, [](QObject *app) { return new Verifyer(app); });
 }
 
 Verifyer::Verifyer(QObject *parent)
@@ -31,7 +28,7 @@ Verifyer::~Verifyer()
     m_callback = nullptr;
     stopWorkerThread(m_VerifyThread);
     delete m_VerifyThread;
-    m_pVerifyerInstance = nullptr;
+    WorkerInstance::release(m_pVerifyerInstance, this);
 }
 
 void Verifyer::RegistCallbackFunc(std::function<void(VerifyCallbackInfo &)> func)
@@ -52,7 +49,7 @@ void Verifyer::StartVerify(GameUpdateContext &ctx)
     }
     t.m_folder = ctx.verifyFolder;
     t.m_bSingle = ctx.verifySingle;
-    t.m_bCollectFailures = ctx.updateMode == 1 || ctx.updateMode == 4;
+    t.m_bCollectFailures = IsRepairMode(ctx.updateMode);
     t.m_bMd5Check = ctx.needMd5Check;
     t.m_bMd5CheckPaksDir = ctx.needMd5CheckPaksDir;
     t.m_failedList.clear();

@@ -157,7 +157,7 @@ bool HostSession::verifyArchives(QString &error)
 {
     GameUpdateContext &c = ctx();
     c.verifySingle = true;
-    c.updateMode = 0;
+    c.updateMode = UpdateModeUpdate;
     c.verifyFileList.clear();
     c.verifyMd5List.clear();
     for (const DownloadFile &file : qAsConst(c.downloadList)) {
@@ -175,7 +175,7 @@ bool HostSession::extract(const QStringList &archives, const QString &target, bo
     GameUpdateContext &c = ctx();
     c.unzipFiles = archives.toVector();
     c.unzipTargetDir = target;
-    c.updateMode = keepTarget ? 1 : 0;
+    c.updateMode = keepTarget ? UpdateModeRepair : UpdateModeUpdate;
     bool done = false;
     int code = 0;
     QString text;
@@ -258,7 +258,7 @@ QVector<QString> HostSession::verifyInstall(const QString &folder, const QString
     c.verifyManifestText = manifestText;
     c.needMd5Check = true;
     c.needMd5CheckPaksDir = withPakFolder;
-    c.updateMode = 1; // failure collection: every file by MD5, every failure listed
+    c.updateMode = UpdateModeRepair; // failure collection: every file by MD5, every failure listed
     return runVerify().errorFiles;
 }
 

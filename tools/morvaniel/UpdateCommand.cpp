@@ -83,17 +83,17 @@ GameUpdater::Result GameUpdater::run()
         return fail(error);
     SolveGuideManifest(text, ctx);
     m_newest = ctx.newestInfo.version.toString();
-    if (ctx.planResult == 6)
+    if (ctx.planResult == PlanResultInstalledIsNewer)
         return fail(QStringLiteral("the installed version %1 is newer than the server's %2")
                         .arg(ctx.setting.CurrentGameVersion, m_newest));
-    if (ctx.planResult == 7)
+    if (ctx.planResult == PlanResultNoFullPack)
         return fail(QStringLiteral("the guide manifest offers no full pack of its newest version"));
     out.info(QStringLiteral("newest version %1").arg(m_newest), { { QStringLiteral("newest"), m_newest } });
 
     Result result = Ok;
     if (ctx.setting.CurrentGameVersion == m_newest) {
         out.info(QStringLiteral("the game is up to date"));
-    } else if (ctx.setting.CurrentGameVersion.isEmpty() || ctx.planResult == 8) {
+    } else if (ctx.setting.CurrentGameVersion.isEmpty() || ctx.planResult == PlanResultFullPackInstead) {
         result = installFullPack();
     } else {
         out.info(QStringLiteral("patch chain of %1 step(s), %2 bytes in all")

@@ -1,0 +1,70 @@
+cmake_minimum_required(VERSION 3.16)
+# Prints which folders of src/ include which, and fails on any arrow that is
+# not in the allowed list below, so the layers keep pointing one way.
+#   cmake -DSRC=<src folder> -P include-graph.cmake
+#
+# The layers, bottom up: util, manifest and settings know nothing above them;
+# the workers (download, verify, unzip, patch) and the planners build on them.
+# core holds the registry, the shared context and the records: its components
+# forward to the workers, and the workers take their context from the registry,
+# which is the one cycle the design keeps. Headers directly in src/ (the export
+# macro) may be included from anywhere.
+set(allowed
+  "core -> download" "core -> patch" "core -> settings" "core -> unzip" "core -> util" "core -> verify"
+  "download -> core" "download -> util"
+  "patch -> core" "patch -> manifest" "patch -> util"
+  "planning -> core" "planning -> manifest" "planning -> settings" "planning -> util" "planning -> verify"
+  "settings -> util"
+  "unzip -> core" "unzip -> util"
+  "verify -> core" "verify -> manifest" "verify -> util")
+
+if(NOT SRC)
+  message(FATAL_ERROR "usage: cmake -DSRC=<src folder> -P include-graph.cmake")
+endif()
+
+file(GLOB_RECURSE files RELATIVE ${SRC} ${SRC}/*.h ${SRC}/*.cpp)
+set(arrows)
+set(refused)
+foreach(file ${files})
+  string(FIND "${file}" "/" slash)
+  if(slash LESS 0)
+    continue() # a header of the top folder
+  endif()
+  string(SUBSTRING "${file}" 0 ${slash} from)
+  file(STRINGS ${SRC}/${file} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"")
+  foreach(line ${lines})
+    if(NOT line MATCHES "\"([^/\"]+)/[^\"]*\"")
+      continue() # same folder or top folder
+    endif()
+    set(to ${CMAKE_MATCH_1})
+    if(to STREQUAL from)
+      continue()
+    endif()
+    set(arrow "${from} -> ${to}")
+    list(APPEND arrows "${arrow}")
+    if(NOT arrow IN_LIST allowed)
+      string(STRIP "${line}" line)
+      list(APPEND refused "${file}: ${line}")
+    endif()
+  endforeach()
+endforeach()
+
+list(SORT arrows)
+set(distinct ${arrows})
+list(REMOVE_DUPLICATES distinct)
+list(LENGTH distinct count)
+message("include graph of src/ (${count} arrows, includes per arrow):")
+foreach(arrow ${distinct})
+  set(n 0)
+  foreach(a ${arrows})
+    if(a STREQUAL arrow)
+      math(EXPR n "${n} + 1")
+    endif()
+  endforeach()
+  message("  ${arrow} (${n})")
+endforeach()
+
+if(refused)
+  list(JOIN refused "\n  " text)
+  message(FATAL_ERROR "includes outside the allowed layers:\n  ${text}")
+endif()
