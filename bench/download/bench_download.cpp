@@ -3,7 +3,7 @@
 //
 //   bench_download [--total-mib 1024] [--files 5] [--rounds 2] [--limit-seconds 10]
 //                  [--big-mib 4096] [--skip-big] [--dir <scratch folder>]
-#include "HttpServer.h"
+#include "FileServer.h"
 
 #include "../BenchRow.h"
 
@@ -29,7 +29,7 @@
 #include <unistd.h>
 
 using namespace Morvaniel;
-using HttpTest::HttpServer;
+using Http::FileServer;
 
 namespace {
 
@@ -227,7 +227,7 @@ int main(int argc, char **argv)
 
     // The server gets a thread of its own so that it never waits for the
     // manager's event loop, just as a remote server would not.
-    auto *server = new HttpServer;
+    auto *server = new FileServer;
     for (int i = 0; i < files; ++i)
         server->addGeneratedFile(QStringLiteral("/pkg%1.bin").arg(i), totalBytes / files);
     server->addGeneratedFile("/limited.bin", 64 * kMiB * limitSeconds);

@@ -12,7 +12,7 @@
 #include "verify/Verifyer.h"
 
 // The same generators as the tests, so that both measure the same kind of data.
-#include "../../tests/support/TestSupport.h"
+#include "TestData.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -29,8 +29,8 @@
 #include <unistd.h>
 
 using namespace Morvaniel;
-using TestSupport::noise;
-using TestSupport::wordText;
+using TestData::noise;
+using TestData::wordText;
 
 namespace {
 

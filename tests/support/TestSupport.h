@@ -3,6 +3,8 @@
 // Helpers that several test executables share: files with known content, their
 // digests, folder snapshots and a record of every log line. Header-only, so that no test build needs a change.
 
+#include "../../tools/testdata/TestData.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QDir>
@@ -63,36 +65,9 @@ inline QMap<QString, QByteArray> treeContent(const QString &root)
     return out;
 }
 
-// Incompressible bytes, the same for the same seed.
-inline QByteArray noise(int size, quint32 seed)
-{
-    QByteArray out(size, Qt::Uninitialized);
-    quint32 x = seed;
-    for (int i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        out[i] = char(x >> 23);
-    }
-    return out;
-}
-
-// Text of random words: compressible enough that extraction takes a while and
-// 7-Zip prints its percentages while it runs.
-inline QByteArray wordText(int size, quint32 seed)
-{
-    QByteArray out;
-    out.reserve(size + 16);
-    quint32 x = seed;
-    while (out.size() < size) {
-        x = x * 1664525u + 1013904223u;
-        const int length = 2 + int((x >> 24) % 8);
-        for (int i = 0; i < length; ++i) {
-            x = x * 1664525u + 1013904223u;
-            out.append(char('a' + (x >> 28)));
-        }
-        out.append(' ');
-    }
-    return out;
-}
+// Content generators, shared with the benchmarks.
+using TestData::noise;
+using TestData::wordText;
 
 // Every message of the process while installed, so that a test can look for a
 // log line. Worker threads log too, so the list is guarded, with a std::mutex

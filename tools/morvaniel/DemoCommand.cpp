@@ -8,7 +8,7 @@
 #include "UpdateCommand.h"
 #include "VerifyRepairCommand.h"
 
-#include "HttpServer.h"
+#include "FileServer.h"
 #include "Publisher.h"
 #include "SampleGame.h"
 
@@ -45,7 +45,7 @@ public:
     explicit ServerThread(const QString &root)
     {
         m_thread.start();
-        m_server = new HttpTest::HttpServer;
+        m_server = new Http::FileServer;
         m_server->setRoot(root);
         m_server->moveToThread(&m_thread);
         QMetaObject::invokeMethod(
@@ -63,7 +63,7 @@ public:
 
 private:
     QThread m_thread;
-    HttpTest::HttpServer *m_server = nullptr;
+    Http::FileServer *m_server = nullptr;
     bool m_listening = false;
 };
 

@@ -2,7 +2,7 @@
 
 #include "HostSession.h"
 
-#include "HttpServer.h"
+#include "FileServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -38,7 +38,7 @@ int runServeCommand(const QStringList &args, QTextStream &out, QTextStream &err)
         err << "serve: " << root << " is no folder\n";
         return 1;
     }
-    HttpTest::HttpServer server;
+    Http::FileServer server;
     server.setRoot(QDir(root).absolutePath());
     if (!server.listen(quint16(port))) {
         err << "serve: cannot listen on 127.0.0.1:" << port << '\n';
@@ -47,12 +47,12 @@ int runServeCommand(const QStringList &args, QTextStream &out, QTextStream &err)
     out << "serving " << QDir(root).absolutePath() << " at " << server.url(QStringLiteral("/")) << '\n';
     out.flush();
     // The server remembers every request for the tests; a long-running serve forgets them.
-    QObject::connect(&server, &HttpTest::HttpServer::requestReceived, &server, [&](int) {
-        const QList<HttpTest::HttpServer::Request> seen = server.requests();
+    QObject::connect(&server, &Http::FileServer::requestReceived, &server, [&](int) {
+        const QList<Http::FileServer::Request> seen = server.requests();
         server.resetStatistics();
         if (!log || seen.isEmpty())
             return;
-        const HttpTest::HttpServer::Request &r = seen.last();
+        const Http::FileServer::Request &r = seen.last();
         out << r.method << ' ' << r.path;
         const QByteArray range = r.headers.value("range");
         if (!range.isEmpty())

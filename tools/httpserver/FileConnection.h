@@ -1,7 +1,5 @@
 #pragma once
 
-#include "HttpFaultRule.h"
-
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -13,20 +11,21 @@ class QIODevice;
 class QTcpSocket;
 class QTimer;
 
-namespace HttpTest {
+namespace Http {
 
-class HttpServer;
+class FileServer;
+class ResponsePlan;
 
 // One accepted connection: parses requests one after another (keep-alive) and
-// streams each response body under the request's fault rule. A child of its socket.
-class HttpConnection : public QObject
+// answers each as the server's plan for it says. A child of its socket.
+class FileConnection : public QObject
 {
     Q_OBJECT
-    Q_DISABLE_COPY(HttpConnection)
+    Q_DISABLE_COPY(FileConnection)
 
 public:
-    HttpConnection(HttpServer *server, QTcpSocket *socket);
-    ~HttpConnection() override;
+    FileConnection(FileServer *server, QTcpSocket *socket);
+    ~FileConnection() override;
 
 private:
     void onReadyRead();
@@ -39,9 +38,9 @@ private:
     void resetConnection();
     void abandonResponse();
 
-    QPointer<HttpServer> m_server;
+    QPointer<FileServer> m_server;
     QTcpSocket *m_socket;
-    QTimer *m_rateTimer;
+    QTimer *m_paceTimer;
     QByteArray m_in;
     bool m_busy = false;
     bool m_keepAlive = true;
@@ -51,7 +50,7 @@ private:
     QByteArray m_method;
     QString m_path;
     QByteArray m_range;
-    HttpFaultRule m_rule;
+    std::unique_ptr<ResponsePlan> m_plan;
 
     // The body being streamed.
     std::unique_ptr<QIODevice> m_source;
@@ -61,4 +60,4 @@ private:
     QElapsedTimer m_clock;
 };
 
-} // namespace HttpTest
+} // namespace Http

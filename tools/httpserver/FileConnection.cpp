@@ -1,6 +1,7 @@
-#include "HttpConnection.h"
+#include "FileConnection.h"
 
-#include "HttpServer.h"
+#include "FileServer.h"
+#include "ResponsePlan.h"
 
 #include <QIODevice>
 #include <QTcpSocket>
@@ -11,7 +12,7 @@
 #include <sys/socket.h>
 #endif
 
-namespace HttpTest {
+namespace Http {
 
 namespace {
 
@@ -75,33 +76,33 @@ bool parseRange(const QByteArray &value, qint64 size, qint64 &first, qint64 &las
 
 } // namespace
 
-HttpConnection::HttpConnection(HttpServer *server, QTcpSocket *socket)
+FileConnection::FileConnection(FileServer *server, QTcpSocket *socket)
     : QObject(socket)
     , m_server(server)
     , m_socket(socket)
-    , m_rateTimer(new QTimer(this))
+    , m_paceTimer(new QTimer(this))
 {
-    m_rateTimer->setSingleShot(true);
-    connect(m_rateTimer, &QTimer::timeout, this, &HttpConnection::pump);
-    connect(socket, &QTcpSocket::readyRead, this, &HttpConnection::onReadyRead);
-    connect(socket, &QTcpSocket::bytesWritten, this, &HttpConnection::pump);
+    m_paceTimer->setSingleShot(true);
+    connect(m_paceTimer, &QTimer::timeout, this, &FileConnection::pump);
+    connect(socket, &QTcpSocket::readyRead, this, &FileConnection::onReadyRead);
+    connect(socket, &QTcpSocket::bytesWritten, this, &FileConnection::pump);
     if (socket->bytesAvailable() > 0)
-        QTimer::singleShot(0, this, &HttpConnection::onReadyRead);
+        QTimer::singleShot(0, this, &FileConnection::onReadyRead);
 }
 
-HttpConnection::~HttpConnection()
+FileConnection::~FileConnection()
 {
     if (m_busy && m_server)
         m_server->responseEnded();
 }
 
-void HttpConnection::onReadyRead()
+void FileConnection::onReadyRead()
 {
     m_in.append(m_socket->readAll());
     while (!m_busy && !m_dropping && parseNext()) { }
 }
 
-bool HttpConnection::parseNext()
+bool FileConnection::parseNext()
 {
     const int headerEnd = m_in.indexOf("\r\n\r\n");
     if (headerEnd < 0) {
@@ -111,7 +112,7 @@ bool HttpConnection::parseNext()
     }
     const QList<QByteArray> lines = m_in.left(headerEnd).split('\n');
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-    HttpServer::Request request;
+    FileServer::Request request;
     request.method = requestLine.value(0);
     request.target = requestLine.value(1);
     for (int i = 1; i < lines.size(); ++i) {
@@ -127,25 +128,26 @@ bool HttpConnection::parseNext()
     request.path = QUrl::fromPercentEncoding(request.target.split('?').value(0));
 
     m_keepAlive = request.headers.value("connection").toLower() != "close";
-    m_method = request.method;
-    m_path = request.path;
-    m_range = request.headers.value("range");
     m_busy = true;
     if (!m_server) {
         dropConnection();
         return false;
     }
-    m_rule = m_server->registerRequest(request);
-    if (m_rule.silent)
-        return false;
-    if (m_rule.headerDelayMs > 0)
-        QTimer::singleShot(m_rule.headerDelayMs, this, &HttpConnection::respond);
+    m_plan = m_server->registerRequest(request);
+    m_method = request.method;
+    m_path = request.path;
+    m_range = request.headers.value("range");
+    const int delayMs = m_plan->delayMs();
+    if (delayMs < 0)
+        return false; // busy for good: nothing more is read or answered
+    if (delayMs > 0)
+        QTimer::singleShot(delayMs, this, &FileConnection::respond);
     else
         respond();
     return true;
 }
 
-void HttpConnection::sendHead(int status, const QByteArray &extraHeaders, qint64 contentLength)
+void FileConnection::sendHead(int status, const QByteArray &extraHeaders, qint64 contentLength)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status) + "\r\n";
     head += "Server: morvaniel-httpserver\r\n";
@@ -155,21 +157,14 @@ void HttpConnection::sendHead(int status, const QByteArray &extraHeaders, qint64
     m_socket->write(head);
 }
 
-void HttpConnection::respond()
+void FileConnection::respond()
 {
     const bool head = m_method == "HEAD";
-    if (m_rule.status != 0) {
-        sendHead(m_rule.status, "Content-Type: text/html\r\n", m_rule.body.size());
+    const ResponsePlan::Reply reply = m_plan->reply();
+    if (reply.status != 0) {
+        sendHead(reply.status, reply.headers, reply.body.size());
         if (!head)
-            m_socket->write(m_rule.body);
-        endResponse();
-        return;
-    }
-    if (!m_rule.redirectTo.isEmpty()) {
-        const QString target = m_rule.redirectTo.startsWith(QLatin1Char('/')) && m_server
-            ? m_server->url(m_rule.redirectTo)
-            : m_rule.redirectTo;
-        sendHead(302, "Location: " + target.toUtf8() + "\r\n", 0);
+            m_socket->write(reply.body);
         endResponse();
         return;
     }
@@ -192,7 +187,7 @@ void HttpConnection::respond()
     qint64 last = size - 1;
     int status = 200;
     QByteArray extra = "Content-Type: application/octet-stream\r\nAccept-Ranges: bytes\r\n";
-    if (!m_rule.ignoreRange && !m_range.isEmpty() && parseRange(m_range, size, first, last)) {
+    if (!m_range.isEmpty() && parseRange(m_range, size, first, last)) {
         if (first >= size) {
             sendHead(416, "Content-Range: bytes */" + QByteArray::number(size) + "\r\n", 0);
             m_source.reset();
@@ -220,21 +215,12 @@ void HttpConnection::respond()
     pump();
 }
 
-void HttpConnection::pump()
+void FileConnection::pump()
 {
     if (!m_source || m_dropping)
         return;
-    qint64 allowed = m_remaining;
-    if (m_rule.bytesPerSecond > 0) {
-        // A small initial allowance so that a slow file starts at once.
-        const qint64 earned = m_rule.bytesPerSecond * (m_clock.elapsed() + 20) / 1000;
-        allowed = qMin(allowed, earned - m_sent);
-    }
-    if (m_rule.stallAfter >= 0)
-        allowed = qMin(allowed, m_rule.stallAfter - m_sent);
-    if (m_rule.resetAfter >= 0)
-        allowed = qMin(allowed, m_rule.resetAfter - m_sent);
-
+    const ResponsePlan::Pace pace = m_plan->pace(m_sent, m_clock.elapsed());
+    qint64 allowed = qMin(m_remaining, pace.budget);
     while (allowed > 0 && m_socket->bytesToWrite() < kQueueLimit) {
         const QByteArray chunk = m_source->read(qMin(kChunk, allowed));
         if (chunk.isEmpty()) {
@@ -254,23 +240,29 @@ void HttpConnection::pump()
         endResponse();
         return;
     }
-    if (m_rule.resetAfter >= 0 && m_sent >= m_rule.resetAfter) {
+    if (allowed > 0)
+        return; // the socket's queue is full; bytesWritten calls again
+    switch (pace.then) {
+    case ResponsePlan::Then::Wait:
+        if (!m_paceTimer->isActive())
+            m_paceTimer->start(pace.waitMs);
+        break;
+    case ResponsePlan::Then::Hold:
+        break;
+    case ResponsePlan::Then::Drop:
+    case ResponsePlan::Then::Reset:
         // Let the bytes already promised reach the client, then cut the line.
         if (m_socket->bytesToWrite() == 0) {
-            if (m_rule.hardReset)
+            if (pace.then == ResponsePlan::Then::Reset)
                 resetConnection();
             else
                 dropConnection();
         }
-        return;
+        break;
     }
-    if (m_rule.stallAfter >= 0 && m_sent >= m_rule.stallAfter)
-        return; // keep the connection open and silent
-    if (allowed <= 0 && m_rule.bytesPerSecond > 0 && !m_rateTimer->isActive())
-        m_rateTimer->start(10);
 }
 
-void HttpConnection::endResponse()
+void FileConnection::endResponse()
 {
     if (!m_busy)
         return;
@@ -282,14 +274,14 @@ void HttpConnection::endResponse()
         return;
     }
     if (!m_in.isEmpty())
-        QTimer::singleShot(0, this, &HttpConnection::onReadyRead);
+        QTimer::singleShot(0, this, &FileConnection::onReadyRead);
 }
 
-void HttpConnection::abandonResponse()
+void FileConnection::abandonResponse()
 {
     m_dropping = true;
     m_source.reset();
-    m_rateTimer->stop();
+    m_paceTimer->stop();
     if (m_busy) {
         m_busy = false;
         if (m_server)
@@ -297,7 +289,7 @@ void HttpConnection::abandonResponse()
     }
 }
 
-void HttpConnection::resetConnection()
+void FileConnection::resetConnection()
 {
     abandonResponse();
 #if defined(Q_OS_UNIX)
@@ -308,7 +300,7 @@ void HttpConnection::resetConnection()
     m_socket->abort();
 }
 
-void HttpConnection::dropConnection()
+void FileConnection::dropConnection()
 {
     // A connection cut in the middle of a body: the client sees fewer bytes than
     // Content-Length promised and then the end of the stream.
@@ -326,4 +318,4 @@ void HttpConnection::dropConnection()
     });
 }
 
-} // namespace HttpTest
+} // namespace Http

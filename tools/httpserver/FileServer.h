@@ -1,7 +1,5 @@
 #pragma once
 
-#include "HttpFaultRule.h"
-
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -13,23 +11,23 @@
 
 class QIODevice;
 
-namespace HttpTest {
+namespace Http {
+
+class ResponsePlan;
 class TlsCapableServer;
-}
 
-namespace HttpTest {
-
-// A small HTTP/1.1 file server for loopback tests and benchmarks. It serves a
-// root folder, in-memory files and generated files (content computed from the
-// offset, so gigabytes cost no disk), answers GET and HEAD with Range (206 and
-// Content-Range), keeps connections alive, and misbehaves on demand through
-// HttpFaultRule: per path, per n-th request of a path, or per request index.
+// A small HTTP/1.1 file server on 127.0.0.1. It serves a root folder,
+// in-memory files and generated files (content computed from the offset, so
+// gigabytes cost no disk), answers GET, HEAD and POST with Range (206 and
+// Content-Range, 416 past the end), keeps connections alive and can speak TLS.
+// Every request is logged. A subclass decides how single requests are answered
+// by overriding planResponse().
 // Lives on the thread that creates it; move it to a thread of its own before
 // listen() when the client would otherwise block the same event loop.
-class HttpServer : public QObject
+class FileServer : public QObject
 {
     Q_OBJECT
-    Q_DISABLE_COPY(HttpServer)
+    Q_DISABLE_COPY(FileServer)
 
 public:
     struct Request
@@ -42,8 +40,8 @@ public:
         QByteArray body;
     };
 
-    explicit HttpServer(QObject *parent = nullptr);
-    ~HttpServer() override;
+    explicit FileServer(QObject *parent = nullptr);
+    ~FileServer() override;
 
     // Listens on 127.0.0.1; port 0 picks a free port.
     bool listen(quint16 port = 0);
@@ -65,12 +63,6 @@ public:
     static char generatedByte(qint64 offset);
     static QByteArray generatedBytes(qint64 offset, qint64 count);
 
-    // Precedence: request index, then n-th request of the path, then the path.
-    void setRule(const QString &path, const HttpFaultRule &rule);
-    void setRuleForPathRequest(const QString &path, int nth, const HttpFaultRule &rule);
-    void setRuleForRequest(int index, const HttpFaultRule &rule);
-    void clearRules();
-
     QList<Request> requests() const { return m_requests; }
     int requestCount(const QString &path = QString()) const;
     // Responses being sent right now, and the most there ever were at once.
@@ -82,8 +74,9 @@ public:
     qint64 sentEnd(const QString &path) const { return m_sentEnd.value(path); }
     qint64 bytesSent() const { return m_bytesSent; }
 
-    // Used by the connections.
-    HttpFaultRule registerRequest(Request &request);
+    // Used by the connections. registerRequest() logs the request and returns
+    // the plan for its answer; the request may come back changed by the plan.
+    std::unique_ptr<ResponsePlan> registerRequest(Request &request);
     void responseEnded();
     void noteSent(const QString &path, qint64 endOffset, qint64 bytes);
     // An open device positioned at 0 for path, or null when nothing is there.
@@ -92,6 +85,12 @@ public:
 signals:
     void requestReceived(int index);
 
+protected:
+    // How to answer request, which is already logged and is served as it
+    // stands when this returns: an override may change it (requests() keeps it
+    // as it arrived). The default plan serves plainly.
+    virtual std::unique_ptr<ResponsePlan> planResponse(Request &request);
+
 private:
     void onNewConnection();
 
@@ -99,10 +98,6 @@ private:
     QString m_root;
     QHash<QString, QByteArray> m_files;
     QHash<QString, qint64> m_generated;
-    QHash<QString, HttpFaultRule> m_pathRules;
-    QHash<QString, QMap<int, HttpFaultRule>> m_nthRules;
-    QMap<int, HttpFaultRule> m_indexRules;
-    QHash<QString, int> m_pathCounts;
     QList<Request> m_requests;
     QHash<QString, qint64> m_sentEnd;
     qint64 m_bytesSent = 0;
@@ -111,4 +106,4 @@ private:
     int m_maxActive = 0;
 };
 
-} // namespace HttpTest
+} // namespace Http

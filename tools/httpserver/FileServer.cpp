@@ -1,6 +1,7 @@
-#include "HttpServer.h"
+#include "FileServer.h"
 
-#include "HttpConnection.h"
+#include "FileConnection.h"
+#include "ResponsePlan.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -13,7 +14,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-namespace HttpTest {
+namespace Http {
 
 // Hands out QSslSocket connections in server mode once a certificate is set.
 class TlsCapableServer : public QTcpServer
@@ -97,21 +98,21 @@ QString normalisedPath(const QString &path)
 
 } // namespace
 
-HttpServer::HttpServer(QObject *parent)
+FileServer::FileServer(QObject *parent)
     : QObject(parent)
     , m_server(new TlsCapableServer(this))
 {
-    connect(m_server, &QTcpServer::newConnection, this, &HttpServer::onNewConnection);
+    connect(m_server, &QTcpServer::newConnection, this, &FileServer::onNewConnection);
 }
 
-HttpServer::~HttpServer() = default;
+FileServer::~FileServer() = default;
 
-bool HttpServer::listen(quint16 port)
+bool FileServer::listen(quint16 port)
 {
     return m_server->listen(QHostAddress::LocalHost, port);
 }
 
-void HttpServer::close()
+void FileServer::close()
 {
     m_server->close();
     // Accepted sockets are children of the listening server.
@@ -120,7 +121,7 @@ void HttpServer::close()
         socket->abort();
 }
 
-bool HttpServer::setTls(const QByteArray &certificatePem, const QByteArray &privateKeyPem)
+bool FileServer::setTls(const QByteArray &certificatePem, const QByteArray &privateKeyPem)
 {
     if (!QSslSocket::supportsSsl())
         return false;
@@ -133,33 +134,33 @@ bool HttpServer::setTls(const QByteArray &certificatePem, const QByteArray &priv
     return true;
 }
 
-quint16 HttpServer::port() const
+quint16 FileServer::port() const
 {
     return m_server->serverPort();
 }
 
-QString HttpServer::url(const QString &path) const
+QString FileServer::url(const QString &path) const
 {
     const QString scheme = m_server->tls() ? QStringLiteral("https") : QStringLiteral("http");
     return QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme, QString::number(port()), normalisedPath(path));
 }
 
-void HttpServer::setRoot(const QString &folder)
+void FileServer::setRoot(const QString &folder)
 {
     m_root = folder;
 }
 
-void HttpServer::addFile(const QString &path, const QByteArray &data)
+void FileServer::addFile(const QString &path, const QByteArray &data)
 {
     m_files.insert(normalisedPath(path), data);
 }
 
-void HttpServer::addGeneratedFile(const QString &path, qint64 size)
+void FileServer::addGeneratedFile(const QString &path, qint64 size)
 {
     m_generated.insert(normalisedPath(path), size);
 }
 
-char HttpServer::generatedByte(qint64 offset)
+char FileServer::generatedByte(qint64 offset)
 {
     // Mixes several bytes of the offset so that a shifted or repeated block
     // never matches the expected content by accident.
@@ -167,7 +168,7 @@ char HttpServer::generatedByte(qint64 offset)
     return char(quint8((o ^ (o >> 8) ^ (o >> 16) ^ (o >> 24) ^ (o >> 32)) * 31u + 7u));
 }
 
-QByteArray HttpServer::generatedBytes(qint64 offset, qint64 count)
+QByteArray FileServer::generatedBytes(qint64 offset, qint64 count)
 {
     QByteArray out(int(count), Qt::Uninitialized);
     for (qint64 i = 0; i < count; ++i)
@@ -175,29 +176,7 @@ QByteArray HttpServer::generatedBytes(qint64 offset, qint64 count)
     return out;
 }
 
-void HttpServer::setRule(const QString &path, const HttpFaultRule &rule)
-{
-    m_pathRules.insert(normalisedPath(path), rule);
-}
-
-void HttpServer::setRuleForPathRequest(const QString &path, int nth, const HttpFaultRule &rule)
-{
-    m_nthRules[normalisedPath(path)].insert(nth, rule);
-}
-
-void HttpServer::setRuleForRequest(int index, const HttpFaultRule &rule)
-{
-    m_indexRules.insert(index, rule);
-}
-
-void HttpServer::clearRules()
-{
-    m_pathRules.clear();
-    m_nthRules.clear();
-    m_indexRules.clear();
-}
-
-int HttpServer::requestCount(const QString &path) const
+int FileServer::requestCount(const QString &path) const
 {
     if (path.isEmpty())
         return m_requests.size();
@@ -207,45 +186,41 @@ int HttpServer::requestCount(const QString &path) const
     return n;
 }
 
-void HttpServer::resetStatistics()
+void FileServer::resetStatistics()
 {
     m_requests.clear();
-    m_pathCounts.clear();
     m_maxActive = m_active;
 }
 
-HttpFaultRule HttpServer::registerRequest(Request &request)
+std::unique_ptr<ResponsePlan> FileServer::registerRequest(Request &request)
 {
     request.index = m_nextIndex++;
-    const int nth = m_pathCounts[request.path]++;
     m_requests.append(request);
     ++m_active;
     m_maxActive = qMax(m_maxActive, m_active);
-
-    HttpFaultRule rule;
-    if (m_indexRules.contains(request.index))
-        rule = m_indexRules.value(request.index);
-    else if (m_nthRules.value(request.path).contains(nth))
-        rule = m_nthRules.value(request.path).value(nth);
-    else if (m_pathRules.contains(request.path))
-        rule = m_pathRules.value(request.path);
+    std::unique_ptr<ResponsePlan> plan = planResponse(request);
     emit requestReceived(request.index);
-    return rule;
+    return plan;
 }
 
-void HttpServer::responseEnded()
+std::unique_ptr<ResponsePlan> FileServer::planResponse(Request &)
+{
+    return std::make_unique<ResponsePlan>();
+}
+
+void FileServer::responseEnded()
 {
     --m_active;
 }
 
-void HttpServer::noteSent(const QString &path, qint64 endOffset, qint64 bytes)
+void FileServer::noteSent(const QString &path, qint64 endOffset, qint64 bytes)
 {
     qint64 &end = m_sentEnd[path];
     end = qMax(end, endOffset);
     m_bytesSent += bytes;
 }
 
-std::unique_ptr<QIODevice> HttpServer::openSource(const QString &path) const
+std::unique_ptr<QIODevice> FileServer::openSource(const QString &path) const
 {
     std::unique_ptr<QIODevice> device;
     if (m_files.contains(path)) {
@@ -271,12 +246,12 @@ std::unique_ptr<QIODevice> HttpServer::openSource(const QString &path) const
     return device;
 }
 
-void HttpServer::onNewConnection()
+void FileServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        new HttpConnection(this, socket); // owned by the socket
+        new FileConnection(this, socket); // owned by the socket
     }
 }
 
-} // namespace HttpTest
+} // namespace Http
