@@ -20,8 +20,8 @@ struct VerifyCallbackInfo;
 // Drives the library the way a launcher GUI does, one stage at a time: starts a
 // worker through its component, then runs a local event loop until the
 // worker's final callback report. Every callback arrives on this thread.
-// Ctrl+C (SIGINT) is noted by a handler and looked at here: a download pauses
-// at once, any other stage is allowed to end first.
+// Ctrl+C arrives here as an event too (InterruptWatcher): a download pauses at
+// once, any other stage is allowed to end first.
 class HostSession
 {
     Q_DISABLE_COPY(HostSession)
@@ -39,7 +39,7 @@ public:
     Morvaniel::GameUpdateContext &ctx();
     ProgressPrinter &printer() { return m_printer; }
 
-    // Installs the SIGINT/SIGTERM handler; interrupted() turns true after the first signal.
+    // Installs the Ctrl+C handler; interrupted() turns true after the first Ctrl+C.
     static void installInterruptHandler();
     static bool interrupted();
 
