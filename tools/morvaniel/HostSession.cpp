@@ -149,6 +149,7 @@ HostSession::DownloadEnd HostSession::download(bool resume, QString &error)
             wait.finish();
     });
     bool paused = false;
+    m_printer.beginDownload();
     if (resume)
         GetDownloadComponent()->ResumeDownload(c);
     else
