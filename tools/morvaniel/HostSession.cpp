@@ -82,11 +82,11 @@ HostSession::~HostSession()
     GetPatchComponent()->RegistCallbackFunc({});
 }
 
-int HostSession::runCommand(const QString &command, const QStringList &args, QTextStream &out, QTextStream &err,
-    const std::function<int(HostSession &, const HostOptions &)> &run)
+int HostSession::runCommand(const QString &command, const QCommandLineParser &parser, QTextStream &out,
+    QTextStream &err, const std::function<int(HostSession &, const HostOptions &)> &run)
 {
     HostOptions options;
-    if (!options.parse(command, args, err))
+    if (!options.read(command, parser, err))
         return 2;
     routeLibraryMessages(options.verbose);
     installInterruptHandler();

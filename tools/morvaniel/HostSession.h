@@ -8,6 +8,7 @@
 #include <functional>
 
 class ProgressPrinter;
+class QCommandLineParser;
 class QTextStream;
 struct HostOptions;
 
@@ -30,10 +31,10 @@ public:
     explicit HostSession(ProgressPrinter &printer);
     ~HostSession();
 
-    // How the session commands start: parses args for command (2 on bad
-    // options), routes the library's messages, installs the interrupt handler
-    // and hands run a session printing to out. Returns what run returns.
-    static int runCommand(const QString &command, const QStringList &args, QTextStream &out, QTextStream &err,
+    // How the session commands start: takes the parsed options of command (2
+    // on bad usage), routes the library's messages, installs the interrupt
+    // handler and hands run a session printing to out. Returns what run returns.
+    static int runCommand(const QString &command, const QCommandLineParser &parser, QTextStream &out, QTextStream &err,
         const std::function<int(HostSession &, const HostOptions &)> &run);
 
     Morvaniel::GameUpdateContext &ctx();
