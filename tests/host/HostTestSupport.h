@@ -62,7 +62,8 @@ public:
 
     // Runs a command to its end (bounded); returns the exit code, -1 when it
     // did not end in time.
-    int run(const QStringList &args, QByteArray *output = nullptr, int timeoutMs = 60000) const
+    int run(const QStringList &args, QByteArray *output = nullptr, int timeoutMs = 60000,
+        QByteArray *errors = nullptr) const
     {
         QProcess p;
         p.setProcessChannelMode(QProcess::SeparateChannels);
@@ -74,6 +75,8 @@ public:
         }
         if (output)
             *output = p.readAllStandardOutput();
+        if (errors)
+            *errors = p.readAllStandardError();
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 

@@ -1,7 +1,7 @@
-// The command-line host end to end: the published sample game served by nginx
-// and by `morvaniel serve`, installed, updated through the patch chain,
-// verified, repaired, the launcher updated, and a download interrupted by
-// Ctrl+C and by SIGKILL and then resumed.
+// The command-line host end to end: its command line, the published sample
+// game served by nginx and by `morvaniel serve`, installed, updated through
+// the patch chain, verified, repaired, the launcher updated, and a download
+// interrupted by Ctrl+C and by SIGKILL and then resumed.
 
 #include "HostTestSupport.h"
 
@@ -83,6 +83,8 @@ class HostTests : public QObject
 
 private slots:
     void initTestCase();
+    void commandLine_data();
+    void commandLine();
     void endToEndAgainstNginx();
     void interruptedDownloadsResume();
     void interruptedMergeIsFinished_data();
@@ -126,6 +128,52 @@ void HostTests::initTestCase()
     options.launcherInputDir = path(QStringLiteral("launcher"));
     Publisher::PublishReport report;
     QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
+}
+
+void HostTests::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    // What stdout and stderr must hold; empty: nothing at all.
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    const QByteArray version = QByteArrayLiteral("morvaniel " MORVANIEL_VERSION "\n");
+    QTest::newRow("--help") << QStringList{ QStringLiteral("--help") } << 0 << QByteArray("usage: morvaniel demo")
+                            << QByteArray();
+    QTest::newRow("update --help") << QStringList{ QStringLiteral("update"), QStringLiteral("--help") } << 0
+                                   << QByteArray("  --server <url>") << QByteArray();
+    QTest::newRow("--version") << QStringList{ QStringLiteral("--version") } << 0 << version << QByteArray();
+    QTest::newRow("update --version") << QStringList{ QStringLiteral("update"), QStringLiteral("--version") } << 0
+                                      << version << QByteArray();
+    QTest::newRow("publish --version") << QStringList{ QStringLiteral("publish"), QStringLiteral("--version") } << 0
+                                       << version << QByteArray();
+    // Nothing on stdout: the demo did not start.
+    QTest::newRow("demo --bogus") << QStringList{ QStringLiteral("demo"), QStringLiteral("--bogus") } << 2
+                                  << QByteArray() << QByteArray("demo: unknown argument --bogus\n");
+    QTest::newRow("update --bogus") << QStringList{ QStringLiteral("update"), QStringLiteral("--bogus") } << 2
+                                    << QByteArray() << QByteArray("update: unknown argument --bogus\n");
+    QTest::newRow("unknown command") << QStringList{ QStringLiteral("bogus") } << 2 << QByteArray()
+                                     << QByteArray("morvaniel: unknown command bogus\n");
+    QTest::newRow("no arguments") << QStringList() << 2 << QByteArray() << QByteArray("usage: morvaniel demo");
+}
+
+void HostTests::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QByteArray stdOut;
+    QByteArray stdErr;
+    QCOMPARE(m_cli.run(arguments, &stdOut, 30000, &stdErr), exitCode);
+    if (out.isEmpty())
+        QVERIFY2(stdOut.isEmpty(), stdOut.constData());
+    else
+        QVERIFY2(stdOut.contains(out), stdOut.constData());
+    if (err.isEmpty())
+        QVERIFY2(stdErr.isEmpty(), stdErr.constData());
+    else
+        QVERIFY2(stdErr.contains(err), stdErr.constData());
 }
 
 void HostTests::endToEndAgainstNginx()

@@ -16,6 +16,7 @@
 #include "util/QFileUtils.h"
 #include "util/QtUtil.h"
 
+#include <QCommandLineParser>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -88,10 +89,10 @@ QStringList damage(const QString &game)
 
 } // namespace
 
-int runDemo(const QStringList &args, QTextStream &out)
+int runDemo(const QCommandLineParser &options, QTextStream &out)
 {
-    const bool keep = args.contains(QStringLiteral("--keep"));
-    routeLibraryMessages(args.contains(QStringLiteral("--verbose")));
+    const bool keep = options.isSet(QStringLiteral("keep"));
+    routeLibraryMessages(options.isSet(QStringLiteral("verbose")));
     QElapsedTimer total;
     total.start();
     QTemporaryDir work;

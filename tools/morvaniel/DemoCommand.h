@@ -1,6 +1,6 @@
 #pragma once
 
-class QStringList;
+class QCommandLineParser;
 class QTextStream;
 
 // "morvaniel demo [--keep]": the whole round trip on loopback, in one process.
@@ -10,4 +10,4 @@ class QTextStream;
 // damages that install and repairs it, and ends with a summary table that
 // says what was downloaded and whether every installed file matches the
 // published version byte for byte. Exit code 0 when every check passed.
-int runDemo(const QStringList &args, QTextStream &out);
+int runDemo(const QCommandLineParser &options, QTextStream &out);

@@ -3,6 +3,7 @@
 #include "core/Global.h"
 #include "util/QFileUtils.h"
 
+#include <QCommandLineParser>
 #include <QTextStream>
 
 #include <cstdio>
@@ -26,52 +27,52 @@ void routeLibraryMessages(bool verbose)
     qInstallMessageHandler(messageHandler);
 }
 
-bool HostOptions::parse(const QString &command, const QStringList &args, QTextStream &err)
+QList<QCommandLineOption> HostOptions::commandLineOptions(bool launcher)
 {
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        auto value = [&](QString &into) {
-            if (i + 1 >= args.size()) {
-                err << command << ": " << a << " needs a value\n";
-                return false;
-            }
-            into = args.at(++i);
-            return true;
-        };
-        QString text;
-        if (a == QLatin1String("--server")) {
-            if (!value(server))
-                return false;
-        } else if (a == QLatin1String("--dir")) {
-            if (!value(installDir))
-                return false;
-        } else if (a == QLatin1String("--channel")) {
-            if (!value(channel))
-                return false;
-        } else if (a == QLatin1String("--launcher-channel")) {
-            if (!value(launcherChannel))
-                return false;
-        } else if (a == QLatin1String("--launcher-version")) {
-            if (!value(launcherVersion))
-                return false;
-        } else if (a == QLatin1String("--limit")) {
-            if (!value(text))
-                return false;
-            bool ok = false;
-            limitKiB = text.toInt(&ok);
-            if (!ok || limitKiB < 1) {
-                err << command << ": --limit takes a speed in KiB/s of at least 1\n";
-                return false;
-            }
-        } else if (a == QLatin1String("--json")) {
-            json = true;
-        } else if (a == QLatin1String("--verbose")) {
-            verbose = true;
-        } else {
-            err << command << ": unknown argument " << a << '\n';
+    QCommandLineOption server(
+        QStringLiteral("server"), QStringLiteral("The update server, http://host:port."), QStringLiteral("url"));
+    QCommandLineOption dir(QStringLiteral("dir"),
+        launcher ? QStringLiteral("The launcher's folder.")
+                 : QStringLiteral("The install folder (the game goes to its MorvanielGame folder)."),
+        QStringLiteral("folder"));
+    QCommandLineOption channel(QStringLiteral("channel"),
+        QStringLiteral("The game's folder on the server (default game)."), QStringLiteral("name"));
+    QCommandLineOption limit(QStringLiteral("limit"), QStringLiteral("Download speed limit in KiB/s for this run."),
+        QStringLiteral("KiB/s"));
+    QCommandLineOption launcherChannel(QStringLiteral("launcher-channel"),
+        QStringLiteral("The launcher's folder on the server (default Launcher)."), QStringLiteral("name"));
+    QCommandLineOption launcherVersion(QStringLiteral("launcher-version"),
+        QStringLiteral("The installed launcher version (default: the one the last self-update recorded)."),
+        QStringLiteral("V"));
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object per line on stdout."));
+    const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("The library's log lines on stderr."));
+    // Every command takes all of them, as it always did; the help leaves out
+    // those the command has no use for.
+    for (QCommandLineOption *unused : launcher ? QList<QCommandLineOption *>{ &channel, &limit }
+                                               : QList<QCommandLineOption *>{ &launcherChannel, &launcherVersion })
+        unused->setFlags(QCommandLineOption::HiddenFromHelp);
+    return { server, dir, channel, limit, launcherChannel, launcherVersion, json, verbose };
+}
+
+bool HostOptions::read(const QString &command, const QCommandLineParser &parser, QTextStream &err)
+{
+    server = parser.value(QStringLiteral("server"));
+    installDir = parser.value(QStringLiteral("dir"));
+    if (parser.isSet(QStringLiteral("channel")))
+        channel = parser.value(QStringLiteral("channel"));
+    if (parser.isSet(QStringLiteral("launcher-channel")))
+        launcherChannel = parser.value(QStringLiteral("launcher-channel"));
+    launcherVersion = parser.value(QStringLiteral("launcher-version"));
+    if (parser.isSet(QStringLiteral("limit"))) {
+        bool ok = false;
+        limitKiB = parser.value(QStringLiteral("limit")).toInt(&ok);
+        if (!ok || limitKiB < 1) {
+            err << command << ": --limit takes a speed in KiB/s of at least 1\n";
             return false;
         }
     }
+    json = parser.isSet(QStringLiteral("json"));
+    verbose = parser.isSet(QStringLiteral("verbose"));
     if (server.isEmpty() || installDir.isEmpty()) {
         err << "usage: morvaniel " << command
             << " --server <http://host:port> --dir <install folder> [--channel game] [--limit KiB/s] [--json] "

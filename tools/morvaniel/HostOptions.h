@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
+class QCommandLineParser;
 class QTextStream;
 
 // The options that update, verify, repair and self-update share.
@@ -17,9 +19,12 @@ struct HostOptions
     bool json = false;
     bool verbose = false;
 
-    // Parses args (the arguments after the command name). Returns false with a
-    // message on err for bad usage.
-    bool parse(const QString &command, const QStringList &args, QTextStream &err);
+    // What the four commands accept; each shows in its help what it uses
+    // (launcher: self-update).
+    static QList<QCommandLineOption> commandLineOptions(bool launcher);
+    // Takes the options parsed for command. Returns false with a message on
+    // err for bad usage.
+    bool read(const QString &command, const QCommandLineParser &parser, QTextStream &err);
     // Points Global::Var at the server: Host, HostAndChannel = Host/<channel>.
     void applyServer() const;
 };

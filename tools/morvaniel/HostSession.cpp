@@ -1,6 +1,7 @@
 #include "HostSession.h"
 
 #include "HostOptions.h"
+#include "InterruptWatcher.h"
 #include "ProgressPrinter.h"
 
 #include "core/CoreSystem.h"
@@ -15,42 +16,55 @@
 #include "verify/VerifyCallbackInfo.h"
 
 #include <QEventLoop>
-#include <QTimer>
 
-#include <atomic>
-#include <csignal>
 #include <functional>
 
 using namespace Morvaniel;
 
 namespace {
 
-std::atomic<bool> g_interrupted{ false };
-
-extern "C" void onInterrupt(int)
+// A local event loop for one stage. The worker's final report ends it through
+// finish(), which the library calls on this thread; with onInterrupt given,
+// Ctrl+C ends it too, after onInterrupt has run once.
+class StageWait
 {
-    g_interrupted = true;
-}
+public:
+    void finish()
+    {
+        m_finished = true;
+        m_loop.quit();
+    }
+    bool finished() const { return m_finished; }
 
-// Runs a local event loop until done() holds. Every pass also looks at the
-// interrupt flag, so a download can be paused within a tenth of a second.
-void waitUntil(const std::function<bool()> &done, const std::function<void()> &onInterrupted = {})
-{
-    QEventLoop loop;
-    QTimer poll;
-    bool told = false;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&]() {
-        if (!told && g_interrupted && onInterrupted) {
-            told = true;
-            onInterrupted();
+    // Returns at once when the final report came while the stage started.
+    void exec(const std::function<void()> &onInterrupt = {})
+    {
+        if (m_finished)
+            return;
+        QMetaObject::Connection interrupt;
+        bool told = false;
+        if (onInterrupt) {
+            // Ctrl+C may have come while this thread was busy between two stages.
+            if (InterruptWatcher::wasRequested()) {
+                onInterrupt();
+                return;
+            }
+            interrupt = QObject::connect(&InterruptWatcher::instance(), &InterruptWatcher::requested, &m_loop, [&]() {
+                if (told)
+                    return;
+                told = true;
+                onInterrupt();
+                m_loop.quit();
+            });
         }
-        if (done())
-            loop.quit();
-    });
-    poll.start(20);
-    if (!done())
-        loop.exec();
-}
+        m_loop.exec();
+        QObject::disconnect(interrupt);
+    }
+
+private:
+    QEventLoop m_loop;
+    bool m_finished = false;
+};
 
 } // namespace
 
@@ -68,11 +82,11 @@ HostSession::~HostSession()
     GetPatchComponent()->RegistCallbackFunc({});
 }
 
-int HostSession::runCommand(const QString &command, const QStringList &args, QTextStream &out, QTextStream &err,
-    const std::function<int(HostSession &, const HostOptions &)> &run)
+int HostSession::runCommand(const QString &command, const QCommandLineParser &parser, QTextStream &out,
+    QTextStream &err, const std::function<int(HostSession &, const HostOptions &)> &run)
 {
     HostOptions options;
-    if (!options.parse(command, args, err))
+    if (!options.read(command, parser, err))
         return 2;
     routeLibraryMessages(options.verbose);
     installInterruptHandler();
@@ -88,28 +102,27 @@ GameUpdateContext &HostSession::ctx()
 
 void HostSession::installInterruptHandler()
 {
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
+    InterruptWatcher::instance();
 }
 
 bool HostSession::interrupted()
 {
-    return g_interrupted;
+    return InterruptWatcher::wasRequested();
 }
 
 bool HostSession::fetchText(const QString &url, QString &text, QString &error)
 {
-    bool done = false;
+    StageWait wait;
     int code = 0;
     GetDownloadComponent()->GetContentByUrl(
         url,
         [&](const QString &content, int result) {
             text = content;
             code = result;
-            done = true;
+            wait.finish();
         },
         QString(), false);
-    waitUntil([&]() { return done; });
+    wait.exec();
     if (code != 0)
         error = QStringLiteral("could not fetch %1 (network error %2)").arg(url, QString::number(code));
     return code == 0;
@@ -118,7 +131,7 @@ bool HostSession::fetchText(const QString &url, QString &text, QString &error)
 HostSession::DownloadEnd HostSession::download(bool resume, QString &error)
 {
     GameUpdateContext &c = ctx();
-    bool done = false;
+    StageWait wait;
     bool failed = false;
     qint64 atStart = -1;
     qint64 last = 0;
@@ -133,22 +146,22 @@ HostSession::DownloadEnd HostSession::download(bool resume, QString &error)
             error = info.errorString;
         }
         if (info.bError || info.bFinished)
-            done = true;
+            wait.finish();
     });
     bool paused = false;
+    m_printer.beginDownload();
     if (resume)
         GetDownloadComponent()->ResumeDownload(c);
     else
         GetDownloadComponent()->StartDownload(c);
-    waitUntil([&]() { return done || paused; },
-        [&]() {
-            GetDownloadComponent()->PauseDownload(c);
-            paused = true;
-        });
+    wait.exec([&]() {
+        GetDownloadComponent()->PauseDownload(c);
+        paused = true;
+    });
     GetDownloadComponent()->RegistCallbackFunc({});
     m_printer.endLine();
     m_bytesDownloaded += qMax<qint64>(0, last - qMax<qint64>(0, atStart));
-    if (paused && !done)
+    if (paused && !wait.finished())
         return DownloadEnd::Paused;
     return failed ? DownloadEnd::Failed : DownloadEnd::Done;
 }
@@ -176,20 +189,20 @@ bool HostSession::extract(const QStringList &archives, const QString &target, bo
     c.unzipFiles = archives.toVector();
     c.unzipTargetDir = target;
     c.updateMode = keepTarget ? UpdateModeRepair : UpdateModeUpdate;
-    bool done = false;
+    StageWait wait;
     int code = 0;
     QString text;
     GetUnZipComponent()->RegistCallbackFunc([&](UnZipCallbackInfo &info) {
         if (info.bComplete) {
             code = info.code;
             text = info.errStr;
-            done = true;
+            wait.finish();
         } else if (info.totalCount > 0) {
             m_printer.percent(QStringLiteral("extract"), (info.curCount + info.percent / 100.0) / info.totalCount);
         }
     });
     GetUnZipComponent()->StartUnZip(c);
-    waitUntil([&]() { return done; });
+    wait.exec();
     GetUnZipComponent()->RegistCallbackFunc({});
     m_printer.endLine();
     if (code != UnZipOk)
@@ -200,13 +213,13 @@ bool HostSession::extract(const QStringList &archives, const QString &target, bo
 // One stage of the patcher; bGameUpdate of the context chooses which.
 PatcherCallbackInfo HostSession::runPatchStage()
 {
-    bool done = false;
+    StageWait wait;
     PatcherCallbackInfo end;
     const bool game = ctx().bGameUpdate;
     GetPatchComponent()->RegistCallbackFunc([&](PatcherCallbackInfo &info) {
         if (info.bFinished || info.bError) {
             end = info;
-            done = true;
+            wait.finish();
         } else if (info.totalpercent > 0) {
             static const char *const steps[] = { "patch", "copy", "delete" };
             const QString name
@@ -215,7 +228,7 @@ PatcherCallbackInfo HostSession::runPatchStage()
         }
     });
     GetPatchComponent()->StartApplyPatch(ctx());
-    waitUntil([&]() { return done; });
+    wait.exec();
     GetPatchComponent()->RegistCallbackFunc({});
     m_printer.endLine();
     return end;
@@ -264,18 +277,18 @@ QVector<QString> HostSession::verifyInstall(const QString &folder, const QString
 
 VerifyCallbackInfo HostSession::runVerify()
 {
-    bool done = false;
+    StageWait wait;
     VerifyCallbackInfo end;
     GetVerifyComponent()->RegistCallbackFunc([&](VerifyCallbackInfo &info) {
         if (info.bComplete) {
             end = info;
-            done = true;
+            wait.finish();
         } else {
             m_printer.percent(QStringLiteral("verify"), info.progress);
         }
     });
     GetVerifyComponent()->StartVerify(ctx());
-    waitUntil([&]() { return done; });
+    wait.exec();
     GetVerifyComponent()->RegistCallbackFunc({});
     m_printer.endLine();
     return end;

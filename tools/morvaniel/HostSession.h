@@ -8,6 +8,7 @@
 #include <functional>
 
 class ProgressPrinter;
+class QCommandLineParser;
 class QTextStream;
 struct HostOptions;
 
@@ -20,8 +21,8 @@ struct VerifyCallbackInfo;
 // Drives the library the way a launcher GUI does, one stage at a time: starts a
 // worker through its component, then runs a local event loop until the
 // worker's final callback report. Every callback arrives on this thread.
-// Ctrl+C (SIGINT) is noted by a handler and looked at here: a download pauses
-// at once, any other stage is allowed to end first.
+// Ctrl+C arrives here as an event too (InterruptWatcher): a download pauses at
+// once, any other stage is allowed to end first.
 class HostSession
 {
     Q_DISABLE_COPY(HostSession)
@@ -30,16 +31,16 @@ public:
     explicit HostSession(ProgressPrinter &printer);
     ~HostSession();
 
-    // How the session commands start: parses args for command (2 on bad
-    // options), routes the library's messages, installs the interrupt handler
-    // and hands run a session printing to out. Returns what run returns.
-    static int runCommand(const QString &command, const QStringList &args, QTextStream &out, QTextStream &err,
+    // How the session commands start: takes the parsed options of command (2
+    // on bad usage), routes the library's messages, installs the interrupt
+    // handler and hands run a session printing to out. Returns what run returns.
+    static int runCommand(const QString &command, const QCommandLineParser &parser, QTextStream &out, QTextStream &err,
         const std::function<int(HostSession &, const HostOptions &)> &run);
 
     Morvaniel::GameUpdateContext &ctx();
     ProgressPrinter &printer() { return m_printer; }
 
-    // Installs the SIGINT/SIGTERM handler; interrupted() turns true after the first signal.
+    // Installs the Ctrl+C handler; interrupted() turns true after the first Ctrl+C.
     static void installInterruptHandler();
     static bool interrupted();
 

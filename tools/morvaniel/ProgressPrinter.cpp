@@ -88,11 +88,10 @@ void ProgressPrinter::download(const DownloadCallbackInfo &info)
                 { QStringLiteral("remaining"), info.remainTime }, { QStringLiteral("finished"), info.bFinished } });
         return;
     }
+    if (m_runStartBytes < 0)
+        m_runStartBytes = info.downloadedSize;
     const QString line
-        = QStringLiteral("  %1%  %2 / %3  %4  %5 left")
-              .arg(double(info.progress) * 100.0, 5, 'f', 1)
-              .arg(QtUtil::transformUnit(info.downloadedSize, false), QtUtil::transformUnit(info.totalSize, false),
-                  QtUtil::transformUnit(info.speed, true), QtUtil::transformTime(info.remainTime));
+        = downloadLine(info, info.downloadedSize - m_runStartBytes, m_runClock.isValid() ? m_runClock.elapsed() : 0);
     if (m_terminal) {
         m_out << '\r' << line.leftJustified(72) << (info.bFinished ? "\n" : "");
         m_lineOpen = !info.bFinished;
@@ -100,6 +99,23 @@ void ProgressPrinter::download(const DownloadCallbackInfo &info)
     } else {
         emitLine(line);
     }
+}
+
+void ProgressPrinter::beginDownload()
+{
+    m_runClock.start();
+    m_runStartBytes = -1;
+}
+
+QString ProgressPrinter::downloadLine(const DownloadCallbackInfo &info, qint64 runBytes, qint64 runMs)
+{
+    qint64 speed = info.speed;
+    if (speed == 0 && info.bFinished && runBytes > 0)
+        speed = runBytes * 1000 / qMax<qint64>(1, runMs);
+    return QStringLiteral("  %1%  %2 / %3  %4  %5 left")
+        .arg(double(info.progress) * 100.0, 5, 'f', 1)
+        .arg(QtUtil::transformUnit(info.downloadedSize, false), QtUtil::transformUnit(info.totalSize, false),
+            QtUtil::transformUnit(speed, true), QtUtil::transformTime(info.remainTime));
 }
 
 void ProgressPrinter::percent(const QString &stage, double fraction)

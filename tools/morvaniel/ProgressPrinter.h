@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QString>
 
@@ -23,12 +24,19 @@ public:
     void info(const QString &text, const QJsonObject &fields = QJsonObject());
     void warning(const QString &text);
     void error(const QString &text);
+    // A download run starts: its first report counts what was on disk already.
+    void beginDownload();
     void download(const Morvaniel::DownloadCallbackInfo &info);
     void percent(const QString &stage, double fraction);
     // Ends a line that download() or percent() redraws.
     void endLine();
     // Any other JSON event; nothing in plain mode.
     void event(const QString &name, QJsonObject fields);
+
+    // The plain progress line of a download. The library measures the speed
+    // once a second, so a run shorter than that ends at speed 0: its last line
+    // shows the run's average instead (runBytes in runMs).
+    static QString downloadLine(const Morvaniel::DownloadCallbackInfo &info, qint64 runBytes, qint64 runMs);
 
 private:
     void emitLine(const QString &text);
@@ -38,4 +46,6 @@ private:
     bool m_terminal = false;
     bool m_lineOpen = false;
     int m_lastPercent = -1;
+    QElapsedTimer m_runClock;
+    qint64 m_runStartBytes = -1;
 };

@@ -121,10 +121,10 @@ int selfUpdate(HostSession &session, const HostOptions &options, QString &reache
     return 0;
 }
 
-int runSelfUpdateCommand(const QStringList &args, QTextStream &out, QTextStream &err)
+int runSelfUpdateCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
     return HostSession::runCommand(
-        QStringLiteral("self-update"), args, out, err, [](HostSession &session, const HostOptions &options) {
+        QStringLiteral("self-update"), parser, out, err, [](HostSession &session, const HostOptions &options) {
             QString reached;
             return selfUpdate(session, options, reached);
         });

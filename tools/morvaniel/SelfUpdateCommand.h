@@ -3,7 +3,7 @@
 #include <QString>
 
 class HostSession;
-class QStringList;
+class QCommandLineParser;
 class QTextStream;
 struct HostOptions;
 
@@ -14,7 +14,7 @@ struct HostOptions;
 // update stage, which deletes what the new version no longer has. The installed
 // launcher version is kept in FOLDER/morvaniel-install.ini ("LauncherVersion")
 // unless --launcher-version names it.
-int runSelfUpdateCommand(const QStringList &args, QTextStream &out, QTextStream &err);
+int runSelfUpdateCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err);
 
 // Shared with the demo; returns the exit code and the version reached.
 int selfUpdate(HostSession &session, const HostOptions &options, QString &reached);

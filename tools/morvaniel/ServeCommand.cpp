@@ -4,6 +4,7 @@
 
 #include "FileServer.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -11,29 +12,20 @@
 #include <QTextStream>
 #include <QTimer>
 
-int runServeCommand(const QStringList &args, QTextStream &out, QTextStream &err)
+int runServeCommand(const QCommandLineParser &options, QTextStream &out, QTextStream &err)
 {
-    QString root = QDir::currentPath();
+    const QString root
+        = options.isSet(QStringLiteral("root")) ? options.value(QStringLiteral("root")) : QDir::currentPath();
     int port = 8080;
-    bool log = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        if (a == QLatin1String("--root") && i + 1 < args.size()) {
-            root = args.at(++i);
-        } else if (a == QLatin1String("--port") && i + 1 < args.size()) {
-            bool ok = false;
-            port = args.at(++i).toInt(&ok);
-            if (!ok || port < 0 || port > 65535) {
-                err << "serve: --port takes 0 to 65535\n";
-                return 2;
-            }
-        } else if (a == QLatin1String("--log")) {
-            log = true;
-        } else {
-            err << "usage: morvaniel serve [--root DIR] [--port N (default 8080, 0 = any free)] [--log]\n";
+    if (options.isSet(QStringLiteral("port"))) {
+        bool ok = false;
+        port = options.value(QStringLiteral("port")).toInt(&ok);
+        if (!ok || port < 0 || port > 65535) {
+            err << "serve: --port takes 0 to 65535\n";
             return 2;
         }
     }
+    const bool log = options.isSet(QStringLiteral("log"));
     if (!QFileInfo(root).isDir()) {
         err << "serve: " << root << " is no folder\n";
         return 1;

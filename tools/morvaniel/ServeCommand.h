@@ -1,6 +1,6 @@
 #pragma once
 
-class QStringList;
+class QCommandLineParser;
 class QTextStream;
 
 // "morvaniel serve [--root DIR] [--port N] [--log]": serves DIR (default: the
@@ -8,4 +8,4 @@ class QTextStream;
 // server the download tests use. Port 0 picks a free port; the address is
 // printed first. --log prints one line per request ("GET /path bytes=N-").
 // Ends on Ctrl+C.
-int runServeCommand(const QStringList &args, QTextStream &out, QTextStream &err);
+int runServeCommand(const QCommandLineParser &options, QTextStream &out, QTextStream &err);

@@ -331,10 +331,10 @@ void GameUpdater::tidyLetterCaseTwins(const QString &manifestText)
     }
 }
 
-int runUpdateCommand(const QStringList &args, QTextStream &out, QTextStream &err)
+int runUpdateCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
     return HostSession::runCommand(
-        QStringLiteral("update"), args, out, err, [](HostSession &session, const HostOptions &options) {
+        QStringLiteral("update"), parser, out, err, [](HostSession &session, const HostOptions &options) {
             GameUpdater updater(session, options);
             return updater.run();
         });

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class HostSession;
+class QCommandLineParser;
 class QTextStream;
 struct HostOptions;
 
@@ -48,4 +49,4 @@ private:
 };
 
 // "morvaniel update --server URL --dir FOLDER [...]": returns the exit code.
-int runUpdateCommand(const QStringList &args, QTextStream &out, QTextStream &err);
+int runUpdateCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err);

@@ -82,20 +82,21 @@ int verifyOrRepair(HostSession &session, const HostOptions &options, bool repair
     return 0;
 }
 
-static int runCommand(const QString &name, bool repair, const QStringList &args, QTextStream &out, QTextStream &err)
+static int runCommand(
+    const QString &name, bool repair, const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
-    return HostSession::runCommand(name, args, out, err, [repair](HostSession &session, const HostOptions &options) {
+    return HostSession::runCommand(name, parser, out, err, [repair](HostSession &session, const HostOptions &options) {
         QVector<QString> bad;
         return verifyOrRepair(session, options, repair, bad);
     });
 }
 
-int runVerifyCommand(const QStringList &args, QTextStream &out, QTextStream &err)
+int runVerifyCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
-    return runCommand(QStringLiteral("verify"), false, args, out, err);
+    return runCommand(QStringLiteral("verify"), false, parser, out, err);
 }
 
-int runRepairCommand(const QStringList &args, QTextStream &out, QTextStream &err)
+int runRepairCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
-    return runCommand(QStringLiteral("repair"), true, args, out, err);
+    return runCommand(QStringLiteral("repair"), true, parser, out, err);
 }

@@ -3,6 +3,7 @@
 #include "Publisher.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QTextStream>
 #include <limits>
 
@@ -51,10 +52,16 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         QStringLiteral("n"), QStringLiteral("5"));
     parser.addOptions({ channel, patches, split, launcher, launcherChannel, info, level });
     const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Prints the version."));
+    parser.addOption(version);
 
     if (!parser.parse(QStringList{ QStringLiteral("morvaniel publish") } + args)) {
         err << parser.errorText() << '\n';
         return 2;
+    }
+    if (parser.isSet(version)) {
+        out << QCoreApplication::applicationName() << ' ' << QCoreApplication::applicationVersion() << '\n';
+        return 0;
     }
     if (parser.isSet(help)) {
         out << parser.helpText();
