@@ -1,6 +1,6 @@
 #include "ServeCommand.h"
 
-#include "HostSession.h"
+#include "InterruptWatcher.h"
 
 #include "FileServer.h"
 
@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QTextStream>
-#include <QTimer>
 
 int runServeCommand(const QCommandLineParser &options, QTextStream &out, QTextStream &err)
 {
@@ -52,12 +51,6 @@ int runServeCommand(const QCommandLineParser &options, QTextStream &out, QTextSt
         out << '\n';
         out.flush();
     });
-    HostSession::installInterruptHandler();
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, qApp, []() {
-        if (HostSession::interrupted())
-            QCoreApplication::quit();
-    });
-    poll.start(100);
+    QObject::connect(&InterruptWatcher::instance(), &InterruptWatcher::requested, qApp, &QCoreApplication::quit);
     return QCoreApplication::exec();
 }
