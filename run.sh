@@ -22,7 +22,7 @@ cd "$(dirname "$0")"
 ROOT=$(pwd)
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qtbase5-dev libqt5test5 zlib1g-dev
-          libzstd-dev zstd p7zip-full xdelta3 curl aria2 nginx-light e2fsprogs
+          libzstd-dev libsodium-dev zstd p7zip-full xdelta3 curl aria2 nginx-light e2fsprogs
           g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 clang libclang-rt-14-dev)
 
 install_packages() {

@@ -8,6 +8,7 @@
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
+#include "util/TrustedRelease.h"
 #include "util/WorkerInstance.h"
 
 #include <QDebug>
@@ -74,6 +75,8 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
     m_pending.clear();
     m_rootFolder.clear();
     m_conflictingPath.clear();
+    m_unlistedUrl.clear();
+    const bool trusted = TrustedRelease::required();
 
     const QString version = ctx.newestInfo.version.toString();
     const QString prefix = Global::Var::gameVersionPrefix;
@@ -93,6 +96,18 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
         }
         byFile.insert(key, entry);
         DownloadFile copy = entry;
+        // With signed releases on, the signed listing decides what is fetched
+        // and how much of it: a longer body stops at the listed size.
+        ListedFile signedEntry;
+        if (trusted && TrustedRelease::lookup(entry.url, signedEntry)) {
+            if (copy.size != signedEntry.size)
+                Logger::LogInfo("Downloader",
+                    QString("%1: %2 bytes listed by the signed release, %3 planned")
+                        .arg(copy.url, QString::number(signedEntry.size), QString::number(copy.size)));
+            copy.size = signedEntry.size;
+        } else if (trusted && m_unlistedUrl.isEmpty()) {
+            m_unlistedUrl = entry.url;
+        }
         if (!prefix.isEmpty() && copy.url.contains(version, Qt::CaseSensitive))
             copy.url.replace(version, version + prefix, Qt::CaseSensitive);
         Logger::LogInfo("Downloader",
@@ -180,6 +195,11 @@ void DownloaderManager::ContinueRun(GameUpdateContext &ctx)
 
 bool DownloaderManager::RefuseConflictingList()
 {
+    if (!m_unlistedUrl.isEmpty()) {
+        Logger::LogInfo("Downloader", QString("%1 is not listed by the signed release, refused").arg(m_unlistedUrl));
+        onError(NetworkFailure, QStringLiteral("下载文件%1不在已签名的发布清单中").arg(m_unlistedUrl));
+        return true;
+    }
     if (m_conflictingPath.isEmpty())
         return false;
     // Refused before anything on disk is touched or requested.

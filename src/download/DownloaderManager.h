@@ -109,6 +109,7 @@ private:
     QString m_filePath;
     QList<DownloadFile> m_pending; // the list without repeated entries
     QString m_conflictingPath; // a file the list gives two contents, or empty
+    QString m_unlistedUrl; // with signed releases on: a file the release does not list
     QVector<QPointer<downloader>> downloaderList;
     qint64 m_bytesCurrentTotalReceived = 0;
     QString m_rootFolder;

@@ -39,3 +39,9 @@ static const QString KEY_CHANNEL = QStringLiteral("Channel");
 // Stages of a game update, kept under CurrentStage.
 static const QString INIT_STAGE = QStringLiteral("INITSTAGE");
 static const QString PATCH_STAGE = QStringLiteral("PATCHSTAGE");
+
+// Signed releases, per channel ("AcceptedReleaseSerial/<channel>"): the serial
+// of the newest accepted release document, and the public key it handed over
+// to (set once a document named a next key).
+static const QString KEY_ACCEPTED_RELEASE_SERIAL = QStringLiteral("AcceptedReleaseSerial");
+static const QString KEY_RELEASE_KEY = QStringLiteral("ReleaseKey");

@@ -2,10 +2,11 @@
 
 #include "manifest/ManifestPathCheck.h"
 
+#include "util/DualDigest.h"
 #include "util/Logger.h"
-#include "util/Md5.h"
 #include "util/Platform.h"
 #include "util/QFileUtils.h"
+#include "util/TrustedRelease.h"
 
 #include <QDebug>
 #include <QDir>
@@ -115,7 +116,10 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
     const qint64 total = file.size();
     log(QStringLiteral("begin verify zipfile, the totalBytes of files is %1").arg(total));
 
-    Md5 hash;
+    // With signed releases on, the archive must also carry a digest the
+    // accepted release lists under its name: MD5 alone an attacker can match.
+    const bool strong = TrustedRelease::required();
+    DualDigest hash(strong);
     QByteArray chunk(static_cast<int>(ArchiveChunkSize), Qt::Uninitialized);
     qint64 read = 0;
     float lastReported = 0.0f;
@@ -140,9 +144,18 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
     }
     file.close();
 
-    const QString digest = QString::fromLatin1(hash.result().toHex());
+    const QString digest = QString::fromLatin1(hash.md5().toHex());
     qDebug().noquote() << "md5Str : " << digest;
     log(QStringLiteral("verify zip file is %1, md5 is %2 calculate md5 is %3").arg(path, md5, digest));
+    if (md5 == digest && strong) {
+        const QByteArray blake2b = hash.blake2b();
+        if (!TrustedRelease::listsArchive(QFileInfo(path).fileName(), blake2b)) {
+            log(QStringLiteral("verify zip file is %1, blake2b %2 is not listed by the signed release, refused")
+                    .arg(path, QString::fromLatin1(blake2b.toHex())));
+            QFileUtils::DeleteFileOrFolder(path);
+            return false;
+        }
+    }
     if (md5 == digest) {
         log(QStringLiteral("verify zipfile is success !"));
         return true;

@@ -1,6 +1,8 @@
 #include "PublishCommand.h"
 
 #include "Publisher.h"
+#include "ReleaseSigner.h"
+#include "util/ReleaseKeys.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -50,7 +52,19 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         QStringLiteral("remote-information JSON to publish instead of the sample"), QStringLiteral("file"));
     const QCommandLineOption level(QStringLiteral("level"), QStringLiteral("7-Zip compression level 0-9"),
         QStringLiteral("n"), QStringLiteral("5"));
-    parser.addOptions({ channel, patches, split, launcher, launcherChannel, info, level });
+    const QCommandLineOption signKey(QStringLiteral("sign-key"),
+        QStringLiteral("secret key file: also write a signed release.json for each channel"), QStringLiteral("file"));
+    const QCommandLineOption expires(QStringLiteral("expires"),
+        QStringLiteral("how long the signed release stays valid (30d, 12h, 90m, seconds)"), QStringLiteral("time"),
+        QStringLiteral("30d"));
+    const QCommandLineOption serial(QStringLiteral("serial"),
+        QStringLiteral("serial of the signed release (default: the current Unix time)"), QStringLiteral("n"));
+    const QCommandLineOption nextKey(QStringLiteral("next-key"),
+        QStringLiteral("public key file the next publications will be signed with"), QStringLiteral("file"));
+    const QCommandLineOption generateKey(QStringLiteral("generate-key"),
+        QStringLiteral("write a new key pair (<file> secret, <file>.pub public) and stop"), QStringLiteral("file"));
+    parser.addOptions({ channel, patches, split, launcher, launcherChannel, info, level, signKey, expires, serial,
+        nextKey, generateKey });
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Prints the version."));
     parser.addOption(version);
@@ -70,6 +84,21 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
     const QStringList positional = parser.positionalArguments();
     PublishOptions options;
     QString error;
+    if (parser.isSet(generateKey)) {
+        const QString secret = parser.value(generateKey);
+        if (!Morvaniel::ReleaseKeys::GenerateKeyFiles(secret, secret + QStringLiteral(".pub"), error)) {
+            err << "key generation failed: " << error << '\n';
+            return 1;
+        }
+        out << "wrote " << secret << " (secret) and " << secret << ".pub (public)\n";
+        return 0;
+    }
+    options.signing.secretKeyFile = parser.value(signKey);
+    options.signing.validSeconds = parseDuration(parser.value(expires));
+    options.signing.nextKeyFile = parser.value(nextKey);
+    bool serialOk = true;
+    if (parser.isSet(serial))
+        options.signing.serial = parser.value(serial).toLongLong(&serialOk);
     bool levelOk = false;
     options.compressionLevel = parser.value(level).toInt(&levelOk);
     options.splitSize = parseByteSize(parser.value(split));
@@ -79,6 +108,12 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         error = QStringLiteral("bad --split-size %1").arg(parser.value(split));
     else if (!levelOk || options.compressionLevel < 0 || options.compressionLevel > 9)
         error = QStringLiteral("bad --level %1").arg(parser.value(level));
+    else if (options.signing.validSeconds < 0)
+        error = QStringLiteral("bad --expires %1").arg(parser.value(expires));
+    else if (!serialOk || (parser.isSet(serial) && options.signing.serial < 0))
+        error = QStringLiteral("bad --serial %1").arg(parser.value(serial));
+    else if (options.signing.secretKeyFile.isEmpty() && (parser.isSet(nextKey) || parser.isSet(serial)))
+        error = QStringLiteral("--serial and --next-key need --sign-key");
     else
         parsePatchPairs(parser.value(patches), options, error);
     if (!error.isEmpty()) {

@@ -5,6 +5,7 @@
 #include "FileWriter.h"
 #include "ManifestText.h"
 #include "PatchBuilder.h"
+#include "ReleaseSigner.h"
 #include "RemoteInfoSample.h"
 #include "core/Global.h"
 #include "core/Version.h"
@@ -211,6 +212,20 @@ bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVec
     return ok;
 }
 
+// The channel's files are final: the signed document lists them as they are.
+bool signChannel(Run &run, const QString &channel, const QString &newestVersion)
+{
+    if (run.options.signing.secretKeyFile.isEmpty())
+        return true;
+    QString error;
+    const QString document = run.outputDir + QLatin1Char('/') + channel + QStringLiteral("/release.json");
+    if (!writeSignedRelease(run.outputDir, channel, newestVersion, run.options.signing, QDateTime::currentDateTimeUtc(),
+            document, error))
+        return run.fail(QStringLiteral("signing channel %1: %2").arg(channel, error));
+    run.say(QStringLiteral("signed release of channel %1").arg(channel));
+    return true;
+}
+
 bool publishLauncher(Run &run)
 {
     QVector<VersionTree> trees;
@@ -226,7 +241,7 @@ bool publishLauncher(Run &run)
                 + Global::Var::GuideManifestName,
             guideManifestText(guide, trees.last().version).toUtf8(), error))
         return run.fail(error);
-    return true;
+    return signChannel(run, run.options.launcherChannel, trees.last().version);
 }
 
 bool publishAll(Run &run)
@@ -284,6 +299,8 @@ bool publishAll(Run &run)
     if (!writeFileAtomically(channelDir + Global::Var::GuideManifestName,
             guideManifestText(guide, trees.last().version).toUtf8(), error))
         return run.fail(error);
+    if (!signChannel(run, run.options.channel, trees.last().version))
+        return false;
 
     QByteArray info = run.options.infoJson.isEmpty() ? sampleRemoteInfo() : QFileUtils::ReadBytes(run.options.infoJson);
     if (info.isEmpty())

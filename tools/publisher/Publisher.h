@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ReleaseSigner.h"
+
 #include <QPair>
 #include <QString>
 #include <QStringList>
@@ -31,6 +33,8 @@ struct PublishOptions
     QString sevenZip;
     QString diffTool;
     int compressionLevel = 5;
+    // With a secret key: a signed release document for each published channel.
+    SigningOptions signing;
 };
 
 // One archive that was published.

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+namespace Morvaniel {
+
+// What the accepted signed release says about one published file.
+struct ListedFile
+{
+    qint64 size = -1;
+    QByteArray blake2b; // raw 32 bytes
+};
+
+// The process-wide state the workers consult once a host switched signed
+// releases on: whether they are required, and the files of the one release
+// document accepted for this run (paths relative to the server's root, as the
+// guide manifest writes them). Thread-safe: the verify thread reads it.
+namespace TrustedRelease {
+
+void setRequired(bool required);
+// True once the host gave trusted keys: every file must then be listed.
+bool required();
+
+// Replaces the listing; host is the server address that paths are relative to.
+void install(const QString &host, const QHash<QString, ListedFile> &files);
+// Drops the listing: with trust required, nothing is listed any more.
+void clear();
+bool hasListing();
+
+// The entry of a server path or of an address below the installed host.
+bool lookup(const QString &pathOrUrl, ListedFile &out);
+// True when some listed file named fileName (its last path segment) has this digest.
+bool listsArchive(const QString &fileName, const QByteArray &blake2b);
+
+// A server path for an address below host, or the text itself when it is no
+// address; "\\" becomes "/", leading "/" and "./" go.
+QString relativePath(const QString &host, const QString &pathOrUrl);
+
+} // namespace TrustedRelease
+
+} // namespace Morvaniel
