@@ -2,8 +2,9 @@
 // folder: the patch format, the merge stage, the update stage and the Patcher's
 // reports.
 
+#include "../support/ImmutableFile.h"
+#include "../support/TestSupport.h"
 #include "HPatch.h"
-#include "PatchTestUtil.h"
 #include "core/CoreSystem.h"
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
@@ -19,7 +20,7 @@
 #include <QtTest>
 
 using namespace Morvaniel;
-using namespace PatchTest;
+using namespace TestSupport;
 
 namespace {
 
@@ -73,11 +74,11 @@ bool makePatch(
 QByteArray edited(QByteArray bytes, quint32 seed)
 {
     if (bytes.size() > 4096) {
-        bytes.replace(100, 50, randomBytes(seed, 60));
-        bytes.insert(bytes.size() / 2, randomBytes(seed + 1, 3000));
+        bytes.replace(100, 50, randomBytes(60, seed));
+        bytes.insert(bytes.size() / 2, randomBytes(3000, seed + 1));
         bytes.replace(bytes.size() - 2000, 10, QByteArray(10, 'x'));
     }
-    return bytes + randomBytes(seed + 2, 777);
+    return bytes + randomBytes(777, seed + 2);
 }
 
 QStringList leftovers(const QString &dir)
@@ -134,11 +135,11 @@ void tst_Patch::roundTrip_data()
     QTest::addColumn<bool>("oldMissing");
     QTest::addColumn<quint64>("segment"); // 0: the defaults, else segment and margin in bytes
 
-    const QByteArray base = randomBytes(1, 3 << 20);
+    const QByteArray base = randomBytes(3 << 20, 1);
     QTest::newRow("edited, one segment") << base << edited(base, 7) << false << quint64(0);
     // Small segments exercise the cutting that files past 2 GiB need.
     QTest::newRow("edited, many segments") << base << edited(base, 8) << false << quint64(256 << 10);
-    QTest::newRow("new file from nothing") << QByteArray() << randomBytes(2, 100000) << true << quint64(0);
+    QTest::newRow("new file from nothing") << QByteArray() << randomBytes(100000, 2) << true << quint64(0);
     QTest::newRow("emptied") << base << QByteArray() << false << quint64(0);
     QTest::newRow("shrunk to a part") << base << base.mid(1 << 20, 5000) << false << quint64(64 << 10);
     QTest::newRow("identical") << base << base << false << quint64(0);
@@ -206,7 +207,7 @@ void tst_Patch::refusesWrongOrBrokenInput()
     QFETCH(QByteArray, stderrPart);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QByteArray oldBytes = randomBytes(3, 1 << 20);
+    const QByteArray oldBytes = randomBytes(1 << 20, 3);
     const QString oldPath = dir.filePath(QStringLiteral("a.pak"));
     const QString newPath = dir.filePath(QStringLiteral("new.pak"));
     const QString diff = dir.filePath(QStringLiteral("a.patch"));
@@ -228,7 +229,7 @@ void tst_Patch::refusesWrongOrBrokenInput()
     else if (damage == QLatin1String("append"))
         patch += "tail";
     else if (damage == QLatin1String("garbage"))
-        patch = randomBytes(4, 1000);
+        patch = randomBytes(1000, 4);
     else if (damage == QLatin1String("dir"))
         extra << QStringLiteral("-c");
     QVERIFY(writeFile(oldPath, target));
@@ -267,9 +268,9 @@ void tst_Patch::resourceLimits()
     const QString newPath = dir.filePath(QStringLiteral("b.pak"));
     const QString diff = dir.filePath(QStringLiteral("a.patch"));
     // Large but sparse: the mapping of the old file, not its content, matters.
-    QVERIFY(writeFile(oldPath, randomBytes(5, 500000)));
+    QVERIFY(writeFile(oldPath, randomBytes(500000, 5)));
     QVERIFY(QFile::resize(oldPath, 200 << 20));
-    QVERIFY(writeFile(newPath, randomBytes(6, 600000)));
+    QVERIFY(writeFile(newPath, randomBytes(600000, 6)));
     QVERIFY(makePatch(oldPath, newPath, diff));
     const QByteArray before = readFile(oldPath);
 
@@ -348,8 +349,8 @@ bool buildVersionPair(const QString &root, VersionPair &pair, bool withPatches =
     pair.v1 = root + QStringLiteral("/v1");
     pair.v2 = root + QStringLiteral("/v2");
     pair.patchDir = root + QStringLiteral("/patch");
-    const QByteArray pak = randomBytes(11, 600000);
-    const QByteArray exe = randomBytes(12, 90000);
+    const QByteArray pak = randomBytes(600000, 11);
+    const QByteArray exe = randomBytes(90000, 12);
     bool ok = writeFile(pair.v1 + QStringLiteral("/Paks/x/a.pak"), pak)
         && writeFile(pair.v1 + QStringLiteral("/Game.exe"), exe)
         && writeFile(pair.v1 + QStringLiteral("/same.txt"), "unchanged")
@@ -359,7 +360,7 @@ bool buildVersionPair(const QString &root, VersionPair &pair, bool withPatches =
     ok = ok && writeFile(pair.v2 + QStringLiteral("/Paks/x/a.pak"), edited(pak, 13))
         && writeFile(pair.v2 + QStringLiteral("/Game.exe"), edited(exe, 14))
         && writeFile(pair.v2 + QStringLiteral("/same.txt"), "unchanged")
-        && writeFile(pair.v2 + QStringLiteral("/Paks/b.pak"), randomBytes(15, 5000))
+        && writeFile(pair.v2 + QStringLiteral("/Paks/b.pak"), randomBytes(5000, 15))
         && writeFile(pair.v2 + QStringLiteral("/Config/New.ini"), "[a]\nb=1\n");
     if (!ok)
         return false;

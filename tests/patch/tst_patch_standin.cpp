@@ -1,7 +1,7 @@
 // The merge stage against a scripted stand-in for the patch tool that lies in
 // this test's own application folder: attempts, exit codes, progress lines.
 
-#include "PatchTestUtil.h"
+#include "../support/TestSupport.h"
 #include "patch/MergeThread.h"
 #include "patch/PatcherCallbackInfo.h"
 
@@ -10,7 +10,7 @@
 #include <QtTest>
 
 using namespace Morvaniel;
-using namespace PatchTest;
+using namespace TestSupport;
 
 namespace {
 

@@ -19,28 +19,10 @@
 using namespace Publisher;
 using TestSupport::md5Of;
 using TestSupport::readFile;
+using TestSupport::treeContent;
+using TestSupport::writeFile;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
-    f.write(bytes);
-}
-
-// Every regular file below root (links not followed), relative path -> content.
-QMap<QString, QByteArray> treeContent(const QString &root)
-{
-    QMap<QString, QByteArray> out;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        out.insert(QDir(root).relativeFilePath(path), readFile(path));
-    }
-    return out;
-}
 
 QStringList lines(const QString &path)
 {
@@ -380,7 +362,7 @@ void tst_Publisher::refusedNames()
     for (const QString &n : names) {
         // Windows refuses some names and quietly turns others into different
         // ones ("a\\b.txt" a folder and a file, "dir." into "dir").
-        if (!TestSupport::writeFile(dir.filePath(QStringLiteral("in/1.0.0.1/") + n), "x")
+        if (!writeFile(dir.filePath(QStringLiteral("in/1.0.0.1/") + n), "x")
             || !QDir(dir.filePath(QStringLiteral("in/1.0.0.1")))
                     .entryList()
                     .contains(n.section(QLatin1Char('/'), 0, 0)))
@@ -404,9 +386,9 @@ void tst_Publisher::linksAndSpecialFilesNotFollowed()
     QSKIP("symbolic links and FIFOs are POSIX file types (QFile::link makes a shortcut here)");
 #else
     QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("secret/key.txt")), "outside");
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("secret/key.txt")), "outside"));
     const QString v = dir.filePath(QStringLiteral("in/1.0.0.1"));
-    writeFile(v + QStringLiteral("/ünï cødé/ok.txt"), "inside");
+    QVERIFY(writeFile(v + QStringLiteral("/ünï cødé/ok.txt"), "inside"));
     QVERIFY(QFile::link(dir.filePath(QStringLiteral("secret/key.txt")), v + QStringLiteral("/key.txt")));
     QVERIFY(QFile::link(dir.filePath(QStringLiteral("secret")), v + QStringLiteral("/secretdir")));
     QVERIFY(QFile::link(QStringLiteral("/nonexistent"), v + QStringLiteral("/dangling")));
@@ -513,7 +495,7 @@ void tst_Publisher::commandLine()
     const QString program = tool(QStringLiteral("morvaniel"));
     QVERIFY(!program.isEmpty());
     QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("in/2.0.0.0/a b/ü.txt")), "x");
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("in/2.0.0.0/a b/ü.txt")), "x"));
     QProcess p;
     p.start(program,
         { "publish", dir.filePath(QStringLiteral("in")), dir.filePath(QStringLiteral("out")), "--patches", "none",
@@ -534,9 +516,9 @@ void tst_Publisher::commandLine()
 void tst_Publisher::badOptions()
 {
     QTemporaryDir dir;
-    writeFile(dir.filePath(QStringLiteral("in/1.0.0.1/a.txt")), "1");
-    writeFile(dir.filePath(QStringLiteral("in/1.0.0.2/a.txt")), "2");
-    writeFile(dir.filePath(QStringLiteral("busy/user-file.txt")), "mine");
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("in/1.0.0.1/a.txt")), "1"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("in/1.0.0.2/a.txt")), "2"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("busy/user-file.txt")), "mine"));
     PublishOptions options;
     options.inputDir = dir.filePath(QStringLiteral("in"));
     PublishReport report;
@@ -572,7 +554,7 @@ void tst_Publisher::badOptions()
     QVERIFY(!publish(options, report));
     QVERIFY2(report.error.contains(QStringLiteral("inside")), qPrintable(report.error));
 
-    writeFile(dir.filePath(QStringLiteral("in/1.0.0.01/a.txt")), "3");
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("in/1.0.0.01/a.txt")), "3"));
     options.outputDir = dir.filePath(QStringLiteral("out3"));
     options.defaultPairs = false;
     QVERIFY(!publish(options, report));

@@ -169,11 +169,7 @@ void tst_DiskFull::extractionEndsWithTheArchiverCode()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString data = dir.filePath(QStringLiteral("data.bin"));
-    {
-        QFile f(data);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        QVERIFY(f.write(seededBytes(Seed, 2 * 1024 * 1024)) == 2 * 1024 * 1024);
-    }
+    QVERIFY(TestSupport::writeFile(data, TestSupport::randomBytes(2 * 1024 * 1024, Seed)));
     const QString archive = dir.filePath(QStringLiteral("pack.7z"));
     QProcess sevenZip;
     sevenZip.start(QCoreApplication::applicationDirPath() + QStringLiteral("/7z"),

@@ -11,9 +11,11 @@
 #include <QFileInfo>
 #include <QLibrary>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 
+#include <cstring>
 #include <mutex>
 
 namespace TestSupport {
@@ -64,13 +66,13 @@ inline QMap<QString, QByteArray> treeContent(const QString &root)
 }
 
 // Incompressible bytes, the same for the same seed.
-inline QByteArray noise(int size, quint32 seed)
+inline QByteArray randomBytes(int size, quint32 seed)
 {
     QByteArray out(size, Qt::Uninitialized);
-    quint32 x = seed;
-    for (int i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        out[i] = char(x >> 23);
+    QRandomGenerator gen(seed);
+    for (int i = 0; i < size; i += 4) {
+        const quint32 word = gen.generate();
+        std::memcpy(out.data() + i, &word, size_t(qMin(4, size - i)));
     }
     return out;
 }

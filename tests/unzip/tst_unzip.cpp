@@ -82,14 +82,14 @@ void tst_UnZip::initTestCase()
     const QString src1 = m_dir.filePath(QStringLiteral("src1"));
     QVERIFY(writeFile(src1 + "/Paks/text.pak", wordText(8 * 1024 * 1024, 7)));
     QVERIFY(writeFile(src1 + "/Config/small.ini", "[Section]\r\nkey=value\r\n"));
-    QVERIFY(writeFile(src1 + QStringLiteral("/Movies/名字 with blanks.bin"), noise(70000, 3)));
+    QVERIFY(writeFile(src1 + QStringLiteral("/Movies/名字 with blanks.bin"), randomBytes(70000, 3)));
     QVERIFY(writeFile(src1 + "/empty.txt", ""));
     m_firstFiles = contentOf(src1);
     m_first = m_dir.filePath(QStringLiteral("first.7z"));
     QVERIFY(pack(m_first, src1, { "-mx1" }));
 
     const QString src2 = m_dir.filePath(QStringLiteral("src2"));
-    QVERIFY(writeFile(src2 + "/Binaries/Win64/game.bin", noise(300000, 11)));
+    QVERIFY(writeFile(src2 + "/Binaries/Win64/game.bin", randomBytes(300000, 11)));
     QVERIFY(writeFile(src2 + "/Config/small.ini", "[Section]\r\nkey=second\r\n"));
     m_secondFiles = contentOf(src2);
     m_second = m_dir.filePath(QStringLiteral("second.7z"));
@@ -100,7 +100,7 @@ void tst_UnZip::initTestCase()
 
     // A stored archive with one flipped byte in its data: 7-Zip reports "CRC Failed".
     const QString src3 = m_dir.filePath(QStringLiteral("src3"));
-    QVERIFY(writeFile(src3 + "/noise.bin", noise(100000, 5)));
+    QVERIFY(writeFile(src3 + "/noise.bin", randomBytes(100000, 5)));
     const QString stored = m_dir.filePath(QStringLiteral("stored.7z"));
     QVERIFY(pack(stored, src3, { "-mx0" }));
     QByteArray damaged = readFile(stored);
