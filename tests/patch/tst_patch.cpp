@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 using namespace Morvaniel;
 using namespace TestSupport;
 
@@ -112,6 +114,7 @@ private slots:
     void mergeStageRefusesUnsafePaths();
     void mergeStageFileInUse();
 
+    void updateStage_data();
     void updateStage();
     void updateStageRefusesUnsafePaths();
     void updateStageNeverDeletesTheTarget_data();
@@ -535,7 +538,7 @@ void tst_Patch::mergeStageFileInUse()
     QVERIFY(writeFile(locked, "in use"));
     ImmutableGuard guard(locked);
     if (!guard.ok())
-        QSKIP("this file system does not allow the immutable attribute");
+        QSKIP("this file system or user cannot set the immutable attribute");
     GameUpdateContext ctx = mergeContext(dir.path(), pair);
     StageResult result;
     QVERIFY(runStage(ctx, result));
@@ -558,10 +561,19 @@ QString manifestText(const QMap<QString, QByteArray> &files)
 
 } // namespace
 
+void tst_Patch::updateStage_data()
+{
+    QTest::addColumn<bool>("locked");
+    QTest::newRow("installers replaced and deleted") << false;
+    // Held by a running installer: neither deleted nor replaced, and no error.
+    QTest::newRow("locked installers stay") << true;
+}
+
 // The launcher's own update: deletions, letter-case renames, the background
-// video beside the playing one, a locked installer and the updater staged aside.
+// video beside the playing one, the installers and the updater staged aside.
 void tst_Patch::updateStage()
 {
+    QFETCH(bool, locked);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString target = dir.filePath(QStringLiteral("Launcher"));
@@ -571,7 +583,7 @@ void tst_Patch::updateStage()
         { QStringLiteral("Readme.TXT"), "old readme" },
         { QStringLiteral("gone.dll"), "gone" },
         { QStringLiteral("bg.wmv"), "old video" },
-        { QStringLiteral("redist/vc_redist.x64.exe"), "locked installer" },
+        { QStringLiteral("redist/vc_redist.x64.exe"), "old installer" },
         { QStringLiteral("UpdateGUI/UpdateGUI.exe"), "old updater" },
     };
     const QMap<QString, QByteArray> newFiles{
@@ -586,12 +598,14 @@ void tst_Patch::updateStage()
     for (auto it = newFiles.cbegin(); it != newFiles.cend(); ++it)
         QVERIFY(writeFile(source + QLatin1Char('/') + it.key(), it.value()));
     QVERIFY(writeFile(source + QStringLiteral("/UpdateGUI/lib/core.dll"), "updater lib"));
-    // An installer still running cannot be deleted nor replaced: no error.
     QVERIFY(writeFile(target + QStringLiteral("/redist/dxwebsetup.exe"), "running installer"));
-    ImmutableGuard lockOld(target + QStringLiteral("/redist/vc_redist.x64.exe"));
-    ImmutableGuard lockNew(target + QStringLiteral("/redist/dxwebsetup.exe"));
-    if (!lockOld.ok() || !lockNew.ok())
-        QSKIP("this file system does not allow the immutable attribute");
+    std::unique_ptr<ImmutableGuard> lockOld, lockNew;
+    if (locked) {
+        lockOld = std::make_unique<ImmutableGuard>(target + QStringLiteral("/redist/vc_redist.x64.exe"));
+        lockNew = std::make_unique<ImmutableGuard>(target + QStringLiteral("/redist/dxwebsetup.exe"));
+        if (!lockOld->ok() || !lockNew->ok())
+            QSKIP("this file system or user cannot set the immutable attribute");
+    }
 
     GameUpdateContext ctx;
     ctx.bGameUpdate = false;
@@ -619,8 +633,9 @@ void tst_Patch::updateStage()
     QVERIFY(!after.contains(QStringLiteral("gone.dll")));
     QCOMPARE(after.value(QStringLiteral("bg.wmv")), QByteArray("old video"));
     QCOMPARE(after.value(QStringLiteral("bg.wmv.copy")), QByteArray("new video"));
-    QCOMPARE(after.value(QStringLiteral("redist/vc_redist.x64.exe")), QByteArray("locked installer"));
-    QCOMPARE(after.value(QStringLiteral("redist/dxwebsetup.exe")), QByteArray("running installer"));
+    QCOMPARE(after.contains(QStringLiteral("redist/vc_redist.x64.exe")), locked);
+    QCOMPARE(after.value(QStringLiteral("redist/dxwebsetup.exe")),
+        QByteArray(locked ? "running installer" : "new installer"));
     QCOMPARE(after.value(QStringLiteral("UpdateGUI/UpdateGUI.exe")), QByteArray("old updater"));
     QCOMPARE(after.value(QStringLiteral("UpdateGUITemp/UpdateGUI.exe")), QByteArray("new updater"));
     QCOMPARE(after.value(QStringLiteral("UpdateGUITemp/lib/core.dll")), QByteArray("updater lib"));

@@ -106,6 +106,7 @@ private slots:
     void dpiAwareness();
     void storage_data();
     void storage();
+    void storageOfTheTestVolume();
     void storageOnOwnVolume();
     void transformTime_data();
     void transformTime();
@@ -402,22 +403,25 @@ void tst_Platform::storage()
     QCOMPARE(QtUtil::GetStorage(path), qint64(0));
 }
 
-void tst_Platform::storageOnOwnVolume()
+// Other tests write to the shared temporary volume meanwhile; bound the reading
+// by readings taken around it, with room for their writes.
+void tst_Platform::storageOfTheTestVolume()
 {
-    // Other tests write to the shared temporary volume meanwhile; bound the reading by
-    // readings taken around it, with room for their writes.
     const qint64 slack = qint64(256) << 20;
     const qint64 before = QStorageInfo(m_dir.path()).bytesAvailable();
     const qint64 free = QtUtil::GetStorage(m_dir.path());
     const qint64 after = QStorageInfo(m_dir.path()).bytesAvailable();
     QVERIFY2(free >= qMin(before, after) - slack && free <= qMax(before, after) + slack,
         qPrintable(QStringLiteral("%1 against %2..%3").arg(free).arg(before).arg(after)));
+}
 
+// A small volume of our own, mounted inside the test folder: nothing else writes
+// there, and the answer must be its space, not that of the volume around it.
+void tst_Platform::storageOnOwnVolume()
+{
 #ifndef Q_OS_LINUX
     QSKIP("a volume of the test's own is a tmpfs mount");
 #else
-    // A small volume of our own, mounted inside the test folder: nothing else writes
-    // there, and the answer must be its space, not that of the volume around it.
     const QString mountPoint = m_dir.filePath(QStringLiteral("volume"));
     QVERIFY(QDir().mkpath(mountPoint));
     if (mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=1m") != 0)

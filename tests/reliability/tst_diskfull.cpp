@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/mount.h>
+#include <unistd.h>
 
 using namespace Morvaniel;
 using namespace Reliability;
@@ -113,10 +114,11 @@ QByteArray tst_DiskFull::runIsolated(const QByteArray &mode, const QStringList &
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QString::fromLatin1(DiskFullEnv), QString::fromLatin1(mode));
     child.setProcessEnvironment(env);
-    child.start(m_unshare,
-        QStringList{ QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
-            QCoreApplication::applicationFilePath() }
-            + args);
+    QStringList unshare{ QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private") };
+    // An ordinary user may mount inside a user namespace of its own, where it is root.
+    if (::geteuid() != 0)
+        unshare << QStringLiteral("--map-root-user");
+    child.start(m_unshare, unshare + QStringList{ QCoreApplication::applicationFilePath() } + args);
     // The test's server lives on this thread: wait with the event loop running.
     if (!child.waitForStarted(10000)
         || !QTest::qWaitFor([&child] { return child.state() == QProcess::NotRunning; }, 150000)) {

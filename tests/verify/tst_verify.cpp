@@ -100,6 +100,7 @@ private slots:
     void checkerReports_data();
     void checkerReports();
     void checkerFindsImmutableFile();
+    void checkerOnMissingFolder();
     void checkerSkipsLinksToFolders();
 
     void componentsForward();
@@ -571,16 +572,20 @@ void tst_Verify::checkerFindsImmutableFile()
     QCOMPARE(r.progress, (QVector<float>{ 0.5f }));
     QVERIFY(r.finals.first().bError);
     QCOMPARE(r.finals.first().errorPath, QDir(dir.path()).absoluteFilePath(QStringLiteral("locked.bin")));
+}
 
-    // A missing folder: nothing to check, a clean final report.
+// Nothing to check: a clean final report and no progress.
+void tst_Verify::checkerOnMissingFolder()
+{
+    QTemporaryDir dir;
     m_ctx.checkFolder = dir.filePath(QStringLiteral("no such folder"));
-    Reports<CheckCallbackInfo> empty;
-    listenToChecker(empty);
+    Reports<CheckCallbackInfo> r;
+    listenToChecker(r);
     Checker::GetInstance()->StartCheck(m_ctx);
-    QVERIFY(waitForFinal(empty));
-    QVERIFY(empty.progress.isEmpty());
-    QVERIFY(!empty.finals.first().bError);
-    QVERIFY(empty.finals.first().errorPath.isEmpty());
+    QVERIFY(waitForFinal(r));
+    QVERIFY(r.progress.isEmpty());
+    QVERIFY(!r.finals.first().bError);
+    QVERIFY(r.finals.first().errorPath.isEmpty());
 }
 
 // A link to a folder is listed like a file, yet nothing can hold it open.
