@@ -26,9 +26,8 @@ private slots:
     void init();
     void cleanup();
 
-    // Must run first: no data has flowed in this process yet.
-    void failureBeforeAnyDataIsNotRetried();
     void emptyListSucceedsAtOnce();
+    void failureBeforeAnyDataIsNotRetried();
     void sevenEntriesRunFiveAtATime();
     void completeFileNeedsNoRequest();
     void partialFileResumesFromItsEnd();
@@ -78,8 +77,8 @@ private:
     static Morvaniel::DownloadTimings shortTimings();
     static QByteArray fileBytes(const QString &path);
     static void writeBytes(const QString &path, const QByteArray &bytes);
-    // Runs the list in a child under a file-size limit (ShortWriteChild); its output.
-    static QByteArray runUnderFileSizeLimit(const QStringList &args);
+    // Runs a list in a fresh child process (DownloadListChild); its output.
+    static QByteArray runChild(const QStringList &args);
 
     std::unique_ptr<HttpTest::HttpServer> m_server;
     std::unique_ptr<QTemporaryDir> m_dir;
