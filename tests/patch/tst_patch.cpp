@@ -5,13 +5,10 @@
 #include "../support/ImmutableFile.h"
 #include "../support/TestSupport.h"
 #include "HPatch.h"
-#include "core/CoreSystem.h"
 #include "core/GameUpdateContext.h"
-#include "core/Global.h"
 #include "core/PatchComponent.h"
 #include "manifest/ManifestPathCheck.h"
 #include "patch/Patcher.h"
-#include "patch/UpdateThread.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -110,19 +107,13 @@ private slots:
     void mergeStageTurnsVersionIntoNext();
     void mergeStageVariants_data();
     void mergeStageVariants();
-    void mergeStageRefusesUnsafePaths_data();
-    void mergeStageRefusesUnsafePaths();
     void mergeStageFileInUse();
 
     void updateStage_data();
     void updateStage();
-    void updateStageRefusesUnsafePaths();
     void updateStageNeverDeletesTheTarget_data();
     void updateStageNeverDeletesTheTarget();
     void quittingFromTheFinalCallbackEndsCleanly();
-
-    void patcherReports();
-    void registryHoldsPatchComponent();
 };
 
 void tst_Patch::initTestCase()
@@ -480,52 +471,6 @@ void tst_Patch::mergeStageVariants()
     QVERIFY(!QFileInfo::exists(pair.v1 + QStringLiteral("/Movies")));
 }
 
-void tst_Patch::mergeStageRefusesUnsafePaths_data()
-{
-    QTest::addColumn<QString>("section");
-    QTest::addColumn<QString>("path");
-    QTest::newRow("deletion climbs out") << "--del_file--"
-                                         << "../outside.txt";
-    QTest::newRow("new file climbs out") << "--new_file--"
-                                         << "Paks/../../outside.txt";
-    QTest::newRow("absolute deletion") << "--del_file--"
-                                       << "ABSOLUTE";
-    QTest::newRow("patch with drive letter") << "--patch_file--"
-                                             << "C:/Game.exe.patch";
-    QTest::newRow("deletion of the whole folder") << "--del_file--"
-                                                  << "./";
-}
-
-// A manifest with one bad path changes nothing, not even the harmless entries.
-void tst_Patch::mergeStageRefusesUnsafePaths()
-{
-    QFETCH(QString, section);
-    QFETCH(QString, path);
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    VersionPair pair;
-    QVERIFY(buildVersionPair(dir.path(), pair));
-    const QString outside = dir.filePath(QStringLiteral("outside.txt"));
-    QVERIFY(writeFile(outside, "precious"));
-    if (path == QLatin1String("ABSOLUTE"))
-        path = outside;
-    QVERIFY(writeFile(pair.patchDir + QStringLiteral("/outside.txt"), "evil"));
-    QByteArray manifest = readFile(pair.patchDir + QStringLiteral("/manifest.txt"));
-    manifest += (section + QLatin1Char('\n') + path + QStringLiteral("|md5|4\n")).toUtf8();
-    QVERIFY(writeFile(pair.patchDir + QStringLiteral("/manifest.txt"), manifest));
-    const auto before = treeContent(pair.v1);
-
-    GameUpdateContext ctx = mergeContext(dir.path(), pair);
-    StageResult result;
-    QVERIFY(runStage(ctx, result));
-    QCOMPARE(result.ends, 1);
-    QCOMPARE(result.reports.last().errorString, QStringLiteral("补丁清单包含非法路径：%1").arg(path));
-    QVERIFY(result.reports.last().bError);
-    QCOMPARE(treeContent(pair.v1), before);
-    QCOMPARE(readFile(outside), QByteArray("precious"));
-    QVERIFY(!QFileInfo::exists(ctx.mergeTempPath));
-}
-
 // A new file that cannot be written ends the run with the in-use text; the
 // deletions after it are skipped.
 void tst_Patch::mergeStageFileInUse()
@@ -643,30 +588,6 @@ void tst_Patch::updateStage()
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("UnZip"))));
 }
 
-void tst_Patch::updateStageRefusesUnsafePaths()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString target = dir.filePath(QStringLiteral("Launcher"));
-    const QString source = dir.filePath(QStringLiteral("UnZip/src"));
-    QVERIFY(writeFile(target + QStringLiteral("/a.txt"), "old a"));
-    QVERIFY(writeFile(source + QStringLiteral("/a.txt"), "new a"));
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("x")), "outside"));
-    GameUpdateContext ctx;
-    ctx.updateTargetDir = target;
-    ctx.updateSourceDir = source;
-    ctx.oldFileManifestText = QStringLiteral("a.txt|m|5\n../x|m|7\n");
-    ctx.newFileManifestText = QStringLiteral("a.txt|m|5\n");
-    StageResult result;
-    QVERIFY(runStage(ctx, result));
-    QCOMPARE(result.ends, 1);
-    QCOMPARE(result.reports.last().errorString, QStringLiteral("补丁清单包含非法路径：../x"));
-    QCOMPARE(readFile(dir.filePath(QStringLiteral("x"))), QByteArray("outside"));
-    QCOMPARE(readFile(target + QStringLiteral("/a.txt")), QByteArray("old a"));
-    QVERIFY(QFileInfo::exists(source));
-    QVERIFY(!QFileInfo::exists(target + QStringLiteral("/UpdateGUITemp")));
-}
-
 void tst_Patch::updateStageNeverDeletesTheTarget_data()
 {
     QTest::addColumn<QString>("target");
@@ -767,53 +688,6 @@ void tst_Patch::quittingFromTheFinalCallbackEndsCleanly()
                     .arg(QString::number(run), QString::fromLocal8Bit(child.readAllStandardError().right(2000)))));
         QCOMPARE(readFile(dir.filePath(QStringLiteral("Launcher/a.txt"))), QByteArray("new"));
     }
-}
-
-// The slots turn worker signals into callback records.
-void tst_Patch::patcherReports()
-{
-    Patcher *patcher = Patcher::GetInstance();
-    QCOMPARE(Patcher::GetInstance(), patcher);
-    QVector<PatcherCallbackInfo> seen;
-    auto call = [patcher](const char *slot, QGenericArgument a = QGenericArgument(),
-                    QGenericArgument b = QGenericArgument(), QGenericArgument c = QGenericArgument()) {
-        QVERIFY(QMetaObject::invokeMethod(patcher, slot, Qt::DirectConnection, a, b, c));
-    };
-
-    patcher->RegistCallbackFunc(nullptr);
-    call("MergeProgress", Q_ARG(qulonglong, 5), Q_ARG(qulonglong, 10), Q_ARG(QVariant, QVariant(2)));
-
-    patcher->RegistCallbackFunc([&seen](PatcherCallbackInfo &info) { seen.append(info); });
-    call("MergeProgress", Q_ARG(qulonglong, 30), Q_ARG(qulonglong, 90), Q_ARG(QVariant, QVariant(2)));
-    call("MergeProgress", Q_ARG(qulonglong, 40), Q_ARG(qulonglong, 90), Q_ARG(QVariant, QVariant(QStringLiteral("x"))));
-    call("MergeComplete", Q_ARG(QString, QString()), Q_ARG(bool, true));
-    call("MergeComplete", Q_ARG(QString, QStringLiteral("bad")), Q_ARG(bool, false));
-    call("UpdateProgress", Q_ARG(int, 3), Q_ARG(int, 7));
-    call("UpdateComplete", Q_ARG(QString, QString()));
-    call("UpdateComplete", Q_ARG(QString, QStringLiteral("locked")));
-    patcher->RegistCallbackFunc(nullptr);
-
-    QCOMPARE(seen.size(), 7);
-    QCOMPARE(seen[0].percent, quint64(30));
-    QCOMPARE(seen[0].status, 2);
-    QCOMPARE(seen[1].status, 0); // a status that is no MergeStatus
-    QVERIFY(seen[2].bFinished && !seen[2].bError && seen[2].needMd5CheckPakDir);
-    QCOMPARE(seen[2].percent, quint64(40)); // end reports keep the last progress
-    QVERIFY(!seen[3].bFinished && seen[3].bError);
-    QCOMPARE(seen[3].errorString, QStringLiteral("bad"));
-    QCOMPARE(seen[4].status, 1);
-    QCOMPARE(seen[4].totalpercent, quint64(7));
-    QVERIFY(seen[5].bFinished && !seen[5].bError && seen[5].errorString.isEmpty());
-    QVERIFY(seen[6].bFinished && seen[6].bError);
-    QCOMPARE(seen[6].status, 1);
-}
-
-void tst_Patch::registryHoldsPatchComponent()
-{
-    const auto component = GetPatchComponent();
-    QVERIFY(component);
-    QCOMPARE(GetCoreSystemInstance()->GetComponent(EComponentType::Patch),
-        std::static_pointer_cast<ICoreComponent>(component));
 }
 
 int main(int argc, char **argv)
