@@ -664,13 +664,6 @@ void tst_Download::generatedFilesResumeByteExact()
     QVERIFY(fileBytes(entry.localPath) == HttpServer::generatedBytes(0, size));
 }
 
-void tst_Download::facadeIsRegisteredFirst()
-{
-    const std::shared_ptr<ICoreComponent> component = GetCoreSystemInstance()->GetComponent(EComponentType::Download);
-    QVERIFY(std::dynamic_pointer_cast<DownloadComponent>(component));
-    QCOMPARE(GetDownloadComponent().get(), component.get());
-}
-
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsSet(DownloadListChild::kEnv))

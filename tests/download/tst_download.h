@@ -67,7 +67,6 @@ private slots:
     void certificateChecksFollowTheSwitch();
     void generatedFilesResumeByteExact();
     void imagesAndHeaders();
-    void facadeIsRegisteredFirst();
 
 private:
     Morvaniel::DownloadFile addEntry(const QString &name, const QByteArray &content, const QString &path = QString());

@@ -113,7 +113,6 @@ private slots:
     void transformUnit_data();
     void transformUnit();
     void readAllText();
-    void smallHelpers();
 
 private:
     QTemporaryDir m_dir;
@@ -515,20 +514,6 @@ void tst_Platform::readAllText()
     const QString missing = dir.filePath(QStringLiteral("missing.txt"));
     QTest::ignoreMessage(QtWarningMsg, qPrintable(QStringLiteral("read %1 error").arg(missing)));
     QCOMPARE(QtUtil::ReadAllText(missing), QString());
-}
-
-void tst_Platform::smallHelpers()
-{
-    QCOMPARE(QtUtil::GetUnicodeString("launcher"), QStringLiteral("launcher"));
-    QCOMPARE(QtUtil::GetUnicodeString(nullptr), QString());
-
-    // Whatever the file, the answer has always been false.
-    QCOMPARE(QtUtil::CheckFileIsRight(QString(), QStringLiteral("/bin/sleep")), false);
-    QCOMPARE(QtUtil::CheckFileIsRight(QString(), m_dir.filePath(QStringLiteral("missing"))), false);
-
-    // The logger quotes the text and ends the line itself.
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^\"\\[Tag\\]:Test\"\\s*$")));
-    QtUtil::Test();
 }
 
 int main(int argc, char **argv)

@@ -1,7 +1,4 @@
-#include "core/CheckComponent.h"
-#include "core/CoreSystem.h"
 #include "core/GameUpdateContext.h"
-#include "core/VerifyComponent.h"
 #include "verify/CheckCallbackInfo.h"
 #include "verify/Checker.h"
 #include "verify/CheckerThread.h"
@@ -102,8 +99,6 @@ private slots:
     void checkerFindsImmutableFile();
     void checkerOnMissingFolder();
     void checkerSkipsLinksToFolders();
-
-    void componentsForward();
 
 private:
     // Waits for the run's one final report; false (with a failed check) otherwise.
@@ -601,40 +596,6 @@ void tst_Verify::checkerSkipsLinksToFolders()
     Checker::GetInstance()->StartCheck(m_ctx);
     QVERIFY(waitForFinal(r));
     QVERIFY2(!r.finals.first().bError, qPrintable(r.finals.first().errorPath));
-}
-
-void tst_Verify::componentsForward()
-{
-    auto verify = GetVerifyComponent();
-    auto check = GetCheckComponent();
-    QVERIFY(verify);
-    QVERIFY(check);
-
-    QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("a.txt")), "alpha"));
-    m_ctx.verifyFolder = dir.path();
-    m_ctx.verifyManifestText = QStringLiteral("a.txt||5");
-    m_ctx.checkFolder = dir.path();
-
-    Reports<VerifyCallbackInfo> vr;
-    verify->RegistCallbackFunc([&vr](VerifyCallbackInfo &info) {
-        if (info.bComplete)
-            vr.finals.append(info);
-    });
-    verify->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(vr));
-    QVERIFY(!vr.finals.first().bError);
-
-    Reports<CheckCallbackInfo> cr;
-    check->RegistCallbackFunc([&cr](CheckCallbackInfo &info) {
-        if (info.bComplete)
-            cr.finals.append(info);
-        else
-            cr.progress.append(info.progress);
-    });
-    check->StartChecker(m_ctx);
-    QVERIFY(waitForFinal(cr));
-    QCOMPARE(cr.progress, (QVector<float>{ 1.0f }));
 }
 
 QTEST_GUILESS_MAIN(tst_Verify)
