@@ -87,7 +87,6 @@ private slots:
     void fullPacksExtract_data();
     void fullPacksExtract();
     void patchArchiveLayout();
-    void patchRoundTrip();
     void reproducible();
     void refusedNames_data();
     void refusedNames();
@@ -265,57 +264,6 @@ void tst_Publisher::patchArchiveLayout()
     const QStringList del
         = section(lines(unpacked23 + QStringLiteral("/manifest.txt")), QStringLiteral("--del_file--"));
     QCOMPARE(del, QStringList{ QStringLiteral("PM/Content/Legacy||0") });
-}
-
-void tst_Publisher::patchRoundTrip()
-{
-    const QString hdiffz = tool(QStringLiteral("hdiffz"));
-    const QString hpatchz = tool(QStringLiteral("hpatchz"));
-    if (hdiffz.isEmpty() || hpatchz.isEmpty())
-        QSKIP("hdiffz and hpatchz are not built beside the tests yet");
-    const QString out = m_dir.filePath(QStringLiteral("out-roundtrip"));
-    PublishReport report;
-    QVERIFY(publishSample(out, 0, hdiffz, report));
-
-    // Install 1.0.0.1 from its full pack, then walk the patch chain the way the merge stage does.
-    const QString game = m_dir.filePath(QStringLiteral("roundtrip-game"));
-    QVERIFY(extract(out + QStringLiteral("/game/1.0.0.1/full_1.0.0.1.7z"), game));
-    for (int i = 1; i < m_versions.size(); ++i) {
-        const QString from = m_versions[i - 1], to = m_versions[i];
-        const QString dir = m_dir.filePath(QStringLiteral("roundtrip-") + to);
-        QVERIFY(extract(out + QStringLiteral("/game/%2/patch_%1_%2.7z").arg(from, to), dir));
-        const QStringList manifest = lines(dir + QStringLiteral("/manifest.txt"));
-        for (const QString &l : section(manifest, QStringLiteral("--patch_file--"))) {
-            const QString patch = l.section(QLatin1Char('|'), 0, 0);
-            const QString target = game + QLatin1Char('/') + patch.left(patch.indexOf(QLatin1String(".patch")));
-            QProcess p;
-            p.start(hpatchz, { target, dir + QLatin1Char('/') + patch, target, "-f", "-s-1m", "-C-old-new-diff" });
-            QVERIFY(p.waitForFinished(60000));
-            QVERIFY2(p.exitCode() == 0, qPrintable(patch + p.readAllStandardError()));
-        }
-        QSet<QString> newLower;
-        for (const QString &l : section(manifest, QStringLiteral("--new_file--"))) {
-            const QString path = l.section(QLatin1Char('|'), 0, 0);
-            newLower.insert(path.toLower());
-            // Replaced as the merge stage does: where names ignore letter case,
-            // only a new file takes the new spelling.
-            QFile::remove(game + QLatin1Char('/') + path);
-            writeFile(game + QLatin1Char('/') + path, readFile(dir + QLatin1Char('/') + path));
-        }
-        for (const QString &l : section(manifest, QStringLiteral("--del_file--"))) {
-            const QString path = l.section(QLatin1Char('|'), 0, 0);
-            if (newLower.contains(path.toLower()))
-                continue; // the merge stage keeps what a new file replaces in another letter case
-            const QString full = game + QLatin1Char('/') + path;
-            QVERIFY(QFileInfo(full).isDir() ? QDir(full).removeRecursively() : QFile::remove(full));
-        }
-        QMap<QString, QByteArray> installed = treeContent(game);
-        const QMap<QString, QByteArray> wanted = treeContent(m_games + QLatin1Char('/') + to);
-        // On a case-sensitive disk the old spelling of a renamed file stays behind.
-        installed.remove(QStringLiteral("PM/Content/Movies/Intro.txt"));
-        QCOMPARE(installed.keys(), wanted.keys());
-        QVERIFY2(installed == wanted, qPrintable(to));
-    }
 }
 
 void tst_Publisher::reproducible()
