@@ -3,10 +3,13 @@
 #include "core/Version.h"
 #include "planning/SolveRemoteInfo.h"
 
+#include "../support/DataRows.h"
+
 #include <QFile>
 #include <QtTest>
 
 using namespace Morvaniel;
+using TestSupport::textRow;
 
 class StandInComponent : public ICoreComponent
 {
@@ -34,16 +37,13 @@ void tst_Core::versionParsing_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    const auto row = [](const char *name, const char *text, const char *expected) {
-        QTest::newRow(name) << QString::fromLatin1(text) << QString::fromLatin1(expected);
-    };
-    row("three parts", "1.2.3", "1.2.3.0");
-    row("four parts", "1.2.3.4", "1.2.3.4");
-    row("five parts", "1.2.3.4.5", "1.2.3.4");
-    row("non-numeric", "a.b.c.d", "0.0.0.0");
-    row("empty", "", "0.0.0.0");
-    row("leading zeros", "01.002.3.04", "1.2.3.4");
-    row("mixed", "2.x.7", "2.0.7.0");
+    textRow("three parts", "1.2.3", "1.2.3.0");
+    textRow("four parts", "1.2.3.4", "1.2.3.4");
+    textRow("five parts", "1.2.3.4.5", "1.2.3.4");
+    textRow("non-numeric", "a.b.c.d", "0.0.0.0");
+    textRow("empty", "", "0.0.0.0");
+    textRow("leading zeros", "01.002.3.04", "1.2.3.4");
+    textRow("mixed", "2.x.7", "2.0.7.0");
 }
 
 void tst_Core::versionParsing()
@@ -61,15 +61,12 @@ void tst_Core::versionOrder_data()
 {
     QTest::addColumn<QString>("lower");
     QTest::addColumn<QString>("higher");
-    const auto row = [](const char *name, const char *lower, const char *higher) {
-        QTest::newRow(name) << QString::fromLatin1(lower) << QString::fromLatin1(higher);
-    };
-    row("build", "1.2.3.4", "1.2.3.5");
-    row("minor beats build", "1.2.3.4", "1.3.0.0");
-    row("major beats all", "1.255.65535.2147483647", "2.0.0.0");
-    row("patch beats build", "0.0.1.2147483647", "0.0.2.0");
-    row("build uses 32 bits", "0.0.0.65536", "0.0.0.2147483647");
-    row("high major", "127.0.0.0", "128.0.0.0");
+    textRow("build", "1.2.3.4", "1.2.3.5");
+    textRow("minor beats build", "1.2.3.4", "1.3.0.0");
+    textRow("major beats all", "1.255.65535.2147483647", "2.0.0.0");
+    textRow("patch beats build", "0.0.1.2147483647", "0.0.2.0");
+    textRow("build uses 32 bits", "0.0.0.65536", "0.0.0.2147483647");
+    textRow("high major", "127.0.0.0", "128.0.0.0");
 }
 
 void tst_Core::versionOrder()

@@ -12,12 +12,15 @@
 #include "planning/SolveGuideManifest.h"
 #include "verify/VerifyCallbackInfo.h"
 
+#include "../support/DataRows.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
 using namespace Morvaniel;
+using TestSupport::textRow;
 
 namespace {
 
@@ -30,29 +33,26 @@ void addHostilePaths()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    const auto row = [](const char *name, const char *path, const char *expected) {
-        QTest::newRow(name) << QString::fromLatin1(path) << QString::fromLatin1(expected);
-    };
-    row("absolute", "/etc/x.7z", "x.7z");
-    row("absolute root only", "/", "");
-    row("drive with slash", "C:/x.7z", "x.7z");
-    row("drive with backslash", "C:\\x.7z", "");
-    row("drive relative", "C:x.7z", "");
-    row("drive in last section", "f/D:x.7z", "");
-    row("stream", "f/a.7z:hidden", "");
-    row("unc", "\\\\host\\share\\x.7z", "");
-    row("climbs out", "../../x.7z", "x.7z");
-    row("climbs out inside", "f/../../../x.7z", "x.7z");
-    row("climbs with backslashes", "..\\..\\x.7z", "");
-    row("name dot dot", "..", "");
-    row("last section dot dot", "f/..", "");
-    row("name dot", ".", "");
-    row("last section dot", "f/.", "");
-    row("empty path", "", "");
-    row("empty last section", "f/", "");
-    row("dots and blanks", "f/. .", "");
-    row("three dots", "f/...", "");
-    row("control character", "f/a\x01.7z", "");
+    textRow("absolute", "/etc/x.7z", "x.7z");
+    textRow("absolute root only", "/", "");
+    textRow("drive with slash", "C:/x.7z", "x.7z");
+    textRow("drive with backslash", "C:\\x.7z", "");
+    textRow("drive relative", "C:x.7z", "");
+    textRow("drive in last section", "f/D:x.7z", "");
+    textRow("stream", "f/a.7z:hidden", "");
+    textRow("unc", "\\\\host\\share\\x.7z", "");
+    textRow("climbs out", "../../x.7z", "x.7z");
+    textRow("climbs out inside", "f/../../../x.7z", "x.7z");
+    textRow("climbs with backslashes", "..\\..\\x.7z", "");
+    textRow("name dot dot", "..", "");
+    textRow("last section dot dot", "f/..", "");
+    textRow("name dot", ".", "");
+    textRow("last section dot", "f/.", "");
+    textRow("empty path", "", "");
+    textRow("empty last section", "f/", "");
+    textRow("dots and blanks", "f/. .", "");
+    textRow("three dots", "f/...", "");
+    textRow("control character", "f/a\x01.7z", "");
 }
 
 // Every localPath names a plain file directly inside cache; returns the names.

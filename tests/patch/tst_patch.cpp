@@ -2,6 +2,7 @@
 // folder: the patch format, the merge stage, the update stage and the Patcher's
 // reports.
 
+#include "../support/DataRows.h"
 #include "../support/ImmutableFile.h"
 #include "../support/TestSupport.h"
 #include "HPatch.h"
@@ -593,18 +594,10 @@ void tst_Patch::updateStageNeverDeletesTheTarget_data()
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("source");
     QTest::addColumn<QString>("gone"); // what the stage removes after its work
-    QTest::newRow("package in its own folder") << "Launcher"
-                                               << "UnZip/src"
-                                               << "UnZip";
-    QTest::newRow("package inside the target") << "u1/launcher"
-                                               << "u1/launcher/download"
-                                               << "u1/launcher/download";
-    QTest::newRow("package beside the target") << "Games/Launcher"
-                                               << "Games/New"
-                                               << "Games/New";
-    QTest::newRow("package is the target") << "L"
-                                           << "L"
-                                           << "";
+    textRow("package in its own folder", "Launcher", "UnZip/src", "UnZip");
+    textRow("package inside the target", "u1/launcher", "u1/launcher/download", "u1/launcher/download");
+    textRow("package beside the target", "Games/Launcher", "Games/New", "Games/New");
+    textRow("package is the target", "L", "L", "");
 }
 
 // The unpacked package goes when the stage is done; the updated folder, its

@@ -1,6 +1,8 @@
 #include "util/Platform.h"
 #include "util/QtUtil.h"
 
+#include "../support/DataRows.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -26,6 +28,8 @@ const QString Exe;
 const char SleepFlag[] = "--sleep";
 
 } // namespace
+
+using TestSupport::textRow;
 
 // A stand-in executable of our own under a chosen name and folder: a copy of
 // sleep(1), or on Windows of this test program in its sleeping mode, so that
@@ -316,16 +320,11 @@ void tst_Platform::devicePath_data()
 {
     QTest::addColumn<QString>("device");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("first volume") << "\\Device\\HarddiskVolume1\\Games\\a.exe"
-                                  << "C:\\Games\\a.exe";
-    QTest::newRow("case ignored") << "\\DEVICE\\harddiskvolume2\\a.exe"
-                                  << "D:\\a.exe";
-    QTest::newRow("longer volume number") << "\\Device\\HarddiskVolume10\\a.exe"
-                                          << "E:\\a.exe";
-    QTest::newRow("volume itself") << "\\Device\\HarddiskVolume2"
-                                   << "D:";
-    QTest::newRow("network path") << "\\Device\\Mup\\server\\a.exe"
-                                  << "";
+    textRow("first volume", "\\Device\\HarddiskVolume1\\Games\\a.exe", "C:\\Games\\a.exe");
+    textRow("case ignored", "\\DEVICE\\harddiskvolume2\\a.exe", "D:\\a.exe");
+    textRow("longer volume number", "\\Device\\HarddiskVolume10\\a.exe", "E:\\a.exe");
+    textRow("volume itself", "\\Device\\HarddiskVolume2", "D:");
+    textRow("network path", "\\Device\\Mup\\server\\a.exe", "");
 }
 
 void tst_Platform::devicePath()

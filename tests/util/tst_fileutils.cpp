@@ -2,6 +2,7 @@
 #include "util/Md5.h"
 #include "util/QFileUtils.h"
 
+#include "../support/DataRows.h"
 #include "../support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -14,6 +15,7 @@
 
 using namespace QFileUtils;
 using TestSupport::randomBytes;
+using TestSupport::textRow;
 using TestSupport::writeFile;
 
 namespace {
@@ -67,21 +69,11 @@ void tst_FileUtils::combinePath_data()
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("native separators") << "C:\\a"
-                                       << "b"
-                                       << "C:/a/b";
-    QTest::newRow("slash on both sides") << "a/"
-                                         << "/b"
-                                         << "a/b";
-    QTest::newRow("empty first") << ""
-                                 << "b"
-                                 << "/b";
-    QTest::newRow("double slash kept") << "a//"
-                                       << "/b"
-                                       << "a//b";
-    QTest::newRow("url") << "http://h:1/x"
-                         << "v/p.7z"
-                         << "http://h:1/x/v/p.7z";
+    textRow("native separators", "C:\\a", "b", "C:/a/b");
+    textRow("slash on both sides", "a/", "/b", "a/b");
+    textRow("empty first", "", "b", "/b");
+    textRow("double slash kept", "a//", "/b", "a//b");
+    textRow("url", "http://h:1/x", "v/p.7z", "http://h:1/x/v/p.7z");
 }
 
 void tst_FileUtils::combinePath()
@@ -96,16 +88,11 @@ void tst_FileUtils::parentPath_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("file") << "a/b/c.txt"
-                          << "a/b/";
-    QTest::newRow("trailing slash") << "a/b/"
-                                    << "a/";
-    QTest::newRow("backslashes") << "a\\b\\"
-                                 << "a\\";
-    QTest::newRow("no separator") << "c.txt"
-                                  << "c.txt";
-    QTest::newRow("mixed, rightmost wins") << "a\\b/c\\d"
-                                           << "a\\b/c\\";
+    textRow("file", "a/b/c.txt", "a/b/");
+    textRow("trailing slash", "a/b/", "a/");
+    textRow("backslashes", "a\\b\\", "a\\");
+    textRow("no separator", "c.txt", "c.txt");
+    textRow("mixed, rightmost wins", "a\\b/c\\d", "a\\b/c\\");
 }
 
 void tst_FileUtils::parentPath()
@@ -120,21 +107,11 @@ void tst_FileUtils::relativePath_data()
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("windows path") << "D:/game"
-                                  << "D:\\game\\a\\b.pak"
-                                  << "a/b.pak";
-    QTest::newRow("base missing") << "X:/other"
-                                  << "D:\\game\\a"
-                                  << "D:/game/a";
-    QTest::newRow("equal") << "/g"
-                           << "/g"
-                           << "";
-    QTest::newRow("last occurrence") << "/g"
-                                     << "/g/x/g/y"
-                                     << "y";
-    QTest::newRow("case-sensitive") << "/G"
-                                    << "/g/a"
-                                    << "/g/a";
+    textRow("windows path", "D:/game", "D:\\game\\a\\b.pak", "a/b.pak");
+    textRow("base missing", "X:/other", "D:\\game\\a", "D:/game/a");
+    textRow("equal", "/g", "/g", "");
+    textRow("last occurrence", "/g", "/g/x/g/y", "y");
+    textRow("case-sensitive", "/G", "/g/a", "/g/a");
 }
 
 void tst_FileUtils::relativePath()
