@@ -169,52 +169,36 @@ void tst_Download::sevenEntriesRunFiveAtATime()
         QCOMPARE(fileBytes(m_ctx->downloadList.at(i).localPath), bodies.at(i));
 }
 
-void tst_Download::completeFileNeedsNoRequest()
+void tst_Download::resumeAsksForTheRest_data()
 {
-    const QByteArray body = content(4000, 2);
-    const DownloadFile entry = addEntry("done.bin", body);
-    writeBytes(entry.localPath, body);
-
-    GetDownloadComponent()->ResumeDownload(*m_ctx);
-    QVERIFY(waitFinal(5000));
-    QVERIFY(m_recorder->finals.first().bFinished);
-    QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(4000));
-    QCOMPARE(m_server->requestCount(), 0);
-    QCOMPARE(m_ctx->downloadedAtStart, qint64(4000));
-    QCOMPARE(fileBytes(entry.localPath), body);
+    QTest::addColumn<int>("onDisk");
+    QTest::addColumn<bool>("redirected");
+    QTest::newRow("complete file needs no request") << 20000 << false;
+    QTest::newRow("partial file resumes from its end") << 1000 << false;
+    QTest::newRow("a redirect keeps the range") << 1000 << true;
 }
 
-void tst_Download::partialFileResumesFromItsEnd()
+void tst_Download::resumeAsksForTheRest()
 {
-    const QByteArray body = content(30000, 3);
-    const DownloadFile entry = addEntry("part.bin", body);
-    writeBytes(entry.localPath, body.left(1000));
-
-    GetDownloadComponent()->ResumeDownload(*m_ctx);
-    QVERIFY(waitFinal(10000));
-    QVERIFY(m_recorder->finals.first().bFinished);
-    QCOMPARE(m_server->requestCount(), 1);
-    QCOMPARE(m_server->requests().first().headers.value("range"), QByteArray("bytes=1000-"));
-    QCOMPARE(fileBytes(entry.localPath), body);
-    QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(30000));
-}
-
-void tst_Download::redirectKeepsTheRange()
-{
-    const QByteArray body = content(20000, 4);
+    QFETCH(int, onDisk);
+    QFETCH(bool, redirected);
+    const QByteArray body = content(20000, 3);
     m_server->addFile("/real/r.bin", body);
-    const DownloadFile entry = addEntry("r.bin", body, "/alias/r.bin");
+    const DownloadFile entry = addEntry("r.bin", body, redirected ? "/alias/r.bin" : "/real/r.bin");
     HttpFaultRule redirect;
     redirect.redirectTo = "/real/r.bin";
     m_server->setRule("/alias/r.bin", redirect);
-    writeBytes(entry.localPath, body.left(1000));
+    writeBytes(entry.localPath, body.left(onDisk));
 
     GetDownloadComponent()->ResumeDownload(*m_ctx);
     QVERIFY(waitFinal(10000));
     QVERIFY(m_recorder->finals.first().bFinished);
-    QCOMPARE(m_server->requestCount("/real/r.bin"), 1);
-    QCOMPARE(m_server->requests().last().headers.value("range"), QByteArray("bytes=1000-"));
+    QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(body.size()));
+    QCOMPARE(m_ctx->downloadedAtStart, qint64(onDisk));
     QCOMPARE(fileBytes(entry.localPath), body);
+    QCOMPARE(m_server->requestCount("/real/r.bin"), onDisk < body.size() ? 1 : 0);
+    if (onDisk < body.size())
+        QCOMPARE(m_server->requests().last().headers.value("range"), "bytes=" + QByteArray::number(onDisk) + '-');
 }
 
 void tst_Download::pauseThenStartOrResume_data()

@@ -29,9 +29,8 @@ private slots:
     void emptyListSucceedsAtOnce();
     void failureBeforeAnyDataIsNotRetried();
     void sevenEntriesRunFiveAtATime();
-    void completeFileNeedsNoRequest();
-    void partialFileResumesFromItsEnd();
-    void redirectKeepsTheRange();
+    void resumeAsksForTheRest_data();
+    void resumeAsksForTheRest();
     void pauseThenStartOrResume_data();
     void pauseThenStartOrResume();
     void failureAfterDataRestarts_data();

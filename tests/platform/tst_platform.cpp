@@ -440,17 +440,13 @@ void tst_Platform::transformTime_data()
     QTest::addColumn<QString>("text");
     QTest::newRow("negative") << qint64(-5) << "0s";
     QTest::newRow("zero") << qint64(0) << "0s";
-    QTest::newRow("one second") << qint64(1) << "1s";
     QTest::newRow("59") << qint64(59) << "59s";
     QTest::newRow("60") << qint64(60) << "1m";
     QTest::newRow("61") << qint64(61) << "1m 1s";
     QTest::newRow("3599") << qint64(3599) << "59m 59s";
     QTest::newRow("3600") << qint64(3600) << "1h";
-    QTest::newRow("3601") << qint64(3601) << "1h 1s";
     QTest::newRow("3661") << qint64(3661) << "1h 1m 1s";
     QTest::newRow("86400") << qint64(86400) << "1d";
-    QTest::newRow("86460") << qint64(86460) << "1d 1m";
-    QTest::newRow("90000") << qint64(90000) << "1d 1h";
     QTest::newRow("90061") << qint64(90061) << "1d 1h 1m 1s";
     QTest::newRow("many days") << qint64(864000 + 5) << "10d 5s";
 }
@@ -468,14 +464,11 @@ void tst_Platform::transformUnit_data()
     QTest::addColumn<bool>("perSecond");
     QTest::addColumn<QString>("text");
     QTest::newRow("zero") << qint64(0) << false << "0.00 B";
-    QTest::newRow("500") << qint64(500) << false << "500.00 B";
     QTest::newRow("1023") << qint64(1023) << false << "1023.00 B";
     QTest::newRow("1024") << qint64(1024) << false << "1.00 KB";
     QTest::newRow("1536") << qint64(1536) << false << "1.50 KB";
-    QTest::newRow("1536 per second") << qint64(1536) << true << "1.50 KB/S";
     QTest::newRow("one MiB") << qint64(1048576) << false << "1.00 MB";
     QTest::newRow("just under one GiB") << qint64(1073741823) << false << "1024.00 MB";
-    QTest::newRow("one GiB") << qint64(1073741824) << false << "1.00 GB";
     QTest::newRow("3 GiB") << qint64(3221225472) << false << "3.00 GB";
     QTest::newRow("3 GiB per second") << qint64(3221225472) << true << "3.00 GB/S";
 }

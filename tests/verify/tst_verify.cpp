@@ -60,16 +60,6 @@ template <typename Worker, typename Info> void listenTo(Worker *worker, Reports<
     });
 }
 
-void listenToVerifyer(Reports<VerifyCallbackInfo> &r)
-{
-    listenTo(Verifyer::GetInstance(), r);
-}
-
-void listenToChecker(Reports<CheckCallbackInfo> &r)
-{
-    listenTo(Checker::GetInstance(), r);
-}
-
 } // namespace
 
 class tst_Verify : public QObject
@@ -103,6 +93,9 @@ private slots:
 private:
     // Waits for the run's one final report; false (with a failed check) otherwise.
     template <typename Info> bool waitForFinal(Reports<Info> &r);
+    // A verifier or checker run on m_ctx, to its one final report.
+    bool verify(Reports<VerifyCallbackInfo> &r);
+    bool check(Reports<CheckCallbackInfo> &r);
     GameUpdateContext m_ctx;
 };
 
@@ -130,6 +123,20 @@ template <typename Info> bool tst_Verify::waitForFinal(Reports<Info> &r)
     // A second final report would already be queued behind the first.
     QCoreApplication::processEvents();
     return r.finals.size() == 1 && r.offThread == 0;
+}
+
+bool tst_Verify::verify(Reports<VerifyCallbackInfo> &r)
+{
+    listenTo(Verifyer::GetInstance(), r);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+    return waitForFinal(r);
+}
+
+bool tst_Verify::check(Reports<CheckCallbackInfo> &r)
+{
+    listenTo(Checker::GetInstance(), r);
+    Checker::GetInstance()->StartCheck(m_ctx);
+    return waitForFinal(r);
 }
 
 void tst_Verify::archiveMode_data()
@@ -188,9 +195,7 @@ void tst_Verify::archiveMode()
     m_ctx.verifySingle = true;
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
 
     QCOMPARE(r.progress, progress);
     QCOMPARE(r.finals.first().bError, bError);
@@ -214,9 +219,7 @@ void tst_Verify::archiveProgressWithinOneArchive()
     m_ctx.verifyMd5List = { md5Of(bytes) };
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
 
     QVERIFY2(r.progress.size() > 10, qPrintable(QString::number(r.progress.size())));
     const QVector<float> within = r.progress.mid(0, r.progress.size() - 2);
@@ -290,9 +293,7 @@ void tst_Verify::manifestMode()
     m_ctx.needMd5CheckPaksDir = md5CheckPaks;
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
 
     QCOMPARE(r.progress, progress);
     QCOMPARE(r.finals.first().bError, bError);
@@ -325,9 +326,7 @@ void tst_Verify::manifestFailureCollection()
     m_ctx.updateMode = updateMode;
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
     QCOMPARE(r.progress, (QVector<float>{ 0.25f, 0.5f, 0.75f, 1.0f }));
     QVERIFY(r.finals.first().bError);
     const QVector<QString> expected{ "alpha.txt", "missing.txt", "zeta.txt" };
@@ -338,9 +337,7 @@ void tst_Verify::manifestFailureCollection()
     // and leaves the earlier list alone.
     m_ctx.updateMode = 0;
     Reports<VerifyCallbackInfo> second;
-    listenToVerifyer(second);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(second));
+    QVERIFY(verify(second));
     QVERIFY(second.finals.first().bError);
     QCOMPARE(second.progress, (QVector<float>{ 0.25f, 0.5f }));
     QCOMPARE(second.finals.first().errorFiles, expected);
@@ -376,9 +373,7 @@ void tst_Verify::pakFolderCleaning()
     m_ctx.verifyFolder = folderSpelling.arg(game);
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
     QVERIFY(!r.finals.first().bError);
 
     QVERIFY(QFile::exists(paks + "Data.pak"));
@@ -407,7 +402,7 @@ void tst_Verify::startDuringRunIsRefused()
     m_ctx.verifyMd5List = { EmptyMd5 };
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
+    listenTo(Verifyer::GetInstance(), r);
     Verifyer::GetInstance()->StartVerify(m_ctx);
 
     const QString bad = dir.filePath(QStringLiteral("bad.7z"));
@@ -534,9 +529,7 @@ void tst_Verify::checkerReports()
 
     m_ctx.checkFolder = dir.path();
     Reports<CheckCallbackInfo> r;
-    listenToChecker(r);
-    Checker::GetInstance()->StartCheck(m_ctx);
-    const bool finished = waitForFinal(r);
+    const bool finished = check(r);
     if (holder.state() != QProcess::NotRunning) {
         holder.kill();
         holder.waitForFinished(10000);
@@ -559,9 +552,7 @@ void tst_Verify::checkerFindsImmutableFile()
 
     m_ctx.checkFolder = dir.path();
     Reports<CheckCallbackInfo> r;
-    listenToChecker(r);
-    Checker::GetInstance()->StartCheck(m_ctx);
-    const bool finished = waitForFinal(r);
+    const bool finished = check(r);
     QVERIFY(TestSupport::setImmutable(locked, false));
     QVERIFY(finished);
     QCOMPARE(r.progress, (QVector<float>{ 0.5f }));
@@ -575,9 +566,7 @@ void tst_Verify::checkerOnMissingFolder()
     QTemporaryDir dir;
     m_ctx.checkFolder = dir.filePath(QStringLiteral("no such folder"));
     Reports<CheckCallbackInfo> r;
-    listenToChecker(r);
-    Checker::GetInstance()->StartCheck(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(check(r));
     QVERIFY(r.progress.isEmpty());
     QVERIFY(!r.finals.first().bError);
     QVERIFY(r.finals.first().errorPath.isEmpty());
@@ -592,9 +581,7 @@ void tst_Verify::checkerSkipsLinksToFolders()
     QVERIFY(QFile::link(elsewhere.path(), dir.filePath(QStringLiteral("linked"))));
     m_ctx.checkFolder = dir.path();
     Reports<CheckCallbackInfo> r;
-    listenToChecker(r);
-    Checker::GetInstance()->StartCheck(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(check(r));
     QVERIFY2(!r.finals.first().bError, qPrintable(r.finals.first().errorPath));
 }
 
