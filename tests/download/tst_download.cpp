@@ -340,45 +340,6 @@ void tst_Download::resumeWhileARestartWaits()
     QCOMPARE(m_recorder->finals.size(), 1);
 }
 
-void tst_Download::badResponsesNeverCorruptTheFile_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<bool>("ignoreRange");
-    QTest::addColumn<bool>("succeeds");
-    QTest::newRow("404 page") << 404 << false << false;
-    QTest::newRow("500 page") << 500 << false << false;
-    QTest::newRow("200 with the whole file to a range request") << 0 << true << true;
-}
-
-void tst_Download::badResponsesNeverCorruptTheFile()
-{
-    QFETCH(int, status);
-    QFETCH(bool, ignoreRange);
-    QFETCH(bool, succeeds);
-    const QByteArray body = content(40000, 8);
-    const DownloadFile entry = addEntry("bad.bin", body);
-    writeBytes(entry.localPath, body.left(1000));
-    HttpFaultRule rule;
-    rule.status = status;
-    rule.body = "<html><body>nothing here</body></html>";
-    rule.ignoreRange = ignoreRange;
-    m_server->setRule("/files/bad.bin", rule);
-
-    GetDownloadComponent()->ResumeDownload(*m_ctx);
-    QVERIFY(waitFinal(30000));
-    QCOMPARE(m_recorder->finals.size(), 1);
-    const DownloadCallbackInfo info = m_recorder->finals.first();
-    if (succeeds) {
-        QVERIFY2(info.bFinished, qPrintable(info.errorString));
-        QCOMPARE(fileBytes(entry.localPath), body);
-        QCOMPARE(info.downloadedSize, qint64(body.size()));
-    } else {
-        QVERIFY(info.bError);
-        QCOMPARE(int(info.errorCode), 2);
-        QCOMPARE(fileBytes(entry.localPath), body.left(1000));
-    }
-}
-
 QByteArray tst_Download::runChild(const QStringList &args)
 {
     QProcess child;

@@ -38,8 +38,6 @@ private slots:
     void fourFailuresWithoutDataGiveCode2();
     void resumeWhileARestartWaits_data();
     void resumeWhileARestartWaits();
-    void badResponsesNeverCorruptTheFile_data();
-    void badResponsesNeverCorruptTheFile();
     void shortWriteGivesCode5();
     void failureReportCountsTheBytesOnDisk();
     void speedLimit_data();
