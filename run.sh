@@ -83,7 +83,7 @@ run_ctest() {
 # stand-in tools, the package check's install manifest), so the build folder
 # belongs to nobody for the run, with a home and temporary folder of its own.
 run_unprivileged() {
-  local dir=$ROOT/$1 owner home status=0
+  local name=$1 dir=$ROOT/$1 owner home status=0
   shift
   if [ "$(id -u)" -ne 0 ]; then
     echo "run.sh: --unprivileged switches to user nobody, which needs root" >&2
@@ -98,7 +98,7 @@ run_unprivileged() {
   trap 'chown -R "$owner" "$dir"; rm -rf "$home"' EXIT
   chown nobody:nogroup "$home"
   chown -R nobody:nogroup "$dir"
-  run_ctest "$1" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+  run_ctest "$name" setpriv --reuid=nobody --regid=nogroup --clear-groups \
     env HOME="$home" TMPDIR="$home" "$@" || status=$?
   chown -R "$owner" "$dir"
   rm -rf "$home"
