@@ -265,10 +265,15 @@ QString guideSolver(const QByteArray &input)
         return QStringLiteral("guide plan: unknown result %1").arg(ctx.planResult);
     if (ctx.newestFullPackSize < 0)
         return QStringLiteral("guide plan: negative full-pack size");
-    for (const UpdateStep &step : qAsConst(ctx.newestInfo.updatePath)) {
-        if (!(step.fromVersion < step.toVersion))
+    const QVector<UpdateStep> &path = ctx.newestInfo.updatePath;
+    for (int i = 0; i < path.size(); ++i) {
+        if (!(path[i].fromVersion < path[i].toVersion))
             return QStringLiteral("guide plan: a step that does not climb");
+        if (i > 0 && !(path[i - 1].toVersion == path[i].fromVersion))
+            return QStringLiteral("guide plan: a step that does not start where the last one ended");
     }
+    if (!path.isEmpty() && !(path.last().toVersion == ctx.newestInfo.version))
+        return QStringLiteral("guide plan: the path ends short of the newest version");
 
     GetCurrentShortestDownloadFile(ctx, lineAt(lines, 4));
     error = checkDownloads(ctx, QStringLiteral("next step"));

@@ -32,7 +32,7 @@
 #include <unistd.h>
 
 using namespace Morvaniel;
-using TestData::noise;
+using TestData::randomBytes;
 using TestData::wordText;
 
 namespace {
@@ -159,7 +159,7 @@ int main(int argc, char **argv)
     const int fileMiB = totalMiB / 4;
     for (int i = 0; i < 4; ++i) {
         const QString path = dir.filePath(QStringLiteral("pack%1.7z").arg(i));
-        const QByteArray bytes = noise(fileMiB * 1024 * 1024, quint32(i + 1));
+        const QByteArray bytes = randomBytes(fileMiB * 1024 * 1024, quint32(i + 1));
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
             return 1;
@@ -217,7 +217,7 @@ int main(int argc, char **argv)
         if (!a.open(QIODevice::WriteOnly) || !b.open(QIODevice::WriteOnly))
             return 1;
         a.write(wordText(totalMiB / 4 * 1024 * 1024, 9));
-        b.write(noise(totalMiB / 4 * 1024 * 1024, 10));
+        b.write(randomBytes(totalMiB / 4 * 1024 * 1024, 10));
     }
     const QString archive = dir.filePath(QStringLiteral("game.7z"));
     const QString sevenZip = ZipThread::archiverPath();

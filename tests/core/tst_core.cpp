@@ -1,15 +1,15 @@
 #include "core/CoreSystem.h"
-#include "core/ErrorCode.h"
 #include "core/GameUpdateContext.h"
-#include "core/Global.h"
-#include "core/SerializeComponent.h"
 #include "core/Version.h"
 #include "planning/SolveRemoteInfo.h"
+
+#include "../support/DataRows.h"
 
 #include <QFile>
 #include <QtTest>
 
 using namespace Morvaniel;
+using TestSupport::textRow;
 
 class StandInComponent : public ICoreComponent
 {
@@ -26,9 +26,7 @@ private slots:
     void versionParsing();
     void versionOrder_data();
     void versionOrder();
-    void contextDefaults();
-    void globalDefaults();
-    void registry();
+    void registrationKeepsTheFirst();
     void remoteInfo();
     void remoteInfoCarouselTime_data();
     void remoteInfoCarouselTime();
@@ -39,20 +37,13 @@ void tst_Core::versionParsing_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("three parts") << "1.2.3"
-                                 << "1.2.3.0";
-    QTest::newRow("four parts") << "1.2.3.4"
-                                << "1.2.3.4";
-    QTest::newRow("five parts") << "1.2.3.4.5"
-                                << "1.2.3.4";
-    QTest::newRow("non-numeric") << "a.b.c.d"
-                                 << "0.0.0.0";
-    QTest::newRow("empty") << ""
-                           << "0.0.0.0";
-    QTest::newRow("leading zeros") << "01.002.3.04"
-                                   << "1.2.3.4";
-    QTest::newRow("mixed") << "2.x.7"
-                           << "2.0.7.0";
+    textRow("three parts", "1.2.3", "1.2.3.0");
+    textRow("four parts", "1.2.3.4", "1.2.3.4");
+    textRow("five parts", "1.2.3.4.5", "1.2.3.4");
+    textRow("non-numeric", "a.b.c.d", "0.0.0.0");
+    textRow("empty", "", "0.0.0.0");
+    textRow("leading zeros", "01.002.3.04", "1.2.3.4");
+    textRow("mixed", "2.x.7", "2.0.7.0");
 }
 
 void tst_Core::versionParsing()
@@ -70,18 +61,12 @@ void tst_Core::versionOrder_data()
 {
     QTest::addColumn<QString>("lower");
     QTest::addColumn<QString>("higher");
-    QTest::newRow("build") << "1.2.3.4"
-                           << "1.2.3.5";
-    QTest::newRow("minor beats build") << "1.2.3.4"
-                                       << "1.3.0.0";
-    QTest::newRow("major beats all") << "1.255.65535.2147483647"
-                                     << "2.0.0.0";
-    QTest::newRow("patch beats build") << "0.0.1.2147483647"
-                                       << "0.0.2.0";
-    QTest::newRow("build uses 32 bits") << "0.0.0.65536"
-                                        << "0.0.0.2147483647";
-    QTest::newRow("high major") << "127.0.0.0"
-                                << "128.0.0.0";
+    textRow("build", "1.2.3.4", "1.2.3.5");
+    textRow("minor beats build", "1.2.3.4", "1.3.0.0");
+    textRow("major beats all", "1.255.65535.2147483647", "2.0.0.0");
+    textRow("patch beats build", "0.0.1.2147483647", "0.0.2.0");
+    textRow("build uses 32 bits", "0.0.0.65536", "0.0.0.2147483647");
+    textRow("high major", "127.0.0.0", "128.0.0.0");
 }
 
 void tst_Core::versionOrder()
@@ -97,65 +82,14 @@ void tst_Core::versionOrder()
     QCOMPARE(versionFromString(lower), a);
 }
 
-void tst_Core::contextDefaults()
+// A second registration under a used value keeps the first component.
+void tst_Core::registrationKeepsTheFirst()
 {
-    GameUpdateContext ctx;
-    QVERIFY(ctx.downloadList.isEmpty());
-    QCOMPARE(ctx.planResult, 0);
-    QCOMPARE(ctx.totalDownloadSize, qint64(0));
-    QCOMPARE(ctx.remoteInfo.carouselTime, 2000);
-    QVERIFY(!ctx.logServerTestUrl.isEmpty());
-    QVERIFY(!ctx.logServerUrl.isEmpty());
-    QCOMPARE(ctx.hostText10, QStringLiteral("0"));
-    QCOMPARE(ctx.hostGroupIndex, -1);
-    QCOMPARE(ctx.hostScale, 1.0f);
-    QVERIFY(ctx.setting.InstallPath.isNull());
-    QCOMPARE(ctx.setting.LimitSpeed, 0);
-    QCOMPARE(ctx.setting.MusicVolume, 0);
-    QVERIFY(!ctx.setting.IsOpenBgMusic);
-    QCOMPARE(ctx.launcherInfo.fullPackSize, qint64(0));
-    QVERIFY(!ctx.launcherInfo.channel.isNull());
-}
-
-void tst_Core::globalDefaults()
-{
-    QVERIFY(!Global::Var::bLog);
-    QVERIFY(!Global::Var::bTest);
-    QVERIFY(!Global::Var::bCheckLauncherUpdate);
-    QVERIFY(!Global::Var::hideInfo);
-    QVERIFY(Global::Var::HostAndChannel.isEmpty());
-    QCOMPARE(Global::Var::PatchManifestName, QStringLiteral("manifest.txt"));
-    QCOMPARE(Global::Var::UpdateGUITemp, QStringLiteral("UpdateGUITemp"));
-    // Assigning Vars leaves the static state alone.
-    Global::Var a;
-    Global::Var b;
-    a = b;
-    QCOMPARE(Global::Var::Channel, QStringLiteral("IOS"));
-    QCOMPARE(CODE_2001, QStringLiteral("2001"));
-    QCOMPARE(CODE_2018, QStringLiteral("2018"));
-}
-
-void tst_Core::registry()
-{
-    auto first = GetCoreSystemInstance();
-    auto second = GetCoreSystemInstance();
-    QVERIFY(first);
-    QCOMPARE(first.get(), second.get());
-    QCOMPARE(CoreSystem::GetCoreSystemInst().get(), first.get());
-    QCOMPARE(first->GetCurGameUpdateContext().get(), second->GetCurGameUpdateContext().get());
-
-    QVERIFY(!first->GetComponent(static_cast<EComponentType>(0)));
-    QVERIFY(GetSerializeComponent());
-
-    // A second registration under a used value keeps the first component.
-    auto original = first->GetComponent(EComponentType::Serialize);
-    first->RegistComponent(EComponentType::Serialize, std::make_shared<StandInComponent>());
-    QCOMPARE(first->GetComponent(EComponentType::Serialize).get(), original.get());
-
-    // A copy shares the components and the context.
-    CoreSystem copy(*first);
-    QCOMPARE(copy.GetComponent(EComponentType::Serialize).get(), original.get());
-    QCOMPARE(copy.GetCurGameUpdateContext().get(), first->GetCurGameUpdateContext().get());
+    auto core = GetCoreSystemInstance();
+    auto original = core->GetComponent(EComponentType::Serialize);
+    QVERIFY(original);
+    core->RegistComponent(EComponentType::Serialize, std::make_shared<StandInComponent>());
+    QCOMPARE(core->GetComponent(EComponentType::Serialize).get(), original.get());
 }
 
 void tst_Core::remoteInfo()

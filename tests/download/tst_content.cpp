@@ -1,3 +1,4 @@
+#include "../support/DataRows.h"
 #include "../support/TestSupport.h"
 #include "tst_download.h"
 
@@ -17,6 +18,7 @@
 using namespace Morvaniel;
 using HttpTest::HttpFaultRule;
 using HttpTest::HttpServer;
+using TestSupport::textRow;
 
 void tst_Download::contentRetriesThenSucceeds()
 {
@@ -143,10 +145,8 @@ void tst_Download::timestampRule_data()
 {
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("separator");
-    QTest::newRow("no query") << "http://127.0.0.1/a.json"
-                              << "?timestamp=";
-    QTest::newRow("with query") << "http://127.0.0.1/a.json?x=1"
-                                << "&timestamp=";
+    textRow("no query", "http://127.0.0.1/a.json", "?timestamp=");
+    textRow("with query", "http://127.0.0.1/a.json?x=1", "&timestamp=");
 }
 
 void tst_Download::timestampRule()

@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
@@ -50,6 +52,8 @@ private slots:
     void initTestCase();
     void replay_data();
     void replay();
+    void mutatedSeeds_data();
+    void mutatedSeeds();
     void seedsArePresent();
 };
 
@@ -89,6 +93,57 @@ void tst_FuzzRegress::replay()
     const QString error = entry(f.readAll());
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QVERIFY(QFileInfo::exists(FuzzEntries::scratchRoot() + QStringLiteral("/sentinel")));
+}
+
+void tst_FuzzRegress::mutatedSeeds_data()
+{
+    QTest::addColumn<Entry>("entry");
+    QTest::addColumn<QString>("corpus");
+    for (const Target &t : Targets)
+        QTest::newRow(t.name) << t.entry << QStringLiteral(MORVANIEL_FUZZ_DIR "/corpus/") + QLatin1String(t.name);
+}
+
+// A small share of the fuzzers' work in every run: seeds with bytes deleted,
+// overwritten or spliced in from another seed, each checked by the entry.
+void tst_FuzzRegress::mutatedSeeds()
+{
+    QFETCH(Entry, entry);
+    QFETCH(QString, corpus);
+    QVector<QByteArray> seeds;
+    for (const QFileInfo &file : QDir(corpus).entryInfoList(QDir::Files, QDir::Name)) {
+        QFile f(file.filePath());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        seeds << f.readAll();
+    }
+    QVERIFY(!seeds.isEmpty());
+    QRandomGenerator rng(20261206);
+    QElapsedTimer clock;
+    clock.start();
+    int done = 0;
+    // Bounded by time too: the guide solver saves its stage to disk for most inputs.
+    for (; done < 4000 && clock.elapsed() < 10000; ++done) {
+        QByteArray input = seeds.at(rng.bounded(seeds.size()));
+        for (int edits = 1 + rng.bounded(4); edits > 0 && !input.isEmpty(); --edits) {
+            const int at = rng.bounded(input.size());
+            const QByteArray &other = seeds.at(rng.bounded(seeds.size()));
+            switch (rng.bounded(3)) {
+            case 0:
+                input.remove(at, 1 + rng.bounded(3));
+                break;
+            case 1:
+                input.insert(at, other.mid(rng.bounded(other.size() + 1), rng.bounded(20)));
+                break;
+            default:
+                input[at] = char(rng.bounded(256));
+                break;
+            }
+        }
+        const QString error = entry(input);
+        QVERIFY2(error.isEmpty(),
+            qPrintable(error + QStringLiteral("\ninput (percent-encoded): ")
+                + QString::fromLatin1(input.toPercentEncoding())));
+    }
+    QVERIFY2(done >= 100, "too few inputs in the time allowed");
 }
 
 // An empty folder would let the replay pass without replaying anything.

@@ -2,8 +2,8 @@
 // The files are sparse with a few changed regions, so the test costs time
 // and disk blocks for the output, not memory.
 
+#include "../support/TestSupport.h"
 #include "HPatch.h"
-#include "PatchTestUtil.h"
 
 #include <QCryptographicHash>
 #include <QProcess>
@@ -11,7 +11,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-using namespace PatchTest;
+using namespace TestSupport;
 
 namespace {
 
@@ -53,17 +53,17 @@ void tst_PatchLarge::patchBeyondWindow()
     const QString diff = dir.filePath(QStringLiteral("big.pak.patch"));
 
     // Regions on both sides of every segment border and past 2 GiB.
-    QVERIFY(writeFile(oldPath, randomBytes(1, 64 * 1024)));
+    QVERIFY(writeFile(oldPath, randomBytes(64 * 1024, 1)));
     QVERIFY(QFile::resize(oldPath, 2400 * MiB));
     quint32 seed = 10;
     for (qint64 at : { qint64(1), 511 * MiB, 700 * MiB, 1500 * MiB, 2100 * MiB, 2390 * MiB })
-        QVERIFY(writeAt(oldPath, at, randomBytes(seed++, 2 * MiB)));
+        QVERIFY(writeAt(oldPath, at, randomBytes(2 * MiB, seed++)));
     QVERIFY(QFile::copy(oldPath, newPath));
     for (qint64 at : { qint64(5) * MiB, 512 * MiB - 1000, 1600 * MiB, 2300 * MiB })
-        QVERIFY(writeAt(newPath, at, randomBytes(seed++, MiB / 2)));
+        QVERIFY(writeAt(newPath, at, randomBytes(MiB / 2, seed++)));
     // Grown: the new file reaches a segment the old file does not have.
     QVERIFY(QFile::resize(newPath, 2600 * MiB));
-    QVERIFY(writeAt(newPath, 2599 * MiB, randomBytes(seed++, MiB)));
+    QVERIFY(writeAt(newPath, 2599 * MiB, randomBytes(MiB, seed++)));
 
     const hpatch::Result made = hpatch::createPatch(QFile::encodeName(oldPath).toStdString(),
         QFile::encodeName(newPath).toStdString(), QFile::encodeName(diff).toStdString());

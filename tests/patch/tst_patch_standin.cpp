@@ -1,7 +1,7 @@
 // The merge stage against a scripted stand-in for the patch tool that lies in
 // this test's own application folder: attempts, exit codes, progress lines.
 
-#include "PatchTestUtil.h"
+#include "../support/TestSupport.h"
 #include "patch/MergeThread.h"
 #include "patch/PatcherCallbackInfo.h"
 
@@ -10,7 +10,7 @@
 #include <QtTest>
 
 using namespace Morvaniel;
-using namespace PatchTest;
+using namespace TestSupport;
 
 namespace {
 
@@ -77,7 +77,6 @@ private slots:
     void exitCodes();
     void progressLines_data();
     void progressLines();
-    void skipFlagRunsNoTool();
     void toolStillRunningMeansFileInUse();
 };
 
@@ -201,29 +200,6 @@ void tst_PatchStandIn::progressLines()
         ? QList<qulonglong>{ 100, 200 }
         : QList<qulonglong>{ qulonglong(reported), 100, 100 + qulonglong(reported), 200 };
     QCOMPARE(seen, expected);
-}
-
-void tst_PatchStandIn::skipFlagRunsNoTool()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const Layout l = makeLayout(dir.path(), QStringLiteral("x/a.pak.patch|m|100\n"));
-    StandIn standIn(l.log, 0, QByteArray("progress:(50)"));
-    MergeThread thread;
-    QSignalSpy progress(&thread, &MergeThread::MergeProgress);
-    QSignalSpy finished(&thread, &MergeThread::MergeFinished);
-    thread.SetPaths(l.patchDir + QStringLiteral("/manifest.txt"), l.target, l.temp);
-    thread.SetSkipPatchFiles(true);
-    thread.start();
-    QVERIFY(finished.wait(60000));
-    QVERIFY(thread.wait(10000));
-    QCOMPARE(finished.count(), 1);
-    QCOMPARE(finished.at(0).at(0).toString(), QString());
-    QVERIFY(!QFileInfo::exists(l.log));
-    for (const QList<QVariant> &args : qAsConst(progress))
-        QVERIFY(args.at(2).toInt() != MergeStep::Patching);
-    QVERIFY(QFileInfo::exists(l.target + QStringLiteral("/n.txt")));
-    QVERIFY(!QFileInfo::exists(l.target + QStringLiteral("/d.txt")));
 }
 
 // A tool that outlives its wait is killed; the file counts as in use, the

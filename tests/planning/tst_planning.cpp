@@ -1,8 +1,6 @@
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
 #include "manifest/GuideManifest.h"
-#include "manifest/ManifestPathCheck.h"
-#include "planning/PackageFiles.h"
 #include "planning/PatchGraph.h"
 #include "planning/ShortestUpdatePath.h"
 #include "planning/SolveFullPackManifest.h"
@@ -17,8 +15,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <functional>
 
 using namespace Morvaniel;
 
@@ -70,17 +66,6 @@ void expectLog(const QString &line)
         QtDebugMsg, QRegularExpression(QStringLiteral("^\"?%1\"? ?$").arg(QRegularExpression::escape(line))));
 }
 
-// Silences the planners' log lines while thousands of random plans run.
-struct QuietLog
-{
-    QuietLog()
-        : previous(qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {}))
-    {
-    }
-    ~QuietLog() { qInstallMessageHandler(previous); }
-    QtMessageHandler previous;
-};
-
 QString downloadsText(const QVector<DownloadFile> &list)
 {
     QStringList names;
@@ -109,11 +94,7 @@ private slots:
     void startOnlyAsFullPack();
     void stepWithoutPackageIsNoPath();
     void stepsThroughChainToNewest();
-    void unknownVersionKeepsDownload();
-    void unsafePackageNamesAreLeftOut_data();
-    void unsafePackageNamesAreLeftOut();
     void searchMatchesBruteForce();
-    void randomManifestsPlanSafely();
     void launcherAddresses();
     void launcherWithoutFullPack();
     void fullPackFiles();
@@ -403,72 +384,11 @@ void tst_Planning::stepsThroughChainToNewest()
     QCOMPARE(seen, QStringList({ "1-2.7z", "2-3.7z", "3-4.7z" }));
     QCOMPARE(installed, v(4));
 
-    GetCurrentShortestDownloadFile(ctx, QString());
-    QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("1-2.7z"));
-    QCOMPARE(ctx.nextVersion, v(2));
-}
-
-void tst_Planning::unknownVersionKeepsDownload()
-{
-    GameUpdateContext ctx;
-    prepare(ctx);
-    ctx.setting.CurrentGameVersion = v(1);
-    SolveGuideManifest(guideText({ "1>2:1", "2>3:1" }, { "3:100" }, 3), ctx);
-    GetCurrentShortestDownloadFile(ctx, v(9));
-    QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("1-2.7z"));
-    QCOMPARE(ctx.nextVersion, v(2));
-}
-
-void tst_Planning::unsafePackageNamesAreLeftOut_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::newRow("parent") << "f/..";
-    QTest::newRow("current") << "f/.";
-    QTest::newRow("empty") << "f/";
-    QTest::newRow("dots") << "f/...";
-    QTest::newRow("backslash") << "f/..\\..\\evil.exe";
-    QTest::newRow("drive") << "f/C:evil.7z";
-    QTest::newRow("stream") << "f/a.7z:hidden";
-    QTest::newRow("control") << "f/a\x01.7z";
-}
-
-void tst_Planning::unsafePackageNamesAreLeftOut()
-{
-    QFETCH(QString, path);
-    QVERIFY(!IsSafePackageFileName(PackageFileNameOf(path)));
-    const QString manifest = QStringLiteral("%1->%1|f/good.7z|m|10\n%1->%1|%2|m|20\n"
-                                            "%3->%1|%2|m|1\n--last_version--\n%1\n")
-                                 .arg(v(3), path, v(2));
-    const QRegularExpression warning(QStringLiteral("left out of the download list"));
-
-    GameUpdateContext ctx;
-    prepare(ctx);
-    QTest::ignoreMessage(QtDebugMsg, warning);
-    SolveGuideManifest(manifest, ctx);
-    QCOMPARE(ctx.planResult, 0);
-    QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("good.7z"));
-    QCOMPARE(ctx.totalDownloadSize, qint64(10));
-
-    // The patch step's archive has the same bad name: the chain cannot be
-    // installed, so the full pack is planned instead of a version never fetched.
-    GameUpdateContext patching;
-    prepare(patching);
-    patching.setting.CurrentGameVersion = v(2);
-    QTest::ignoreMessage(QtDebugMsg, warning);
-    SolveGuideManifest(manifest, patching);
-    QCOMPARE(patching.planResult, 8);
-    QCOMPARE(downloadsText(patching.downloadList), QStringLiteral("good.7z"));
-    QVERIFY(patching.nextVersion.isEmpty());
-
-    // Without a good package the newest version has no full pack at all.
-    const QString onlyBad = QString(manifest).remove(QStringLiteral("%1->%1|f/good.7z|m|10\n").arg(v(3)));
-    for (const QString &installed : { QString(), v(2) }) {
-        GameUpdateContext none;
-        prepare(none);
-        none.setting.CurrentGameVersion = installed;
-        SolveGuideManifest(onlyBad, none);
-        QCOMPARE(none.planResult, 7);
-        QVERIFY(none.downloadList.isEmpty());
+    // No version, or one the chain does not know: the first step again.
+    for (const QString &unknown : { QString(), v(9) }) {
+        GetCurrentShortestDownloadFile(ctx, unknown);
+        QCOMPARE(downloadsText(ctx.downloadList), QStringLiteral("1-2.7z"));
+        QCOMPARE(ctx.nextVersion, v(2));
     }
 }
 
@@ -526,47 +446,6 @@ struct BruteForce
     }
 };
 
-// The interval programme over dense matrices, cell by cell, as first designed.
-bool denseProgramme(int n, int s, int t, const QVector<Step> &steps, qint64 &total, QVector<int> &nodes)
-{
-    QVector<QVector<qint64>> W(n, QVector<qint64>(n, -1)), D = W;
-    QVector<QVector<int>> P(n, QVector<int>(n, -1));
-    for (const Step &st : steps)
-        W[st.from][st.to] = st.weight;
-    for (int i = s; i <= t; ++i)
-        D[i][i] = 0;
-    for (int i = 0; i + 1 < n; ++i) {
-        D[i][i] = 0;
-        D[i][i + 1] = W[i][i + 1];
-    }
-    for (int len = 1; len <= t; ++len) {
-        for (int i = 0; i <= t - len; ++i) {
-            const int j = i + len;
-            D[i][j] = W[i][j];
-            for (int k = 1; k < len; ++k) {
-                const int m = i + k;
-                if (D[i][m] != -1 && D[m][j] != -1 && quint64(D[i][j]) > quint64(D[i][m] + D[m][j])) {
-                    D[i][j] = D[i][m] + D[m][j];
-                    P[i][j] = k;
-                }
-            }
-        }
-    }
-    if (s >= t || D[s][t] == -1)
-        return false;
-    std::function<void(int, int)> appendPath = [&](int i, int j) {
-        while (P[i][j] != -1) {
-            appendPath(i, i + P[i][j]);
-            i += P[i][j];
-        }
-        nodes.append(i);
-    };
-    appendPath(s, t);
-    nodes.append(t);
-    total = D[s][t];
-    return true;
-}
-
 } // namespace
 
 void tst_Planning::searchMatchesBruteForce()
@@ -597,62 +476,17 @@ void tst_Planning::searchMatchesBruteForce()
         QVector<int> path{ s };
         if (s < t)
             reference.walk(path, 0);
-        qint64 denseTotal = 0;
-        QVector<int> denseNodes;
-        const bool denseFound = denseProgramme(n, s, t, steps, denseTotal, denseNodes);
 
         const QByteArray where = QStringLiteral("round %1, n %2, %3 -> %4").arg(round).arg(n).arg(s).arg(t).toUtf8();
         QVERIFY2(found == !reference.best.isEmpty(), where.constData());
-        QVERIFY2(found == denseFound, where.constData());
         if (!found)
             continue;
         ++withPath;
-        QVERIFY2(qint64(total) == reference.bestTotal && qint64(total) == denseTotal, where.constData());
+        QVERIFY2(qint64(total) == reference.bestTotal, where.constData());
         QVERIFY2(nodes == reference.best, where.constData());
-        QVERIFY2(nodes == denseNodes, where.constData());
     }
     qInfo("%d of the random graphs had a path", withPath);
     QVERIFY(withPath > 1000);
-}
-
-void tst_Planning::randomManifestsPlanSafely()
-{
-    const char *const names[] = { "a.7z", "..", ".", "", "x\\y.7z", "C:z.7z", "b.7z", "dir/c.7z" };
-    const char *const sizes[] = { "1", "0", "18446744073709551615", "9223372036854775807", "x", "-4", "500" };
-    QRandomGenerator rng(77);
-    const QuietLog quiet;
-    for (int round = 0; round < 3000; ++round) {
-        QString text;
-        const int lines = rng.bounded(12);
-        for (int i = 0; i < lines; ++i) {
-            const int from = rng.bounded(1, 6);
-            const int to = rng.bounded(3) == 0 ? from : rng.bounded(1, 6);
-            text += QStringLiteral("%1->%2|p%3/%4|m|%5\n")
-                        .arg(v(from), v(to))
-                        .arg(i)
-                        .arg(QString::fromLatin1(names[rng.bounded(8)]), QString::fromLatin1(sizes[rng.bounded(7)]));
-        }
-        text += QStringLiteral("--last_version--\n%1\n").arg(v(rng.bounded(1, 6)));
-        GameUpdateContext ctx;
-        prepare(ctx);
-        ctx.setting.CurrentGameVersion = rng.bounded(4) == 0 ? QString() : v(rng.bounded(1, 6));
-        SolveGuideManifest(text, ctx);
-
-        const QByteArray where = QStringLiteral("round %1:\n%2").arg(round).arg(text).toUtf8();
-        QVERIFY2(QList<int>({ 0, 6, 7, 8 }).contains(ctx.planResult), where.constData());
-        QVERIFY2(ctx.totalDownloadSize >= 0 && ctx.newestFullPackSize >= 0, where.constData());
-        for (const DownloadFile &f : qAsConst(ctx.downloadList)) {
-            QVERIFY2(IsSafePackageFileName(f.fileName), where.constData());
-            QVERIFY2(f.localPath == ctx.setting.CachePath + "/" + f.fileName && f.size >= 0, where.constData());
-        }
-        const QVector<UpdateStep> &path = ctx.newestInfo.updatePath;
-        for (int i = 0; i < path.size(); ++i) {
-            QVERIFY2(path[i].fromVersion < path[i].toVersion, where.constData());
-            QVERIFY2(i == 0 || path[i - 1].toVersion == path[i].fromVersion, where.constData());
-        }
-        if (!path.isEmpty())
-            QVERIFY2(path.last().toVersion == ctx.newestInfo.version, where.constData());
-    }
 }
 
 void tst_Planning::launcherAddresses()

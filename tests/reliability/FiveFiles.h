@@ -12,7 +12,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -29,19 +28,6 @@ struct Package
     QString md5;
 };
 
-inline QByteArray seededBytes(quint32 seed, int size)
-{
-    QRandomGenerator gen(seed);
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i + 4 <= size; i += 4) {
-        const quint32 v = gen.generate();
-        memcpy(out.data() + i, &v, 4);
-    }
-    for (int i = size & ~3; i < size; ++i)
-        out[i] = char(gen.generate());
-    return out;
-}
-
 // Sizes are deliberately uneven and not multiples of any buffer size.
 inline QVector<Package> fivePackages(quint32 seed)
 {
@@ -50,7 +36,7 @@ inline QVector<Package> fivePackages(quint32 seed)
     for (int i = 0; i < 5; ++i) {
         Package p;
         p.name = QStringLiteral("pack%1.7z").arg(i);
-        p.bytes = seededBytes(seed * 31u + quint32(i), sizes[i]);
+        p.bytes = TestSupport::randomBytes(sizes[i], seed * 31u + quint32(i));
         p.md5 = md5Of(p.bytes);
         out.append(p);
     }

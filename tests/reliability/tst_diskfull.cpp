@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/mount.h>
+#include <unistd.h>
 
 using namespace Morvaniel;
 using namespace Reliability;
@@ -113,10 +114,11 @@ QByteArray tst_DiskFull::runIsolated(const QByteArray &mode, const QStringList &
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QString::fromLatin1(DiskFullEnv), QString::fromLatin1(mode));
     child.setProcessEnvironment(env);
-    child.start(m_unshare,
-        QStringList{ QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
-            QCoreApplication::applicationFilePath() }
-            + args);
+    QStringList unshare{ QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private") };
+    // An ordinary user may mount inside a user namespace of its own, where it is root.
+    if (::geteuid() != 0)
+        unshare << QStringLiteral("--map-root-user");
+    child.start(m_unshare, unshare + QStringList{ QCoreApplication::applicationFilePath() } + args);
     // The test's server lives on this thread: wait with the event loop running.
     if (!child.waitForStarted(10000)
         || !QTest::qWaitFor([&child] { return child.state() == QProcess::NotRunning; }, 150000)) {
@@ -169,11 +171,7 @@ void tst_DiskFull::extractionEndsWithTheArchiverCode()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString data = dir.filePath(QStringLiteral("data.bin"));
-    {
-        QFile f(data);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        QVERIFY(f.write(seededBytes(Seed, 2 * 1024 * 1024)) == 2 * 1024 * 1024);
-    }
+    QVERIFY(TestSupport::writeFile(data, TestSupport::randomBytes(2 * 1024 * 1024, Seed)));
     const QString archive = dir.filePath(QStringLiteral("pack.7z"));
     QProcess sevenZip;
     sevenZip.start(QCoreApplication::applicationDirPath() + QStringLiteral("/7z"),

@@ -13,9 +13,11 @@
 #include <QFileInfo>
 #include <QLibrary>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 
+#include <cstring>
 #include <mutex>
 
 namespace TestSupport {
@@ -66,7 +68,7 @@ inline QMap<QString, QByteArray> treeContent(const QString &root)
 }
 
 // Content generators, shared with the benchmarks.
-using TestData::noise;
+using TestData::randomBytes;
 using TestData::wordText;
 
 // Every message of the process while installed, so that a test can look for a

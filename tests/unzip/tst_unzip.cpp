@@ -1,6 +1,4 @@
-#include "core/CoreSystem.h"
 #include "core/GameUpdateContext.h"
-#include "core/UnZipComponent.h"
 #include "unzip/UnZipCallbackInfo.h"
 #include "unzip/UnZipper.h"
 #include "unzip/ZipThread.h"
@@ -37,13 +35,10 @@ private slots:
     void extraction();
     void damagedArchives_data();
     void damagedArchives();
-    void componentForwards();
 
 private:
     bool pack(const QString &archive, const QString &sourceDir, const QStringList &extraSwitches = {});
     bool runJob(UnZipReports &r, GameUpdateContext &ctx);
-    // Every file under a folder, by relative path, with its content.
-    static QMap<QString, QByteArray> contentOf(const QString &dir);
 
     QTemporaryDir m_dir;
     QString m_first, m_second, m_truncated, m_crcDamaged;
@@ -63,17 +58,6 @@ bool tst_UnZip::pack(const QString &archive, const QString &sourceDir, const QSt
     return true;
 }
 
-QMap<QString, QByteArray> tst_UnZip::contentOf(const QString &dir)
-{
-    QMap<QString, QByteArray> files;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        files.insert(QDir(dir).relativeFilePath(path), readFile(path));
-    }
-    return files;
-}
-
 void tst_UnZip::initTestCase()
 {
     QVERIFY2(QFileInfo(ZipThread::archiverPath()).isExecutable(), qPrintable(ZipThread::archiverPath()));
@@ -82,16 +66,16 @@ void tst_UnZip::initTestCase()
     const QString src1 = m_dir.filePath(QStringLiteral("src1"));
     QVERIFY(writeFile(src1 + "/Paks/text.pak", wordText(8 * 1024 * 1024, 7)));
     QVERIFY(writeFile(src1 + "/Config/small.ini", "[Section]\r\nkey=value\r\n"));
-    QVERIFY(writeFile(src1 + QStringLiteral("/Movies/名字 with blanks.bin"), noise(70000, 3)));
+    QVERIFY(writeFile(src1 + QStringLiteral("/Movies/名字 with blanks.bin"), randomBytes(70000, 3)));
     QVERIFY(writeFile(src1 + "/empty.txt", ""));
-    m_firstFiles = contentOf(src1);
+    m_firstFiles = treeContent(src1);
     m_first = m_dir.filePath(QStringLiteral("first.7z"));
     QVERIFY(pack(m_first, src1, { "-mx1" }));
 
     const QString src2 = m_dir.filePath(QStringLiteral("src2"));
-    QVERIFY(writeFile(src2 + "/Binaries/Win64/game.bin", noise(300000, 11)));
+    QVERIFY(writeFile(src2 + "/Binaries/Win64/game.bin", randomBytes(300000, 11)));
     QVERIFY(writeFile(src2 + "/Config/small.ini", "[Section]\r\nkey=second\r\n"));
-    m_secondFiles = contentOf(src2);
+    m_secondFiles = treeContent(src2);
     m_second = m_dir.filePath(QStringLiteral("second.7z"));
     QVERIFY(pack(m_second, src2));
 
@@ -100,7 +84,7 @@ void tst_UnZip::initTestCase()
 
     // A stored archive with one flipped byte in its data: 7-Zip reports "CRC Failed".
     const QString src3 = m_dir.filePath(QStringLiteral("src3"));
-    QVERIFY(writeFile(src3 + "/noise.bin", noise(100000, 5)));
+    QVERIFY(writeFile(src3 + "/noise.bin", randomBytes(100000, 5)));
     const QString stored = m_dir.filePath(QStringLiteral("stored.7z"));
     QVERIFY(pack(stored, src3, { "-mx0" }));
     QByteArray damaged = readFile(stored);
@@ -160,7 +144,7 @@ void tst_UnZip::extraction()
         expected.insert(it.key(), it.value()); // the second archive overwrites
     if (staleKept)
         expected.insert(QStringLiteral("stale/old.txt"), "old");
-    const QMap<QString, QByteArray> actual = contentOf(target.path());
+    const QMap<QString, QByteArray> actual = treeContent(target.path());
     QCOMPARE(actual.keys(), expected.keys());
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
         QVERIFY2(actual.value(it.key()) == it.value(), qPrintable(it.key()));
@@ -197,23 +181,6 @@ void tst_UnZip::damagedArchives()
     if (damaged == QLatin1String("crc"))
         QVERIFY2(r.finals.first().errStr.contains(QStringLiteral("CRC Failed")), qPrintable(r.finals.first().errStr));
     QCOMPARE(QFile::exists(target.filePath(QStringLiteral("Binaries/Win64/game.bin"))), secondExtracted);
-}
-
-void tst_UnZip::componentForwards()
-{
-    auto component = GetUnZipComponent();
-    QVERIFY(component);
-    QTemporaryDir target;
-    m_ctx.unzipFiles = { m_second };
-    m_ctx.unzipTargetDir = target.path();
-
-    UnZipReports r;
-    component->RegistCallbackFunc(
-        [&r](UnZipCallbackInfo &info) { (info.bComplete ? r.finals : r.progress).append(info); });
-    component->StartUnZip(m_ctx);
-    QTRY_COMPARE_WITH_TIMEOUT(r.finals.size(), 1, FinishTimeoutMs);
-    QCOMPARE(r.finals.first().code, 0);
-    QCOMPARE(readFile(target.filePath(QStringLiteral("Config/small.ini"))), QByteArray("[Section]\r\nkey=second\r\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_UnZip)

@@ -216,13 +216,6 @@ void tst_UnZipStandIn::emptyListReportsLastCode()
     QCOMPARE(empty.finals.first().code, 4);
     QVERIFY(empty.progress.isEmpty());
     QVERIFY2(QFile::exists(m_ctx.unzipTargetDir + "/kept.txt"), "an empty job leaves the target alone");
-
-    // With updateMode 0 a real job empties the target first.
-    m_ctx.unzipFiles = { archive(QStringLiteral("ok.7z"), QStringLiteral("exit 0")) };
-    UnZipReports ok;
-    QVERIFY(runJob(ok));
-    QCOMPARE(ok.finals.first().code, 0);
-    QVERIFY(!QFile::exists(m_ctx.unzipTargetDir + "/kept.txt"));
 }
 
 void tst_UnZipStandIn::missingArchiver()

@@ -2,35 +2,23 @@
 #include "util/Md5.h"
 #include "util/QFileUtils.h"
 
+#include "../support/DataRows.h"
+#include "../support/TestSupport.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <zlib.h>
 
 using namespace QFileUtils;
+using TestSupport::randomBytes;
+using TestSupport::textRow;
+using TestSupport::writeFile;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(path));
-    f.write(content);
-}
-
-QByteArray randomBytes(int size, quint32 seed)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char(gen.bounded(256));
-    return bytes;
-}
 
 QStringList relativeTree(const QString &root)
 {
@@ -81,21 +69,11 @@ void tst_FileUtils::combinePath_data()
     QTest::addColumn<QString>("a");
     QTest::addColumn<QString>("b");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("native separators") << "C:\\a"
-                                       << "b"
-                                       << "C:/a/b";
-    QTest::newRow("slash on both sides") << "a/"
-                                         << "/b"
-                                         << "a/b";
-    QTest::newRow("empty first") << ""
-                                 << "b"
-                                 << "/b";
-    QTest::newRow("double slash kept") << "a//"
-                                       << "/b"
-                                       << "a//b";
-    QTest::newRow("url") << "http://h:1/x"
-                         << "v/p.7z"
-                         << "http://h:1/x/v/p.7z";
+    textRow("native separators", "C:\\a", "b", "C:/a/b");
+    textRow("slash on both sides", "a/", "/b", "a/b");
+    textRow("empty first", "", "b", "/b");
+    textRow("double slash kept", "a//", "/b", "a//b");
+    textRow("url", "http://h:1/x", "v/p.7z", "http://h:1/x/v/p.7z");
 }
 
 void tst_FileUtils::combinePath()
@@ -110,16 +88,11 @@ void tst_FileUtils::parentPath_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("file") << "a/b/c.txt"
-                          << "a/b/";
-    QTest::newRow("trailing slash") << "a/b/"
-                                    << "a/";
-    QTest::newRow("backslashes") << "a\\b\\"
-                                 << "a\\";
-    QTest::newRow("no separator") << "c.txt"
-                                  << "c.txt";
-    QTest::newRow("mixed, rightmost wins") << "a\\b/c\\d"
-                                           << "a\\b/c\\";
+    textRow("file", "a/b/c.txt", "a/b/");
+    textRow("trailing slash", "a/b/", "a/");
+    textRow("backslashes", "a\\b\\", "a\\");
+    textRow("no separator", "c.txt", "c.txt");
+    textRow("mixed, rightmost wins", "a\\b/c\\d", "a\\b/c\\");
 }
 
 void tst_FileUtils::parentPath()
@@ -134,21 +107,11 @@ void tst_FileUtils::relativePath_data()
     QTest::addColumn<QString>("base");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("windows path") << "D:/game"
-                                  << "D:\\game\\a\\b.pak"
-                                  << "a/b.pak";
-    QTest::newRow("base missing") << "X:/other"
-                                  << "D:\\game\\a"
-                                  << "D:/game/a";
-    QTest::newRow("equal") << "/g"
-                           << "/g"
-                           << "";
-    QTest::newRow("last occurrence") << "/g"
-                                     << "/g/x/g/y"
-                                     << "y";
-    QTest::newRow("case-sensitive") << "/G"
-                                    << "/g/a"
-                                    << "/g/a";
+    textRow("windows path", "D:/game", "D:\\game\\a\\b.pak", "a/b.pak");
+    textRow("base missing", "X:/other", "D:\\game\\a", "D:/game/a");
+    textRow("equal", "/g", "/g", "");
+    textRow("last occurrence", "/g", "/g/x/g/y", "y");
+    textRow("case-sensitive", "/G", "/g/a", "/g/a");
 }
 
 void tst_FileUtils::relativePath()
@@ -184,21 +147,16 @@ void tst_FileUtils::queries()
 {
     QTemporaryDir tmp;
     const QString dir = tmp.path();
-    QVERIFY(IsDirExist(dir));
-    QVERIFY(IsDirEmpty(dir));
     QVERIFY(IsDirEmpty(dir + "/missing"));
-    writeFile(dir + "/f.bin", "12345");
-    QVERIFY(!IsDirEmpty(dir));
-    QVERIFY(IsFileExist(dir + "/f.bin"));
+    QVERIFY(writeFile(dir + "/f.bin", "12345"));
     QVERIFY(!IsFileExist(dir));
-    QCOMPARE(GetFileSize(dir + "/f.bin"), qint64(5));
     QCOMPARE(GetFileSize(dir + "/nope"), qint64(0));
     QVERIFY(!FileIsUsing(dir + "/nope"));
     QVERIFY(!FileIsUsing(dir + "/f.bin"));
 
-    writeFile(dir + "/B/z.txt", "z");
-    writeFile(dir + "/a/y.txt", "y");
-    writeFile(dir + "/.hidden", "h");
+    QVERIFY(writeFile(dir + "/B/z.txt", "z"));
+    QVERIFY(writeFile(dir + "/a/y.txt", "y"));
+    QVERIFY(writeFile(dir + "/.hidden", "h"));
     QStringList list{ QStringLiteral("kept") };
     getFileListUnderDir(dir, list);
     QCOMPARE(list.size(), 4);
@@ -212,7 +170,7 @@ void tst_FileUtils::md5()
     QTemporaryDir tmp;
     const QString path = tmp.filePath("big.bin");
     const QByteArray content = randomBytes(600000, 7); // 256 KiB + 256 KiB + 75,712 bytes
-    writeFile(path, content);
+    QVERIFY(writeFile(path, content));
     const QString expected = QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Md5).toHex());
     QCOMPARE(GetFileMD5(path), expected);
 
@@ -221,7 +179,7 @@ void tst_FileUtils::md5()
     if (md5sum.waitForFinished(30000) && md5sum.exitCode() == 0)
         QCOMPARE(GetFileMD5(path), QString::fromLatin1(md5sum.readAllStandardOutput().left(32)));
 
-    writeFile(tmp.filePath("empty"), QByteArray());
+    QVERIFY(writeFile(tmp.filePath("empty"), QByteArray()));
     QCOMPARE(GetFileMD5(tmp.filePath("empty")), QStringLiteral("d41d8cd98f00b204e9800998ecf8427e"));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression("missing.bin\"  open error\\.$"));
     QVERIFY(GetFileMD5(tmp.filePath("missing.bin")).isNull());
@@ -267,14 +225,14 @@ void tst_FileUtils::md5OfShrinkingFile()
 void tst_FileUtils::crc32()
 {
     QTemporaryDir tmp;
-    writeFile(tmp.filePath("check"), "123456789");
+    QVERIFY(writeFile(tmp.filePath("check"), "123456789"));
     QCOMPARE(GetFileCRC32(tmp.filePath("check")), quint32(0xCBF43926));
-    writeFile(tmp.filePath("empty"), QByteArray());
+    QVERIFY(writeFile(tmp.filePath("empty"), QByteArray()));
     QCOMPARE(GetFileCRC32(tmp.filePath("empty")), quint32(0));
     QCOMPARE(GetFileCRC32(tmp.filePath("missing")), quint32(0));
     // Across the 1 MiB chunk boundary.
     const QByteArray big = randomBytes(3 * 1024 * 1024 + 17, 11);
-    writeFile(tmp.filePath("big"), big);
+    QVERIFY(writeFile(tmp.filePath("big"), big));
     QCOMPARE(GetFileCRC32(tmp.filePath("big")),
         quint32(::crc32(0, reinterpret_cast<const Bytef *>(big.constData()), uInt(big.size()))));
 }
@@ -316,14 +274,14 @@ void tst_FileUtils::copyAndMoveOne()
 {
     QTemporaryDir tmp;
     const QString src = tmp.filePath("src.bin");
-    writeFile(src, "source");
+    QVERIFY(writeFile(src, "source"));
     QVERIFY(CopyOneFile(src, src));
     QCOMPARE(ReadBytes(src), QByteArray("source"));
 
     const QString dst = tmp.filePath("new/folder/dst.bin");
     QVERIFY(CopyOneFile(src, dst));
     QCOMPARE(ReadBytes(dst), QByteArray("source"));
-    writeFile(src, "changed");
+    QVERIFY(writeFile(src, "changed"));
     QVERIFY(CopyOneFile(src, dst)); // replaces an existing destination
     QCOMPARE(ReadBytes(dst), QByteArray("changed"));
     QVERIFY(!CopyOneFile(tmp.filePath("none"), dst));
@@ -332,7 +290,7 @@ void tst_FileUtils::copyAndMoveOne()
     QVERIFY(MoveOneFile(dst, moved));
     QVERIFY(!QFile::exists(dst));
     QCOMPARE(ReadBytes(moved), QByteArray("changed"));
-    writeFile(src, "third");
+    QVERIFY(writeFile(src, "third"));
     QVERIFY(MoveOneFile(src, moved));
     QCOMPARE(ReadBytes(moved), QByteArray("third"));
     QVERIFY(!MoveOneFile(src, moved));
@@ -341,7 +299,7 @@ void tst_FileUtils::copyAndMoveOne()
     // A bare destination name is a file in the working folder, not a folder to create.
     const QString cwd = QDir::currentPath();
     QVERIFY(QDir::setCurrent(tmp.path()));
-    writeFile(tmp.filePath("a.bin"), "bare");
+    QVERIFY(writeFile(tmp.filePath("a.bin"), "bare"));
     QVERIFY(CopyOneFile(QStringLiteral("a.bin"), QStringLiteral("b.bin")));
     QDir::setCurrent(cwd);
     QCOMPARE(ReadBytes(tmp.filePath("b.bin")), QByteArray("bare"));
@@ -368,7 +326,7 @@ void tst_FileUtils::copyOrMoveOntoItselfKeepsTheFile()
 #endif
     QTemporaryDir tmp;
     const QString file = tmp.filePath("d/f");
-    writeFile(file, "keep me");
+    QVERIFY(writeFile(file, "keep me"));
     QDir().mkpath(tmp.filePath("d/x"));
     QVERIFY(QFile::link(tmp.filePath("d"), tmp.filePath("link")));
     const QString other = tmp.path() + QLatin1Char('/') + destination;
@@ -412,9 +370,9 @@ void tst_FileUtils::protectedFolders()
 void tst_FileUtils::deleteFileOrFolder()
 {
     QTemporaryDir tmp;
-    writeFile(tmp.filePath("f"), "x");
-    writeFile(tmp.filePath("d/sub/.hidden"), "x");
-    writeFile(tmp.filePath("d/sub/g"), "x");
+    QVERIFY(writeFile(tmp.filePath("f"), "x"));
+    QVERIFY(writeFile(tmp.filePath("d/sub/.hidden"), "x"));
+    QVERIFY(writeFile(tmp.filePath("d/sub/g"), "x"));
     QVERIFY(DeleteFileOrFolder(tmp.filePath("f")));
     QVERIFY(!QFile::exists(tmp.filePath("f")));
     QVERIFY(DeleteFileOrFolder(tmp.filePath("d")));
@@ -430,9 +388,9 @@ void tst_FileUtils::deleteKeepsNamedEntry()
 {
     QTemporaryDir tmp;
     const QString dir = tmp.filePath("root");
-    writeFile(dir + "/K/inside", "keep");
-    writeFile(dir + "/a", "x");
-    writeFile(dir + "/b/c", "x");
+    QVERIFY(writeFile(dir + "/K/inside", "keep"));
+    QVERIFY(writeFile(dir + "/a", "x"));
+    QVERIFY(writeFile(dir + "/b/c", "x"));
     QVERIFY(DeleteFileOrFolder(dir, QStringLiteral("K")));
     QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{ "K" });
     QCOMPARE(ReadBytes(dir + "/K/inside"), QByteArray("keep"));
@@ -444,7 +402,7 @@ void tst_FileUtils::deleteKeepsNamedEntry()
 void tst_FileUtils::deleteDoesNotFollowLinks()
 {
     QTemporaryDir tmp;
-    writeFile(tmp.filePath("precious/data"), "keep");
+    QVERIFY(writeFile(tmp.filePath("precious/data"), "keep"));
     QVERIFY(QFile::link(tmp.filePath("precious"), tmp.filePath("link")));
     QVERIFY(DeleteFileOrFolder(tmp.filePath("link")));
     QCOMPARE(ReadBytes(tmp.filePath("precious/data")), QByteArray("keep"));
@@ -455,11 +413,11 @@ void tst_FileUtils::copyAndMoveTrees()
 {
     QTemporaryDir tmp;
     const QString from = tmp.filePath("from");
-    writeFile(from + "/a.txt", "a");
-    writeFile(from + "/sub/b.txt", "b");
-    writeFile(from + "/sub/deeper/c.txt", "c");
+    QVERIFY(writeFile(from + "/a.txt", "a"));
+    QVERIFY(writeFile(from + "/sub/b.txt", "b"));
+    QVERIFY(writeFile(from + "/sub/deeper/c.txt", "c"));
     const QString to = tmp.filePath("to");
-    writeFile(to + "/a.txt", "old");
+    QVERIFY(writeFile(to + "/a.txt", "old"));
     QVERIFY(CopyMultiFiles(from, to));
     QCOMPARE(relativeTree(to), (QStringList{ "a.txt", "sub/b.txt", "sub/deeper/c.txt" }));
     QCOMPARE(ReadBytes(to + "/a.txt"), QByteArray("a"));

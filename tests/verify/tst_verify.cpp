@@ -1,7 +1,4 @@
-#include "core/CheckComponent.h"
-#include "core/CoreSystem.h"
 #include "core/GameUpdateContext.h"
-#include "core/VerifyComponent.h"
 #include "verify/CheckCallbackInfo.h"
 #include "verify/Checker.h"
 #include "verify/CheckerThread.h"
@@ -63,16 +60,6 @@ template <typename Worker, typename Info> void listenTo(Worker *worker, Reports<
     });
 }
 
-void listenToVerifyer(Reports<VerifyCallbackInfo> &r)
-{
-    listenTo(Verifyer::GetInstance(), r);
-}
-
-void listenToChecker(Reports<CheckCallbackInfo> &r)
-{
-    listenTo(Checker::GetInstance(), r);
-}
-
 } // namespace
 
 class tst_Verify : public QObject
@@ -100,13 +87,15 @@ private slots:
     void checkerReports_data();
     void checkerReports();
     void checkerFindsImmutableFile();
+    void checkerOnMissingFolder();
     void checkerSkipsLinksToFolders();
-
-    void componentsForward();
 
 private:
     // Waits for the run's one final report; false (with a failed check) otherwise.
     template <typename Info> bool waitForFinal(Reports<Info> &r);
+    // A verifier or checker run on m_ctx, to its one final report.
+    bool verify(Reports<VerifyCallbackInfo> &r);
+    bool check(Reports<CheckCallbackInfo> &r);
     GameUpdateContext m_ctx;
 };
 
@@ -134,6 +123,20 @@ template <typename Info> bool tst_Verify::waitForFinal(Reports<Info> &r)
     // A second final report would already be queued behind the first.
     QCoreApplication::processEvents();
     return r.finals.size() == 1 && r.offThread == 0;
+}
+
+bool tst_Verify::verify(Reports<VerifyCallbackInfo> &r)
+{
+    listenTo(Verifyer::GetInstance(), r);
+    Verifyer::GetInstance()->StartVerify(m_ctx);
+    return waitForFinal(r);
+}
+
+bool tst_Verify::check(Reports<CheckCallbackInfo> &r)
+{
+    listenTo(Checker::GetInstance(), r);
+    Checker::GetInstance()->StartCheck(m_ctx);
+    return waitForFinal(r);
 }
 
 void tst_Verify::archiveMode_data()
@@ -192,9 +195,7 @@ void tst_Verify::archiveMode()
     m_ctx.verifySingle = true;
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
 
     QCOMPARE(r.progress, progress);
     QCOMPARE(r.finals.first().bError, bError);
@@ -218,9 +219,7 @@ void tst_Verify::archiveProgressWithinOneArchive()
     m_ctx.verifyMd5List = { md5Of(bytes) };
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
 
     QVERIFY2(r.progress.size() > 10, qPrintable(QString::number(r.progress.size())));
     const QVector<float> within = r.progress.mid(0, r.progress.size() - 2);
@@ -294,9 +293,7 @@ void tst_Verify::manifestMode()
     m_ctx.needMd5CheckPaksDir = md5CheckPaks;
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
 
     QCOMPARE(r.progress, progress);
     QCOMPARE(r.finals.first().bError, bError);
@@ -329,9 +326,7 @@ void tst_Verify::manifestFailureCollection()
     m_ctx.updateMode = updateMode;
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
     QCOMPARE(r.progress, (QVector<float>{ 0.25f, 0.5f, 0.75f, 1.0f }));
     QVERIFY(r.finals.first().bError);
     const QVector<QString> expected{ "alpha.txt", "missing.txt", "zeta.txt" };
@@ -342,9 +337,7 @@ void tst_Verify::manifestFailureCollection()
     // and leaves the earlier list alone.
     m_ctx.updateMode = 0;
     Reports<VerifyCallbackInfo> second;
-    listenToVerifyer(second);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(second));
+    QVERIFY(verify(second));
     QVERIFY(second.finals.first().bError);
     QCOMPARE(second.progress, (QVector<float>{ 0.25f, 0.5f }));
     QCOMPARE(second.finals.first().errorFiles, expected);
@@ -380,9 +373,7 @@ void tst_Verify::pakFolderCleaning()
     m_ctx.verifyFolder = folderSpelling.arg(game);
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
-    Verifyer::GetInstance()->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(verify(r));
     QVERIFY(!r.finals.first().bError);
 
     QVERIFY(QFile::exists(paks + "Data.pak"));
@@ -411,7 +402,7 @@ void tst_Verify::startDuringRunIsRefused()
     m_ctx.verifyMd5List = { EmptyMd5 };
 
     Reports<VerifyCallbackInfo> r;
-    listenToVerifyer(r);
+    listenTo(Verifyer::GetInstance(), r);
     Verifyer::GetInstance()->StartVerify(m_ctx);
 
     const QString bad = dir.filePath(QStringLiteral("bad.7z"));
@@ -538,9 +529,7 @@ void tst_Verify::checkerReports()
 
     m_ctx.checkFolder = dir.path();
     Reports<CheckCallbackInfo> r;
-    listenToChecker(r);
-    Checker::GetInstance()->StartCheck(m_ctx);
-    const bool finished = waitForFinal(r);
+    const bool finished = check(r);
     if (holder.state() != QProcess::NotRunning) {
         holder.kill();
         holder.waitForFinished(10000);
@@ -563,24 +552,24 @@ void tst_Verify::checkerFindsImmutableFile()
 
     m_ctx.checkFolder = dir.path();
     Reports<CheckCallbackInfo> r;
-    listenToChecker(r);
-    Checker::GetInstance()->StartCheck(m_ctx);
-    const bool finished = waitForFinal(r);
+    const bool finished = check(r);
     QVERIFY(TestSupport::setImmutable(locked, false));
     QVERIFY(finished);
     QCOMPARE(r.progress, (QVector<float>{ 0.5f }));
     QVERIFY(r.finals.first().bError);
     QCOMPARE(r.finals.first().errorPath, QDir(dir.path()).absoluteFilePath(QStringLiteral("locked.bin")));
+}
 
-    // A missing folder: nothing to check, a clean final report.
+// Nothing to check: a clean final report and no progress.
+void tst_Verify::checkerOnMissingFolder()
+{
+    QTemporaryDir dir;
     m_ctx.checkFolder = dir.filePath(QStringLiteral("no such folder"));
-    Reports<CheckCallbackInfo> empty;
-    listenToChecker(empty);
-    Checker::GetInstance()->StartCheck(m_ctx);
-    QVERIFY(waitForFinal(empty));
-    QVERIFY(empty.progress.isEmpty());
-    QVERIFY(!empty.finals.first().bError);
-    QVERIFY(empty.finals.first().errorPath.isEmpty());
+    Reports<CheckCallbackInfo> r;
+    QVERIFY(check(r));
+    QVERIFY(r.progress.isEmpty());
+    QVERIFY(!r.finals.first().bError);
+    QVERIFY(r.finals.first().errorPath.isEmpty());
 }
 
 // A link to a folder is listed like a file, yet nothing can hold it open.
@@ -592,44 +581,8 @@ void tst_Verify::checkerSkipsLinksToFolders()
     QVERIFY(QFile::link(elsewhere.path(), dir.filePath(QStringLiteral("linked"))));
     m_ctx.checkFolder = dir.path();
     Reports<CheckCallbackInfo> r;
-    listenToChecker(r);
-    Checker::GetInstance()->StartCheck(m_ctx);
-    QVERIFY(waitForFinal(r));
+    QVERIFY(check(r));
     QVERIFY2(!r.finals.first().bError, qPrintable(r.finals.first().errorPath));
-}
-
-void tst_Verify::componentsForward()
-{
-    auto verify = GetVerifyComponent();
-    auto check = GetCheckComponent();
-    QVERIFY(verify);
-    QVERIFY(check);
-
-    QTemporaryDir dir;
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("a.txt")), "alpha"));
-    m_ctx.verifyFolder = dir.path();
-    m_ctx.verifyManifestText = QStringLiteral("a.txt||5");
-    m_ctx.checkFolder = dir.path();
-
-    Reports<VerifyCallbackInfo> vr;
-    verify->RegistCallbackFunc([&vr](VerifyCallbackInfo &info) {
-        if (info.bComplete)
-            vr.finals.append(info);
-    });
-    verify->StartVerify(m_ctx);
-    QVERIFY(waitForFinal(vr));
-    QVERIFY(!vr.finals.first().bError);
-
-    Reports<CheckCallbackInfo> cr;
-    check->RegistCallbackFunc([&cr](CheckCallbackInfo &info) {
-        if (info.bComplete)
-            cr.finals.append(info);
-        else
-            cr.progress.append(info.progress);
-    });
-    check->StartChecker(m_ctx);
-    QVERIFY(waitForFinal(cr));
-    QCOMPARE(cr.progress, (QVector<float>{ 1.0f }));
 }
 
 QTEST_GUILESS_MAIN(tst_Verify)

@@ -192,7 +192,7 @@ void tst_Windows::cjkAndBlankNamesReachTheTools()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString content = dir.filePath(QStringLiteral("内容 源/数据 a.pak"));
-    const QByteArray oldBytes = TestSupport::noise(200000, 1);
+    const QByteArray oldBytes = TestSupport::randomBytes(200000, 1);
     QVERIFY(writeFile(content, oldBytes));
     const QString archive = dir.filePath(QStringLiteral("包 裹/完整 1.7z"));
     QDir().mkpath(QFileInfo(archive).path());

@@ -4,17 +4,20 @@
 // gives the same bytes, so a figure or a failure can be reproduced.
 
 #include <QByteArray>
+#include <QRandomGenerator>
+
+#include <cstring>
 
 namespace TestData {
 
 // Incompressible bytes, the same for the same seed.
-inline QByteArray noise(int size, quint32 seed)
+inline QByteArray randomBytes(int size, quint32 seed)
 {
     QByteArray out(size, Qt::Uninitialized);
-    quint32 x = seed;
-    for (int i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345u;
-        out[i] = char(x >> 23);
+    QRandomGenerator gen(seed);
+    for (int i = 0; i < size; i += 4) {
+        const quint32 word = gen.generate();
+        std::memcpy(out.data() + i, &word, size_t(qMin(4, size - i)));
     }
     return out;
 }

@@ -84,12 +84,6 @@ void checkDevicePaths()
     check(
         ok && Platform::EqualsIgnoreCase(image, ownPath()), "own device path converts to the drive-letter path", image);
 
-    const std::vector<Platform::DosDrive> fake
-        = { { "E:", "\\Device\\HarddiskVolume1" }, { "F:", "\\Device\\HarddiskVolume10" } };
-    check(Platform::DevicePathToDrivePath("\\device\\harddiskvolume10\\Games\\a.exe", fake) == "F:\\Games\\a.exe",
-        "a device name is not taken for a longer one it prefixes");
-    check(Platform::DevicePathToDrivePath("\\Device\\Mup\\server\\a.exe", fake).empty(),
-        "a path on no drive gives an empty text");
     const std::string key = Platform::FileNameKey("Cache/Full_1.7z \xc3\xa4");
     check(key == Platform::FileNameKey("cache/FULL_1.7Z \xc3\x84"), "file name keys ignore letter case", key);
 }
@@ -181,39 +175,8 @@ void checkKill()
     RemoveDirectoryW(base.c_str());
 }
 
-std::vector<std::string> g_calls;
-
-void fakeSetContext(std::intptr_t context)
-{
-    g_calls.push_back("context " + std::to_string(context));
-}
-
-void fakeSetAwareness(Platform::ProcessDpiAwareness value)
-{
-    g_calls.push_back("awareness " + std::to_string(static_cast<int>(value)));
-}
-
-void fakeSetAware()
-{
-    g_calls.push_back("aware");
-}
-
 void checkDpi()
 {
-    Platform::DpiAwarenessFunctions all;
-    all.setContext = &fakeSetContext;
-    all.setAwareness = &fakeSetAwareness;
-    all.setAware = &fakeSetAware;
-    Platform::DpiAwarenessFunctions legacy;
-    legacy.setAware = &fakeSetAware;
-
-    g_calls.clear();
-    Platform::ApplyDpiAwareness(legacy, -1);
-    check(g_calls.empty(), "an unaware context with only SetProcessDPIAware does nothing");
-    g_calls.clear();
-    Platform::ApplyDpiAwareness(all, -4);
-    check(g_calls == std::vector<std::string>{ "context -4" }, "the context entry point wins");
-
     Platform::SetProcessDpiAwarenessContext(-4);
     const int dpi = Platform::GetDpiForWindow(0);
     check(dpi > 0, "a window DPI is reported", std::to_string(dpi));

@@ -82,7 +82,7 @@ struct Outside
 };
 
 // The hostile spellings of "the sentinel": climbing, absolute, drive letter,
-// and climbing with Windows separators.
+// and climbing with Windows separators; or the root folder itself.
 QString hostilePath(const QString &kind, const Outside &outside)
 {
     if (kind == QLatin1String("dotdot"))
@@ -91,6 +91,8 @@ QString hostilePath(const QString &kind, const Outside &outside)
         return outside.sentinel;
     if (kind == QLatin1String("drive"))
         return QStringLiteral("C:/sentinel.txt");
+    if (kind == QLatin1String("the root itself"))
+        return QStringLiteral("./");
     return QStringLiteral("..\\sentinel.txt");
 }
 
@@ -141,7 +143,7 @@ void addKinds()
 
 } // namespace
 
-class tst_Hostile : public QObject
+class tst_HostileWorkerPaths : public QObject
 {
     Q_OBJECT
 
@@ -164,7 +166,7 @@ private:
     Outside m_outside;
 };
 
-void tst_Hostile::init()
+void tst_HostileWorkerPaths::init()
 {
     LogRecorder::clear();
     m_tmp = std::make_unique<QTemporaryDir>();
@@ -172,7 +174,7 @@ void tst_Hostile::init()
     QVERIFY(m_outside.create(m_tmp->path()));
 }
 
-void tst_Hostile::verifierManifestRefuses_data()
+void tst_HostileWorkerPaths::verifierManifestRefuses_data()
 {
     addKinds();
     for (const char *kind : { "dotdot", "absolute", "drive", "backslash dotdot" })
@@ -181,7 +183,7 @@ void tst_Hostile::verifierManifestRefuses_data()
 
 // The hostile entry carries the sentinel's true MD5 and size: were it looked
 // at, it would pass. It must fail, and the failed run must clean nothing.
-void tst_Hostile::verifierManifestRefuses()
+void tst_HostileWorkerPaths::verifierManifestRefuses()
 {
     QFETCH(QString, kind);
     const QTemporaryDir &tmp = *m_tmp;
@@ -208,7 +210,7 @@ void tst_Hostile::verifierManifestRefuses()
     QVERIFY(outside.untouched());
 }
 
-void tst_Hostile::pakCleaningStaysInside_data()
+void tst_HostileWorkerPaths::pakCleaningStaysInside_data()
 {
     QTest::addColumn<QString>("link"); // what the pak folder holds besides the listed pak
     QTest::newRow("link to an outside folder") << "folder";
@@ -218,7 +220,7 @@ void tst_Hostile::pakCleaningStaysInside_data()
 
 // Cleaning deletes unlisted files of the pak folder; a link there is removed
 // as a link, never followed to what it points at.
-void tst_Hostile::pakCleaningStaysInside()
+void tst_HostileWorkerPaths::pakCleaningStaysInside()
 {
     QFETCH(QString, link);
     const QTemporaryDir &tmp = *m_tmp;
@@ -252,7 +254,7 @@ void tst_Hostile::pakCleaningStaysInside()
     }
 }
 
-void tst_Hostile::mergeStageRefuses_data()
+void tst_HostileWorkerPaths::mergeStageRefuses_data()
 {
     QTest::addColumn<QString>("section");
     addKinds();
@@ -260,11 +262,13 @@ void tst_Hostile::mergeStageRefuses_data()
         for (const char *kind : { "dotdot", "absolute", "drive", "backslash dotdot" })
             QTest::addRow("%s %s", section, kind) << QString::fromLatin1(section) << QString::fromLatin1(kind);
     }
+    QTest::newRow("--del_file-- the root itself")
+        << QStringLiteral("--del_file--") << QStringLiteral("the root itself");
 }
 
 // One hostile line refuses the whole manifest: nothing is patched, added or
 // deleted, inside the root or outside it.
-void tst_Hostile::mergeStageRefuses()
+void tst_HostileWorkerPaths::mergeStageRefuses()
 {
     QFETCH(QString, section);
     QFETCH(QString, kind);
@@ -299,9 +303,10 @@ void tst_Hostile::mergeStageRefuses()
     QCOMPARE(tree(game), before);
     QVERIFY(outside.untouched());
     QCOMPARE(readFile(tmp.filePath(QStringLiteral("work/sentinel.txt"))), QByteArray("evil"));
+    QVERIFY(!QFileInfo::exists(ctx.mergeTempPath));
 }
 
-void tst_Hostile::updateStageRefuses_data()
+void tst_HostileWorkerPaths::updateStageRefuses_data()
 {
     QTest::addColumn<bool>("inOld");
     addKinds();
@@ -313,7 +318,7 @@ void tst_Hostile::updateStageRefuses_data()
 
 // The launcher's own update: old files are deleted and new ones moved in by
 // manifest; a hostile line in either refuses the run before any file moves.
-void tst_Hostile::updateStageRefuses()
+void tst_HostileWorkerPaths::updateStageRefuses()
 {
     QFETCH(bool, inOld);
     QFETCH(QString, kind);
@@ -345,5 +350,5 @@ void tst_Hostile::updateStageRefuses()
     QVERIFY(outside.untouched());
 }
 
-QTEST_GUILESS_MAIN(tst_Hostile)
-#include "tst_hostile.moc"
+QTEST_GUILESS_MAIN(tst_HostileWorkerPaths)
+#include "tst_hostile_workers.moc"

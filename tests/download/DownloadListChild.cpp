@@ -1,4 +1,4 @@
-#include "ShortWriteChild.h"
+#include "DownloadListChild.h"
 
 #include "core/CoreSystem.h"
 #include "core/DownloadComponent.h"
@@ -17,22 +17,24 @@
 
 using namespace Morvaniel;
 
-int ShortWriteChild::Run(int argc, char **argv)
+int DownloadListChild::Run(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 6 || args.size() % 3 != 0)
         return 2;
+    if (args.at(1) != QLatin1String("0")) {
 #ifdef Q_OS_UNIX
-    // Past the limit write() fails with EFBIG instead of killing the process.
-    std::signal(SIGXFSZ, SIG_IGN);
-    const rlim_t limit = args.at(1).toULongLong();
-    const rlimit fileSize{ limit, limit };
-    if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
-        return 3;
+        // Past the limit write() fails with EFBIG instead of killing the process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlim_t limit = args.at(1).toULongLong();
+        const rlimit fileSize{ limit, limit };
+        if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
+            return 3;
 #else
-    return 4; // no per-process file-size limit on this system
+        return 4; // no per-process file-size limit on this system
 #endif
+    }
 
     std::shared_ptr<GameUpdateContext> ctx = GetCoreSystemInstance()->GetCurGameUpdateContext();
     ctx->downloadList.clear();
@@ -50,10 +52,12 @@ int ShortWriteChild::Run(int argc, char **argv)
 
     int code = -1;
     qint64 downloaded = -1;
+    QString error;
     GetDownloadComponent()->RegistCallbackFunc([&](DownloadCallbackInfo &info) {
         if (info.bError || info.bFinished) {
             code = info.bError ? int(info.errorCode) : 0;
             downloaded = info.downloadedSize;
+            error = info.errorString;
             app.quit();
         }
     });
@@ -61,7 +65,8 @@ int ShortWriteChild::Run(int argc, char **argv)
     GetDownloadComponent()->ResumeDownload(*ctx);
     if (code < 0)
         app.exec();
-    std::printf("code=%d downloaded=%lld\n", code, static_cast<long long>(downloaded));
+    std::printf(
+        "code=%d downloaded=%lld\nerror=%s\n", code, static_cast<long long>(downloaded), error.toUtf8().constData());
     std::fflush(stdout);
     return code < 0 ? 1 : 0;
 }
