@@ -1,12 +1,16 @@
 // The command-line host end to end: its command line, the published sample
 // game served by nginx and by `morvaniel serve`, installed, updated through
 // the patch chain, verified, repaired, the launcher updated, and a download
-// interrupted by Ctrl+C and by SIGKILL and then resumed.
+// interrupted by Ctrl+C and by SIGKILL and then resumed; signed releases
+// required with --trust, and the keys of `morvaniel keygen`.
 
 #include "HostTestSupport.h"
 
 #include "Publisher.h"
+#include "ReleaseSigner.h"
 #include "SampleGame.h"
+
+#include "util/ReleaseKeys.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,6 +22,7 @@
 #include <csignal>
 
 using namespace HostTest;
+using TestSupport::readFile;
 using TestSupport::writeFile;
 
 namespace {
@@ -90,6 +95,9 @@ private slots:
     void interruptedMergeIsFinished_data();
     void interruptedMergeIsFinished();
     void demoPassesEveryCheck();
+    void keygen();
+    void trustedUpdate_data();
+    void trustedUpdate();
 
 private:
     QString path(const QString &name) const { return m_work.filePath(name); }
@@ -357,6 +365,108 @@ void HostTests::demoPassesEveryCheck()
     QCOMPARE(m_cli.run({ QStringLiteral("demo") }, &out, 120000), 0);
     QVERIFY2(out.contains("every check passed"), out.constData());
     QVERIFY(!out.contains("FAIL"));
+}
+
+void HostTests::keygen()
+{
+    const QString dir = path(QStringLiteral("keygen"));
+    const QString secret = dir + QStringLiteral("/release.key");
+    const QString pub = dir + QStringLiteral("/release.pub");
+    QByteArray out;
+    QByteArray err;
+    QCOMPARE(m_cli.run({ QStringLiteral("keygen"), dir }, &out, 30000, &err), 0);
+    // The two files are one pair, and the secret one is its owner's alone.
+    QByteArray secretKey;
+    QString error;
+    QVERIFY2(Morvaniel::ReleaseKeys::ReadSecretKeyFile(secret, secretKey, error), qPrintable(error));
+    const QByteArray publicText = readFile(pub);
+    QCOMPARE(Morvaniel::ReleaseKeys::PublicKeyText(secretKey), QString::fromLatin1(publicText).trimmed());
+    QVERIFY2(out.contains(publicText.trimmed()), out.constData());
+    QCOMPARE(QFileInfo(secret).permissions()
+            & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+                | QFileDevice::WriteOther | QFileDevice::ExeOther | QFileDevice::ExeOwner),
+        QFileDevice::Permissions());
+
+    // A second run, or one that finds only the public file, overwrites nothing.
+    QCOMPARE(m_cli.run({ QStringLiteral("keygen"), dir }, &out, 30000, &err), 1);
+    QVERIFY2(err.contains("exists"), err.constData());
+    QVERIFY(QFile::remove(secret));
+    QCOMPARE(m_cli.run({ QStringLiteral("keygen"), dir }, &out, 30000, &err), 1);
+    QVERIFY(!QFileInfo::exists(secret));
+    QCOMPARE(readFile(pub), publicText);
+}
+
+void HostTests::trustedUpdate_data()
+{
+    QTest::addColumn<QString>("attack");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("error");
+    QTest::newRow("signed and trusted") << QString() << 0 << QByteArray();
+    QTest::newRow("patch replaced, guide MD5 updated")
+        << QStringLiteral("guide") << 1 << QByteArray("game/manifest.txt does not match the digest");
+    QTest::newRow("patch replaced") << QStringLiteral("archive") << 1
+                                    << QByteArray("the archives failed their MD5 check twice");
+    QTest::newRow("signed by another key")
+        << QStringLiteral("other-key") << 1 << QByteArray("not signed by a trusted key");
+    QTest::newRow("not signed at all") << QStringLiteral("unsigned") << 1 << QByteArray("could not fetch");
+}
+
+// An install of the first version updated with --trust from a signed copy of
+// the publication, which an attacker may have changed after it was signed.
+void HostTests::trustedUpdate()
+{
+    QFETCH(QString, attack);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, error);
+    const QString row = path(QStringLiteral("trusted-") + (attack.isEmpty() ? QStringLiteral("plain") : attack));
+    const QString www = row + QStringLiteral("/www");
+    QVERIFY(copyTree(path(QStringLiteral("www")), www));
+    QCOMPARE(m_cli.run({ QStringLiteral("keygen"), row + QStringLiteral("/keys") }), 0);
+    if (attack == QLatin1String("other-key"))
+        QCOMPARE(m_cli.run({ QStringLiteral("keygen"), row + QStringLiteral("/other") }), 0);
+    if (attack != QLatin1String("unsigned")) {
+        Publisher::SigningOptions signing;
+        signing.secretKeyFile = row + QStringLiteral("/keys/release.key");
+        QString signError;
+        QVERIFY2(Publisher::writeSignedRelease(www, QStringLiteral("game"), m_newest, signing,
+                     QDateTime::currentDateTimeUtc(), QString(), signError),
+            qPrintable(signError));
+    }
+    const QString patch = www
+        + QStringLiteral("/game/%1/patch_%2_%1.7z")
+              .arg(Publisher::sampleVersionName(1), Publisher::sampleVersionName(0));
+    const QByteArray published = readFile(patch);
+    const QByteArray evil(published.size(), 'x');
+    if (attack == QLatin1String("guide") || attack == QLatin1String("archive"))
+        QVERIFY(writeFile(patch, evil));
+    if (attack == QLatin1String("guide")) {
+        QByteArray guide = readFile(www + QStringLiteral("/game/manifest.txt"));
+        QVERIFY(guide.contains(TestSupport::md5Of(published).toLatin1()));
+        QVERIFY(writeFile(www + QStringLiteral("/game/manifest.txt"),
+            guide.replace(TestSupport::md5Of(published).toLatin1(), TestSupport::md5Of(evil).toLatin1())));
+    }
+
+    const QString install = QDir(m_work.path()).relativeFilePath(row + QStringLiteral("/install"));
+    QVERIFY(copyTree(version(0), game(install)));
+    QSettings(path(install) + QStringLiteral("/morvaniel-install.ini"), QSettings::IniFormat)
+        .setValue(QStringLiteral("CurrentGameVersion"), Publisher::sampleVersionName(0));
+    HttpTestServe serve;
+    const QString server = serve.start(m_cli.exe(), www);
+    QVERIFY(!server.isEmpty());
+    const QString trusted = row + (attack == QLatin1String("other-key") ? "/other" : "/keys") + "/release.pub";
+    QByteArray out;
+    QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(server, install)
+                     + QStringList{ QStringLiteral("--trust"), trusted },
+                 &out),
+        exitCode);
+    if (exitCode == 0) {
+        QCOMPARE(treeDifferences(version(2), game(install)), QStringList());
+        return;
+    }
+    const QList<QJsonObject> errors = eventsNamed(jsonLines(out), QStringLiteral("error"));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors.first().value(QStringLiteral("message")).toString().toUtf8().contains(error), out.constData());
+    QCOMPARE(treeDifferences(version(0), game(install)), QStringList());
 }
 
 QTEST_GUILESS_MAIN(HostTests)

@@ -20,7 +20,7 @@ bool GameRepair::fetchFileManifest(const QString &version, QString &text, QStrin
 {
     const QString url = QFileUtils::CombinePath(
         QFileUtils::CombinePath(Global::Var::HostAndChannel, version), Global::Var::FullPackManifestName);
-    return m_session.fetchText(url, text, error);
+    return m_session.fetchManifest(url, text, error);
 }
 
 QVector<QString> GameRepair::findBadFiles(const QString &manifestText)
@@ -40,7 +40,7 @@ bool GameRepair::repair(
     QString repairText;
     const QString url = QFileUtils::CombinePath(
         QFileUtils::CombinePath(Global::Var::HostAndChannel, version), QStringLiteral("repair.txt"));
-    if (!m_session.fetchText(url, repairText, error))
+    if (!m_session.fetchManifest(url, repairText, error))
         return false;
 
     VerifyCallbackInfo failed;

@@ -1,5 +1,7 @@
 #include "HostOptions.h"
 
+#include "SignedRelease.h"
+
 #include "core/Global.h"
 #include "util/QFileUtils.h"
 
@@ -46,12 +48,16 @@ QList<QCommandLineOption> HostOptions::commandLineOptions(bool launcher)
         QStringLiteral("V"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON object per line on stdout."));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("The library's log lines on stderr."));
+    const QCommandLineOption trust(QStringLiteral("trust"),
+        QStringLiteral("Requires releases signed by the public key in this file (from `morvaniel keygen`); "
+                       "give it again to trust several keys."),
+        QStringLiteral("key file"));
     // Every command takes all of them, as it always did; the help leaves out
     // those the command has no use for.
     for (QCommandLineOption *unused : launcher ? QList<QCommandLineOption *>{ &channel, &limit }
                                                : QList<QCommandLineOption *>{ &launcherChannel, &launcherVersion })
         unused->setFlags(QCommandLineOption::HiddenFromHelp);
-    return { server, dir, channel, limit, launcherChannel, launcherVersion, json, verbose };
+    return { server, dir, channel, limit, launcherChannel, launcherVersion, json, verbose, trust };
 }
 
 bool HostOptions::read(const QString &command, const QCommandLineParser &parser, QTextStream &err)
@@ -70,6 +76,11 @@ bool HostOptions::read(const QString &command, const QCommandLineParser &parser,
             err << command << ": --limit takes a speed in KiB/s of at least 1\n";
             return false;
         }
+    }
+    QString error;
+    if (!SignedRelease::readPublicKeys(parser.values(QStringLiteral("trust")), trustedKeys, error)) {
+        err << command << ": --trust: " << error << '\n';
+        return false;
     }
     json = parser.isSet(QStringLiteral("json"));
     verbose = parser.isSet(QStringLiteral("verbose"));

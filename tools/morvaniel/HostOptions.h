@@ -3,6 +3,7 @@
 #include <QCommandLineOption>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class QCommandLineParser;
 class QTextStream;
@@ -18,6 +19,7 @@ struct HostOptions
     int limitKiB = -1; // --limit, KiB/s; -1 no limit
     bool json = false;
     bool verbose = false;
+    QStringList trustedKeys; // --trust: signed releases are required; empty: off
 
     // What the four commands accept; each shows in its help what it uses
     // (launcher: self-update).

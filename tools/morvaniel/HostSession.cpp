@@ -3,19 +3,25 @@
 #include "HostOptions.h"
 #include "InterruptWatcher.h"
 #include "ProgressPrinter.h"
+#include "SignedRelease.h"
 
 #include "core/CoreSystem.h"
 #include "core/DownloadComponent.h"
 #include "core/GameUpdateContext.h"
+#include "core/Global.h"
 #include "core/PatchComponent.h"
 #include "core/UnZipComponent.h"
 #include "core/VerifyComponent.h"
 #include "download/DownloadCallbackInfo.h"
+#include "planning/ReleaseTrust.h"
 #include "unzip/UnZipCallbackInfo.h"
 #include "util/QFileUtils.h"
 #include "verify/VerifyCallbackInfo.h"
 
 #include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
 
 #include <functional>
 
@@ -89,6 +95,7 @@ int HostSession::runCommand(const QString &command, const QCommandLineParser &pa
     if (!options.read(command, parser, err))
         return 2;
     routeLibraryMessages(options.verbose);
+    Morvaniel::ReleaseTrust::SetTrustedKeys(options.trustedKeys);
     installInterruptHandler();
     ProgressPrinter printer(out, options.json);
     HostSession session(printer);
@@ -126,6 +133,60 @@ bool HostSession::fetchText(const QString &url, QString &text, QString &error)
     if (code != 0)
         error = QStringLiteral("could not fetch %1 (network error %2)").arg(url, QString::number(code));
     return code == 0;
+}
+
+bool HostSession::fetchBytes(const QString &url, qint64 maxBytes, QByteArray &bytes, QString &error)
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request{ QUrl(url) };
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(30000);
+    QNetworkReply *reply = network.get(request);
+    bool tooLarge = false;
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [&](qint64 received, qint64) {
+        if (received > maxBytes && !tooLarge) {
+            tooLarge = true;
+            reply->abort();
+        }
+    });
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    if (!reply->isFinished())
+        loop.exec();
+    bytes = reply->readAll();
+    if (tooLarge)
+        error = QStringLiteral("could not fetch %1 (more than %2 bytes)").arg(url, QString::number(maxBytes));
+    else if (reply->error() != QNetworkReply::NoError)
+        error = QStringLiteral("could not fetch %1 (%2)").arg(url, reply->errorString());
+    const bool ok = !tooLarge && reply->error() == QNetworkReply::NoError;
+    delete reply;
+    return ok;
+}
+
+bool HostSession::acceptRelease(const QString &channel, QString &error)
+{
+    if (!ReleaseTrust::IsEnabled())
+        return true;
+    // The library refuses larger documents anyway; a server need not send more.
+    constexpr qint64 MaxDocument = 16 * 1024 * 1024;
+    constexpr qint64 MaxSignature = 4096;
+    QByteArray document;
+    QByteArray signature;
+    if (!fetchBytes(QFileUtils::CombinePath(Global::Var::Host, ReleaseTrust::DocumentPath(channel)), MaxDocument,
+            document, error)
+        || !fetchBytes(QFileUtils::CombinePath(Global::Var::Host, ReleaseTrust::SignaturePath(channel)), MaxSignature,
+            signature, error))
+        return false;
+    if (!SignedRelease::accept(document, signature, channel, ctx().setting.InstallPath, error))
+        return false;
+    ++m_releasesAccepted;
+    m_printer.info(QStringLiteral("signed release of %1 accepted").arg(channel));
+    return true;
+}
+
+bool HostSession::fetchManifest(const QString &url, QString &text, QString &error)
+{
+    return fetchText(url, text, error) && ReleaseTrust::CheckText(url, text, error);
 }
 
 HostSession::DownloadEnd HostSession::download(bool resume, QString &error)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -46,6 +47,19 @@ public:
 
     // A content request (GET). False with error set when it fails.
     bool fetchText(const QString &url, QString &text, QString &error);
+    // A GET of raw bytes, at most maxBytes of them. False with error set when it fails.
+    bool fetchBytes(const QString &url, qint64 maxBytes, QByteArray &bytes, QString &error);
+
+    // Signed releases, when the host trusts keys (ReleaseTrust::SetTrustedKeys):
+    // fetches and accepts <Host>/<channel>/release.json and its signature for
+    // this run (the install's state file keeps what it accepted). True at once
+    // when signed releases are off.
+    bool acceptRelease(const QString &channel, QString &error);
+    // fetchText of a manifest a planner reads; with signed releases on, its
+    // text must be what the run's accepted release lists.
+    bool fetchManifest(const QString &url, QString &text, QString &error);
+    // Releases accepted in this session.
+    int releasesAccepted() const { return m_releasesAccepted; }
 
     enum class DownloadEnd { Done, Paused, Failed };
     // Downloads ctx().downloadList into the cache. resume keeps partial files
@@ -73,4 +87,5 @@ private:
 
     ProgressPrinter &m_printer;
     qint64 m_bytesDownloaded = 0;
+    int m_releasesAccepted = 0;
 };

@@ -4,9 +4,11 @@
 #include "HostSession.h"
 #include "InstallState.h"
 #include "ProgressPrinter.h"
+#include "SignedRelease.h"
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
+#include "planning/ReleaseTrust.h"
 #include "planning/SolveLauncherGuideManifest.h"
 #include "settings/SettingKeys.h"
 #include "util/QFileUtils.h"
@@ -54,7 +56,12 @@ int selfUpdate(HostSession &session, const HostOptions &options, QString &reache
 
     QString guide;
     QString error;
-    if (!session.fetchText(QFileUtils::CombinePath(info.baseUrl, Global::Var::GuideManifestName), guide, error)) {
+    const SignedRelease::RunScope signedRun;
+    if (!session.acceptRelease(options.launcherChannel, error)) {
+        out.error(error);
+        return 1;
+    }
+    if (!session.fetchManifest(QFileUtils::CombinePath(info.baseUrl, Global::Var::GuideManifestName), guide, error)) {
         out.error(error);
         return 1;
     }
@@ -72,13 +79,13 @@ int selfUpdate(HostSession &session, const HostOptions &options, QString &reache
             .arg(info.currentVersion.isEmpty() ? QStringLiteral("none") : info.currentVersion, info.newestVersion));
 
     QString newManifest;
-    if (!session.fetchText(info.newestManifestUrl, newManifest, error)) {
+    if (!session.fetchManifest(info.newestManifestUrl, newManifest, error)) {
         out.error(error);
         return 1;
     }
     // What the folder holds now: nothing to delete when no version is known.
     QString oldManifest;
-    if (!info.currentVersion.isEmpty() && !session.fetchText(info.currentManifestUrl, oldManifest, error))
+    if (!info.currentVersion.isEmpty() && !session.fetchManifest(info.currentManifestUrl, oldManifest, error))
         out.warning(QStringLiteral("no manifest of the installed launcher (%1): nothing will be deleted").arg(error));
 
     DownloadFile pack;
@@ -94,7 +101,8 @@ int selfUpdate(HostSession &session, const HostOptions &options, QString &reache
         out.error(end == HostSession::DownloadEnd::Paused ? QStringLiteral("paused; run again to resume") : error);
         return end == HostSession::DownloadEnd::Paused ? 130 : 1;
     }
-    if (!pack.md5.isEmpty()) {
+    // With signed releases on, the archive must pass the check that asks for its signed digest.
+    if (!pack.md5.isEmpty() || ReleaseTrust::IsEnabled()) {
         out.stage(QStringLiteral("verify-archives"));
         if (!session.verifyArchives(error)) {
             out.error(error);

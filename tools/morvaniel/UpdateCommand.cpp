@@ -5,6 +5,7 @@
 #include "HostSession.h"
 #include "InstallState.h"
 #include "ProgressPrinter.h"
+#include "SignedRelease.h"
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
@@ -57,6 +58,9 @@ GameUpdater::Result GameUpdater::run()
 
     QString text;
     QString error;
+    const SignedRelease::RunScope signedRun;
+    if (!m_session.acceptRelease(m_options.channel, error))
+        return fail(error);
     const QString infoUrl = QFileUtils::CombinePath(Global::Var::Host, Global::Var::InfoName);
     if (m_session.fetchText(infoUrl, text, error)) {
         SolveRemoteInfo(text, ctx);
@@ -70,7 +74,7 @@ GameUpdater::Result GameUpdater::run()
     // its patch is still unpacked and the game is between two versions.
     if (ctx.setting.CurrentStage == PATCH_STAGE && !ctx.setting.TransitionGameVersion.isEmpty()) {
         const QString guideUrl = QFileUtils::CombinePath(Global::Var::HostAndChannel, Global::Var::GuideManifestName);
-        if (!m_session.fetchText(guideUrl, text, error))
+        if (!m_session.fetchManifest(guideUrl, text, error))
             return fail(error);
         SolveGuideManifest(text, ctx);
         const Result r = resumeInterruptedMerge();
@@ -79,7 +83,7 @@ GameUpdater::Result GameUpdater::run()
     }
 
     const QString guideUrl = QFileUtils::CombinePath(Global::Var::HostAndChannel, Global::Var::GuideManifestName);
-    if (!m_session.fetchText(guideUrl, text, error))
+    if (!m_session.fetchManifest(guideUrl, text, error))
         return fail(error);
     SolveGuideManifest(text, ctx);
     m_newest = ctx.newestInfo.version.toString();
@@ -169,7 +173,7 @@ GameUpdater::Result GameUpdater::installFullPack()
     out.info(QStringLiteral("full pack of %1, %2 bytes").arg(m_newest, QString::number(ctx.totalDownloadSize)));
     QString manifest;
     QString error;
-    if (!m_session.fetchText(ctx.newestInfo.fullPackManifestUrl, manifest, error))
+    if (!m_session.fetchManifest(ctx.newestInfo.fullPackManifestUrl, manifest, error))
         return fail(error);
     SolveFullPackManifest(manifest, ctx);
     ctx.setting.TargetGameVersion = m_newest;

@@ -5,6 +5,7 @@
 #include "HostSession.h"
 #include "InstallState.h"
 #include "ProgressPrinter.h"
+#include "SignedRelease.h"
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
@@ -38,8 +39,13 @@ int verifyOrRepair(HostSession &session, const HostOptions &options, bool repair
     }
     QString text;
     QString error;
+    const SignedRelease::RunScope signedRun;
+    if (!session.acceptRelease(options.channel, error)) {
+        out.error(error);
+        return 1;
+    }
     const QString guideUrl = QFileUtils::CombinePath(Global::Var::HostAndChannel, Global::Var::GuideManifestName);
-    if (!session.fetchText(guideUrl, text, error)) {
+    if (!session.fetchManifest(guideUrl, text, error)) {
         out.error(error);
         return 1;
     }

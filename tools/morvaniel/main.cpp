@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "DemoCommand.h"
 #include "HostOptions.h"
+#include "KeygenCommand.h"
 #include "PublishCommand.h"
 #include "SelfUpdateCommand.h"
 #include "ServeCommand.h"
@@ -27,6 +28,9 @@ QList<Command> commands()
             {} },
         { QStringLiteral("publish"), QStringLiteral("publish <input> <output> [options]   (--help for the options)"),
             QString(), {}, {}, Publisher::runPublishCommand },
+        { QStringLiteral("keygen"),
+            QStringLiteral("keygen <dir>   (release.key to sign with, release.pub for --trust)"), QString(), {}, {},
+            runKeygenCommand },
         { QStringLiteral("serve"), QStringLiteral("serve [--root DIR] [--port N (default 8080, 0 = any free)] [--log]"),
             QStringLiteral("Serves DIR on 127.0.0.1 with GET, HEAD and Range until Ctrl+C."),
             { { QStringLiteral("root"), QStringLiteral("The folder to serve (default: the current one)."),
