@@ -18,18 +18,10 @@
 #include <csignal>
 
 using namespace HostTest;
+using TestSupport::copyTree;
 using TestSupport::writeFile;
 
 namespace {
-
-bool copyTree(const QString &from, const QString &to)
-{
-    const QMap<QString, QByteArray> files = treeContent(from);
-    for (auto it = files.constBegin(); it != files.constEnd(); ++it)
-        if (!writeFile(QDir(to).filePath(it.key()), it.value()))
-            return false;
-    return true;
-}
 
 QList<QJsonObject> jsonLines(const QByteArray &output)
 {
