@@ -1,9 +1,7 @@
 #pragma once
 
 // The one place where the process and DPI helpers meet the operating system.
-// Written against the standard library only, so that the Windows
-// implementation also builds without Qt (the cross-compiled check program of
-// tests/platform links PlatformCommon.cpp and PlatformWin.cpp alone).
+// The interface and the Windows implementation use the standard library only.
 // Strings are UTF-8; paths use the platform's own separators.
 
 #include <cstdint>

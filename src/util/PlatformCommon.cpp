@@ -1,5 +1,5 @@
 // Platform-independent rules of the process and DPI seam. Standard library
-// only: this file is also compiled into the Windows check program.
+// only, like the Windows side.
 #include "util/Platform.h"
 
 namespace Platform {

@@ -2,6 +2,8 @@
 
 #include "DownloadListChild.h"
 
+#include "../support/TestSupport.h"
+
 #include "core/CoreSystem.h"
 #include "core/DownloadComponent.h"
 #include "core/Global.h"
@@ -19,6 +21,8 @@
 using namespace Morvaniel;
 using HttpTest::HttpFaultRule;
 using HttpTest::HttpServer;
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 DownloadTimings tst_Download::shortTimings()
 {
@@ -28,19 +32,6 @@ DownloadTimings tst_Download::shortTimings()
     t.contentTimeoutMs = 1000;
     t.contentRetryMs = 100;
     return t;
-}
-
-QByteArray tst_Download::fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void tst_Download::writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), qint64(bytes.size()));
 }
 
 QByteArray tst_Download::content(int size, int seed)
@@ -111,10 +102,7 @@ void tst_Download::emptyListSucceedsAtOnce()
     GetDownloadComponent()->StartDownload(*m_ctx);
     QCOMPARE(m_recorder->finals.size(), 1);
     const DownloadCallbackInfo info = m_recorder->finals.first();
-    QVERIFY(info.bFinished);
-    QVERIFY(!info.bError);
-    QCOMPARE(info.totalSize, qint64(0));
-    QCOMPARE(info.downloadedSize, qint64(0));
+    QVERIFY(info.bFinished && !info.bError && info.totalSize == 0 && info.downloadedSize == 0);
     QCOMPARE(m_server->requestCount(), 0);
 }
 
@@ -168,7 +156,7 @@ void tst_Download::sevenEntriesRunFiveAtATime()
     QCOMPARE(requests.at(5).path, QStringLiteral("/files/f5.bin"));
     QCOMPARE(requests.at(6).path, QStringLiteral("/files/f6.bin"));
     for (int i = 0; i < 7; ++i)
-        QCOMPARE(fileBytes(m_ctx->downloadList.at(i).localPath), bodies.at(i));
+        QCOMPARE(readFile(m_ctx->downloadList.at(i).localPath), bodies.at(i));
 }
 
 void tst_Download::resumeAsksForTheRest_data()
@@ -190,14 +178,14 @@ void tst_Download::resumeAsksForTheRest()
     HttpFaultRule redirect;
     redirect.redirectTo = "/real/r.bin";
     m_server->setRule("/alias/r.bin", redirect);
-    writeBytes(entry.localPath, body.left(onDisk));
+    QVERIFY(writeFile(entry.localPath, body.left(onDisk)));
 
     GetDownloadComponent()->ResumeDownload(*m_ctx);
     QVERIFY(waitFinal(10000));
     QVERIFY(m_recorder->finals.first().bFinished);
     QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(body.size()));
     QCOMPARE(m_ctx->downloadedAtStart, qint64(onDisk));
-    QCOMPARE(fileBytes(entry.localPath), body);
+    QCOMPARE(readFile(entry.localPath), body);
     QCOMPARE(m_server->requestCount("/real/r.bin"), onDisk < body.size() ? 1 : 0);
     if (onDisk < body.size())
         QCOMPARE(m_server->requests().last().headers.value("range"), "bytes=" + QByteArray::number(onDisk) + '-');
@@ -240,7 +228,7 @@ void tst_Download::pauseThenStartOrResume()
     QCOMPARE(m_server->requestCount(), 2);
     const QByteArray range = m_server->requests().at(1).headers.value("range");
     QCOMPARE(range, resume ? "bytes=" + QByteArray::number(partial) + '-' : QByteArray("bytes=0-"));
-    QCOMPARE(fileBytes(entry.localPath), body);
+    QCOMPARE(readFile(entry.localPath), body);
 }
 
 void tst_Download::failureAfterDataRestarts_data()
@@ -279,7 +267,7 @@ void tst_Download::failureAfterDataRestarts()
         QVERIFY2(start >= previous && start % cutAfter == 0, range.constData());
         previous = start;
     }
-    QCOMPARE(fileBytes(entry.localPath), body);
+    QCOMPARE(readFile(entry.localPath), body);
 }
 
 void tst_Download::fourFailuresWithoutDataGiveCode2()
@@ -306,7 +294,7 @@ void tst_Download::fourFailuresWithoutDataGiveCode2()
     QVERIFY(m_server->requestCount() >= 5);
     QVERIFY(m_server->requestCount() <= 10);
     QVERIFY(clock.elapsed() >= 4 * shortTimings().restartMs);
-    QCOMPARE(fileBytes(entry.localPath), body.left(2000));
+    QCOMPARE(readFile(entry.localPath), body.left(2000));
 }
 
 void tst_Download::resumeWhileARestartWaits_data()
@@ -337,7 +325,7 @@ void tst_Download::resumeWhileARestartWaits()
     GetDownloadComponent()->ResumeDownload(*m_ctx);
     QVERIFY(waitFinal(20000));
     QVERIFY2(m_recorder->finals.first().bFinished, qPrintable(m_recorder->finals.first().errorString));
-    QCOMPARE(fileBytes(entry.localPath), body);
+    QCOMPARE(readFile(entry.localPath), body);
     QTest::qWait(timings.restartMs + 200); // no armed restart may outlive the report
     QCOMPARE(m_recorder->finals.size(), 1);
 }
@@ -374,7 +362,7 @@ void tst_Download::shortWriteGivesCode5()
         { QString::number(64 * 1024), "0", m_server->url("/files/big.bin"), target, QString::number(body.size()) });
     QVERIFY2(out.contains("code=5"), out.constData());
     QVERIFY(QFileInfo(target).size() <= 64 * 1024);
-    QCOMPARE(fileBytes(target), body.left(int(QFileInfo(target).size())));
+    QCOMPARE(readFile(target), body.left(int(QFileInfo(target).size())));
 }
 
 void tst_Download::failureReportCountsTheBytesOnDisk()
@@ -394,7 +382,7 @@ void tst_Download::failureReportCountsTheBytesOnDisk()
     QVERIFY2(out.contains("code=5"), out.constData());
     qint64 onDisk = 0;
     for (int i = 0; i < bodies.size(); ++i) {
-        const QByteArray bytes = fileBytes(args.at(3 + 3 * i));
+        const QByteArray bytes = readFile(args.at(3 + 3 * i));
         QVERIFY(!bytes.isEmpty());
         QCOMPARE(bytes, bodies.at(i).left(bytes.size()));
         onDisk += bytes.size();
@@ -434,7 +422,7 @@ void tst_Download::speedLimit()
     QVERIFY(waitFinal(30000));
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(m_recorder->finals.first().bFinished, qPrintable(m_recorder->finals.first().errorString));
-    QCOMPARE(fileBytes(entry.localPath), body);
+    QCOMPARE(readFile(entry.localPath), body);
     QVERIFY2(elapsed >= minMs, qPrintable(QString::number(elapsed)));
     float lastProgress = 0.0f;
     for (const DownloadCallbackInfo &r : qAsConst(m_recorder->reports)) {
@@ -475,22 +463,17 @@ void tst_Download::startNeverEmptiesAClimbingRoot()
     // The root folder is the first entry's parent; with ".." in it, it is not
     // the cache folder it should be, and a fresh start must not empty it.
     const QString keep = m_dir->filePath("Keep");
-    QVERIFY(QDir().mkpath(keep));
-    writeBytes(keep + "/sentinel.txt", "user data");
+    QVERIFY(writeFile(keep + "/sentinel.txt", "user data"));
     const QByteArray body = content(2000, 15);
-    m_server->addFile("/files/c.bin", body);
-    DownloadFile entry;
-    entry.fileName = "c.bin";
+    DownloadFile entry = addEntry("c.bin", body);
     entry.localPath = m_cache + "/../Keep/c.bin";
-    entry.size = body.size();
-    entry.url = m_server->url("/files/c.bin");
     m_ctx->downloadList = { entry };
 
     GetDownloadComponent()->StartDownload(*m_ctx);
     QVERIFY(waitFinal(10000));
     QVERIFY(m_recorder->finals.first().bFinished);
-    QCOMPARE(fileBytes(keep + "/sentinel.txt"), QByteArray("user data"));
-    QCOMPARE(fileBytes(keep + "/c.bin"), body);
+    QCOMPARE(readFile(keep + "/sentinel.txt"), QByteArray("user data"));
+    QCOMPARE(readFile(keep + "/c.bin"), body);
 }
 
 void tst_Download::entriesOfOneLocalFile_data()
@@ -522,7 +505,7 @@ void tst_Download::entriesOfOneLocalFile()
     second.md5 = md5;
     second.localPath = m_cache + "/sub/../same.bin";
     m_ctx->downloadList = { first, second };
-    writeBytes(m_cache + "/keep.txt", "kept");
+    QVERIFY(writeFile(m_cache + "/keep.txt", "kept"));
 
     if (resume)
         GetDownloadComponent()->ResumeDownload(*m_ctx);
@@ -534,7 +517,7 @@ void tst_Download::entriesOfOneLocalFile()
         QCOMPARE(m_recorder->finals.first().totalSize, qint64(body.size()));
         QCOMPARE(m_recorder->finals.first().downloadedSize, qint64(body.size()));
         QCOMPARE(m_server->requestCount(), 1);
-        QCOMPARE(fileBytes(first.localPath), body);
+        QCOMPARE(readFile(first.localPath), body);
         return;
     }
     QCOMPARE(m_recorder->finals.size(), 1); // before anything was sent
@@ -544,7 +527,7 @@ void tst_Download::entriesOfOneLocalFile()
     QCOMPARE(m_recorder->finals.first().errorString,
         QStringLiteral("下载列表中的文件%1对应不同的内容").arg(second.localPath));
     QCOMPARE(m_server->requestCount(), 0);
-    QCOMPARE(fileBytes(m_cache + "/keep.txt"), QByteArray("kept"));
+    QCOMPARE(readFile(m_cache + "/keep.txt"), QByteArray("kept"));
     QVERIFY(!QFileInfo::exists(first.localPath));
 }
 
@@ -567,7 +550,7 @@ void tst_Download::stallGivesCode3WithTheRealWatchdog()
     QCOMPARE(int(m_recorder->finals.first().errorCode), 3);
     QCOMPARE(m_recorder->finals.first().errorString, QStringLiteral("网络请求超时，请检查网络问题"));
     QCOMPARE(m_server->requestCount(), 1); // a time-out is never retried
-    QCOMPARE(fileBytes(entry.localPath), body.left(1000));
+    QCOMPARE(readFile(entry.localPath), body.left(1000));
 }
 
 void tst_Download::logLinesKeepPercentSignsOfUrlAndPath()
@@ -587,7 +570,7 @@ void tst_Download::logLinesKeepPercentSignsOfUrlAndPath()
     GetDownloadComponent()->StartDownload(*m_ctx);
     QVERIFY(waitFinal(10000));
     QVERIFY(m_recorder->finals.first().bFinished);
-    QCOMPARE(fileBytes(entry.localPath), body);
+    QCOMPARE(readFile(entry.localPath), body);
 }
 
 void tst_Download::generatedFilesResumeByteExact()
@@ -602,13 +585,13 @@ void tst_Download::generatedFilesResumeByteExact()
     entry.size = size;
     entry.url = m_server->url("/gen.bin");
     m_ctx->downloadList = { entry };
-    writeBytes(entry.localPath, HttpServer::generatedBytes(0, 300001));
+    QVERIFY(writeFile(entry.localPath, HttpServer::generatedBytes(0, 300001)));
 
     GetDownloadComponent()->ResumeDownload(*m_ctx);
     QVERIFY(waitFinal(20000));
     QVERIFY(m_recorder->finals.first().bFinished);
     QCOMPARE(m_server->requests().first().headers.value("range"), QByteArray("bytes=300001-"));
-    QVERIFY(fileBytes(entry.localPath) == HttpServer::generatedBytes(0, size));
+    QVERIFY(readFile(entry.localPath) == HttpServer::generatedBytes(0, size));
 }
 
 int main(int argc, char **argv)

@@ -71,8 +71,6 @@ private:
     bool waitFinal(int timeoutMs);
     // Durations short enough for retry series to end in seconds.
     static Morvaniel::DownloadTimings shortTimings();
-    static QByteArray fileBytes(const QString &path);
-    static void writeBytes(const QString &path, const QByteArray &bytes);
     // Runs a list in a fresh child process (DownloadListChild); its output.
     static QByteArray runChild(const QStringList &args);
 

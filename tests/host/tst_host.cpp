@@ -22,19 +22,11 @@
 #include <csignal>
 
 using namespace HostTest;
+using TestSupport::copyTree;
 using TestSupport::readFile;
 using TestSupport::writeFile;
 
 namespace {
-
-bool copyTree(const QString &from, const QString &to)
-{
-    const QMap<QString, QByteArray> files = treeContent(from);
-    for (auto it = files.constBegin(); it != files.constEnd(); ++it)
-        if (!writeFile(QDir(to).filePath(it.key()), it.value()))
-            return false;
-    return true;
-}
 
 QList<QJsonObject> jsonLines(const QByteArray &output)
 {
@@ -263,8 +255,10 @@ void HostTests::interruptedDownloadsResume()
 
     // Starts a throttled run, lets the partial file grow past atLeast and
     // stops the run with sig. Returns the size of the partial file.
+    QByteArray lastRun; // what the interrupted run printed, for the failure message
     auto interrupt = [&](int sig, qint64 atLeast, int expectedExit) -> qint64 {
         QProcess run;
+        run.setProcessChannelMode(QProcess::MergedChannels);
         run.start(m_cli.exe(), slow);
         if (!run.waitForStarted(10000))
             return -1;
@@ -277,6 +271,7 @@ void HostTests::interruptedDownloadsResume()
         ::kill(pid_t(run.processId()), sig);
         if (!run.waitForFinished(15000))
             return -3;
+        lastRun = run.readAll().right(3000);
         if (sig == SIGKILL ? run.exitStatus() != QProcess::CrashExit : run.exitCode() != expectedExit)
             return -4;
         return QFileInfo(partial).size();
@@ -284,10 +279,12 @@ void HostTests::interruptedDownloadsResume()
 
     // Ctrl+C pauses: the run ends with 130, the partial file stays.
     const qint64 afterPause = interrupt(SIGINT, 64 * 1024, 130);
-    QVERIFY2(afterPause >= 64 * 1024 && afterPause < packSize, qPrintable(QString::number(afterPause)));
+    QVERIFY2(afterPause >= 64 * 1024 && afterPause < packSize,
+        qPrintable(QString::number(afterPause) + QLatin1Char('\n') + QString::fromUtf8(lastRun)));
     // SIGKILL mid-download of the resumed run.
     const qint64 afterKill = interrupt(SIGKILL, afterPause + 64 * 1024, 0);
-    QVERIFY2(afterKill > afterPause && afterKill < packSize, qPrintable(QString::number(afterKill)));
+    QVERIFY2(afterKill > afterPause && afterKill < packSize,
+        qPrintable(QString::number(afterKill) + QLatin1Char('\n') + QString::fromUtf8(lastRun)));
     // The third run finishes at full speed, byte for byte.
     QByteArray out;
     QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(server, QStringLiteral("resume")), &out), 0);

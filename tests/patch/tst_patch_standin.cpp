@@ -51,15 +51,6 @@ Layout makeLayout(const QString &root, const QString &patchSection)
     return l;
 }
 
-QString toolPath()
-{
-#ifdef Q_OS_WIN
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/hpatchz.exe");
-#else
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/hpatchz");
-#endif
-}
-
 QStringList logLines(const QString &log)
 {
     return QString::fromUtf8(readFile(log)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -82,7 +73,8 @@ private slots:
 
 void tst_PatchStandIn::initTestCase()
 {
-    QVERIFY2(QFileInfo(toolPath()).isExecutable(), "the stand-in hpatchz is missing from the test folder");
+    QVERIFY2(QFileInfo(programPath(QStringLiteral("hpatchz"))).isExecutable(),
+        "the stand-in hpatchz is missing from the test folder");
     MergeThread::SetToolTimeoutMs(60000);
 }
 
@@ -100,7 +92,7 @@ void tst_PatchStandIn::exitCodes_data()
     QTest::newRow("24: disk full ends the run")
         << 24 << 3 << QStringLiteral("磁盘空间不足，请清理后重试。") << true << false;
     // Without a tool that starts, nothing is patched, added or deleted.
-    const QString tool = toolPath();
+    const QString tool = programPath(QStringLiteral("hpatchz"));
     QTest::newRow("tool not executable: nothing changes")
         << -1 << 0 << QStringLiteral("hpatchz could not be started: %1 (not executable)").arg(tool) << false << false;
     QTest::newRow("tool missing: nothing changes")
@@ -118,7 +110,7 @@ void tst_PatchStandIn::exitCodes()
     QVERIFY(dir.isValid());
     const Layout l = makeLayout(dir.path(), QStringLiteral("x/a.pak.patch|m|100\nb.pak.patch|m|300\n"));
     StandIn standIn(l.log, qMax(exitCode, 0), QByteArray());
-    const QString tool = toolPath();
+    const QString tool = programPath(QStringLiteral("hpatchz"));
 #ifdef Q_OS_WIN
     if (exitCode == -1)
         QSKIP("a program here is one by its name, not by permission bits");

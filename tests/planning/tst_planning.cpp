@@ -8,6 +8,8 @@
 #include "planning/SolveLauncherGuideManifest.h"
 #include "settings/SettingKeys.h"
 
+#include "../support/DataRows.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -17,6 +19,7 @@
 #include <QtTest>
 
 using namespace Morvaniel;
+using TestSupport::row;
 
 namespace {
 
@@ -128,22 +131,18 @@ void tst_Planning::planResults_data()
     QTest::addColumn<QString>("nextVersion");
 
     const QString chain = guideText({ "1>2:10", "2>3:20", "1>3:50" }, { "3:40,60" }, 3);
-    QTest::newRow("nothing installed: full packs, 0")
-        << chain << QString() << 0 << "3-0.7z,3-1.7z" << qint64(100) << "";
-    QTest::newRow("patch chain: first step, 0") << chain << v(1) << 0 << "1-2.7z" << qint64(30) << v(2);
-    QTest::newRow("installed version in another spelling")
-        << chain << QStringLiteral("1.0.0.01") << 0 << "1-2.7z" << qint64(30) << v(2);
-    QTest::newRow("installed newer: 6") << chain << QStringLiteral("2.0.0.0") << 6 << "" << qint64(0) << "";
-    QTest::newRow("no newest full pack: 7")
-        << guideText({ "1>2:10" }, { "1:40" }, 2) << v(1) << 7 << "" << qint64(0) << "";
-    QTest::newRow("empty manifest: 7") << QString() << v(1) << 7 << "" << qint64(0) << "";
-    QTest::newRow("chain as large as full pack: 8")
-        << guideText({ "1>2:50", "2>3:50" }, { "3:40,60" }, 3) << v(1) << 8 << "3-0.7z,3-1.7z" << qint64(100) << "";
-    QTest::newRow("no chain: 8") << guideText({ "1>2:5", "3>4:5" }, { "4:100" }, 4) << v(1) << 8 << "4-0.7z"
-                                 << qint64(100) << "";
+    row("nothing installed: full packs, 0", chain, QString(), 0, "3-0.7z,3-1.7z", qint64(100), "");
+    row("patch chain: first step, 0", chain, v(1), 0, "1-2.7z", qint64(30), v(2));
+    row("installed version in another spelling", chain, QStringLiteral("1.0.0.01"), 0, "1-2.7z", qint64(30), v(2));
+    row("installed newer: 6", chain, QStringLiteral("2.0.0.0"), 6, "", qint64(0), "");
+    row("no newest full pack: 7", guideText({ "1>2:10" }, { "1:40" }, 2), v(1), 7, "", qint64(0), "");
+    row("empty manifest: 7", QString(), v(1), 7, "", qint64(0), "");
+    row("chain as large as full pack: 8", guideText({ "1>2:50", "2>3:50" }, { "3:40,60" }, 3), v(1), 8, "3-0.7z,3-1.7z",
+        qint64(100), "");
+    row("no chain: 8", guideText({ "1>2:5", "3>4:5" }, { "4:100" }, 4), v(1), 8, "4-0.7z", qint64(100), "");
     // Versions compare by value: no full re-download of what is installed.
-    QTest::newRow("installed is the newest in another spelling: current, 0")
-        << guideText({ "1>3:5" }, { "3:100" }, 3) << QStringLiteral("1.0.0.03") << 0 << "" << qint64(0) << "";
+    row("installed is the newest in another spelling: current, 0", guideText({ "1>3:5" }, { "3:100" }, 3),
+        QStringLiteral("1.0.0.03"), 0, "", qint64(0), "");
 }
 
 void tst_Planning::planResults()
@@ -197,14 +196,13 @@ void tst_Planning::updateStage_data()
     QTest::addColumn<QString>("stageAfter");
 
     // An update towards 3 stopped during its step 1 -> 2; the server's newest is now 4.
-    QTest::newRow("patch stage continues from the transition version")
-        << v(3) << PATCH_STAGE << "2>3,3>4" << v(2) << "stale.7z" << PATCH_STAGE;
-    QTest::newRow("other stage starts over from the installed version")
-        << v(3) << QStringLiteral("UNKNOWN") << "1>2,2>3,3>4" << v(2) << "1-2.7z" << INIT_STAGE;
-    QTest::newRow("goal unchanged: no transition")
-        << v(4) << PATCH_STAGE << "1>2,2>3,3>4" << v(2) << "1-2.7z" << PATCH_STAGE;
-    QTest::newRow("goal unchanged in another spelling: no transition")
-        << QStringLiteral("1.0.0.04") << PATCH_STAGE << "1>2,2>3,3>4" << v(2) << "1-2.7z" << PATCH_STAGE;
+    row("patch stage continues from the transition version", v(3), PATCH_STAGE, "2>3,3>4", v(2), "stale.7z",
+        PATCH_STAGE);
+    row("other stage starts over from the installed version", v(3), QStringLiteral("UNKNOWN"), "1>2,2>3,3>4", v(2),
+        "1-2.7z", INIT_STAGE);
+    row("goal unchanged: no transition", v(4), PATCH_STAGE, "1>2,2>3,3>4", v(2), "1-2.7z", PATCH_STAGE);
+    row("goal unchanged in another spelling: no transition", QStringLiteral("1.0.0.04"), PATCH_STAGE, "1>2,2>3,3>4",
+        v(2), "1-2.7z", PATCH_STAGE);
 }
 
 void tst_Planning::updateStage()
@@ -282,27 +280,21 @@ void tst_Planning::shortestPath_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<qint64>("size");
 
-    QTest::newRow("split beats a dearer direct step")
-        << QStringList{ "1>2:10", "2>3:10", "1>3:30" } << 1 << 3 << "1>2,2>3" << qint64(20);
-    QTest::newRow("direct step kept on equal totals")
-        << QStringList{ "1>2:10", "2>3:10", "1>3:20" } << 1 << 3 << "1>3" << qint64(20);
-    QTest::newRow("lowest split wins a tie")
-        << QStringList{ "1>2:5", "2>4:5", "1>3:5", "3>4:5" } << 1 << 4 << "1>2,2>4" << qint64(10);
-    QTest::newRow("lowest split wins, listed last")
-        << QStringList{ "1>3:5", "3>4:5", "1>2:5", "2>4:5" } << 1 << 4 << "1>2,2>4" << qint64(10);
-    QTest::newRow("gap means no path") << QStringList{ "1>2:5", "3>4:5" } << 1 << 4 << "" << qint64(0);
-    QTest::newRow("downward step never used")
-        << QStringList{ "1>4:5", "4>2:1", "2>3:1", "1>3:100" } << 1 << 3 << "1>3" << qint64(100);
-    QTest::newRow("downward only") << QStringList{ "3>1:5" } << 1 << 3 << "" << qint64(0);
-    QTest::newRow("nodes above the target unused")
-        << QStringList{ "1>5:1", "5>3:1", "1>2:9", "2>3:9" } << 1 << 3 << "1>2,2>3" << qint64(18);
-    QTest::newRow("repeated pair: last line wins")
-        << QStringList{ "1>2:5", "1>2:50", "2>3:5", "1>3:30" } << 1 << 3 << "1>3" << qint64(30);
-    QTest::newRow("start not a node") << QStringList{ "2>3:5" } << 1 << 3 << "" << qint64(0);
-    QTest::newRow("target not a node") << QStringList{ "1>2:5" } << 1 << 3 << "" << qint64(0);
-    QTest::newRow("start equals target") << QStringList{ "1>3:5" } << 3 << 3 << "" << qint64(0);
-    QTest::newRow("long chain") << QStringList{ "1>2:1", "2>3:1", "3>4:1", "4>5:1", "1>5:5" } << 1 << 5
-                                << "1>2,2>3,3>4,4>5" << qint64(4);
+    row("split beats a dearer direct step", QStringList{ "1>2:10", "2>3:10", "1>3:30" }, 1, 3, "1>2,2>3", qint64(20));
+    row("direct step kept on equal totals", QStringList{ "1>2:10", "2>3:10", "1>3:20" }, 1, 3, "1>3", qint64(20));
+    row("lowest split wins a tie", QStringList{ "1>2:5", "2>4:5", "1>3:5", "3>4:5" }, 1, 4, "1>2,2>4", qint64(10));
+    row("lowest split wins, listed last", QStringList{ "1>3:5", "3>4:5", "1>2:5", "2>4:5" }, 1, 4, "1>2,2>4",
+        qint64(10));
+    row("gap means no path", QStringList{ "1>2:5", "3>4:5" }, 1, 4, "", qint64(0));
+    row("downward step never used", QStringList{ "1>4:5", "4>2:1", "2>3:1", "1>3:100" }, 1, 3, "1>3", qint64(100));
+    row("downward only", QStringList{ "3>1:5" }, 1, 3, "", qint64(0));
+    row("nodes above the target unused", QStringList{ "1>5:1", "5>3:1", "1>2:9", "2>3:9" }, 1, 3, "1>2,2>3",
+        qint64(18));
+    row("repeated pair: last line wins", QStringList{ "1>2:5", "1>2:50", "2>3:5", "1>3:30" }, 1, 3, "1>3", qint64(30));
+    row("start not a node", QStringList{ "2>3:5" }, 1, 3, "", qint64(0));
+    row("target not a node", QStringList{ "1>2:5" }, 1, 3, "", qint64(0));
+    row("start equals target", QStringList{ "1>3:5" }, 3, 3, "", qint64(0));
+    row("long chain", QStringList{ "1>2:1", "2>3:1", "3>4:1", "4>5:1", "1>5:5" }, 1, 5, "1>2,2>3,3>4,4>5", qint64(4));
 }
 
 void tst_Planning::shortestPath()

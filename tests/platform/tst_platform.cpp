@@ -29,6 +29,7 @@ const char SleepFlag[] = "--sleep";
 
 } // namespace
 
+using TestSupport::row;
 using TestSupport::textRow;
 
 // A stand-in executable of our own under a chosen name and folder: a copy of
@@ -106,6 +107,7 @@ private slots:
     void pathUnderFolder();
     void devicePath_data();
     void devicePath();
+    void fileNameKey();
     void dpiAwareness_data();
     void dpiAwareness();
     void storage_data();
@@ -139,19 +141,17 @@ void tst_Platform::configFile_data()
 
     const QByteArray profile = "x*1.0.2.3* launcher  one *game*info\n";
     const QStringList values{ "1.0.2.3", "launcher one", "game", "info" };
-    QTest::newRow("five parts") << profile << QByteArray("  -a   -b \n") << true << (values + QStringList{ "-a -b" });
-    QTest::newRow("four parts") << QByteArray("x*1.0.2.3*l*g") << QByteArray("a") << false << QStringList();
-    QTest::newRow("six parts") << QByteArray("x*1*l*g*i*j") << QByteArray("a") << false << QStringList();
-    QTest::newRow("empty parts kept") << QByteArray("****") << QByteArray("a") << true
-                                      << QStringList{ "", "", "", "", "a" };
-    QTest::newRow("channel only star") << profile << QByteArray("*") << true << (values + QStringList{ "" });
-    QTest::newRow("channel star and line break")
-        << profile << QByteArray("*\r\n") << true << (values + QStringList{ "" });
-    QTest::newRow("byte-order marks") << QByteArray("\xEF\xBB\xBFx*1.0.2.3* launcher one*game*info")
-                                      << QByteArray("\xEF\xBB\xBF*") << true << (values + QStringList{ "" });
-    QTest::newRow("utf-8 values") << QByteArray("x*1*官方*游戏*信息") << QByteArray("频道") << true
-                                  << QStringList{ "1", "官方", "游戏", "信息", "频道" };
-    QTest::newRow("no profile") << QByteArray() << QByteArray("a") << false << QStringList();
+    row("five parts", profile, QByteArray("  -a   -b \n"), true, (values + QStringList{ "-a -b" }));
+    row("four parts", QByteArray("x*1.0.2.3*l*g"), QByteArray("a"), false, QStringList());
+    row("six parts", QByteArray("x*1*l*g*i*j"), QByteArray("a"), false, QStringList());
+    row("empty parts kept", QByteArray("****"), QByteArray("a"), true, QStringList{ "", "", "", "", "a" });
+    row("channel only star", profile, QByteArray("*"), true, (values + QStringList{ "" }));
+    row("channel star and line break", profile, QByteArray("*\r\n"), true, (values + QStringList{ "" }));
+    row("byte-order marks", QByteArray("\xEF\xBB\xBFx*1.0.2.3* launcher one*game*info"), QByteArray("\xEF\xBB\xBF*"),
+        true, (values + QStringList{ "" }));
+    row("utf-8 values", QByteArray("x*1*官方*游戏*信息"), QByteArray("频道"), true,
+        QStringList{ "1", "官方", "游戏", "信息", "频道" });
+    row("no profile", QByteArray(), QByteArray("a"), false, QStringList());
 }
 
 void tst_Platform::configFile()
@@ -196,11 +196,11 @@ void tst_Platform::processByPath_data()
     QTest::addColumn<QString>("path"); // relative to the test folder
     QTest::addColumn<int>("letterCase"); // 0 as written, 1 upper, 2 lower (test folder included)
     QTest::addColumn<bool>("found");
-    QTest::newRow("same path") << QStringLiteral("Game Dir/Sleeper") << 0 << true;
-    QTest::newRow("upper case") << QStringLiteral("Game Dir/Sleeper") << 1 << true;
-    QTest::newRow("lower case") << QStringLiteral("Game Dir/Sleeper") << 2 << true;
-    QTest::newRow("other name") << QStringLiteral("Game Dir/Sleeper2") << 0 << false;
-    QTest::newRow("folder only") << QStringLiteral("Game Dir") << 0 << false;
+    row("same path", QStringLiteral("Game Dir/Sleeper"), 0, true);
+    row("upper case", QStringLiteral("Game Dir/Sleeper"), 1, true);
+    row("lower case", QStringLiteral("Game Dir/Sleeper"), 2, true);
+    row("other name", QStringLiteral("Game Dir/Sleeper2"), 0, false);
+    row("folder only", QStringLiteral("Game Dir"), 0, false);
 }
 
 void tst_Platform::processByPath()
@@ -238,14 +238,13 @@ void tst_Platform::killProcess_data()
 
     QTest::addColumn<bool>("relative"); // the folder given relative to the application folder
 
-    QTest::newRow("folder") << QStringLiteral("game") << QStringLiteral("runner") << 0 << false;
-    QTest::newRow("folder with slash") << QStringLiteral("game/") << QStringLiteral("runner") << 0 << false;
-    QTest::newRow("case ignored") << QStringLiteral("GAME") << QStringLiteral("RUNNER") << 0 << false;
-    QTest::newRow("prefix of another folder") << QStringLiteral("game2") << QStringLiteral("runner") << 1 << false;
-    QTest::newRow("other name") << QStringLiteral("game") << QStringLiteral("runner.bak") << -1 << false;
-    QTest::newRow("no such folder") << QStringLiteral("gam") << QStringLiteral("runner") << -1 << false;
-    QTest::newRow("relative to the program's folder")
-        << QStringLiteral("game") << QStringLiteral("runner") << 0 << true;
+    row("folder", QStringLiteral("game"), QStringLiteral("runner"), 0, false);
+    row("folder with slash", QStringLiteral("game/"), QStringLiteral("runner"), 0, false);
+    row("case ignored", QStringLiteral("GAME"), QStringLiteral("RUNNER"), 0, false);
+    row("prefix of another folder", QStringLiteral("game2"), QStringLiteral("runner"), 1, false);
+    row("other name", QStringLiteral("game"), QStringLiteral("runner.bak"), -1, false);
+    row("no such folder", QStringLiteral("gam"), QStringLiteral("runner"), -1, false);
+    row("relative to the program's folder", QStringLiteral("game"), QStringLiteral("runner"), 0, true);
 }
 
 void tst_Platform::killProcess()
@@ -274,7 +273,9 @@ void tst_Platform::killProcess()
     for (int i = 0; i < 3; ++i) {
         if (i == killed) {
             QVERIFY2(children[i]->process().waitForFinished(10000), "the matching process still runs");
-#ifdef Q_OS_UNIX // TerminateProcess ends a Windows process with exit code 0
+#ifdef Q_OS_WIN // TerminateProcess with exit code 0
+            QCOMPARE(children[i]->process().exitCode(), 0);
+#else
             QCOMPARE(children[i]->process().exitStatus(), QProcess::CrashExit);
 #endif
         } else {
@@ -288,24 +289,15 @@ void tst_Platform::pathUnderFolder_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<bool>("under");
-    QTest::newRow("direct child") << "C:/Games/a.exe"
-                                  << "C:/Games" << true;
-    QTest::newRow("deeper") << "C:/Games/bin/a.exe"
-                            << "c:/games/" << true;
-    QTest::newRow("backslash folder") << "C:/Games/a.exe"
-                                      << "C:\\Games\\" << true;
-    QTest::newRow("drive root") << "C:/Games/a.exe"
-                                << "C:/" << true;
-    QTest::newRow("posix root") << "/usr/bin/a"
-                                << "/" << true;
-    QTest::newRow("sibling with longer name") << "C:/Games2/a.exe"
-                                              << "C:/Games" << false;
-    QTest::newRow("the folder itself") << "C:/Games"
-                                       << "C:/Games" << false;
-    QTest::newRow("folder in the middle") << "D:/backup/C:/Games/a.exe"
-                                          << "C:/Games" << false;
-    QTest::newRow("empty folder") << "C:/Games/a.exe"
-                                  << "" << false;
+    row("direct child", "C:/Games/a.exe", "C:/Games", true);
+    row("deeper", "C:/Games/bin/a.exe", "c:/games/", true);
+    row("backslash folder", "C:/Games/a.exe", "C:\\Games\\", true);
+    row("drive root", "C:/Games/a.exe", "C:/", true);
+    row("posix root", "/usr/bin/a", "/", true);
+    row("sibling with longer name", "C:/Games2/a.exe", "C:/Games", false);
+    row("the folder itself", "C:/Games", "C:/Games", false);
+    row("folder in the middle", "D:/backup/C:/Games/a.exe", "C:/Games", false);
+    row("empty folder", "C:/Games/a.exe", "", false);
 }
 
 void tst_Platform::pathUnderFolder()
@@ -337,6 +329,20 @@ void tst_Platform::devicePath()
     QCOMPARE(QString::fromStdString(Platform::DevicePathToDrivePath(device.toStdString(), drives)), expected);
 }
 
+// Two spellings of one file, letters beyond ASCII included, share a key
+// where file names ignore case, and stay apart where they keep it.
+void tst_Platform::fileNameKey()
+{
+    const std::string key = Platform::FileNameKey("Cache/Full_1.7z \xc3\xa4");
+    const std::string other = Platform::FileNameKey("cache/FULL_1.7Z \xc3\x84");
+#ifdef Q_OS_WIN
+    QCOMPARE(QString::fromStdString(key), QString::fromStdString(other));
+#else
+    QCOMPARE(QString::fromStdString(key), QStringLiteral("Cache/Full_1.7z \u00e4"));
+    QVERIFY(key != other);
+#endif
+}
+
 namespace {
 QStringList g_dpiCalls;
 void recordContext(std::intptr_t context)
@@ -358,16 +364,16 @@ void tst_Platform::dpiAwareness_data()
     QTest::addColumn<QString>("available"); // letters: c(ontext) a(wareness) l(egacy)
     QTest::addColumn<qint64>("context");
     QTest::addColumn<QStringList>("calls");
-    QTest::newRow("context first") << "cal" << qint64(-4) << QStringList{ "context -4" };
-    QTest::newRow("shcore per monitor v2") << "al" << qint64(-4) << QStringList{ "awareness 2" };
-    QTest::newRow("shcore per monitor") << "al" << qint64(-3) << QStringList{ "awareness 2" };
-    QTest::newRow("shcore system") << "a" << qint64(-2) << QStringList{ "awareness 1" };
-    QTest::newRow("shcore unaware") << "a" << qint64(-1) << QStringList{ "awareness 0" };
-    QTest::newRow("shcore gdi scaled") << "a" << qint64(-5) << QStringList{ "awareness 0" };
-    QTest::newRow("shcore unknown context") << "a" << qint64(-9) << QStringList{ "awareness 0" };
-    QTest::newRow("legacy aware") << "l" << qint64(-2) << QStringList{ "aware" };
-    QTest::newRow("legacy unaware does nothing") << "l" << qint64(-1) << QStringList();
-    QTest::newRow("nothing available") << "" << qint64(-4) << QStringList();
+    row("context first", "cal", qint64(-4), QStringList{ "context -4" });
+    row("shcore per monitor v2", "al", qint64(-4), QStringList{ "awareness 2" });
+    row("shcore per monitor", "al", qint64(-3), QStringList{ "awareness 2" });
+    row("shcore system", "a", qint64(-2), QStringList{ "awareness 1" });
+    row("shcore unaware", "a", qint64(-1), QStringList{ "awareness 0" });
+    row("shcore gdi scaled", "a", qint64(-5), QStringList{ "awareness 0" });
+    row("shcore unknown context", "a", qint64(-9), QStringList{ "awareness 0" });
+    row("legacy aware", "l", qint64(-2), QStringList{ "aware" });
+    row("legacy unaware does nothing", "l", qint64(-1), QStringList());
+    row("nothing available", "", qint64(-4), QStringList());
 }
 
 void tst_Platform::dpiAwareness()
@@ -390,9 +396,9 @@ void tst_Platform::dpiAwareness()
 void tst_Platform::storage_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::newRow("drive not mounted") << QStringLiteral("Q:/Games/x");
-    QTest::newRow("relative path") << QStringLiteral("Games/x");
-    QTest::newRow("empty") << QString();
+    row("drive not mounted", QStringLiteral("Q:/Games/x"));
+    row("relative path", QStringLiteral("Games/x"));
+    row("empty", QString());
 }
 
 void tst_Platform::storage()
@@ -438,17 +444,17 @@ void tst_Platform::transformTime_data()
 {
     QTest::addColumn<qint64>("seconds");
     QTest::addColumn<QString>("text");
-    QTest::newRow("negative") << qint64(-5) << "0s";
-    QTest::newRow("zero") << qint64(0) << "0s";
-    QTest::newRow("59") << qint64(59) << "59s";
-    QTest::newRow("60") << qint64(60) << "1m";
-    QTest::newRow("61") << qint64(61) << "1m 1s";
-    QTest::newRow("3599") << qint64(3599) << "59m 59s";
-    QTest::newRow("3600") << qint64(3600) << "1h";
-    QTest::newRow("3661") << qint64(3661) << "1h 1m 1s";
-    QTest::newRow("86400") << qint64(86400) << "1d";
-    QTest::newRow("90061") << qint64(90061) << "1d 1h 1m 1s";
-    QTest::newRow("many days") << qint64(864000 + 5) << "10d 5s";
+    row("negative", qint64(-5), "0s");
+    row("zero", qint64(0), "0s");
+    row("59", qint64(59), "59s");
+    row("60", qint64(60), "1m");
+    row("61", qint64(61), "1m 1s");
+    row("3599", qint64(3599), "59m 59s");
+    row("3600", qint64(3600), "1h");
+    row("3661", qint64(3661), "1h 1m 1s");
+    row("86400", qint64(86400), "1d");
+    row("90061", qint64(90061), "1d 1h 1m 1s");
+    row("many days", qint64(864000 + 5), "10d 5s");
 }
 
 void tst_Platform::transformTime()
@@ -463,14 +469,14 @@ void tst_Platform::transformUnit_data()
     QTest::addColumn<qint64>("bytes");
     QTest::addColumn<bool>("perSecond");
     QTest::addColumn<QString>("text");
-    QTest::newRow("zero") << qint64(0) << false << "0.00 B";
-    QTest::newRow("1023") << qint64(1023) << false << "1023.00 B";
-    QTest::newRow("1024") << qint64(1024) << false << "1.00 KB";
-    QTest::newRow("1536") << qint64(1536) << false << "1.50 KB";
-    QTest::newRow("one MiB") << qint64(1048576) << false << "1.00 MB";
-    QTest::newRow("just under one GiB") << qint64(1073741823) << false << "1024.00 MB";
-    QTest::newRow("3 GiB") << qint64(3221225472) << false << "3.00 GB";
-    QTest::newRow("3 GiB per second") << qint64(3221225472) << true << "3.00 GB/S";
+    row("zero", qint64(0), false, "0.00 B");
+    row("1023", qint64(1023), false, "1023.00 B");
+    row("1024", qint64(1024), false, "1.00 KB");
+    row("1536", qint64(1536), false, "1.50 KB");
+    row("one MiB", qint64(1048576), false, "1.00 MB");
+    row("just under one GiB", qint64(1073741823), false, "1024.00 MB");
+    row("3 GiB", qint64(3221225472), false, "3.00 GB");
+    row("3 GiB per second", qint64(3221225472), true, "3.00 GB/S");
 }
 
 void tst_Platform::transformUnit()

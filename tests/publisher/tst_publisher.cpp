@@ -18,6 +18,7 @@
 
 using namespace Publisher;
 using TestSupport::md5Of;
+using TestSupport::programPath;
 using TestSupport::readFile;
 using TestSupport::treeContent;
 using TestSupport::writeFile;
@@ -58,22 +59,12 @@ QString writeFakeDiffTool(const QString &dir)
     return path;
 }
 
-QString tool(const QString &name)
-{
-#ifdef Q_OS_WIN
-    const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name + QStringLiteral(".exe");
-#else
-    const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
-#endif
-    return QFileInfo(path).isExecutable() ? path : QString();
-}
-
 // With the 7z the build links beside the test, as the publisher itself uses.
 bool extract(const QString &archive, const QString &dir)
 {
     QProcess p;
-    p.start(
-        tool(QStringLiteral("7z")), { QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("-o") + dir, archive });
+    p.start(programPath(QStringLiteral("7z")),
+        { QStringLiteral("x"), QStringLiteral("-y"), QStringLiteral("-o") + dir, archive });
     return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
@@ -112,7 +103,7 @@ private:
 void tst_Publisher::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QVERIFY2(!tool(QStringLiteral("7z")).isEmpty(), "7z is not linked beside the test");
+    QVERIFY2(QFileInfo(programPath(QStringLiteral("7z"))).isExecutable(), "7z is not linked beside the test");
     m_games = m_dir.filePath(QStringLiteral("games"));
     QString error;
     m_versions = generateSampleGame(m_games, 3, error);
@@ -441,8 +432,8 @@ void tst_Publisher::launcherChannel()
 
 void tst_Publisher::commandLine()
 {
-    const QString program = tool(QStringLiteral("morvaniel"));
-    QVERIFY(!program.isEmpty());
+    const QString program = programPath(QStringLiteral("morvaniel"));
+    QVERIFY(QFileInfo(program).isExecutable());
     QTemporaryDir dir;
     QVERIFY(writeFile(dir.filePath(QStringLiteral("in/2.0.0.0/a b/ü.txt")), "x"));
     QProcess p;

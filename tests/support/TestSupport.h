@@ -6,6 +6,7 @@
 #include "../../tools/testdata/TestData.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
@@ -65,6 +66,26 @@ inline QMap<QString, QByteArray> treeContent(const QString &root)
             out.insert(dir.relativeFilePath(path), f.readAll());
     }
     return out;
+}
+
+// Every file below from, written to the same place below to.
+inline bool copyTree(const QString &from, const QString &to)
+{
+    const QMap<QString, QByteArray> files = treeContent(from);
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        if (!writeFile(QDir(to).filePath(it.key()), it.value()))
+            return false;
+    return true;
+}
+
+// A program the build puts beside the test executable.
+inline QString programPath(const QString &name)
+{
+#ifdef Q_OS_WIN
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name + QStringLiteral(".exe");
+#else
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+#endif
 }
 
 // Content generators, shared with the benchmarks.

@@ -8,6 +8,7 @@
 #include "ReleaseSigner.h"
 #include "SampleGame.h"
 
+#include "../support/DataRows.h"
 #include "../support/TestSupport.h"
 #include "HttpServer.h"
 
@@ -31,8 +32,10 @@
 #include <functional>
 
 using namespace Morvaniel;
+using TestSupport::copyTree;
 using TestSupport::md5Of;
 using TestSupport::readFile;
+using TestSupport::row;
 using TestSupport::writeFile;
 
 namespace {
@@ -48,19 +51,6 @@ QString serialKey()
 QString keyKey()
 {
     return KEY_RELEASE_KEY + QStringLiteral("/") + Channel;
-}
-
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString target = to + QLatin1Char('/') + QDir(from).relativeFilePath(path);
-        QDir().mkpath(QFileInfo(target).absolutePath());
-        if (!QFile::copy(path, target))
-            return false;
-    }
-    return true;
 }
 
 // The document of dir's game channel with changes, signed again by secretFile.
@@ -288,26 +278,16 @@ void tst_Trust::attacks_data()
 {
     QTest::addColumn<QString>("attack");
     QTest::addColumn<QString>("refusal");
-    QTest::newRow("archive replaced, guide MD5 updated") << "archive"
-                                                         << "game/manifest.txt";
-    QTest::newRow("archive with a matching MD5") << "collision"
-                                                 << "archive verification failed";
-    QTest::newRow("guide points at an older version") << "guide-older"
-                                                      << "game/manifest.txt";
-    QTest::newRow("file manifest edited") << "file-manifest"
-                                          << "game/1.0.0.3/manifest.txt";
-    QTest::newRow("older document replayed") << "replay"
-                                             << "older than the accepted 200";
-    QTest::newRow("expired document") << "expired"
-                                      << "expired at";
-    QTest::newRow("unknown key") << "stranger"
-                                 << "not signed by a trusted key";
-    QTest::newRow("another channel's document") << "channel"
-                                                << "for channel Launcher, not game";
-    QTest::newRow("body longer than listed") << "longer"
-                                             << "archive verification failed";
-    QTest::newRow("two publications mixed") << "mixed"
-                                            << "game/1.0.0.3/manifest.txt";
+    row("archive replaced, guide MD5 updated", "archive", "game/manifest.txt");
+    row("archive with a matching MD5", "collision", "archive verification failed");
+    row("guide points at an older version", "guide-older", "game/manifest.txt");
+    row("file manifest edited", "file-manifest", "game/1.0.0.3/manifest.txt");
+    row("older document replayed", "replay", "older than the accepted 200");
+    row("expired document", "expired", "expired at");
+    row("unknown key", "stranger", "not signed by a trusted key");
+    row("another channel's document", "channel", "for channel Launcher, not game");
+    row("body longer than listed", "longer", "archive verification failed");
+    row("two publications mixed", "mixed", "game/1.0.0.3/manifest.txt");
 }
 
 void tst_Trust::attacks()

@@ -4,6 +4,7 @@
 #include "verify/CheckerThread.h"
 #include "verify/VerifyThread.h"
 
+#include "../support/DataRows.h"
 #include "../support/ImmutableFile.h"
 #include "../support/TestSupport.h"
 #include "verify/Verifyer.h"
@@ -58,6 +59,14 @@ template <typename Worker, typename Info> void listenTo(Worker *worker, Reports<
         else
             r.progress.append(info.progress);
     });
+}
+
+// A run over one archive that should have the digest md5.
+void singleArchive(GameUpdateContext &ctx, const QString &archive, const QString &md5 = EmptyMd5)
+{
+    ctx.verifySingle = true;
+    ctx.verifyFileList = { archive };
+    ctx.verifyMd5List = { md5 };
 }
 
 } // namespace
@@ -149,24 +158,21 @@ void tst_Verify::archiveMode_data()
     QTest::addColumn<bool>("bError");
     QTest::addColumn<QVector<bool>>("kept");
 
-    QTest::newRow("two good archives") << QStringList{ "first", "second" } << QStringList{ "good", "good" }
-                                       << QVector<float>{ 0.0f, 0.5f, 1.0f } << false << QVector<bool>{ true, true };
-    QTest::newRow("second archive bad is deleted")
-        << QStringList{ "first", "second" } << QStringList{ "good", "bad" } << QVector<float>{ 0.0f, 0.5f } << true
-        << QVector<bool>{ true, false };
-    QTest::newRow("first bad, second still verified")
-        << QStringList{ "first", "second" } << QStringList{ "bad", "good" } << QVector<float>{ 0.0f, 0.5f } << true
-        << QVector<bool>{ false, true };
+    row("two good archives", QStringList{ "first", "second" }, QStringList{ "good", "good" },
+        QVector<float>{ 0.0f, 0.5f, 1.0f }, false, QVector<bool>{ true, true });
+    row("second archive bad is deleted", QStringList{ "first", "second" }, QStringList{ "good", "bad" },
+        QVector<float>{ 0.0f, 0.5f }, true, QVector<bool>{ true, false });
+    row("first bad, second still verified", QStringList{ "first", "second" }, QStringList{ "bad", "good" },
+        QVector<float>{ 0.0f, 0.5f }, true, QVector<bool>{ false, true });
     // A single archive also reports from within: its five bytes are one chunk.
-    QTest::newRow("digest compared case-sensitively") << QStringList{ "first" } << QStringList{ "upper" }
-                                                      << QVector<float>{ 1.0f, 0.0f } << true << QVector<bool>{ false };
-    QTest::newRow("position without md5 fails, file stays")
-        << QStringList{ "first", "second" } << QStringList{ "good", "none" } << QVector<float>{ 0.0f, 0.5f } << true
-        << QVector<bool>{ true, true };
-    QTest::newRow("missing archive") << QStringList{ "<missing>", "second" } << QStringList{ "good", "good" }
-                                     << QVector<float>{ 0.0f, 0.5f } << true << QVector<bool>{ false, true };
-    QTest::newRow("empty archive") << QStringList{ "" } << QStringList{ "good" } << QVector<float>{ 0.0f, 1.0f }
-                                   << false << QVector<bool>{ true };
+    row("digest compared case-sensitively", QStringList{ "first" }, QStringList{ "upper" },
+        QVector<float>{ 1.0f, 0.0f }, true, QVector<bool>{ false });
+    row("position without md5 fails, file stays", QStringList{ "first", "second" }, QStringList{ "good", "none" },
+        QVector<float>{ 0.0f, 0.5f }, true, QVector<bool>{ true, true });
+    row("missing archive", QStringList{ "<missing>", "second" }, QStringList{ "good", "good" },
+        QVector<float>{ 0.0f, 0.5f }, true, QVector<bool>{ false, true });
+    row("empty archive", QStringList{ "" }, QStringList{ "good" }, QVector<float>{ 0.0f, 1.0f }, false,
+        QVector<bool>{ true });
 }
 
 void tst_Verify::archiveMode()
@@ -214,9 +220,7 @@ void tst_Verify::archiveProgressWithinOneArchive()
         bytes[i] = static_cast<char>(i * 31 + (i >> 12));
     const QString path = dir.filePath(QStringLiteral("big.7z"));
     QVERIFY(writeFile(path, bytes));
-    m_ctx.verifySingle = true;
-    m_ctx.verifyFileList = { path };
-    m_ctx.verifyMd5List = { md5Of(bytes) };
+    singleArchive(m_ctx, path, md5Of(bytes));
 
     Reports<VerifyCallbackInfo> r;
     QVERIFY(verify(r));
@@ -251,26 +255,22 @@ void tst_Verify::manifestMode_data()
     const QString bWrongMd5 = QStringLiteral("b.txt|%1|5\n").arg(md5Of("brav0"));
     const QVector<float> thirds{ 1.0f / 3, 2.0f / 3, 1.0f };
 
-    QTest::newRow("sizes match") << a + b + pak << false << false << thirds << false;
-    QTest::newRow("CRLF line ends") << QString(a + b + pak).replace("\n", "\r\n") << false << false << thirds << false;
-    QTest::newRow("wrong size stops at first bad file")
-        << "PM/Content/Paks/p.pak|x|8\n" + a + b << false << false << QVector<float>{} << true;
+    row("sizes match", a + b + pak, false, false, thirds, false);
+    row("CRLF line ends", QString(a + b + pak).replace("\n", "\r\n"), false, false, thirds, false);
+    row("wrong size stops at first bad file", "PM/Content/Paks/p.pak|x|8\n" + a + b, false, false, QVector<float>{},
+        true);
     // Key order puts upper case first: the pak, then a, then b.
-    QTest::newRow("last file bad") << a + "b.txt|x|4\n" + pak << false << false << QVector<float>{ 1.0f / 3, 2.0f / 3 }
-                                   << true;
-    QTest::newRow("md5 off: same size passes") << a + bWrongMd5 + pak << false << false << thirds << false;
-    QTest::newRow("md5 on: same size fails")
-        << a + bWrongMd5 + pak << true << false << QVector<float>{ 1.0f / 3, 2.0f / 3 } << true;
-    QTest::newRow("md5 on leaves paks to size") << a + b + pakWrongMd5 << true << false << thirds << false;
-    QTest::newRow("md5 of paks asked for") << a + b + pakWrongMd5 << true << true << QVector<float>{} << true;
-    QTest::newRow("missing file with size 0") << a + "gone.txt||0\n"
-                                              << false << false << QVector<float>{ 0.5f } << true;
-    QTest::newRow("missing file with empty md5") << a + "gone.txt||0\n"
-                                                 << true << false << QVector<float>{ 0.5f } << true;
-    QTest::newRow("path leaving the folder") << QStringLiteral("../outside.txt|%1|7\n").arg(md5Of("outside")) + a
-                                             << false << false << QVector<float>{} << true;
-    QTest::newRow("absolute path") << a + "/etc/hostname||0\n" << false << false << QVector<float>{} << true;
-    QTest::newRow("empty manifest") << QString() << true << true << QVector<float>{} << false;
+    row("last file bad", a + "b.txt|x|4\n" + pak, false, false, QVector<float>{ 1.0f / 3, 2.0f / 3 }, true);
+    row("md5 off: same size passes", a + bWrongMd5 + pak, false, false, thirds, false);
+    row("md5 on: same size fails", a + bWrongMd5 + pak, true, false, QVector<float>{ 1.0f / 3, 2.0f / 3 }, true);
+    row("md5 on leaves paks to size", a + b + pakWrongMd5, true, false, thirds, false);
+    row("md5 of paks asked for", a + b + pakWrongMd5, true, true, QVector<float>{}, true);
+    row("missing file with size 0", a + "gone.txt||0\n", false, false, QVector<float>{ 0.5f }, true);
+    row("missing file with empty md5", a + "gone.txt||0\n", true, false, QVector<float>{ 0.5f }, true);
+    row("path leaving the folder", QStringLiteral("../outside.txt|%1|7\n").arg(md5Of("outside")) + a, false, false,
+        QVector<float>{}, true);
+    row("absolute path", a + "/etc/hostname||0\n", false, false, QVector<float>{}, true);
+    row("empty manifest", QString(), true, true, QVector<float>{}, false);
 }
 
 void tst_Verify::manifestMode()
@@ -304,8 +304,8 @@ void tst_Verify::manifestMode()
 void tst_Verify::manifestFailureCollection_data()
 {
     QTest::addColumn<int>("updateMode");
-    QTest::newRow("updateMode 1") << 1;
-    QTest::newRow("updateMode 4") << 4;
+    row("updateMode 1", 1);
+    row("updateMode 4", 4);
 }
 
 void tst_Verify::manifestFailureCollection()
@@ -346,9 +346,9 @@ void tst_Verify::manifestFailureCollection()
 void tst_Verify::pakFolderCleaning_data()
 {
     QTest::addColumn<QString>("folderSpelling");
-    QTest::newRow("plain folder") << "%1";
-    QTest::newRow("trailing slash") << "%1/";
-    QTest::newRow("dot segment") << "%1/./";
+    row("plain folder", "%1");
+    row("trailing slash", "%1/");
+    row("dot segment", "%1/./");
 }
 
 void tst_Verify::pakFolderCleaning()
@@ -376,14 +376,12 @@ void tst_Verify::pakFolderCleaning()
     QVERIFY(verify(r));
     QVERIFY(!r.finals.first().bError);
 
-    QVERIFY(QFile::exists(paks + "Data.pak"));
-    QVERIFY(QFile::exists(paks + "Sub/Deep.pak"));
-    if (twins) {
-        QVERIFY(QFile::exists(paks + "data.pak"));
-        QVERIFY(QFile::exists(paks + "SUB/deep.pak"));
-    }
-    QVERIFY(!QFile::exists(paks + "extra.pak"));
-    QVERIFY(!QFile::exists(paks + "old/stale.pak"));
+    QStringList kept{ "Data.pak", "Sub/Deep.pak" };
+    if (twins)
+        kept << "data.pak"
+             << "SUB/deep.pak";
+    kept.sort();
+    QCOMPARE(treeContent(paks).keys(), kept);
     QVERIFY(QFile::exists(game + "/Binaries/unlisted.dll"));
 }
 
@@ -397,9 +395,7 @@ void tst_Verify::startDuringRunIsRefused()
     // at its first archive for as long as the test wants.
     const QString fifo = dir.filePath(QStringLiteral("held.7z"));
     QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-    m_ctx.verifySingle = true;
-    m_ctx.verifyFileList = { fifo };
-    m_ctx.verifyMd5List = { EmptyMd5 };
+    singleArchive(m_ctx, fifo);
 
     Reports<VerifyCallbackInfo> r;
     listenTo(Verifyer::GetInstance(), r);
@@ -408,9 +404,7 @@ void tst_Verify::startDuringRunIsRefused()
     const QString bad = dir.filePath(QStringLiteral("bad.7z"));
     QVERIFY(writeFile(bad, "bad"));
     GameUpdateContext other;
-    other.verifySingle = true;
-    other.verifyFileList = { bad };
-    other.verifyMd5List = { EmptyMd5 };
+    singleArchive(other, bad);
     Verifyer::GetInstance()->StartVerify(other);
     QVERIFY(LogRecorder::count(QStringLiteral("m_VerifyThread->isRunning")) > 0);
 
@@ -429,9 +423,7 @@ void tst_Verify::runWithoutCallbackStillDeletes()
     QTemporaryDir dir;
     const QString bad = dir.filePath(QStringLiteral("bad.7z"));
     QVERIFY(writeFile(bad, "bad"));
-    m_ctx.verifySingle = true;
-    m_ctx.verifyFileList = { bad };
-    m_ctx.verifyMd5List = { EmptyMd5 };
+    singleArchive(m_ctx, bad);
 
     Verifyer::GetInstance()->RegistCallbackFunc(nullptr);
     auto *thread = Verifyer::GetInstance()->findChild<VerifyThread *>();
@@ -449,9 +441,7 @@ void tst_Verify::startFromAReportWaitsForTheFinalOne()
     QTemporaryDir dir;
     const QString archive = dir.filePath(QStringLiteral("a.7z"));
     QVERIFY(writeFile(archive, QByteArray()));
-    m_ctx.verifySingle = true;
-    m_ctx.verifyFileList = { archive };
-    m_ctx.verifyMd5List = { EmptyMd5 };
+    singleArchive(m_ctx, archive);
     GameUpdateContext folderRun;
     folderRun.verifyFolder = dir.path();
     folderRun.verifyManifestText = QStringLiteral("missing.pak|m|1\n");
@@ -498,9 +488,9 @@ void tst_Verify::checkerReports_data()
     // The child opens the file with this shell redirection and keeps it open.
     QTest::addColumn<QString>("redirection");
     QTest::addColumn<QVector<float>>("progress");
-    QTest::newRow("four free files") << QString() << QVector<float>{ 0.25f, 0.5f, 0.75f, 1.0f };
-    QTest::newRow("third held for reading") << "3<" << QVector<float>{ 0.25f, 0.5f };
-    QTest::newRow("third held for writing") << "3>>" << QVector<float>{ 0.25f, 0.5f };
+    row("four free files", QString(), QVector<float>{ 0.25f, 0.5f, 0.75f, 1.0f });
+    row("third held for reading", "3<", QVector<float>{ 0.25f, 0.5f });
+    row("third held for writing", "3>>", QVector<float>{ 0.25f, 0.5f });
 }
 
 void tst_Verify::checkerReports()
