@@ -1,4 +1,6 @@
 #include "core/GameUpdateContext.h"
+#include "util/Blake2b.h"
+#include "util/DualDigest.h"
 #include "verify/CheckCallbackInfo.h"
 #include "verify/Checker.h"
 #include "verify/CheckerThread.h"
@@ -82,6 +84,8 @@ private slots:
 
     void archiveMode_data();
     void archiveMode();
+    void dualDigestAgreesWithEachHashAlone_data();
+    void dualDigestAgreesWithEachHashAlone();
     void archiveProgressWithinOneArchive();
     void manifestMode_data();
     void manifestMode();
@@ -210,6 +214,30 @@ void tst_Verify::archiveMode()
         QVERIFY2(QFile::exists(m_ctx.verifyFileList.at(i)) == kept.at(i), qPrintable(m_ctx.verifyFileList.at(i)));
     QCOMPARE(LogRecorder::count(QStringLiteral("size is not equal Error !!!")) > 0,
         m_ctx.verifyMd5List.size() != contents.size());
+}
+
+// Signed archives are hashed twice in one pass, BLAKE2b on a helper thread
+// over the caller's chunk: both digests must equal each hash taken alone,
+// whatever the chunking (small chunks stay on the caller's thread).
+void tst_Verify::dualDigestAgreesWithEachHashAlone_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("chunk");
+    QTest::newRow("empty") << 0 << 4096;
+    QTest::newRow("small chunks, one thread") << 100000 << 1000;
+    QTest::newRow("large chunks, two threads") << (3 << 20) + 7 << 0x64000;
+}
+
+void tst_Verify::dualDigestAgreesWithEachHashAlone()
+{
+    QFETCH(int, size);
+    QFETCH(int, chunk);
+    const QByteArray data = TestSupport::randomBytes(size, quint32(size));
+    DualDigest both(true);
+    for (int at = 0; at < size; at += chunk)
+        both.addData(data.constData() + at, qMin(chunk, size - at));
+    QCOMPARE(both.md5(), QCryptographicHash::hash(data, QCryptographicHash::Md5));
+    QCOMPARE(both.blake2b(), Blake2b::hash(data));
 }
 
 void tst_Verify::archiveProgressWithinOneArchive()
