@@ -14,11 +14,9 @@
 #include <QFileInfo>
 #include <QLibrary>
 #include <QMap>
-#include <QRandomGenerator>
 #include <QString>
 #include <QStringList>
 
-#include <cstring>
 #include <mutex>
 
 namespace TestSupport {
