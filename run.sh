@@ -12,9 +12,10 @@
 #   ./run.sh test --windows    cross-compile everything for Windows (build-win/, mingw-w64
 #                              against ../shared/qt5-mingw or $MORVANIEL_QT_WIN) and run
 #                              the suite under Wine
-#   ./run.sh bench [--quick] [--only bench_x] [--log f]
+#   ./run.sh bench [--quick] [--long] [--only bench_x] [--log f]
 #                              Release build (build-bench/), every benchmark of
-#                              bench/, one table of figures against their peers
+#                              bench/, one table of figures against their peers;
+#                              --long adds the 2.4 GiB patch pair
 #   ./run.sh fuzz [seconds]    build the libFuzzer targets (build-fuzz/) and run each
 #                              for the given time (default 60) with its seed corpus
 #   ./run.sh package --windows the Windows build packaged into dist/morvaniel-windows
@@ -160,6 +161,8 @@ case "$cmd" in
     exec "$ROOT/tools/windows/package.sh" "$ROOT/build-win" "$qt_win" "$ROOT/dist"
     ;;
   bench)
+    # bsdiff is one of the patch benchmark's peers.
+    PACKAGES+=(bsdiff)
     install_packages
     # A Release build of its own, so that the test build keeps its settings.
     build build-bench -DCMAKE_BUILD_TYPE=Release -DMORVANIEL_BUILD_TESTS=OFF
@@ -197,7 +200,7 @@ case "$cmd" in
     exit $status
     ;;
   *)
-    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long|--windows|--unprivileged]|package --windows|bench [--quick]|fuzz [seconds]|build" >&2
+    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long|--windows|--unprivileged]|package --windows|bench [--quick] [--long]|fuzz [seconds]|build" >&2
     exit 2
     ;;
 esac

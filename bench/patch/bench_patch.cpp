@@ -1,169 +1,42 @@
-// bench_patch [size MiB, default 300] [stage rounds, default 5]
+// bench_patch [pak MiB, default 300] [stage rounds, default 5] [--long]
 //
-// Builds a pair of game-like files (mostly incompressible blocks, some text;
-// the new one with edited, replaced, dropped, inserted and moved blocks) and
-// measures, for the project's hdiffz/hpatchz, `zstd --patch-from` and xdelta3:
-// patch size, create and apply time, and the peak resident memory of each
-// child process. Every applied result is compared with the new file.
-// Then the merge stage (MergeThread running hpatchz) against hpatchz run
-// directly on the same files, in turns, best of a few rounds.
+// Patch sizes, create and apply time and peak memory of the project's
+// hdiffz/hpatchz beside `zstd --patch-from`, xdelta3 and bsdiff, on pairs of
+// files of several kinds: a mixed game pak with scattered edits, a pak with
+// moved and inserted entries, a recompressed zlib stream, a grown and a shrunk
+// file (all generated from fixed seeds, sizes scaled from the pak's), and real
+// libraries of two consecutive Debian releases (fetched once into a cache).
+// The programs are run through their command lines only, so whatever engine
+// is built is measured. Then the merge stage against hpatchz alone, and with
+// --long the create and apply cost of a 2.4 GiB pair.
+//
+// The tables and the verdicts go to standard output as SHOW lines, the
+// figures for bench/report.sh as ROW lines.
 
 #include "../BenchRow.h"
-#include "patch/MergeThread.h"
+#include "DebianPairs.h"
+#include "LongPair.h"
+#include "MergeStage.h"
+#include "PairKinds.h"
+#include "PairMeasure.h"
+#include "Show.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 
-#include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
 #include <malloc.h>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
+using namespace PatchBench;
 
 namespace {
 
-struct Rng
-{
-    uint64_t s;
-    uint64_t next()
-    {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        return s;
-    }
-};
-
-constexpr size_t Block = 1 << 20;
-
-void fillBlock(Rng &rng, std::vector<char> &b, bool text)
-{
-    b.resize(Block);
-    if (!text) {
-        for (size_t i = 0; i < Block; i += 8) {
-            const uint64_t v = rng.next();
-            std::memcpy(&b[i], &v, 8);
-        }
-        return;
-    }
-    static const char *words[] = { "mesh ", "texture ", "shader ", "level ", "actor ", "sound ", "=", "1.0 ", "\n" };
-    for (size_t i = 0; i < Block; ++i) {
-        const char *w = words[rng.next() % 9];
-        while (*w && i < Block)
-            b[i++] = *w++;
-        --i;
-    }
-}
-
-struct Run
-{
-    double seconds = 0;
-    double cpuSeconds = 0; // user + system of the child
-    long peakKb = 0;
-    int status = -1;
-};
-
-Run run(const std::vector<std::string> &args, const std::string &stdoutPath = "/dev/null")
-{
-    std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    Run r;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return r;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    struct rusage usage;
-    wait4(pid, &status, 0, &usage);
-    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.peakKb = usage.ru_maxrss;
-    r.cpuSeconds
-        = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-long long fileSize(const std::string &path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
-}
-
-bool sameContent(const std::string &a, const std::string &b)
-{
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    std::vector<char> ba(Block), bb(Block);
-    while (fa && fb) {
-        fa.read(ba.data(), Block);
-        fb.read(bb.data(), Block);
-        if (fa.gcount() != fb.gcount() || std::memcmp(ba.data(), bb.data(), fa.gcount()) != 0)
-            return false;
-    }
-    return !fa && !fb;
-}
-
-void makePair(const std::string &oldPath, const std::string &newPath, size_t blocks)
-{
-    Rng rng{ 0x9e3779b97f4a7c15ull };
-    std::vector<std::vector<char>> old(blocks);
-    std::vector<bool> isText(blocks);
-    for (size_t i = 0; i < blocks; ++i) {
-        isText[i] = rng.next() % 10 < 3;
-        fillBlock(rng, old[i], isText[i]);
-    }
-    {
-        std::ofstream o(oldPath, std::ios::binary);
-        for (const auto &b : old)
-            o.write(b.data(), Block);
-    }
-    std::ofstream n(newPath, std::ios::binary);
-    std::vector<char> fresh;
-    std::vector<size_t> order(blocks);
-    for (size_t i = 0; i < blocks; ++i)
-        order[i] = i;
-    // A few blocks move far: repacked archives reorder their content.
-    for (size_t k = 0; k < blocks / 50; ++k)
-        std::swap(order[rng.next() % blocks], order[rng.next() % blocks]);
-    for (size_t i : order) {
-        const unsigned roll = rng.next() % 100;
-        if (roll < 3)
-            continue; // dropped
-        std::vector<char> b = old[i];
-        if (roll < 8) {
-            std::vector<char> patch;
-            fillBlock(rng, patch, false);
-            std::memcpy(&b[rng.next() % (Block - 4096)], patch.data(), 4096); // edited
-        } else if (roll < 11) {
-            fillBlock(rng, b, isText[i]); // replaced
-        }
-        n.write(b.data(), Block);
-        if (roll >= 96) {
-            fillBlock(rng, fresh, rng.next() % 2);
-            n.write(fresh.data(), Block); // inserted
-        }
-    }
-}
+constexpr uint64_t BsdiffBound = uint64_t(64) << 20;
 
 std::string binDir()
 {
@@ -173,167 +46,184 @@ std::string binDir()
     return self.substr(0, self.rfind('/'));
 }
 
-void report(const char *tool, const Run &create, long long patchBytes, const Run &apply, bool ok)
+std::string bytesCell(long long bytes)
 {
-    std::printf("%-22s %10.2f %9ld %12lld %9.2f %9ld  %s\n", tool, create.seconds, create.peakKb / 1024, patchBytes,
-        apply.seconds, apply.peakKb / 1024, create.status == 0 && apply.status == 0 && ok ? "identical" : "FAILED");
+    if (bytes == TooLarge)
+        return "n/a (too large)";
+    if (bytes == Failed)
+        return "FAILED";
+    return std::to_string(bytes);
 }
 
-double secondsSince(std::chrono::steady_clock::time_point start)
+std::string mib(long kib)
 {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return Show::number(double(kib) / 1024, 1);
 }
 
-// The merge stage on one patch file: the game file is patched in place by
-// hpatchz, started and watched by MergeThread. Returns seconds, -1 on failure.
-double mergeStageOnce(const std::string &dir)
+std::string secondsCell(const ChildRun &r, double seconds)
 {
-    const QString root = QString::fromStdString(dir);
-    Morvaniel::MergeThread thread;
-    thread.SetPaths(root + "/stage-patch/manifest.txt", root + "/stage-game", root + "/stage-temp");
-    QEventLoop loop;
-    QString error = QStringLiteral("no result");
-    QObject::connect(&thread, &Morvaniel::MergeThread::MergeFinished, &loop, [&](const QString &text, bool) {
-        error = text;
-        loop.quit();
-    });
-    const auto start = std::chrono::steady_clock::now();
-    thread.start();
-    loop.exec();
-    const double seconds = secondsSince(start);
-    thread.wait();
-    return error.isEmpty() ? seconds : -1;
+    return r.ok() ? Show::number(seconds, 2) : "FAILED";
+}
+
+void printSizes(const std::vector<PairFigures> &pairs)
+{
+    Show::line("");
+    Show::line("patch bytes (every patch applied and compared with the new file; bsdiff only below 64 MiB, it needs "
+               "about 17 times the file size in memory)");
+    Show::line(Show::cells({ { "pair", -42 }, { "old MiB", 8 }, { "new MiB", 8 }, { "hdiffz", 11 }, { "zstd -19", 11 },
+        { "xdelta3 -9", 11 }, { "bsdiff", 15 }, { "ours/best", 9 } }));
+    for (const PairFigures &p : pairs) {
+        if (!p.measured()) {
+            Show::line(Show::cells({ { p.name, -42 }, { "skipped: " + p.skipped, -60 } }));
+            continue;
+        }
+        const double best = p.oursToBestPeer();
+        Show::line(Show::cells({ { p.name, -42 }, { mib(long(p.oldBytes / 1024)), 8 },
+            { mib(long(p.newBytes / 1024)), 8 }, { bytesCell(p.patchBytes[Ours]), 11 },
+            { bytesCell(p.patchBytes[Zstd]), 11 }, { bytesCell(p.patchBytes[Xdelta]), 11 },
+            { bytesCell(p.patchBytes[Bsdiff]), 15 }, { best > 0 ? Show::number(best, 3) : "-", 9 } }));
+    }
+}
+
+void printCosts(const std::vector<PairFigures> &pairs)
+{
+    Show::line("");
+    Show::line("time and peak RssAnon (anonymous resident memory, sampled every 5 ms); apply = the run plus an "
+               "fdatasync of its output, caches written out first; ours patches a copy of the old file in place");
+    Show::line(Show::cells({ { "pair", -42 }, { "apply s", 8 }, { "zstd -d", 8 }, { "apply MiB", 10 }, { "zstd -d", 8 },
+        { "create s", 9 }, { "zstd -19", 9 }, { "create MiB", 11 }, { "zstd -19", 9 } }));
+    for (const PairFigures &p : pairs) {
+        if (!p.measured())
+            continue;
+        Show::line(Show::cells({ { p.name, -42 }, { secondsCell(p.apply[Ours], p.applySeconds[Ours]), 8 },
+            { secondsCell(p.apply[Zstd], p.applySeconds[Zstd]), 8 }, { mib(p.apply[Ours].peakAnonKiB), 10 },
+            { mib(p.apply[Zstd].peakAnonKiB), 8 }, { secondsCell(p.create[Ours], p.create[Ours].seconds), 9 },
+            { secondsCell(p.create[Zstd], p.create[Zstd].seconds), 9 }, { mib(p.create[Ours].peakAnonKiB), 11 },
+            { mib(p.create[Zstd].peakAnonKiB), 9 } }));
+    }
+}
+
+void printSummary(const std::vector<PairFigures> &pairs)
+{
+    Show::line("");
+    Show::line("targets");
+    long long ours = 0, zstd = 0;
+    double createOurs = 0, createZstd = 0;
+    long applyAnon = 0;
+    std::string misses;
+    int compared = 0, met = 0;
+    for (const PairFigures &p : pairs) {
+        if (!p.measured())
+            continue;
+        if (p.patchBytes[Ours] > 0 && p.patchBytes[Zstd] > 0) {
+            ours += p.patchBytes[Ours];
+            zstd += p.patchBytes[Zstd];
+        }
+        if (p.create[Ours].ok() && p.create[Zstd].ok()) {
+            createOurs += p.create[Ours].seconds;
+            createZstd += p.create[Zstd].seconds;
+        }
+        applyAnon = std::max(applyAnon, p.apply[Ours].peakAnonKiB);
+        const double ratio = p.oursToBestPeer();
+        if (ratio > 0) {
+            ++compared;
+            met += ratio <= 1.25 ? 1 : 0;
+            if (ratio > 1.25)
+                misses += (misses.empty() ? "" : ", ") + p.name + " " + Show::number(ratio, 2);
+            BenchRow::row("patch bytes, " + p.name, double(p.patchBytes[Ours]) / 1024,
+                double(p.patchBytes[Ours]) / ratio / 1024, "best peer", "KiB", "<=1.25");
+        }
+    }
+    const double total = zstd > 0 ? double(ours) / double(zstd) : 0;
+    Show::verdict("patch bytes over the corpus, ours/zstd", total, total > 0 && total <= 0.6, "<= 0.6");
+    BenchRow::row(
+        "patch bytes, corpus total", double(ours) / 1024, double(zstd) / 1024, "zstd -19 --patch-from", "KiB", "<=0.6");
+    Show::verdict("pairs where ours/best peer <= 1.25: " + std::to_string(met) + " of " + std::to_string(compared)
+            + (misses.empty() ? "" : " (missed: " + misses + ")"),
+        -1, compared > 0 && met == compared, "<= 1.25 each");
+    if (!pairs.empty() && pairs[0].measured() && pairs[0].apply[Ours].ok() && pairs[0].apply[Zstd].ok()) {
+        const PairFigures &p = pairs[0];
+        const double ratio = p.applySeconds[Ours] / p.applySeconds[Zstd];
+        Show::verdict("apply time ours/zstd, " + p.name, ratio, ratio <= 1.0, "<= 1.0");
+        BenchRow::row(
+            "patch apply, " + p.name, p.applySeconds[Ours], p.applySeconds[Zstd], "zstd -d --patch-from", "s", "<=1.0");
+        BenchRow::row("  apply peak RssAnon", double(p.apply[Ours].peakAnonKiB) / 1024,
+            double(p.apply[Zstd].peakAnonKiB) / 1024, "zstd -d --patch-from", "MiB", "");
+    }
+    Show::verdict("apply peak RssAnon of hpatchz, largest over the pairs (MiB)", double(applyAnon) / 1024,
+        applyAnon > 0 && applyAnon < 64 * 1024, "< 64");
+    const double create = createZstd > 0 ? createOurs / createZstd : 0;
+    Show::verdict("create time ours/zstd -19, summed over the pairs", create, create > 0 && create <= 3, "<= 3");
+    BenchRow::row("patch create, all pairs", createOurs, createZstd, "zstd -19 --long=31", "s", "<=3");
 }
 
 } // namespace
-
-using BenchRow::cpuSeconds;
-using BenchRow::row;
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    const size_t mib = argc > 1 ? std::max(8, std::atoi(argv[1])) : 300;
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    std::vector<std::string> positional;
+    bool longPair = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--long") == 0)
+            longPair = true;
+        else
+            positional.push_back(argv[i]);
+    }
+    const uint64_t pakMiB = positional.size() > 0 ? uint64_t(std::max(8, std::atoi(positional[0].c_str()))) : 300;
+    const int rounds = positional.size() > 1 ? std::max(1, std::atoi(positional[1].c_str())) : 5;
+    const auto start = std::chrono::steady_clock::now();
     char tmpl[] = "/tmp/bench_patch.XXXXXX";
     if (!mkdtemp(tmpl)) {
         std::perror("mkdtemp");
         return 1;
     }
-    const std::string dir = tmpl;
-    const std::string oldPath = dir + "/old.pak", newPath = dir + "/new.pak";
-    std::printf("bench_patch: making a pair of %zu MiB files in %s\n", mib, dir.c_str());
-    makePair(oldPath, newPath, mib);
-    // Hand the pair's blocks back to the system: the stage forks this process
-    // to start the tool, and a host does not carry a few hundred MiB of freed
-    // heap around.
-    malloc_trim(0);
-    std::printf("old %lld bytes, new %lld bytes\n\n", fileSize(oldPath), fileSize(newPath));
-    std::printf("%-22s %10s %9s %12s %9s %9s\n", "tool", "create s", "create MB", "patch bytes", "apply s", "apply MB");
+    const std::string dir = tmpl, bin = binDir();
+    const char *cache = std::getenv("BENCH_PATCH_CACHE");
+    const std::string cacheDir = cache && *cache ? cache : bin + "/../bench-cache";
+    const std::string oldPath = dir + "/old", newPath = dir + "/new";
+    std::printf("bench_patch: pairs in %s, Debian packages cached in %s\n", dir.c_str(), cacheDir.c_str());
 
-    const std::string bin = binDir();
+    std::vector<PairKind> kinds = generatedPairs(pakMiB);
+    for (PairKind &k : debianPairs(cacheDir))
+        kinds.push_back(k);
+    const MeasureSettings settings{ bin, dir, BsdiffBound };
+    std::vector<PairFigures> pairs;
     bool allOk = true;
-    std::vector<Run> applyRuns;
-    {
-        const std::string diff = dir + "/h.patch", out = dir + "/h.out";
-        std::system(("cp " + oldPath + " " + out).c_str());
-        const Run c = run({ bin + "/hdiffz", "-q", oldPath, newPath, diff });
-        const Run a = run({ bin + "/hpatchz", out, diff, out, "-f", "-s-1m", "-C-old-new-diff" });
-        const bool ok = sameContent(out, newPath);
-        allOk = allOk && ok && c.status == 0 && a.status == 0;
-        report("hpatchz (in place)", c, fileSize(diff), a, ok);
-        applyRuns.push_back(a);
-    }
-    {
-        const std::string diff = dir + "/z.zst", out = dir + "/z.out";
-        const Run c = run({ "zstd", "-q", "-f", "--patch-from=" + oldPath, newPath, "-o", diff });
-        const Run a = run({ "zstd", "-q", "-f", "-d", "--memory=2048MB", "--patch-from=" + oldPath, diff, "-o", out });
-        const bool ok = sameContent(out, newPath);
-        allOk = allOk && ok && c.status == 0 && a.status == 0;
-        report("zstd --patch-from", c, fileSize(diff), a, ok);
-        applyRuns.push_back(a);
-    }
-    {
-        const std::string diff = dir + "/x.vcdiff", out = dir + "/x.out";
-        // A source window as large as the file, so xdelta3 can see every match.
-        const std::string window = std::to_string(std::min<long long>(fileSize(oldPath), 1LL << 30));
-        const Run c = run({ "xdelta3", "-e", "-f", "-B", window, "-s", oldPath, newPath, diff });
-        const Run a = run({ "xdelta3", "-d", "-f", "-B", window, "-s", oldPath, diff, out });
-        const bool ok = sameContent(out, newPath);
-        allOk = allOk && ok && c.status == 0 && a.status == 0;
-        report("xdelta3 -B <file size>", c, fileSize(diff), a, ok);
-        applyRuns.push_back(a);
-    }
-    const std::string figure = "patch apply " + std::to_string(mib) + " MiB (hpatchz)";
-    if (applyRuns.size() == 3) {
-        row(figure, applyRuns[0].seconds, applyRuns[1].seconds, "zstd --patch-from -d", "s", "");
-        row(figure, applyRuns[0].seconds, applyRuns[2].seconds, "xdelta3 -d", "s", "");
-    }
-
-    // The stage against the tool alone: the same in-place run of hpatchz on
-    // the same files, taken in turns. Restoring the old file is not timed.
-    const std::string game = dir + "/stage-game/game.pak", direct = dir + "/direct.pak";
-    std::system(("mkdir -p " + dir + "/stage-game " + dir + "/stage-patch && cp " + dir + "/h.patch " + dir
-        + "/stage-patch/game.pak.patch")
-                    .c_str());
-    {
-        std::ofstream manifest(dir + "/stage-patch/manifest.txt", std::ios::binary);
-        manifest << "--patch_file--\ngame.pak.patch|md5|" << fileSize(dir + "/h.patch") << "\n";
-    }
-    double stage = 1e9, tool = 1e9, stageCpu = 1e9, toolCpu = 1e9;
-    bool stageOk = true;
-    for (int i = 0; i < rounds && stageOk; ++i) {
-        // Both copies are written back before either run, and who goes first
-        // alternates, so that neither pays for the other's dirty pages.
-        std::system(("cp " + oldPath + " " + direct + " && cp " + oldPath + " " + game).c_str());
-        Run a;
-        double m = -1;
-        double mCpu = 0;
-        const auto stageRun = [&] {
-            sync();
-            const double cpu = cpuSeconds();
-            m = mergeStageOnce(dir);
-            mCpu = cpuSeconds() - cpu;
-        };
-        const auto toolRun = [&] {
-            sync();
-            a = run({ bin + "/hpatchz", direct, dir + "/h.patch", direct, "-f", "-s-1m", "-C-old-new-diff" });
-        };
-        if (i % 2 == 0) {
-            toolRun();
-            stageRun();
-        } else {
-            stageRun();
-            toolRun();
+    for (size_t i = 0; i < kinds.size(); ++i) {
+        std::printf("bench_patch: %s\n", kinds[i].name.c_str());
+        std::fflush(stdout);
+        const std::string error = kinds[i].make(oldPath, newPath);
+        // Hand the generators' buffers back: the merge stage forks this process.
+        malloc_trim(0);
+        if (!error.empty()) {
+            PairFigures skipped;
+            skipped.name = kinds[i].name;
+            skipped.skipped = error;
+            pairs.push_back(skipped);
+            continue;
         }
-        stageCpu = std::min(stageCpu, mCpu);
-        toolCpu = std::min(toolCpu, a.cpuSeconds);
-        stageOk = a.status == 0 && m >= 0 && sameContent(direct, newPath) && sameContent(game, newPath);
-        tool = std::min(tool, a.seconds);
-        stage = std::min(stage, m);
+        pairs.push_back(measurePair(settings, kinds[i].name, oldPath, newPath));
+        for (long long bytes : pairs.back().patchBytes)
+            allOk = allOk && bytes != Failed;
+        if (i == 0 && pairs.back().patchBytes[Ours] > 0)
+            allOk = measureMergeStage(
+                        dir, bin, oldPath, newPath, dir + "/ours.patch", rounds, std::to_string(pakMiB) + " MiB")
+                && allOk;
+        std::remove(oldPath.c_str());
+        std::remove(newPath.c_str());
     }
-    // The stage starts the tool through QProcess, which forks this process:
-    // its resident size is part of the cost.
-    long rssKiB = -1;
-    {
-        std::ifstream status("/proc/self/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.compare(0, 6, "VmRSS:") == 0)
-                rssKiB = std::atol(line.c_str() + 6);
-        }
-    }
-    std::printf("\nmerge stage %.3f s (%.3f cpu s), hpatchz alone %.3f s (%.3f cpu s), best of %d, %s; "
-                "RSS of this process %ld KiB\n",
-        stage, stageCpu, tool, toolCpu, rounds, stageOk ? "identical" : "FAILED", rssKiB);
-    allOk = allOk && stageOk;
-    if (stageOk) {
-        row("merge stage " + std::to_string(mib) + " MiB", stage, tool, "hpatchz alone", "s", "<=1.03");
-        row("  the same, processor time", stageCpu, toolCpu, "hpatchz alone", "cpu s", "<=1.03");
-    }
-
+    printSizes(pairs);
+    printCosts(pairs);
+    printSummary(pairs);
+    if (longPair)
+        allOk = measureLongPair(dir, bin) && allOk;
+    else
+        Show::line("(the 2.4 GiB pair runs with --long: ./run.sh bench --only bench_patch --long)");
     std::system(("rm -rf " + dir).c_str());
-    std::printf("\nMB columns: peak resident set of the process (ru_maxrss), mapped file pages included.\n");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    Show::line("");
+    Show::line("bench_patch took " + Show::number(seconds, 0) + " s");
     return allOk ? 0 : 1;
 }
