@@ -51,11 +51,9 @@ std::string find(const std::string &root, const std::string &name)
     return std::string();
 }
 
-PairKind library(
-    const std::string &cacheDir, const std::string &file, const std::string &oldPackage, const std::string &newPackage)
+PairKind library(const std::string &cacheDir, const std::string &name, const std::string &file,
+    const std::string &oldPackage, const std::string &newPackage)
 {
-    const std::string name = file + " " + oldPackage.substr(oldPackage.find('=') + 1) + " -> "
-        + newPackage.substr(newPackage.find('=') + 1);
     return { name, [=](const std::string &oldPath, const std::string &newPath) {
                 std::string error;
                 const std::string oldRoot = unpacked(cacheDir, oldPackage, error);
