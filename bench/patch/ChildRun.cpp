@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -35,7 +36,8 @@ long rssAnonKiB(const char *statusPath)
 
 } // namespace
 
-ChildRun runChild(const std::vector<std::string> &args, const std::string &stdoutPath, const std::string &stderrPath)
+ChildRun runChild(const std::vector<std::string> &args, const std::string &stdoutPath, const std::string &stderrPath,
+    double limitSeconds)
 {
     std::vector<char *> argv;
     for (const std::string &a : args)
@@ -68,13 +70,18 @@ ChildRun runChild(const std::vector<std::string> &args, const std::string &stdou
             break;
         if (done < 0)
             return r;
+        if (limitSeconds > 0 && !r.timedOut
+            && std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() > limitSeconds) {
+            r.timedOut = true;
+            kill(pid, SIGKILL);
+        }
         nanosleep(&tick, nullptr);
     }
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.hwmKiB = usage.ru_maxrss;
     r.cpuSeconds
         = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.status = WIFEXITED(status) && !r.timedOut ? WEXITSTATUS(status) : -1;
     return r;
 }
 

@@ -122,11 +122,13 @@ PairFigures measurePair(
 
     if (uint64_t(std::max(f.oldBytes, f.newBytes)) < s.bsdiffBound) {
         const std::string bs = d + "bsdiff.patch";
-        const ChildRun bc = runChild({ "bsdiff", oldPath, newPath, bs }, "/dev/null", err);
-        ChildRun ba = runChild({ "bspatch", oldPath, out, bs }, "/dev/null", err);
+        // Its suffix sort is slow on data with few matches (a recompressed
+        // stream): it may take many minutes on 32 MiB.
+        const ChildRun bc = runChild({ "bsdiff", oldPath, newPath, bs }, "/dev/null", err, s.bsdiffSeconds);
+        ChildRun ba = bc.ok() ? runChild({ "bspatch", oldPath, out, bs }, "/dev/null", err) : ChildRun();
         if (ba.ok() && !sameContent(out, newPath))
             ba.status = -1;
-        f.patchBytes[Bsdiff] = size(bc, ba, bs);
+        f.patchBytes[Bsdiff] = bc.timedOut ? TimedOut : size(bc, ba, bs);
         std::remove(bs.c_str());
     } else {
         f.patchBytes[Bsdiff] = TooLarge;

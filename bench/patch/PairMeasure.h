@@ -14,6 +14,7 @@ enum Tool { Ours, Zstd, Xdelta, Bsdiff, ToolCount };
 
 constexpr long long TooLarge = -1; // not run: the pair is above the tool's size bound
 constexpr long long Failed = -2; // failed, or its result differs from the new file
+constexpr long long TimedOut = -3; // stopped at its time limit
 
 struct PairFigures
 {
@@ -35,6 +36,7 @@ struct MeasureSettings
     std::string bin; // where hdiffz and hpatchz are
     std::string dir; // scratch folder
     uint64_t bsdiffBound = 0; // bsdiff runs only when both files are smaller
+    double bsdiffSeconds = 0; // and is stopped after this long
 };
 
 // Measures the pair; leaves our patch as dir/ours.patch.

@@ -37,6 +37,7 @@ using namespace PatchBench;
 namespace {
 
 constexpr uint64_t BsdiffBound = uint64_t(64) << 20;
+constexpr double BsdiffSeconds = 90;
 
 std::string binDir()
 {
@@ -52,6 +53,8 @@ std::string bytesCell(long long bytes)
         return "n/a (too large)";
     if (bytes == Failed)
         return "FAILED";
+    if (bytes == TimedOut)
+        return "n/a (> " + std::to_string(int(BsdiffSeconds)) + " s)";
     return std::to_string(bytes);
 }
 
@@ -69,7 +72,8 @@ void printSizes(const std::vector<PairFigures> &pairs)
 {
     Show::line("");
     Show::line("patch bytes (every patch applied and compared with the new file; bsdiff only below 64 MiB, it needs "
-               "about 17 times the file size in memory)");
+               "about 17 times the file size in memory, and stopped after "
+        + std::to_string(int(BsdiffSeconds)) + " s)");
     Show::line(Show::cells({ { "pair", -42 }, { "old MiB", 8 }, { "new MiB", 8 }, { "hdiffz", 11 }, { "zstd -19", 11 },
         { "xdelta3 -9", 11 }, { "bsdiff", 15 }, { "ours/best", 9 } }));
     for (const PairFigures &p : pairs) {
@@ -188,7 +192,7 @@ int main(int argc, char **argv)
     std::vector<PairKind> kinds = generatedPairs(pakMiB);
     for (PairKind &k : debianPairs(cacheDir))
         kinds.push_back(k);
-    const MeasureSettings settings{ bin, dir, BsdiffBound };
+    const MeasureSettings settings{ bin, dir, BsdiffBound, BsdiffSeconds };
     std::vector<PairFigures> pairs;
     bool allOk = true;
     for (size_t i = 0; i < kinds.size(); ++i) {
