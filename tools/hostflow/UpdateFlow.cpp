@@ -35,7 +35,7 @@ int UpdateFlow::update()
 
 int UpdateFlow::resume()
 {
-    m_pauseRequested = false;
+    clearPause();
     return update();
 }
 

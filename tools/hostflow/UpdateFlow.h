@@ -47,6 +47,8 @@ public:
     int update();
     // Clears an earlier pause request, then update().
     int resume();
+    // Forgets a pause request before another run starts.
+    void clearPause() { m_pauseRequested = false; }
     // Remote information and the installed and newest versions; an install
     // that claims the newest version is checked file by file (verified()).
     int check();
