@@ -31,6 +31,16 @@ using namespace Morvaniel;
 FlowSession::FlowSession(UpdateFlow &flow)
     : m_flow(flow)
 {
+    // The components create their workers on first use, which must be on the
+    // main thread: a run may use them first from its own.
+    onMainThread([]() {
+        GetCoreSystemInstance();
+        GetDownloadComponent();
+        GetVerifyComponent();
+        GetUnZipComponent();
+        GetPatchComponent();
+        GetCheckComponent();
+    });
 }
 
 FlowSession::~FlowSession()

@@ -29,4 +29,14 @@ void ElidedLabel::resizeEvent(QResizeEvent *event)
 void ElidedLabel::elide()
 {
     QtUtil::GetAdaptLabelString(m_text, this);
+    // The helper measures the text alone; the label also counts its margins
+    // and the font's overhang, so a shortened text may still be a little too wide.
+    const QString ellipsis = QStringLiteral("...");
+    QString body = text();
+    if (body.endsWith(ellipsis))
+        body.chop(ellipsis.size());
+    while (!body.isEmpty() && QLabel::sizeHint().width() > width()) {
+        body.chop(1);
+        setText(body + ellipsis);
+    }
 }

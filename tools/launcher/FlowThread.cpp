@@ -73,5 +73,12 @@ bool FlowThread::start(Run run, const FlowOptions &options)
 
 void FlowThread::post(const std::function<void()> &job)
 {
-    QMetaObject::invokeMethod(m_flow, job, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_flow,
+        [this, job]() {
+            job();
+            // This object outlives the thread, which it waits for.
+            QMetaObject::invokeMethod(this, &FlowThread::jobDone, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }

@@ -29,11 +29,13 @@ public:
     bool busy() const { return m_busy; }
     // Starts run with options; false while another run is busy.
     bool start(Run run, const FlowOptions &options);
-    // Runs job on the flow's thread (between the steps of a run, or while idle).
+    // Runs job on the flow's thread (between the steps of a run, or while
+    // idle); jobDone() follows.
     void post(const std::function<void()> &job);
 
 signals:
     void runFinished(FlowThread::Run run, int result);
+    void jobDone();
 
 private:
     QThread m_thread;

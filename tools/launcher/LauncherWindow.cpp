@@ -148,6 +148,7 @@ void LauncherWindow::connectFlow()
 {
     UpdateFlow *flow = m_flow.flow();
     connect(&m_flow, &FlowThread::runFinished, this, &LauncherWindow::onRunFinished);
+    connect(&m_flow, &FlowThread::jobDone, this, &LauncherWindow::settingsSaved);
     connect(flow, &UpdateFlow::stageChanged, this, [this](const QString &stage, const QString &) {
         if (m_action == MainAction::Pause || m_action == MainAction::Pausing)
             setStatus(stageText(stage), false);
@@ -272,7 +273,9 @@ void LauncherWindow::onRunFinished(FlowThread::Run run, int result)
     case FlowThread::Run::Check:
         m_checkedOnce = true;
         setAction(restingAction());
-        if (result != UpdateFlow::Ok)
+        if (m_action == MainAction::Maintenance)
+            setStatus(m_maintenanceText.isEmpty() ? tr("The servers are under maintenance") : m_maintenanceText, true);
+        else if (result != UpdateFlow::Ok)
             setStatus(m_error, true);
         else if (m_action == MainAction::Repair)
             setStatus(tr("%n game file(s) differ from version %1", nullptr, m_badFiles.size()).arg(m_installed), true);
@@ -351,8 +354,6 @@ void LauncherWindow::showRemoteInfo(const Morvaniel::RemoteInfo &info)
     m_carousel->setItems(info.carousel, info.carouselTime);
     m_maintenance = info.reparing;
     m_maintenanceText = info.reparingTip;
-    if (m_maintenance)
-        setStatus(info.reparingTip.isEmpty() ? tr("The servers are under maintenance") : info.reparingTip, true);
 }
 
 void LauncherWindow::showVersions()

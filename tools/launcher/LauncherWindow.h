@@ -60,6 +60,8 @@ signals:
     void actionChanged(MainAction action);
     // A run of the flow ended (after the window showed its result).
     void runEnded(FlowThread::Run run, int result);
+    // The settings the dialog accepted are in the store.
+    void settingsSaved();
 
 private:
     void buildUi();
