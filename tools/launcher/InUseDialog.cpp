@@ -18,6 +18,9 @@ InUseDialog::InUseDialog(QWidget *parent)
     auto *text = new QLabel(tr("Another program holds these game files open. Close it, then retry."), this);
     text->setWordWrap(true);
     m_list->setObjectName(QStringLiteral("inUseFiles"));
+    // A long path keeps its start and its file name; the tooltip has it whole.
+    m_list->setTextElideMode(Qt::ElideMiddle);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_retry->setObjectName(QStringLiteral("retryButton"));
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
     m_retry->setDefault(true);
@@ -45,8 +48,10 @@ InUseDialog::InUseDialog(QWidget *parent)
 void InUseDialog::setFiles(const QStringList &files)
 {
     m_list->clear();
-    for (const QString &file : files)
+    for (const QString &file : files) {
         m_list->addItem(QDir::toNativeSeparators(file));
+        m_list->item(m_list->count() - 1)->setToolTip(QDir::toNativeSeparators(file));
+    }
 }
 
 QStringList InUseDialog::files() const

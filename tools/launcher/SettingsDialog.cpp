@@ -27,6 +27,9 @@ SettingsDialog::SettingsDialog(const LauncherSettings &settings, QWidget *parent
     m_limit->setSuffix(tr(" KiB/s"));
     m_limit->setSpecialValueText(tr("Unlimited"));
     m_limit->setValue(settings.speedLimitKiB);
+    // Typed rather than stepped: the style sheet's frame leaves no room for arrows.
+    m_limit->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    m_limit->setMaximumWidth(m_limit->fontMetrics().horizontalAdvance(QStringLiteral("0000000 KiB/s")) + 32);
     m_autoUpdate->setChecked(settings.autoUpdate);
     m_music->setChecked(settings.backgroundMusic);
     auto *browse = new QPushButton(tr("Browse…"), this);
