@@ -2,6 +2,11 @@
 # One entry point for set-up, build, demo, tests, benchmarks and fuzzing.
 #
 #   ./run.sh demo              install what is missing, build, run the main job
+#   ./run.sh launcher [options]
+#                              the launcher window against the demo's sample game, published
+#                              and served on 127.0.0.1 (`morvaniel demo --keep`, `morvaniel
+#                              serve`); installs into a temporary folder. Options go to
+#                              morvaniel-launcher (--help lists them)
 #   ./run.sh test              install what is missing, build, run the test suite
 #   ./run.sh test --sanitize   the same under AddressSanitizer + UBSan (build-asan/)
 #   ./run.sh test --tsan       the threaded tests under ThreadSanitizer (build-tsan/)
@@ -119,6 +124,28 @@ case "$cmd" in
     build build
     exec "$ROOT/build/bin/morvaniel" demo "$@"
     ;;
+  launcher)
+    install_packages
+    build build
+    work=$(mktemp -d)
+    serve_pid=""
+    trap '[ -n "$serve_pid" ] && kill "$serve_pid" 2>/dev/null; rm -rf "$work"' EXIT
+    echo "run.sh: publishing the sample game (morvaniel demo --keep)"
+    "$ROOT/build/bin/morvaniel" demo --keep >"$work/demo.log" || { cat "$work/demo.log" >&2; exit 1; }
+    kept=$(sed -n 's/^kept //p' "$work/demo.log")
+    mv "$kept/www" "$work/www" && rm -rf "$kept"
+    "$ROOT/build/bin/morvaniel" serve --root "$work/www" --port 0 >"$work/serve.log" &
+    serve_pid=$!
+    url=""
+    for _ in $(seq 50); do
+      url=$(sed -n 's/^serving .* at \(http:[^ ]*\)$/\1/p' "$work/serve.log")
+      [ -n "$url" ] && break
+      sleep 0.1
+    done
+    [ -n "$url" ] || { echo "run.sh: morvaniel serve did not start" >&2; exit 1; }
+    echo "run.sh: serving the sample game at $url; installing into $work/install"
+    "$ROOT/build/bin/morvaniel-launcher" --server "$url" --dir "$work/install" --launcher-dir "$work/launcher" "$@"
+    ;;
   test)
     install_packages
     mode=default
@@ -200,7 +227,7 @@ case "$cmd" in
     exit $status
     ;;
   *)
-    echo "usage: ./run.sh demo|test [--sanitize|--tsan|--long|--windows|--unprivileged]|package --windows|bench [--quick] [--long]|fuzz [seconds]|build" >&2
+    echo "usage: ./run.sh demo|launcher|test [--sanitize|--tsan|--long|--windows|--unprivileged]|package --windows|bench [--quick] [--long]|fuzz [seconds]|build" >&2
     exit 2
     ;;
 esac

@@ -1,12 +1,12 @@
 #include "DemoCommand.h"
 
+#include "FlowCommand.h"
+#include "FlowPrinter.h"
 #include "HostOptions.h"
-#include "HostSession.h"
 #include "InstallState.h"
 #include "ProgressPrinter.h"
 #include "TreeCompare.h"
-#include "UpdateCommand.h"
-#include "VerifyRepairCommand.h"
+#include "UpdateFlow.h"
 
 #include "FileServer.h"
 #include "Publisher.h"
@@ -151,19 +151,20 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
     out.flush();
 
     ProgressPrinter printer(out, false);
-    HostSession::installInterruptHandler();
-    HostSession session(printer);
+    UpdateFlow session;
+    printFlow(session, printer);
+    pauseOnInterrupt(session);
     auto runUpdate = [&](const QString &dir, const QString &flow) {
-        HostOptions options;
+        FlowOptions options;
         options.server = server.url();
         options.installDir = dir;
+        session.setOptions(options);
         out << "\n== " << flow << '\n';
         out.flush();
         clock.restart();
         const qint64 before = session.bytesDownloaded();
-        GameUpdater updater(session, options);
-        const bool ok = updater.run() == GameUpdater::Ok && updater.report().toVersion == newest;
-        rows.append({ flow, ok, updater.report().archives.join(QStringLiteral(" ")), session.bytesDownloaded() - before,
+        const bool ok = session.update() == UpdateFlow::Ok && session.report().toVersion == newest;
+        rows.append({ flow, ok, session.report().archives.join(QStringLiteral(" ")), session.bytesDownloaded() - before,
             clock.elapsed() });
         return ok;
     };
@@ -184,15 +185,16 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
     out << "\n== repair after damaging " << damaged.join(QStringLiteral(", ")) << '\n';
     out.flush();
     {
-        HostOptions options;
+        FlowOptions options;
         options.server = server.url();
         options.installDir = old;
+        session.setOptions(options);
         clock.restart();
         const qint64 before = session.bytesDownloaded();
-        QVector<QString> bad;
-        const bool ok = verifyOrRepair(session, options, true, bad) == 0 && bad.size() == damaged.size();
+        const bool ok = session.verify(true) == 0 && session.badFiles().size() == damaged.size();
+        const QVector<QString> bad = session.badFiles();
         QStringList fetched;
-        for (const Morvaniel::DownloadFile &file : qAsConst(session.ctx().downloadList))
+        for (const Morvaniel::DownloadFile &file : qAsConst(session.context().downloadList))
             fetched << file.fileName;
         rows.append({ QStringLiteral("repair %1 damaged files").arg(damaged.size()), ok,
             QStringLiteral("%1 (%2 bad files found)").arg(fetched.join(QLatin1Char(' '))).arg(bad.size()),

@@ -2,9 +2,6 @@
 
 #include "SignedRelease.h"
 
-#include "core/Global.h"
-#include "util/QFileUtils.h"
-
 #include <QCommandLineParser>
 #include <QTextStream>
 
@@ -93,11 +90,4 @@ bool HostOptions::read(const QString &command, const QCommandLineParser &parser,
     while (server.endsWith(QLatin1Char('/')))
         server.chop(1);
     return true;
-}
-
-void HostOptions::applyServer() const
-{
-    Global::Var::Host = server;
-    Global::Var::HostAndChannel = QFileUtils::CombinePath(server, channel);
-    Global::Var::LauncherChannel = launcherChannel;
 }

@@ -1,11 +1,7 @@
 #pragma once
 
-#include <QString>
-
-class HostSession;
 class QCommandLineParser;
 class QTextStream;
-struct HostOptions;
 
 // "morvaniel self-update --server URL --dir FOLDER [--launcher-channel Launcher]
 // [--launcher-version V]": the launcher's own update. The launcher's guide
@@ -15,6 +11,3 @@ struct HostOptions;
 // launcher version is kept in FOLDER/morvaniel-install.ini ("LauncherVersion")
 // unless --launcher-version names it.
 int runSelfUpdateCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err);
-
-// Shared with the demo; returns the exit code and the version reached.
-int selfUpdate(HostSession &session, const HostOptions &options, QString &reached);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -8,10 +9,8 @@
 
 #include <functional>
 
-class ProgressPrinter;
-class QCommandLineParser;
-class QTextStream;
-struct HostOptions;
+class StageWait;
+class UpdateFlow;
 
 namespace Morvaniel {
 class GameUpdateContext;
@@ -19,31 +18,22 @@ struct PatcherCallbackInfo;
 struct VerifyCallbackInfo;
 } // namespace Morvaniel
 
-// Drives the library the way a launcher GUI does, one stage at a time: starts a
-// worker through its component, then runs a local event loop until the
-// worker's final callback report. Every callback arrives on this thread.
-// Ctrl+C arrives here as an event too (InterruptWatcher): a download pauses at
-// once, any other stage is allowed to end first.
-class HostSession
+// Drives the library one stage at a time: starts a worker through its
+// component, then runs a local event loop until the worker's final callback
+// report. The workers are started, and report, on the application's main
+// thread; the session itself may run on another one (the window's flow
+// thread), whose loop the final report ends. What the stages report goes out
+// through the flow's signals.
+class FlowSession
 {
-    Q_DISABLE_COPY(HostSession)
+    Q_DISABLE_COPY(FlowSession)
 
 public:
-    explicit HostSession(ProgressPrinter &printer);
-    ~HostSession();
-
-    // How the session commands start: takes the parsed options of command (2
-    // on bad usage), routes the library's messages, installs the interrupt
-    // handler and hands run a session printing to out. Returns what run returns.
-    static int runCommand(const QString &command, const QCommandLineParser &parser, QTextStream &out, QTextStream &err,
-        const std::function<int(HostSession &, const HostOptions &)> &run);
+    explicit FlowSession(UpdateFlow &flow);
+    ~FlowSession();
 
     Morvaniel::GameUpdateContext &ctx();
-    ProgressPrinter &printer() { return m_printer; }
-
-    // Installs the Ctrl+C handler; interrupted() turns true after the first Ctrl+C.
-    static void installInterruptHandler();
-    static bool interrupted();
+    UpdateFlow &flow() { return m_flow; }
 
     // A content request (GET). False with error set when it fails.
     bool fetchText(const QString &url, QString &text, QString &error);
@@ -76,16 +66,35 @@ public:
         const QString &newManifest, QString &error);
     // Manifest mode with failure collection: every file by MD5. Returns the bad paths.
     QVector<QString> verifyInstall(const QString &folder, const QString &manifestText, bool withPakFolder);
+    // Before the game folder is written: true when no other program holds one
+    // of its files open. Otherwise the flow asks its view (filesInUse) and
+    // checks again until the view gives up, which leaves error set.
+    bool gameFilesFree(QString &error);
 
     // Bytes that came over the network in this session's downloads.
     qint64 bytesDownloaded() const { return m_bytesDownloaded; }
+
+    // Main thread only: a running download pauses at once.
+    void pauseDownload();
+    // Main thread only: the view's answer to filesInUse.
+    void answerFilesInUse(bool retry);
+    // Main thread only: KiB/s for the running download and the next ones.
+    void setSpeedLimit(int kib);
 
 private:
     Morvaniel::PatcherCallbackInfo runPatchStage();
     // Starts the verifier on the context as prepared and returns its final report.
     Morvaniel::VerifyCallbackInfo runVerify();
 
-    ProgressPrinter &m_printer;
+    UpdateFlow &m_flow;
     qint64 m_bytesDownloaded = 0;
     int m_releasesAccepted = 0;
+    // Main thread only: how to pause the running download, and a limit not applied yet.
+    std::function<void()> m_pauseDownload;
+    bool m_limitPending = false;
+    int m_limitKiB = -1;
+    // The wait for the view's answer to filesInUse.
+    QMutex m_answerLock;
+    StageWait *m_answer = nullptr;
+    bool m_retry = false;
 };

@@ -1,7 +1,7 @@
 #include "GameRepair.h"
 
-#include "HostSession.h"
-#include "ProgressPrinter.h"
+#include "FlowSession.h"
+#include "UpdateFlow.h"
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
@@ -11,7 +11,7 @@
 
 using namespace Morvaniel;
 
-GameRepair::GameRepair(HostSession &session)
+GameRepair::GameRepair(FlowSession &session)
     : m_session(session)
 {
 }
@@ -25,7 +25,7 @@ bool GameRepair::fetchFileManifest(const QString &version, QString &text, QStrin
 
 QVector<QString> GameRepair::findBadFiles(const QString &manifestText)
 {
-    m_session.printer().stage(QStringLiteral("verify-install"));
+    m_session.flow().stage(QStringLiteral("verify-install"));
     return m_session.verifyInstall(m_session.ctx().setting.GamePath, manifestText, true);
 }
 
@@ -33,7 +33,7 @@ bool GameRepair::repair(
     const QString &version, const QString &manifestText, const QVector<QString> &badFiles, QString &error)
 {
     GameUpdateContext &ctx = m_session.ctx();
-    ProgressPrinter &out = m_session.printer();
+    UpdateFlow &out = m_session.flow();
     if (badFiles.isEmpty())
         return true;
     out.stage(QStringLiteral("repair"), QStringLiteral("%1 file(s) of %2").arg(badFiles.size()).arg(version));
@@ -64,15 +64,17 @@ bool GameRepair::repair(
         resume = resume || QFileUtils::IsFileExist(file.localPath);
     }
     out.stage(QStringLiteral("download"), m_archives.join(QStringLiteral(", ")));
-    const HostSession::DownloadEnd end = m_session.download(resume, error);
-    if (end == HostSession::DownloadEnd::Paused) {
+    const FlowSession::DownloadEnd end = m_session.download(resume, error);
+    if (end == FlowSession::DownloadEnd::Paused) {
         error = QStringLiteral("paused");
         return false;
     }
-    if (end == HostSession::DownloadEnd::Failed)
+    if (end == FlowSession::DownloadEnd::Failed)
         return false;
     out.stage(QStringLiteral("verify-archives"));
     if (!m_session.verifyArchives(error))
+        return false;
+    if (!m_session.gameFilesFree(error))
         return false;
     out.stage(QStringLiteral("extract"), QStringLiteral("over the game folder, keeping its other files"));
     if (!m_session.extract(archives, ctx.setting.GamePath, true, error))

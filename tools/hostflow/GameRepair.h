@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <QVector>
 
-class HostSession;
+class FlowSession;
 
 // Brings an installed game back to a published version: the files that fail
 // their MD5 check are mapped through the version's repair manifest to the
@@ -14,7 +14,7 @@ class HostSession;
 class GameRepair
 {
 public:
-    explicit GameRepair(HostSession &session);
+    explicit GameRepair(FlowSession &session);
 
     // The text of <HostAndChannel>/<version>/manifest.txt.
     bool fetchFileManifest(const QString &version, QString &text, QString &error);
@@ -26,6 +26,6 @@ public:
     QStringList archivesFetched() const { return m_archives; }
 
 private:
-    HostSession &m_session;
+    FlowSession &m_session;
     QStringList m_archives;
 };

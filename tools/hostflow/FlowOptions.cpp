@@ -1,0 +1,11 @@
+#include "FlowOptions.h"
+
+#include "core/Global.h"
+#include "util/QFileUtils.h"
+
+void FlowOptions::applyServer() const
+{
+    Global::Var::Host = server;
+    Global::Var::HostAndChannel = QFileUtils::CombinePath(server, channel);
+    Global::Var::LauncherChannel = launcherChannel;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What one update run did, for the summary of the demo and the last line of `update`.
+struct UpdateReport
+{
+    QString fromVersion; // empty: nothing was installed
+    QString toVersion;
+    QStringList archives; // file names of the archives downloaded
+    qint64 bytes = 0; // bytes that came over the network
+    bool fullPack = false;
+    int steps = 0; // patch steps applied
+    int repairedFiles = 0;
+};
