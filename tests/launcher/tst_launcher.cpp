@@ -6,6 +6,7 @@
 // widgets overlap; the states worth seeing are saved as PNG screenshots.
 
 #include "../host/HostTestSupport.h"
+#include "../support/FileHolder.h"
 
 #include "Carousel.h"
 #include "ElidedLabel.h"
@@ -295,17 +296,11 @@ void tst_Launcher::updateThroughPatchChain()
     expectState(QStringLiteral("Update"), 0, 100, 0);
     QCOMPARE(m_window->versionLine()->text(), QStringLiteral("Installed: 1.0.0.1      Newest: 1.0.0.3"));
 
-    // Another program holds a game file open: here a shell that keeps it on a descriptor.
-    QProcess holder;
+    // Another program holds a game file open.
+    TestSupport::FileHolder holder;
     const QString held = game(install) + QLatin1Char('/') + holdOpen;
-    if (!holdOpen.isEmpty()) {
-        holder.start(
-            QStringLiteral("sh"), { QStringLiteral("-c"), QStringLiteral("exec 3<\"$0\"; exec sleep 120"), held });
-        QVERIFY(holder.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QStringLiteral("/proc/%1/fd/3").arg(holder.processId())).canonicalFilePath()
-                == QFileInfo(held).canonicalFilePath(),
-            10000);
-    }
+    if (!holdOpen.isEmpty())
+        QVERIFY(holder.hold(held));
     QTest::mouseClick(m_window->mainButton(), Qt::LeftButton);
     if (!holdOpen.isEmpty()) {
         InUseDialog *dialog = m_window->inUseDialog();
@@ -317,10 +312,8 @@ void tst_Launcher::updateThroughPatchChain()
         QCOMPARE(treeDifferences(version(0), game(install)), QStringList());
         if (retry)
             screenshot(dialog, QStringLiteral("in-use-dialog"));
-        if (retry) {
-            holder.kill();
-            QVERIFY(holder.waitForFinished(10000));
-        }
+        if (retry)
+            holder.release();
         QTest::mouseClick(retry ? dialog->retryButton() : dialog->cancelButton(), Qt::LeftButton);
     }
     QSignalSpy ended(m_window.get(), &LauncherWindow::runEnded);
@@ -331,8 +324,6 @@ void tst_Launcher::updateThroughPatchChain()
         QVERIFY2(m_window->statusLine()->fullText().contains(QStringLiteral("is in use by another program")),
             qPrintable(m_window->statusLine()->fullText()));
         QCOMPARE(treeDifferences(version(0), game(install)), QStringList());
-        holder.kill();
-        QVERIFY(holder.waitForFinished(10000));
         return;
     }
     QCOMPARE(ended.last().at(1).toInt(), 0);
