@@ -85,7 +85,12 @@ QStringList layoutFaults(QWidget *root)
                 faults << QStringLiteral("%1 clips \"%2\"").arg(name, label->text());
         } else if (auto *button = qobject_cast<QPushButton *>(w)) {
             if (button->sizeHint().width() > button->width() || button->sizeHint().height() > button->height())
-                faults << QStringLiteral("%1 clips \"%2\"").arg(name, button->text());
+                faults << QStringLiteral("%1 clips \"%2\" (needs %3x%4, has %5x%6)")
+                              .arg(name, button->text())
+                              .arg(button->sizeHint().width())
+                              .arg(button->sizeHint().height())
+                              .arg(button->width())
+                              .arg(button->height());
         }
     }
     // Siblings in the containers of the window's own layout (not inside Qt's compound widgets).

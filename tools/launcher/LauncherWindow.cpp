@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -112,12 +113,7 @@ void LauncherWindow::buildUi()
     m_main = new QPushButton(this);
     m_main->setObjectName(QStringLiteral("mainButton"));
     m_main->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Expanding);
-    // Wide enough for every label it takes, so that it does not jump between states.
-    int widest = 0;
-    for (MainAction a : { MainAction::Checking, MainAction::Install, MainAction::Update, MainAction::Pause,
-             MainAction::Resume, MainAction::Repair, MainAction::Play })
-        widest = qMax(widest, m_main->fontMetrics().horizontalAdvance(mainButtonLabel(a)));
-    m_main->setMinimumWidth(widest + 96);
+    fitMainButton();
     connect(m_main, &QPushButton::clicked, this, &LauncherWindow::onMainClicked);
     auto *bottom = new QGridLayout;
     bottom->addWidget(m_versions, 0, 0);
@@ -314,6 +310,35 @@ void LauncherWindow::onRunFinished(FlowThread::Run run, int result)
         break;
     }
     emit runEnded(run, result);
+}
+
+void LauncherWindow::fitMainButton()
+{
+    m_main->ensurePolished();
+    const QString shown = m_main->text();
+    int widest = 0;
+    for (MainAction a : { MainAction::Checking, MainAction::Install, MainAction::Update, MainAction::Pause,
+             MainAction::Resume, MainAction::Repair, MainAction::Play }) {
+        const QString label = mainButtonLabel(a);
+        m_main->setText(label);
+        widest = qMax(widest, qMax(m_main->sizeHint().width(), m_main->fontMetrics().horizontalAdvance(label) + 96));
+    }
+    m_main->setText(shown);
+    m_main->setMinimumWidth(widest);
+}
+
+void LauncherWindow::showEvent(QShowEvent *event)
+{
+    fitMainButton();
+    QWidget::showEvent(event);
+}
+
+void LauncherWindow::changeEvent(QEvent *event)
+{
+    // A new style sheet or font changes what the labels need.
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange)
+        fitMainButton();
+    QWidget::changeEvent(event);
 }
 
 void LauncherWindow::setAction(MainAction action)

@@ -63,8 +63,15 @@ signals:
     // The settings the dialog accepted are in the store.
     void settingsSaved();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
 private:
     void buildUi();
+    // Wide enough for every label it takes, so that it neither clips nor jumps
+    // between states; measured with the font and padding the style gives it.
+    void fitMainButton();
     void connectFlow();
     void setAction(MainAction action);
     void onMainClicked();
