@@ -88,6 +88,8 @@ private slots:
 
     void roundTrip_data();
     void roundTrip();
+    void appliesEarlierFormats_data();
+    void appliesEarlierFormats();
     void refusesWrongOrBrokenInput_data();
     void refusesWrongOrBrokenInput();
     void resourceLimits_data();
@@ -171,6 +173,32 @@ void tst_Patch::roundTrip()
         QCOMPARE(QFile::permissions(oldPath),
             QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadUser | QFile::WriteUser);
 #endif
+}
+
+void tst_Patch::appliesEarlierFormats_data()
+{
+    QTest::addColumn<QString>("prefix");
+    // Made by the hdiffz of its time; a launcher may still be handed one.
+    textRow("version 1", "data/v1");
+}
+
+// Patches that shipped keep applying byte for byte, in place.
+void tst_Patch::appliesEarlierFormats()
+{
+    QFETCH(QString, prefix);
+    const QString oldSource = QFINDTESTDATA(prefix + QStringLiteral("-old.bin"));
+    const QString diff = QFINDTESTDATA(prefix + QStringLiteral(".patch"));
+    const QString expected = QFINDTESTDATA(prefix + QStringLiteral("-new.bin"));
+    QVERIFY(!oldSource.isEmpty() && !diff.isEmpty() && !expected.isEmpty());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("a.pak"));
+    QVERIFY(QFile::copy(oldSource, target));
+    QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
+    const ToolRun r = hpatchz(target, diff, target);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(readFile(target), readFile(expected));
+    QVERIFY(leftovers(dir.path()).isEmpty());
 }
 
 void tst_Patch::refusesWrongOrBrokenInput_data()
