@@ -111,8 +111,12 @@ Result createPatch(const std::string &oldPath, const std::string &newPath, const
             }
             percent.set(base + ns.end);
             uint64_t frameSize = 0;
-            bool frameLost = !tryFrame;
-            if (tryFrame) {
+            // Where the difference coding left little (a few small edits), a
+            // frame cannot win by much, and its match finder would index the
+            // whole prefix first: far the slower part for a large file.
+            const bool frameWorthIt = !tryDiff || best > ns.size() / 64;
+            bool frameLost = !tryFrame || !frameWorthIt;
+            if (!frameLost) {
                 if (const int err = parts.frame.create(patchPath, std::string()))
                     return errnoFailure(err, "cannot create a part of", patchPath);
                 const Span prefix{ old.data + os.begin, os.size() };

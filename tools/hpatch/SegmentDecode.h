@@ -6,6 +6,7 @@
 // Failed carries the reason the patch is damaged as its message.
 
 #include "HPatch.h"
+#include "PatchFormat.h"
 #include "SegmentEncode.h"
 
 #include <cstdint>
@@ -25,5 +26,45 @@ struct DiffStreams
 
 Result decodeDiffSegment(
     const DiffStreams &streams, Span old, unsigned char *out, uint64_t outSize, const Produced &produced);
+
+// Reads the fields of a patch in order, never past its end.
+class PatchCursor
+{
+public:
+    // Starts after the header.
+    PatchCursor(const unsigned char *data, uint64_t size)
+        : m_data(data)
+        , m_size(size)
+        , m_pos(size < HeaderSize ? size : HeaderSize)
+    {
+    }
+    bool take(uint64_t n, Span &span)
+    {
+        if (n > m_size - m_pos)
+            return false;
+        span = { m_data + m_pos, n };
+        m_pos += n;
+        return true;
+    }
+    bool u64(uint64_t &v)
+    {
+        Span s;
+        if (!take(8, s))
+            return false;
+        v = getU64(s.data);
+        return true;
+    }
+    bool atEnd() const { return m_pos == m_size; }
+
+private:
+    const unsigned char *m_data;
+    uint64_t m_size;
+    uint64_t m_pos;
+};
+
+// Decodes segment index of a patch with header h from the cursor's position
+// into out (the segment's size), against the whole old file.
+Result decodeSegment(
+    const Header &h, PatchCursor &cursor, Span old, uint64_t index, unsigned char *out, const Produced &produced);
 
 } // namespace hpatch
