@@ -114,6 +114,12 @@ inline QByteArray number(quint64 v)
     return out;
 }
 
+// n zeros as the diff stream codes them: a zero byte and n - 1.
+inline QByteArray zeroRun(quint64 n)
+{
+    return QByteArray(1, '\0') + number(n - 1);
+}
+
 // One control step (seek zigzag-coded).
 inline QByteArray step(quint64 diff, quint64 extra, qint64 seek)
 {

@@ -305,39 +305,42 @@ void tst_Patch::refusesHostileVersion2_data()
 
     // The old file is 4096 bytes; the valid row proves that the parts are
     // assembled right, so that each other row fails for its own reason.
-    const QByteArray zeros(200, '\0');
     const QByteArray x(50, 'x');
-    row("valid, made by hand", rawFrame(step(100, 50, 10) + step(20, 0, 0)), rawFrame(zeros.left(120)), rawFrame(x),
-        170, "", QByteArray());
-    row("diff past the old file", rawFrame(step(5000, 0, 0)), rawFrame(QByteArray(5000, '\0')), rawFrame({}), 5000, "",
+    row("valid, made by hand", rawFrame(step(100, 50, 10) + step(20, 0, 0)), rawFrame(zeroRun(120)), rawFrame(x), 170,
+        "", QByteArray());
+    row("diff past the old file", rawFrame(step(5000, 0, 0)), rawFrame(zeroRun(5000)), rawFrame({}), 5000, "",
         QByteArray("past the segment or the old file"));
-    row("seek before the old file", rawFrame(step(10, 0, -20) + step(10, 0, 0)), rawFrame(zeros.left(20)), rawFrame({}),
+    row("seek before the old file", rawFrame(step(10, 0, -20) + step(10, 0, 0)), rawFrame(zeroRun(20)), rawFrame({}),
         20, "", QByteArray("past the old file"));
-    row("seek past the old file", rawFrame(step(10, 0, 5000) + step(10, 0, 0)), rawFrame(zeros.left(20)), rawFrame({}),
-        20, "", QByteArray("past the old file"));
-    row("step longer than the segment", rawFrame(step(10, 500, 0)), rawFrame(zeros.left(10)), rawFrame(x), 100, "",
+    row("seek past the old file", rawFrame(step(10, 0, 5000) + step(10, 0, 0)), rawFrame(zeroRun(20)), rawFrame({}), 20,
+        "", QByteArray("past the old file"));
+    row("step longer than the segment", rawFrame(step(10, 500, 0)), rawFrame(zeroRun(10)), rawFrame(x), 100, "",
         QByteArray("past the segment"));
-    row("empty step after the first", rawFrame(step(10, 0, 0) + step(0, 0, 5) + step(10, 0, 0)),
-        rawFrame(zeros.left(20)), rawFrame({}), 20, "", QByteArray("empty control step"));
+    row("empty step after the first", rawFrame(step(10, 0, 0) + step(0, 0, 5) + step(10, 0, 0)), rawFrame(zeroRun(20)),
+        rawFrame({}), 20, "", QByteArray("empty control step"));
     row("number of ten bytes", rawFrame(QByteArray(10, '\xff') + '\x01' + step(0, 0, 0)), rawFrame({}), rawFrame({}),
         20, "", QByteArray("control step is damaged"));
-    row("control ends before the segment", rawFrame(step(10, 0, 0)), rawFrame(zeros.left(20)), rawFrame({}), 20, "",
+    row("control ends before the segment", rawFrame(step(10, 0, 0)), rawFrame(zeroRun(20)), rawFrame({}), 20, "",
         QByteArray("control step is damaged"));
-    row("diff stream shorter than its steps", rawFrame(step(100, 0, 0)), rawFrame(zeros.left(50)), rawFrame({}), 100,
-        "", QByteArray("ends early"));
-    row("extra stream longer than its steps", rawFrame(step(10, 50, 0)), rawFrame(zeros.left(10)), rawFrame(x + "more"),
-        60, "", QByteArray("holds more than its segment uses"));
-    row("control data after the segment", rawFrame(step(10, 0, 0) + step(10, 0, 0)), rawFrame(zeros.left(20)),
-        rawFrame({}), 10, "", QByteArray("after the segment's end"));
-    row("stream window beyond the limit", rawFrame(step(10, 0, 0)), rawFrame(zeros.left(10), 30), rawFrame({}), 10, "",
-        QByteArray("too much memory"));
-    row("garbage as a stream", QByteArray("not a zstd frame"), rawFrame(zeros.left(10)), rawFrame({}), 10, "",
-        QByteArray("damaged"));
-    row("unknown coding", rawFrame(step(10, 0, 0)), rawFrame(zeros.left(10)), rawFrame({}), 10, "coding",
-        QByteArray("unknown coding"));
-    row("stream size beyond the patch", rawFrame(step(10, 0, 0)), rawFrame(zeros.left(10)), rawFrame({}), 10, "size",
+    row("diff stream shorter than its steps", rawFrame(step(100, 0, 0)), rawFrame(zeroRun(50)), rawFrame({}), 100, "",
         QByteArray("ends early"));
-    row("cut inside the sizes", rawFrame(step(10, 0, 0)), rawFrame(zeros.left(10)), rawFrame({}), 10, "cut",
+    row("run of zeros of ten bytes", rawFrame(step(10, 0, 0)), rawFrame(QByteArray(1, '\0') + QByteArray(10, '\xff')),
+        rawFrame({}), 10, "", QByteArray("run of zeros is damaged"));
+    row("diff stream longer than its steps", rawFrame(step(20, 0, 0)), rawFrame(zeroRun(30)), rawFrame({}), 20, "",
+        QByteArray("diff data after the segment's end"));
+    row("extra stream longer than its steps", rawFrame(step(10, 50, 0)), rawFrame(zeroRun(10)), rawFrame(x + "more"),
+        60, "", QByteArray("holds more than its segment uses"));
+    row("control data after the segment", rawFrame(step(10, 0, 0) + step(10, 0, 0)), rawFrame(zeroRun(20)),
+        rawFrame({}), 10, "", QByteArray("after the segment's end"));
+    row("stream window beyond the limit", rawFrame(step(10, 0, 0)), rawFrame(zeroRun(10), 30), rawFrame({}), 10, "",
+        QByteArray("too much memory"));
+    row("garbage as a stream", QByteArray("not a zstd frame"), rawFrame(zeroRun(10)), rawFrame({}), 10, "",
+        QByteArray("damaged"));
+    row("unknown coding", rawFrame(step(10, 0, 0)), rawFrame(zeroRun(10)), rawFrame({}), 10, "coding",
+        QByteArray("unknown coding"));
+    row("stream size beyond the patch", rawFrame(step(10, 0, 0)), rawFrame(zeroRun(10)), rawFrame({}), 10, "size",
+        QByteArray("ends early"));
+    row("cut inside the sizes", rawFrame(step(10, 0, 0)), rawFrame(zeroRun(10)), rawFrame({}), 10, "cut",
         QByteArray("ends early"));
 }
 

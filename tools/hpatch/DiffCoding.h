@@ -6,7 +6,9 @@
 // then move the old position by seek". The old position starts at 0 in every
 // segment. The control stream holds the steps as LEB128 numbers (seek
 // zigzag-coded); the diff stream the bytewise differences new - old, mostly
-// zeros where code moved; the extra stream the bytes the old file lacks.
+// zeros where code moved, with every run of zeros written as one zero byte and
+// the run's length - 1 as a LEB128 number (zstd's blocks would spend bytes on
+// every 128 KiB of zeros); the extra stream the bytes the old file lacks.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,7 +22,13 @@ struct DiffStep
     int64_t seek = 0;
 };
 
-constexpr size_t MaxStepBytes = 30;
+constexpr size_t MaxNumberBytes = 9;
+constexpr size_t MaxStepBytes = 3 * MaxNumberBytes;
+
+// A LEB128 number below 2^62: writes it and returns the bytes used.
+size_t encodeNumber(uint64_t v, unsigned char out[MaxNumberBytes]);
+// Reads one from [p, p + n): the bytes used, or 0 when incomplete or too large.
+size_t decodeNumber(const unsigned char *p, size_t n, uint64_t &v);
 
 // Writes the step to out and returns the bytes used.
 size_t encodeStep(const DiffStep &step, unsigned char out[MaxStepBytes]);

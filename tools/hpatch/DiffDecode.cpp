@@ -20,34 +20,36 @@ Result streamFailure(const ZstdReader &r)
     return failure(Failed, r.failed() ? r.error() : std::string("a stream ends early"));
 }
 
-// The control stream, decoded a buffer at a time.
-class StepReader
+// A stream decoded a buffer at a time.
+class BufferedStream
 {
 public:
-    explicit StepReader(ZstdReader &r)
+    explicit BufferedStream(ZstdReader &r)
         : m_reader(r)
         , m_buffer(size_t(64) << 10)
     {
     }
 
-    // False at a damaged step or the stream's end (see ended()).
-    bool next(DiffStep &step)
+    // Makes at least n bytes available unless the stream ends first.
+    void fill(size_t n)
     {
-        if (m_end - m_pos < MaxStepBytes && !m_drained) {
-            std::memmove(m_buffer.data(), m_buffer.data() + m_pos, m_end - m_pos);
-            m_end -= m_pos;
-            m_pos = 0;
-            while (m_end < m_buffer.size() && !m_drained) {
-                const size_t got = m_reader.readSome(m_buffer.data() + m_end, m_buffer.size() - m_end);
-                m_end += got;
-                m_drained = got == 0;
-            }
+        if (m_end - m_pos >= n || m_drained)
+            return;
+        std::memmove(m_buffer.data(), m_buffer.data() + m_pos, m_end - m_pos);
+        m_end -= m_pos;
+        m_pos = 0;
+        while (m_end < m_buffer.size() && !m_drained) {
+            const size_t got = m_reader.readSome(m_buffer.data() + m_end, m_buffer.size() - m_end);
+            m_end += got;
+            m_drained = got == 0;
         }
-        const size_t used = decodeStep(m_buffer.data() + m_pos, m_end - m_pos, step);
-        m_pos += used;
-        return used != 0;
     }
-    bool empty() const { return m_pos == m_end; }
+    const unsigned char *data() const { return m_buffer.data() + m_pos; }
+    size_t available() const { return m_end - m_pos; }
+    void consume(size_t n) { m_pos += n; }
+    // True when the stream ended cleanly with every byte consumed.
+    bool finish() { return available() == 0 && m_reader.finish(); }
+    const ZstdReader &reader() const { return m_reader; }
 
 private:
     ZstdReader &m_reader;
@@ -55,6 +57,62 @@ private:
     size_t m_pos = 0;
     size_t m_end = 0;
     bool m_drained = false;
+};
+
+// The diff stream with its runs of zeros expanded.
+class ZeroRunReader
+{
+public:
+    explicit ZeroRunReader(ZstdReader &r)
+        : m_stream(r)
+    {
+    }
+
+    // False when the stream is damaged or shorter than n.
+    bool read(unsigned char *dst, uint64_t n)
+    {
+        while (n > 0) {
+            if (m_zeros > 0) {
+                const uint64_t k = std::min(m_zeros, n);
+                std::memset(dst, 0, static_cast<size_t>(k));
+                dst += k;
+                n -= k;
+                m_zeros -= k;
+                continue;
+            }
+            m_stream.fill(1 + MaxNumberBytes);
+            const size_t have = m_stream.available();
+            if (have == 0)
+                return false;
+            const unsigned char *p = m_stream.data();
+            if (p[0] == 0) {
+                uint64_t run = 0;
+                const size_t used = decodeNumber(p + 1, have - 1, run);
+                if (used == 0) {
+                    m_damaged = true;
+                    return false;
+                }
+                m_stream.consume(1 + used);
+                m_zeros = run + 1;
+                continue;
+            }
+            const size_t limit = static_cast<size_t>(std::min<uint64_t>(have, n));
+            const void *zero = std::memchr(p, 0, limit);
+            const size_t k = zero ? static_cast<size_t>(static_cast<const unsigned char *>(zero) - p) : limit;
+            std::memcpy(dst, p, k);
+            m_stream.consume(k);
+            dst += k;
+            n -= k;
+        }
+        return true;
+    }
+    bool finish() { return m_zeros == 0 && m_stream.finish(); }
+    bool damaged() const { return m_damaged; }
+
+private:
+    BufferedStream m_stream;
+    uint64_t m_zeros = 0;
+    bool m_damaged = false;
 };
 
 } // namespace
@@ -67,14 +125,20 @@ Result decodeDiffSegment(
         || !diff.open(streams.diff.data, static_cast<size_t>(streams.diff.size))
         || !extra.open(streams.extra.data, static_cast<size_t>(streams.extra.size)))
         return failure(OutOfMemory, "cannot create a decompression context");
-    StepReader steps(control);
+    BufferedStream steps(control);
+    ZeroRunReader diffBytes(diff);
+    auto diffFailure
+        = [&]() { return diffBytes.damaged() ? failure(Failed, "a run of zeros is damaged") : streamFailure(diff); };
     uint64_t newPos = 0;
     uint64_t oldPos = 0;
     bool first = true;
     while (newPos < outSize) {
         DiffStep step;
-        if (!steps.next(step))
+        steps.fill(MaxStepBytes);
+        const size_t used = decodeStep(steps.data(), steps.available(), step);
+        if (used == 0)
             return control.failed() ? streamFailure(control) : failure(Failed, "a control step is damaged");
+        steps.consume(used);
         // Every value is checked against what is left before it is used: a
         // patch must not reach outside the old file or the segment.
         const uint64_t left = outSize - newPos;
@@ -86,8 +150,8 @@ Result decodeDiffSegment(
         for (uint64_t done = 0; done < step.diffLength;) {
             const uint64_t n = std::min(Piece, step.diffLength - done);
             unsigned char *o = out + newPos;
-            if (!diff.read(o, static_cast<size_t>(n)))
-                return streamFailure(diff);
+            if (!diffBytes.read(o, n))
+                return diffFailure();
             const unsigned char *b = old.data + oldPos;
             for (uint64_t i = 0; i < n; ++i)
                 o[i] = static_cast<unsigned char>(o[i] + b[i]);
@@ -108,10 +172,10 @@ Result decodeDiffSegment(
             return failure(Failed, "a control step reaches past the old file");
         oldPos = step.seek < 0 ? oldPos - uint64_t(-step.seek) : oldPos + uint64_t(step.seek);
     }
-    if (!steps.empty() || !control.finish())
+    if (!steps.finish())
         return control.failed() ? streamFailure(control) : failure(Failed, "control data after the segment's end");
-    if (!diff.finish())
-        return streamFailure(diff);
+    if (!diffBytes.finish())
+        return diff.failed() ? streamFailure(diff) : failure(Failed, "diff data after the segment's end");
     if (!extra.finish())
         return streamFailure(extra);
     return {};
