@@ -42,13 +42,25 @@ std::string checkPatchBody(const hpatch::Header &h, const uint8_t *data, size_t 
         const hpatch::Region ns = hpatch::newSegment(h, i);
         uint64_t last = 0;
         bool backwards = false;
-        const hpatch::Result r
-            = hpatch::decodeSegment(h, cursor, oldSpan, i, out.data() + ns.begin, [&](uint64_t done) {
-                  backwards = backwards || done < last || done > ns.size();
-                  last = done;
-              });
+        hpatch::SegmentOutput output;
+        output.map = [&](unsigned char *&data) -> hpatch::Result {
+            data = out.data() + ns.begin;
+            return {};
+        };
+        output.produced = [&](uint64_t done) {
+            backwards = backwards || done < last || done > ns.size();
+            last = done;
+        };
+        output.emit = [&](const unsigned char *piece, size_t n) -> hpatch::Result {
+            backwards = backwards || n == 0 || n > ns.size() - last;
+            if (!backwards)
+                std::memcpy(out.data() + ns.begin + last, piece, n);
+            last += backwards ? 0 : n;
+            return {};
+        };
+        const hpatch::Result r = hpatch::decodeSegment(h, cursor, oldSpan, i, output);
         if (backwards)
-            return "a segment reported progress outside its size";
+            return "a segment wrote outside its size";
         if (r.code != hpatch::Ok && r.code != hpatch::Failed && r.code != hpatch::OutOfMemory)
             return "a segment failed with exit code " + std::to_string(r.code);
         if (!r.ok())

@@ -68,14 +68,16 @@ public:
     {
     }
 
-    // False when the stream is damaged or shorter than n.
-    bool read(unsigned char *dst, uint64_t n)
+    // Writes n bytes of old plus the differences to dst. False when the
+    // stream is damaged or shorter than n.
+    bool addTo(unsigned char *dst, const unsigned char *old, uint64_t n)
     {
         while (n > 0) {
             if (m_zeros > 0) {
                 const uint64_t k = std::min(m_zeros, n);
-                std::memset(dst, 0, static_cast<size_t>(k));
+                std::memcpy(dst, old, static_cast<size_t>(k));
                 dst += k;
+                old += k;
                 n -= k;
                 m_zeros -= k;
                 continue;
@@ -99,9 +101,11 @@ public:
             const size_t limit = static_cast<size_t>(std::min<uint64_t>(have, n));
             const void *zero = std::memchr(p, 0, limit);
             const size_t k = zero ? static_cast<size_t>(static_cast<const unsigned char *>(zero) - p) : limit;
-            std::memcpy(dst, p, k);
+            for (size_t i = 0; i < k; ++i)
+                dst[i] = static_cast<unsigned char>(old[i] + p[i]);
             m_stream.consume(k);
             dst += k;
+            old += k;
             n -= k;
         }
         return true;
@@ -117,8 +121,7 @@ private:
 
 } // namespace
 
-Result decodeDiffSegment(
-    const DiffStreams &streams, Span old, unsigned char *out, uint64_t outSize, const Produced &produced)
+Result decodeDiffSegment(const DiffStreams &streams, Span old, uint64_t outSize, const Emit &emit)
 {
     ZstdReader control, diff, extra;
     if (!control.open(streams.control.data, static_cast<size_t>(streams.control.size))
@@ -129,6 +132,15 @@ Result decodeDiffSegment(
     ZeroRunReader diffBytes(diff);
     auto diffFailure
         = [&]() { return diffBytes.damaged() ? failure(Failed, "a run of zeros is damaged") : streamFailure(diff); };
+    // The output a buffer at a time: written with plain writes, it costs the
+    // system less than page faults on a mapping.
+    std::vector<unsigned char> buffer(static_cast<size_t>(std::min<uint64_t>(Piece, outSize)));
+    size_t filled = 0;
+    auto flush = [&]() -> Result {
+        const Result r = emit(buffer.data(), filled);
+        filled = 0;
+        return r;
+    };
     uint64_t newPos = 0;
     uint64_t oldPos = 0;
     bool first = true;
@@ -148,30 +160,34 @@ Result decodeDiffSegment(
             return failure(Failed, "an empty control step");
         first = false;
         for (uint64_t done = 0; done < step.diffLength;) {
-            const uint64_t n = std::min(Piece, step.diffLength - done);
-            unsigned char *o = out + newPos;
-            if (!diffBytes.read(o, n))
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size() - filled, step.diffLength - done));
+            if (!diffBytes.addTo(buffer.data() + filled, old.data + oldPos, n))
                 return diffFailure();
-            const unsigned char *b = old.data + oldPos;
-            for (uint64_t i = 0; i < n; ++i)
-                o[i] = static_cast<unsigned char>(o[i] + b[i]);
-            newPos += n;
+            filled += n;
             oldPos += n;
             done += n;
-            produced(newPos);
+            if (filled == buffer.size())
+                if (const Result r = flush(); !r.ok())
+                    return r;
         }
         for (uint64_t done = 0; done < step.extraLength;) {
-            const uint64_t n = std::min(Piece, step.extraLength - done);
-            if (!extra.read(out + newPos, static_cast<size_t>(n)))
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size() - filled, step.extraLength - done));
+            if (!extra.read(buffer.data() + filled, n))
                 return streamFailure(extra);
-            newPos += n;
+            filled += n;
             done += n;
-            produced(newPos);
+            if (filled == buffer.size())
+                if (const Result r = flush(); !r.ok())
+                    return r;
         }
+        newPos += step.diffLength + step.extraLength;
         if (step.seek < 0 ? uint64_t(-step.seek) > oldPos : uint64_t(step.seek) > old.size - oldPos)
             return failure(Failed, "a control step reaches past the old file");
         oldPos = step.seek < 0 ? oldPos - uint64_t(-step.seek) : oldPos + uint64_t(step.seek);
     }
+    if (filled > 0)
+        if (const Result r = flush(); !r.ok())
+            return r;
     if (!steps.finish())
         return control.failed() ? streamFailure(control) : failure(Failed, "control data after the segment's end");
     if (!diffBytes.finish())

@@ -119,21 +119,38 @@ Result applyPatch(
         for (uint64_t i = 0; i < count; ++i) {
             const Region ns = newSegment(h, i);
             MappedRegion outMap;
-            if (const int err = outMap.map(out.fd(), ns.begin, ns.size(), true))
-                return fail(errnoFailure(err, "cannot map the output for", outPath));
             uint64_t checked = 0;
+            // Failures of the output itself, told apart from a damaged patch.
+            Result outputFailure;
+            SegmentOutput output;
+            output.map = [&](unsigned char *&data) -> Result {
+                if (const int err = outMap.map(out.fd(), ns.begin, ns.size(), true))
+                    outputFailure = errnoFailure(err, "cannot map the output for", outPath);
+                data = outMap.data();
+                return outputFailure;
+            };
             // Checksums in pieces, while the output is still in the cache.
-            auto produced = [&](uint64_t done) {
+            output.produced = [&](uint64_t done) {
                 if (done - checked < (uint64_t(256) << 10) && done != ns.size())
                     return;
                 newCrc = crcUpdate(newCrc, outMap.data() + checked, done - checked);
                 checked = done;
                 percent.set(h.oldSize + ns.begin + done);
             };
-            r = decodeSegment(h, cursor, old, i, outMap.data(), produced);
+            output.emit = [&](const unsigned char *data, size_t size) -> Result {
+                if (const int err = pwriteAll(out.fd(), data, size, ns.begin + checked))
+                    outputFailure = errnoFailure(err, "cannot write", outPath);
+                newCrc = crcUpdate(newCrc, data, size);
+                checked += size;
+                percent.set(h.oldSize + ns.begin + checked);
+                return outputFailure;
+            };
+            r = decodeSegment(h, cursor, old, i, output);
+            if (!outputFailure.ok())
+                return fail(outputFailure);
             if (!r.ok())
                 return fail(r.code == Failed ? damaged(patchPath, r.message) : r);
-            if (checked != ns.size())
+            if (checked != ns.size()) // a frame's last piece
                 newCrc = crcUpdate(newCrc, outMap.data() + checked, ns.size() - checked);
         }
         if (!cursor.atEnd())

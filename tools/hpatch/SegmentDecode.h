@@ -1,8 +1,9 @@
 #pragma once
 
-// Decoding one segment straight into the mapped output. Neither coding keeps
-// a window of its own: a frame uses the output as its window, the difference
-// coding's streams are read through bounded windows. A result with code
+// Decoding one segment. Neither coding keeps a window of its own: a frame is
+// decoded straight into the mapped output, which serves as its window; the
+// difference coding's streams are read through bounded windows and its output,
+// which never refers back, is handed on a piece at a time. A result with code
 // Failed carries the reason the patch is damaged as its message.
 
 #include "HPatch.h"
@@ -16,6 +17,17 @@ namespace hpatch {
 
 // Called with the bytes of the output done so far (growing).
 using Produced = std::function<void(uint64_t done)>;
+// Receives the next piece of a segment's output, in order.
+using Emit = std::function<Result(const unsigned char *data, size_t size)>;
+
+// Where a segment's output goes.
+struct SegmentOutput
+{
+    // The whole segment as writable memory (a frame's window), or a failure.
+    std::function<Result(unsigned char *&out)> map;
+    Produced produced; // for the mapped output
+    Emit emit; // for the difference coding
+};
 
 Result decodeFrameSegment(Span frame, Span prefix, unsigned char *out, uint64_t outSize, const Produced &produced);
 
@@ -24,8 +36,7 @@ struct DiffStreams
     Span control, diff, extra;
 };
 
-Result decodeDiffSegment(
-    const DiffStreams &streams, Span old, unsigned char *out, uint64_t outSize, const Produced &produced);
+Result decodeDiffSegment(const DiffStreams &streams, Span old, uint64_t outSize, const Emit &emit);
 
 // Reads the fields of a patch in order, never past its end.
 class PatchCursor
@@ -63,8 +74,7 @@ private:
 };
 
 // Decodes segment index of a patch with header h from the cursor's position
-// into out (the segment's size), against the whole old file.
-Result decodeSegment(
-    const Header &h, PatchCursor &cursor, Span old, uint64_t index, unsigned char *out, const Produced &produced);
+// against the whole old file.
+Result decodeSegment(const Header &h, PatchCursor &cursor, Span old, uint64_t index, const SegmentOutput &output);
 
 } // namespace hpatch

@@ -3,8 +3,7 @@
 
 namespace hpatch {
 
-Result decodeSegment(
-    const Header &h, PatchCursor &cursor, Span old, uint64_t index, unsigned char *out, const Produced &produced)
+Result decodeSegment(const Header &h, PatchCursor &cursor, Span old, uint64_t index, const SegmentOutput &output)
 {
     const Region ns = newSegment(h, index);
     unsigned char coding = FrameSegment;
@@ -20,7 +19,11 @@ Result decodeSegment(
         if (!cursor.u64(frameSize) || !cursor.take(frameSize, frame))
             return failure(Failed, "it ends early");
         const Region os = oldRegion(h, index);
-        return decodeFrameSegment(frame, { old.data + os.begin, os.size() }, out, ns.size(), produced);
+        unsigned char *out = nullptr;
+        const Result r = output.map(out);
+        if (!r.ok())
+            return r;
+        return decodeFrameSegment(frame, { old.data + os.begin, os.size() }, out, ns.size(), output.produced);
     }
     if (coding == DiffSegment) {
         uint64_t sizes[3];
@@ -32,7 +35,7 @@ Result decodeSegment(
         for (int k = 0; k < 3; ++k)
             if (!cursor.take(sizes[k], *spans[k]))
                 return failure(Failed, "it ends early");
-        return decodeDiffSegment(streams, old, out, ns.size(), produced);
+        return decodeDiffSegment(streams, old, ns.size(), output.emit);
     }
     return failure(Failed, "a segment of unknown coding");
 }
