@@ -97,6 +97,7 @@ private slots:
     void refusesHostileVersion2();
     void appliesEarlierFormats_data();
     void appliesEarlierFormats();
+    void appliesVersion1Segments();
     void refusesWrongOrBrokenInput_data();
     void refusesWrongOrBrokenInput();
     void resourceLimits_data();
@@ -408,6 +409,43 @@ void tst_Patch::appliesEarlierFormats()
     QVERIFY2(r.exitCode == 0, r.err.constData());
     QCOMPARE(readFile(target), readFile(expected));
     QVERIFY(leftovers(dir.path()).isEmpty());
+}
+
+// Version 1 was version 2 with frames only and without the coding byte: a
+// patch of many frame segments, rewritten so, applies as version 1.
+void tst_Patch::appliesVersion1Segments()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray oldBytes = PatchPairs::pack(1 << 20, 71);
+    const QByteArray newBytes = edited(oldBytes, 72);
+    const QString oldPath = dir.filePath(QStringLiteral("old.pak"));
+    const QString newPath = dir.filePath(QStringLiteral("new.pak"));
+    const QString diff = dir.filePath(QStringLiteral("a.patch"));
+    QVERIFY(writeFile(oldPath, oldBytes));
+    QVERIFY(writeFile(newPath, newBytes));
+    hpatch::CreateOptions options;
+    options.level = 3;
+    options.coding = hpatch::Coding::Frame;
+    options.segmentSize = 128 << 10;
+    options.margin = 64 << 10;
+    QVERIFY(makePatch(oldPath, newPath, diff, options));
+
+    const QByteArray v2 = readFile(diff);
+    QByteArray v1 = v2.left(int(hpatch::HeaderSize));
+    v1[7] = 1;
+    int segments = 0;
+    for (int at = int(hpatch::HeaderSize); at < v2.size(); ++segments) {
+        QCOMPARE(int(v2[at]), int(hpatch::FrameSegment));
+        const int frame = int(hpatch::getU64(reinterpret_cast<const unsigned char *>(v2.constData()) + at + 1));
+        v1 += v2.mid(at + 1, 8 + frame);
+        at += 1 + 8 + frame;
+    }
+    QVERIFY(segments > 4);
+    QVERIFY(writeFile(diff, v1));
+    const ToolRun r = hpatchz(oldPath, diff, oldPath);
+    QVERIFY2(r.exitCode == 0, r.err.constData());
+    QCOMPARE(readFile(oldPath), newBytes);
 }
 
 void tst_Patch::refusesWrongOrBrokenInput_data()
