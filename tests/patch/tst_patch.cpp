@@ -269,7 +269,7 @@ void tst_Patch::codingsRoundTrip()
 
 namespace {
 
-// A version 2 patch of one difference segment, assembled from its parts.
+// A version 2 patch of one difference segment, assembled from its streams.
 QByteArray diffPatch(const QByteArray &oldBytes, const QByteArray &newBytes, const QByteArray &control,
     const QByteArray &diff, const QByteArray &extra, char coding = 1)
 {
@@ -284,9 +284,9 @@ QByteArray diffPatch(const QByteArray &oldBytes, const QByteArray &newBytes, con
     QByteArray out(int(hpatch::HeaderSize), '\0');
     hpatch::encodeHeader(h, reinterpret_cast<unsigned char *>(out.data()));
     out.append(coding);
-    for (const QByteArray *part : { &control, &diff, &extra }) {
+    for (const QByteArray *stream : { &control, &diff, &extra }) {
         QByteArray size(8, '\0');
-        hpatch::putU64(reinterpret_cast<unsigned char *>(size.data()), quint64(part->size()));
+        hpatch::putU64(reinterpret_cast<unsigned char *>(size.data()), quint64(stream->size()));
         out += size;
     }
     return out + control + diff + extra;
@@ -302,9 +302,9 @@ void tst_Patch::refusesHostileVersion2_data()
     QTest::addColumn<QByteArray>("extra");
     QTest::addColumn<int>("newSize");
     QTest::addColumn<QString>("damage");
-    QTest::addColumn<QByteArray>("stderrPart"); // empty: the patch is valid
+    QTest::addColumn<QByteArray>("stderrText"); // empty: the patch is valid
 
-    // The old file is 4096 bytes; the valid row proves that the parts are
+    // The old file is 4096 bytes; the valid row proves that the streams are
     // assembled right, so that each other row fails for its own reason.
     const QByteArray x(50, 'x');
     row("valid, made by hand", rawFrame(step(100, 50, 10) + step(20, 0, 0)), rawFrame(zeroRun(120)), rawFrame(x), 170,
@@ -355,13 +355,13 @@ void tst_Patch::refusesHostileVersion2()
     QFETCH(QByteArray, extra);
     QFETCH(int, newSize);
     QFETCH(QString, damage);
-    QFETCH(QByteArray, stderrPart);
+    QFETCH(QByteArray, stderrText);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QByteArray oldBytes = randomBytes(4096, 61);
-    // What a valid patch of these parts makes: only the first row is one.
+    // What a valid patch of these streams makes: only the first row is one.
     const QByteArray expected = oldBytes.left(100) + QByteArray(50, 'x') + oldBytes.mid(110, 20);
-    const QByteArray newBytes = stderrPart.isEmpty() ? expected : QByteArray(newSize, 'n');
+    const QByteArray newBytes = stderrText.isEmpty() ? expected : QByteArray(newSize, 'n');
     QByteArray patch = diffPatch(oldBytes, newBytes, control, diff, extra, damage == QLatin1String("coding") ? 9 : 1);
     const int sizes = int(hpatch::HeaderSize) + 1;
     if (damage == QLatin1String("size"))
@@ -374,13 +374,13 @@ void tst_Patch::refusesHostileVersion2()
     QVERIFY(writeFile(diffPath, patch));
 
     const ToolRun r = hpatchz(target, diffPath, target);
-    if (stderrPart.isEmpty()) {
+    if (stderrText.isEmpty()) {
         QVERIFY2(r.exitCode == 0, r.err.constData());
         QCOMPARE(readFile(target), expected);
         return;
     }
     QCOMPARE(r.exitCode, 1);
-    QVERIFY2(r.err.contains("is damaged") && r.err.contains(stderrPart), r.err.constData());
+    QVERIFY2(r.err.contains("is damaged") && r.err.contains(stderrText), r.err.constData());
     QCOMPARE(readFile(target), oldBytes);
     QVERIFY(leftovers(dir.path()).isEmpty());
 }

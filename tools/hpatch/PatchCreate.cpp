@@ -12,22 +12,22 @@ namespace hpatch {
 
 namespace {
 
-// Appends [0, size) of a finished part file to the patch.
-Result copyPart(int from, uint64_t size, int to, const std::string &patchPath)
+// Appends [0, size) of a finished temporary file to the patch.
+Result appendStaged(int from, uint64_t size, int to, const std::string &patchPath)
 {
     constexpr uint64_t window = uint64_t(64) << 20;
     MappedRegion map;
     for (uint64_t at = 0; at < size; at += window) {
         const uint64_t n = std::min(window, size - at);
         if (const int err = map.map(from, at, n, false))
-            return errnoFailure(err, "cannot map a part of", patchPath);
+            return errnoFailure(err, "cannot map a temporary file for", patchPath);
         if (const int err = writeAll(to, map.data(), static_cast<size_t>(n)))
             return errnoFailure(err, "cannot write", patchPath);
     }
     return {};
 }
 
-struct SegmentParts
+struct SegmentDrafts
 {
     TempFile diff[3];
     TempFile frame;
@@ -93,15 +93,15 @@ Result createPatch(const std::string &oldPath, const std::string &newPath, const
                 return errnoFailure(err, "cannot map", newPath);
             const Span s{ newMap.data(), ns.size() };
 
-            SegmentParts parts;
+            SegmentDrafts drafts;
             DiffFiles diff;
             diff.path = patchPath;
             uint64_t best = ~uint64_t(0);
             if (tryDiff) {
                 for (int k = 0; k < 3; ++k) {
-                    if (const int err = parts.diff[k].create(patchPath, std::string()))
-                        return errnoFailure(err, "cannot create a part of", patchPath);
-                    diff.fds[k] = parts.diff[k].fd();
+                    if (const int err = drafts.diff[k].create(patchPath, std::string()))
+                        return errnoFailure(err, "cannot create a temporary file for", patchPath);
+                    diff.fds[k] = drafts.diff[k].fd();
                 }
                 r = encodeDiffSegment(
                     index, old, s, options.level, diff, [&](uint64_t done) { percent.set(base + ns.begin + done); });
@@ -113,14 +113,14 @@ Result createPatch(const std::string &oldPath, const std::string &newPath, const
             uint64_t frameSize = 0;
             // Where the difference coding left little (a few small edits), a
             // frame cannot win by much, and its match finder would index the
-            // whole prefix first: far the slower part for a large file.
+            // whole prefix first: by far the slower step for a large file.
             const bool frameWorthIt = !tryDiff || best > ns.size() / 64;
             bool frameLost = !tryFrame || !frameWorthIt;
             if (!frameLost) {
-                if (const int err = parts.frame.create(patchPath, std::string()))
-                    return errnoFailure(err, "cannot create a part of", patchPath);
+                if (const int err = drafts.frame.create(patchPath, std::string()))
+                    return errnoFailure(err, "cannot create a temporary file for", patchPath);
                 const Span prefix{ old.data + os.begin, os.size() };
-                r = encodeFrameSegment(parts.frame.fd(), patchPath, prefix, s, options.level, best, frameSize,
+                r = encodeFrameSegment(drafts.frame.fd(), patchPath, prefix, s, options.level, best, frameSize,
                     frameLost, [&](uint64_t done) { percent.set(base + h.newSize + ns.begin + done); });
                 if (!r.ok())
                     return r;
@@ -140,9 +140,9 @@ Result createPatch(const std::string &oldPath, const std::string &newPath, const
                 return errnoFailure(err, "cannot write", patchPath);
             if (frameLost) {
                 for (int k = 0; k < 3 && r.ok(); ++k)
-                    r = copyPart(parts.diff[k].fd(), diff.sizes[k], out.fd(), patchPath);
+                    r = appendStaged(drafts.diff[k].fd(), diff.sizes[k], out.fd(), patchPath);
             } else {
-                r = copyPart(parts.frame.fd(), frameSize, out.fd(), patchPath);
+                r = appendStaged(drafts.frame.fd(), frameSize, out.fd(), patchPath);
             }
             if (!r.ok())
                 return r;
