@@ -1,9 +1,11 @@
 #include "PatchHeaderCheck.h"
 
 #include "PatchFormat.h"
+#include "SegmentDecode.h"
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -20,6 +22,50 @@ std::string checkSegment(const hpatch::Header &h, uint64_t index)
     const int log = hpatch::windowLogFor(os.size(), ns.size());
     if (log < 10 || log > hpatch::MaxWindowLog)
         return "window log " + std::to_string(log) + " out of range";
+    return {};
+}
+
+// Decodes the segments after an accepted header against an old file of the
+// announced size, as hpatchz would; small sizes only, so that each input
+// runs fast. Sanitizers catch any access outside the buffers.
+std::string checkPatchBody(const hpatch::Header &h, const uint8_t *data, size_t size)
+{
+    if (h.oldSize > (64 << 10) || h.newSize > (256 << 10))
+        return {};
+    std::vector<unsigned char> old(static_cast<size_t>(h.oldSize));
+    for (size_t i = 0; i < old.size(); ++i)
+        old[i] = static_cast<unsigned char>(i * 131 + (i >> 8));
+    std::vector<unsigned char> out(static_cast<size_t>(h.newSize));
+    hpatch::PatchCursor cursor(data, size);
+    const hpatch::Span oldSpan{ old.data(), old.size() };
+    for (uint64_t i = 0; i < hpatch::segmentCount(h); ++i) {
+        const hpatch::Region ns = hpatch::newSegment(h, i);
+        uint64_t last = 0;
+        bool backwards = false;
+        hpatch::SegmentOutput output;
+        output.map = [&](unsigned char *&data) -> hpatch::Result {
+            data = out.data() + ns.begin;
+            return {};
+        };
+        output.produced = [&](uint64_t done) {
+            backwards = backwards || done < last || done > ns.size();
+            last = done;
+        };
+        output.emit = [&](const unsigned char *piece, size_t n) -> hpatch::Result {
+            backwards = backwards || n == 0 || n > ns.size() - last;
+            if (!backwards)
+                std::memcpy(out.data() + ns.begin + last, piece, n);
+            last += backwards ? 0 : n;
+            return {};
+        };
+        const hpatch::Result r = hpatch::decodeSegment(h, cursor, oldSpan, i, output);
+        if (backwards)
+            return "a segment wrote outside its size";
+        if (r.code != hpatch::Ok && r.code != hpatch::Failed && r.code != hpatch::OutOfMemory)
+            return "a segment failed with exit code " + std::to_string(r.code);
+        if (!r.ok())
+            return {};
+    }
     return {};
 }
 
@@ -55,5 +101,5 @@ std::string checkPatchHeader(const uint8_t *data, size_t size)
         if (!error.empty())
             return error;
     }
-    return {};
+    return checkPatchBody(h, data, size);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
-// Reads data as the start of a patch file with the patch tool's header reader
-// and checks the segment plan of an accepted header. Empty when all held.
+// Reads data as a patch file with the patch tool's header reader, checks the
+// segment plan of an accepted header and, for small files, decodes the
+// segments as hpatchz would. Empty when all held.
 std::string checkPatchHeader(const uint8_t *data, size_t size);

@@ -1,6 +1,7 @@
-// libFuzzer driver for the patch tool's header reader: any 48 bytes either are
+// libFuzzer driver for the patch tool's reader: any 48 bytes either are
 // refused or give a header whose segment arithmetic stays inside the files and
-// inside zstd's window, so hpatchz never maps or allocates past them.
+// inside zstd's window, so hpatchz never maps or allocates past them; the
+// segments after it decode or fail cleanly, never outside their buffers.
 #include "PatchHeaderCheck.h"
 
 #include <cstdio>

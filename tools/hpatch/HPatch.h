@@ -1,11 +1,12 @@
 #pragma once
 
 // The project's binary patch format: each patch holds the sizes and CRC-32 of
-// the old and the new file, and the new file as zstd frames that use regions of
-// the old file as their prefix ("patch-from"). Files beyond zstd's 2 GiB window
-// are cut into segments, each compressed against the matching region of the old
-// file. Both directions map files instead of reading them, so memory stays
-// bounded whatever the file size.
+// the old and the new file, and the new file in segments. A segment is either a
+// zstd frame that uses a region of the old file as its prefix ("patch-from"),
+// or a difference coding after bsdiff (approximate matches against the whole
+// old file, bytewise differences, new bytes), whichever came out smaller.
+// Segments keep each frame within zstd's 2 GiB window. Both directions map
+// files instead of reading them, so memory stays bounded whatever the size.
 
 #include <cstdint>
 #include <functional>
@@ -31,9 +32,16 @@ struct Result
 // Called with a percentage (0..100) whenever it grows.
 using ProgressFn = std::function<void(int percent)>;
 
+enum class Coding {
+    Smaller, // per segment the smaller of the two
+    Frame, // zstd frames only
+    Diff, // the difference coding only
+};
+
 struct CreateOptions
 {
-    int level = 3;
+    int level = 19;
+    Coding coding = Coding::Smaller;
     // Bytes of the new file per zstd frame, and how far before and after the
     // matching offset the old file is referenced. Segment plus reference region
     // must fit zstd's largest window (2 GiB).
@@ -49,7 +57,8 @@ Result createPatch(const std::string &oldPath, const std::string &newPath, const
 // Applies patchPath to oldPath and writes outPath (which may equal oldPath).
 // The result goes to a temporary file beside outPath and replaces it only once
 // it is complete and its checksum matches; on failure outPath is untouched.
-// A patch made for another old file fails before anything is written.
+// A patch made for another old file fails without touching outPath. Patches
+// of every earlier version of the format apply.
 Result applyPatch(const std::string &oldPath, const std::string &patchPath, const std::string &outPath,
     const ProgressFn &progress = {});
 

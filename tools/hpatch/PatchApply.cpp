@@ -1,30 +1,54 @@
-#define ZSTD_STATIC_LINKING_ONLY // stable output buffer: decode straight into the mapped file
 #include "FileIo.h"
 #include "HPatch.h"
 #include "PatchFormat.h"
-
-#include <zstd.h>
-#include <zstd_errors.h>
+#include "SegmentDecode.h"
 
 #include <algorithm>
-#include <memory>
 #include <new>
-#include <vector>
+#include <thread>
 #include <zlib.h>
 
 namespace hpatch {
 
 namespace {
 
-struct DCtxFree
-{
-    void operator()(ZSTD_DCtx *d) const { ZSTD_freeDCtx(d); }
-};
-
 Result damaged(const std::string &patchPath, const std::string &why)
 {
     return failure(Failed, "patch " + patchPath + " is damaged: " + why);
 }
+
+// The old file's checksum, read on a second thread while the first one
+// decodes: the result goes to a temporary file, so nothing that counts is
+// written before the check.
+class OldChecksum
+{
+public:
+    static constexpr int OutOfMemoryError = -2;
+
+    OldChecksum(int fd, uint64_t size)
+    {
+        m_thread = std::thread([this, fd, size]() {
+            try {
+                m_error = crcOfFile(fd, size, m_crc, {});
+            } catch (const std::bad_alloc &) {
+                m_error = OutOfMemoryError;
+            }
+        });
+    }
+    ~OldChecksum() { wait(); }
+    void wait()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    int error() const { return m_error; }
+    uint32_t crc() const { return m_crc; }
+
+private:
+    std::thread m_thread;
+    int m_error = 0;
+    uint32_t m_crc = 0;
+};
 
 } // namespace
 
@@ -49,7 +73,7 @@ Result applyPatch(
         Fd oldFd(rawOld);
         if (!r.ok())
             return r;
-        // Both checks run before anything is written: a patch for another
+        // Both checks come before the target is touched: a patch for another
         // file must not produce garbage.
         if (oldSize != h.oldSize)
             return failure(Failed,
@@ -57,89 +81,88 @@ Result applyPatch(
                     + std::to_string(h.oldSize) + " bytes");
         Percent percent(progress, h.oldSize + h.newSize);
         percent.set(0);
-        uint32_t oldCrc = 0;
-        if (const int err = crcOfFile(oldFd.get(), h.oldSize, oldCrc, [&](uint64_t d) { percent.set(d); }))
-            return errnoFailure(err, "cannot read", oldPath);
-        if (oldCrc != h.oldCrc)
-            return failure(Failed, "old file " + oldPath + " does not match the patch (checksum differs)");
+        OldChecksum oldCheck(oldFd.get(), h.oldSize);
+        auto oldMismatch = [&]() -> Result {
+            oldCheck.wait();
+            if (oldCheck.error() == OldChecksum::OutOfMemoryError)
+                return failure(OutOfMemory, "out of memory");
+            if (oldCheck.error())
+                return errnoFailure(oldCheck.error(), "cannot read", oldPath);
+            if (oldCheck.crc() != h.oldCrc)
+                return failure(Failed, "old file " + oldPath + " does not match the patch (checksum differs)");
+            return {};
+        };
+        // A failure while decoding reports a wrong old file first: that is
+        // the likelier cause, and the one the user can act on.
+        auto fail = [&](const Result &why) -> Result {
+            const Result old = oldMismatch();
+            return old.ok() ? why : old;
+        };
+
+        MappedRegion patchMap;
+        if (const int err = patchMap.map(patchFd.get(), 0, patchSize, false))
+            return fail(errnoFailure(err, "cannot map", patchPath));
+        MappedRegion oldMap;
+        if (const int err = oldMap.map(oldFd.get(), 0, h.oldSize, false))
+            return fail(errnoFailure(err, "cannot map", oldPath));
+        const Span old{ oldMap.data(), h.oldSize };
 
         TempFile out;
         if (const int err = out.create(outPath, fileExists(outPath) ? outPath : oldPath))
-            return errnoFailure(err, "cannot create a temporary file for", outPath);
+            return fail(errnoFailure(err, "cannot create a temporary file for", outPath));
         if (const int err = reserveBlocks(out.fd(), h.newSize))
-            return errnoFailure(err, "cannot reserve space for", outPath);
+            return fail(errnoFailure(err, "cannot reserve space for", outPath));
 
-        std::unique_ptr<ZSTD_DCtx, DCtxFree> dctx(ZSTD_createDCtx());
-        if (!dctx)
-            return failure(OutOfMemory, "cannot create a decompression context");
-        std::vector<unsigned char> input(size_t(1) << 20);
         uint32_t newCrc = static_cast<uint32_t>(crc32(0, nullptr, 0));
-        uint64_t patchPos = HeaderSize;
+        PatchCursor cursor(patchMap.data(), patchSize);
         const uint64_t count = segmentCount(h);
         for (uint64_t i = 0; i < count; ++i) {
             const Region ns = newSegment(h, i);
-            const Region os = oldRegion(h, i);
-            unsigned char sizeField[8];
-            if (patchSize - patchPos < sizeof sizeField || readAll(patchFd.get(), sizeField, sizeof sizeField) != 0)
-                return damaged(patchPath, "it ends early");
-            patchPos += sizeof sizeField;
-            const uint64_t frameSize = getU64(sizeField);
-            if (frameSize > patchSize - patchPos)
-                return damaged(patchPath, "it ends early");
-
-            MappedRegion oldMap;
             MappedRegion outMap;
-            if (const int err = oldMap.map(oldFd.get(), os.begin, os.size(), false))
-                return errnoFailure(err, "cannot map", oldPath);
-            if (const int err = outMap.map(out.fd(), ns.begin, ns.size(), true))
-                return errnoFailure(err, "cannot map the output for", outPath);
-
-            ZSTD_DCtx *d = dctx.get();
-            ZSTD_DCtx_reset(d, ZSTD_reset_session_and_parameters);
-            size_t ret = ZSTD_DCtx_setParameter(d, ZSTD_d_windowLogMax, MaxWindowLog);
-            if (!ZSTD_isError(ret) && os.size() > 0)
-                ret = ZSTD_DCtx_refPrefix(d, oldMap.data(), os.size());
-            if (ZSTD_isError(ret))
-                return failure(Failed, std::string("cannot set up decompression: ") + ZSTD_getErrorName(ret));
-            // Optional: without it zstd decodes through a window buffer of its own.
-            ZSTD_DCtx_setParameter(d, ZSTD_d_stableOutBuffer, 1);
-
-            ZSTD_outBuffer o = { outMap.data(), static_cast<size_t>(ns.size()), 0 };
-            uint64_t left = frameSize;
-            size_t hint = 1;
-            while (left > 0) {
-                const size_t n = static_cast<size_t>(std::min<uint64_t>(input.size(), left));
-                if (const int err = readAll(patchFd.get(), input.data(), n))
-                    return err < 0 ? damaged(patchPath, "it ends early") : errnoFailure(err, "cannot read", patchPath);
-                left -= n;
-                patchPos += n;
-                ZSTD_inBuffer in = { input.data(), n, 0 };
-                while (in.pos < in.size) {
-                    if (hint == 0)
-                        return damaged(patchPath, "data after the end of a segment");
-                    const size_t before = o.pos;
-                    const size_t inBefore = in.pos;
-                    hint = ZSTD_decompressStream(d, &o, &in);
-                    if (ZSTD_isError(hint)) {
-                        if (ZSTD_getErrorCode(hint) == ZSTD_error_memory_allocation)
-                            return failure(OutOfMemory, "out of memory while decoding");
-                        return damaged(patchPath, ZSTD_getErrorName(hint));
-                    }
-                    newCrc = crcUpdate(newCrc, outMap.data() + before, o.pos - before);
-                    if (o.pos == before && in.pos == inBefore)
-                        return damaged(patchPath, "a segment decodes to more than its size");
-                }
-                percent.set(h.oldSize + ns.begin + o.pos);
-            }
-            if (hint != 0 || o.pos != ns.size())
-                return damaged(patchPath, "a segment is incomplete");
+            uint64_t checked = 0;
+            // Failures of the output itself, told apart from a damaged patch.
+            Result outputFailure;
+            SegmentOutput output;
+            output.map = [&](unsigned char *&data) -> Result {
+                if (const int err = outMap.map(out.fd(), ns.begin, ns.size(), true))
+                    outputFailure = errnoFailure(err, "cannot map the output for", outPath);
+                data = outMap.data();
+                return outputFailure;
+            };
+            // Checksums in pieces, while the output is still in the cache.
+            output.produced = [&](uint64_t done) {
+                if (done - checked < (uint64_t(256) << 10) && done != ns.size())
+                    return;
+                newCrc = crcUpdate(newCrc, outMap.data() + checked, done - checked);
+                checked = done;
+                percent.set(h.oldSize + ns.begin + done);
+            };
+            output.emit = [&](const unsigned char *data, size_t size) -> Result {
+                if (const int err = pwriteAll(out.fd(), data, size, ns.begin + checked))
+                    outputFailure = errnoFailure(err, "cannot write", outPath);
+                newCrc = crcUpdate(newCrc, data, size);
+                checked += size;
+                percent.set(h.oldSize + ns.begin + checked);
+                return outputFailure;
+            };
+            r = decodeSegment(h, cursor, old, i, output);
+            if (!outputFailure.ok())
+                return fail(outputFailure);
+            if (!r.ok())
+                return fail(r.code == Failed ? damaged(patchPath, r.message) : r);
+            if (checked != ns.size()) // a frame's last piece
+                newCrc = crcUpdate(newCrc, outMap.data() + checked, ns.size() - checked);
         }
-        if (patchPos != patchSize)
-            return damaged(patchPath, "data after the last segment");
+        if (!cursor.atEnd())
+            return fail(damaged(patchPath, "data after the last segment"));
+        if (const Result bad = oldMismatch(); !bad.ok())
+            return bad;
         if (newCrc != h.newCrc)
             return failure(Failed, "the patched result does not match the patch's checksum");
         // Windows cannot replace a file that is still open, and in place the
         // old file is the target.
+        oldMap.unmap();
+        patchMap.unmap();
         oldFd.reset();
         if (const int err = out.commit())
             return errnoFailure(err, "cannot write", outPath);

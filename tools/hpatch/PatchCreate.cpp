@@ -1,30 +1,37 @@
-#define ZSTD_STATIC_LINKING_ONLY // stable input buffer: no window-sized copy of the input
 #include "FileIo.h"
 #include "HPatch.h"
+#include "OldIndex.h"
 #include "PatchFormat.h"
-
-#include <zstd.h>
-#include <zstd_errors.h>
+#include "SegmentEncode.h"
 
 #include <algorithm>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace hpatch {
 
 namespace {
 
-struct CCtxFree
+// Appends [0, size) of a finished temporary file to the patch.
+Result appendStaged(int from, uint64_t size, int to, const std::string &patchPath)
 {
-    void operator()(ZSTD_CCtx *c) const { ZSTD_freeCCtx(c); }
-};
-
-Result zstdFailure(size_t ret, const std::string &what)
-{
-    const int code = ZSTD_getErrorCode(ret) == ZSTD_error_memory_allocation ? OutOfMemory : Failed;
-    return failure(code, what + ": " + ZSTD_getErrorName(ret));
+    constexpr uint64_t window = uint64_t(64) << 20;
+    MappedRegion map;
+    for (uint64_t at = 0; at < size; at += window) {
+        const uint64_t n = std::min(window, size - at);
+        if (const int err = map.map(from, at, n, false))
+            return errnoFailure(err, "cannot map a temporary file for", patchPath);
+        if (const int err = writeAll(to, map.data(), static_cast<size_t>(n)))
+            return errnoFailure(err, "cannot write", patchPath);
+    }
+    return {};
 }
+
+struct SegmentDrafts
+{
+    TempFile diff[3];
+    TempFile frame;
+};
 
 } // namespace
 
@@ -48,8 +55,8 @@ Result createPatch(const std::string &oldPath, const std::string &newPath, const
         h.segmentSize = options.segmentSize;
         h.margin = options.margin;
 
-        // Checksums read both files once, compression reads the new one again.
-        Percent percent(progress, h.oldSize + 2 * h.newSize);
+        // Checksums read both files once, each coding reads the new one again.
+        Percent percent(progress, h.oldSize + 3 * h.newSize);
         percent.set(0);
         if (const int err = crcOfFile(oldFd.get(), h.oldSize, h.oldCrc, [&](uint64_t d) { percent.set(d); }))
             return errnoFailure(err, "cannot read", oldPath);
@@ -65,78 +72,85 @@ Result createPatch(const std::string &oldPath, const std::string &newPath, const
         if (const int err = writeAll(out.fd(), header, sizeof header))
             return errnoFailure(err, "cannot write", patchPath);
 
-        std::unique_ptr<ZSTD_CCtx, CCtxFree> cctx(ZSTD_createCCtx());
-        if (!cctx)
-            return failure(OutOfMemory, "cannot create a compression context");
-        std::vector<unsigned char> buffer(ZSTD_CStreamOutSize());
-        uint64_t filePos = HeaderSize;
+        // The difference coding copies from anywhere in the old file.
+        MappedRegion oldMap;
+        if (const int err = oldMap.map(oldFd.get(), 0, h.oldSize, false))
+            return errnoFailure(err, "cannot map", oldPath);
+        const Span old{ oldMap.data(), h.oldSize };
+        const bool tryDiff = options.coding != Coding::Frame;
+        const bool tryFrame = options.coding != Coding::Diff;
+        OldIndex index;
+        if (tryDiff)
+            index.build(old.data, old.size);
+
         const uint64_t base = h.oldSize + h.newSize;
         const uint64_t count = segmentCount(h);
         for (uint64_t i = 0; i < count; ++i) {
             const Region ns = newSegment(h, i);
             const Region os = oldRegion(h, i);
             MappedRegion newMap;
-            MappedRegion oldMap;
             if (const int err = newMap.map(newFd.get(), ns.begin, ns.size(), false))
                 return errnoFailure(err, "cannot map", newPath);
-            if (const int err = oldMap.map(oldFd.get(), os.begin, os.size(), false))
-                return errnoFailure(err, "cannot map", oldPath);
+            const Span s{ newMap.data(), ns.size() };
 
-            ZSTD_CCtx *c = cctx.get();
-            ZSTD_CCtx_reset(c, ZSTD_reset_session_and_parameters);
-            const int windowLog = windowLogFor(os.size(), ns.size());
-            size_t ret = ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, options.level);
-            if (!ZSTD_isError(ret))
-                ret = ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, windowLog);
-            if (!ZSTD_isError(ret))
-                ret = ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 1);
-            // Long-distance matching finds the blocks of a large prefix that the
-            // regular match finder's tables, sized for speed, cannot hold.
-            if (!ZSTD_isError(ret) && os.size() > (uint64_t(1) << 20))
-                ret = ZSTD_CCtx_setParameter(c, ZSTD_c_enableLongDistanceMatching, 1);
-            if (!ZSTD_isError(ret))
-                ret = ZSTD_CCtx_setPledgedSrcSize(c, ns.size());
-            if (!ZSTD_isError(ret) && os.size() > 0)
-                ret = ZSTD_CCtx_refPrefix(c, oldMap.data(), os.size());
-            if (ZSTD_isError(ret))
-                return zstdFailure(ret, "cannot set up compression");
-            // Optional: without it zstd copies the input into its own window.
-            ZSTD_CCtx_setParameter(c, ZSTD_c_stableInBuffer, 1);
-
-            const uint64_t sizePos = filePos;
-            unsigned char sizeField[8] = {};
-            if (const int err = writeAll(out.fd(), sizeField, sizeof sizeField))
-                return errnoFailure(err, "cannot write", patchPath);
-            filePos += sizeof sizeField;
-
-            constexpr size_t chunk = size_t(8) << 20;
-            ZSTD_inBuffer in = { newMap.data(), 0, 0 };
-            uint64_t frameBytes = 0;
-            for (;;) {
-                in.size = static_cast<size_t>(std::min<uint64_t>(ns.size(), in.size + chunk));
-                const bool end = in.size == ns.size();
-                size_t remaining = 0;
-                do {
-                    ZSTD_outBuffer o = { buffer.data(), buffer.size(), 0 };
-                    remaining = ZSTD_compressStream2(c, &o, &in, end ? ZSTD_e_end : ZSTD_e_continue);
-                    if (ZSTD_isError(remaining))
-                        return zstdFailure(remaining, "compression failed");
-                    if (const int err = writeAll(out.fd(), buffer.data(), o.pos))
-                        return errnoFailure(err, "cannot write", patchPath);
-                    frameBytes += o.pos;
-                } while (end ? remaining != 0 : in.pos < in.size);
-                percent.set(base + ns.begin + in.pos);
-                if (end)
-                    break;
+            SegmentDrafts drafts;
+            DiffFiles diff;
+            diff.path = patchPath;
+            uint64_t best = ~uint64_t(0);
+            if (tryDiff) {
+                for (int k = 0; k < 3; ++k) {
+                    if (const int err = drafts.diff[k].create(patchPath, std::string()))
+                        return errnoFailure(err, "cannot create a temporary file for", patchPath);
+                    diff.fds[k] = drafts.diff[k].fd();
+                }
+                r = encodeDiffSegment(
+                    index, old, s, options.level, diff, [&](uint64_t done) { percent.set(base + ns.begin + done); });
+                if (!r.ok())
+                    return r;
+                best = diff.total();
             }
-            putU64(sizeField, frameBytes);
-            if (const int err = pwriteAll(out.fd(), sizeField, sizeof sizeField, sizePos))
+            percent.set(base + ns.end);
+            uint64_t frameSize = 0;
+            // Where the difference coding left little (a few small edits), a
+            // frame cannot win by much, and its match finder would index the
+            // whole prefix first: by far the slower step for a large file.
+            const bool frameWorthIt = !tryDiff || best > ns.size() / 64;
+            bool frameLost = !tryFrame || !frameWorthIt;
+            if (!frameLost) {
+                if (const int err = drafts.frame.create(patchPath, std::string()))
+                    return errnoFailure(err, "cannot create a temporary file for", patchPath);
+                const Span prefix{ old.data + os.begin, os.size() };
+                r = encodeFrameSegment(drafts.frame.fd(), patchPath, prefix, s, options.level, best, frameSize,
+                    frameLost, [&](uint64_t done) { percent.set(base + h.newSize + ns.begin + done); });
+                if (!r.ok())
+                    return r;
+            }
+
+            unsigned char fields[1 + 3 * 8];
+            fields[0] = frameLost ? DiffSegment : FrameSegment;
+            size_t fieldBytes = 1 + 8;
+            if (frameLost) {
+                for (int k = 0; k < 3; ++k)
+                    putU64(fields + 1 + 8 * k, diff.sizes[k]);
+                fieldBytes = sizeof fields;
+            } else {
+                putU64(fields + 1, frameSize);
+            }
+            if (const int err = writeAll(out.fd(), fields, fieldBytes))
                 return errnoFailure(err, "cannot write", patchPath);
-            filePos += frameBytes;
+            if (frameLost) {
+                for (int k = 0; k < 3 && r.ok(); ++k)
+                    r = appendStaged(drafts.diff[k].fd(), diff.sizes[k], out.fd(), patchPath);
+            } else {
+                r = appendStaged(drafts.frame.fd(), frameSize, out.fd(), patchPath);
+            }
+            if (!r.ok())
+                return r;
+            percent.set(base + h.newSize + ns.end);
         }
         if (const int err = out.commit())
             return errnoFailure(err, "cannot finish", patchPath);
-        percent.set(base + h.newSize);
+        percent.set(base + 2 * h.newSize);
         return {};
     } catch (const std::bad_alloc &) {
         return failure(OutOfMemory, "out of memory");

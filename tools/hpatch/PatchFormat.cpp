@@ -39,7 +39,7 @@ uint64_t getU64(const unsigned char *p)
 
 void encodeHeader(const Header &h, unsigned char out[HeaderSize])
 {
-    std::memcpy(out, Magic, sizeof Magic);
+    std::memcpy(out, h.version == 1 ? Magic : MagicV2, sizeof Magic);
     putU64(out + 8, h.oldSize);
     putU64(out + 16, h.newSize);
     putU32(out + 24, h.oldCrc);
@@ -50,7 +50,11 @@ void encodeHeader(const Header &h, unsigned char out[HeaderSize])
 
 bool decodeHeader(const unsigned char in[HeaderSize], Header &h)
 {
-    if (std::memcmp(in, Magic, sizeof Magic) != 0)
+    if (std::memcmp(in, Magic, sizeof Magic) == 0)
+        h.version = 1;
+    else if (std::memcmp(in, MagicV2, sizeof MagicV2) == 0)
+        h.version = 2;
+    else
         return false;
     h.oldSize = getU64(in + 8);
     h.newSize = getU64(in + 16);

@@ -1,11 +1,16 @@
 #pragma once
 
 // On-disk layout shared by the writer and the reader (all integers little-endian):
-//   magic "MVHPZ\0\0\1", oldSize u64, newSize u64, oldCrc u32, newCrc u32,
-//   segmentSize u64, margin u64,
-//   then per segment: compressed size u64 and one zstd frame.
-// Segment i holds new[i*segmentSize, ...) and uses as prefix the old bytes
-// [i*segmentSize - margin, (i+1)*segmentSize + margin), clipped to the old file.
+//   magic "MVHPZ\0\0\1" or "MVHPZ\0\0\2", oldSize u64, newSize u64,
+//   oldCrc u32, newCrc u32, segmentSize u64, margin u64, then per segment:
+//   version 1: compressed size u64 and one zstd frame (a FrameSegment);
+//   version 2: one byte for the coding, then
+//     FrameSegment: compressed size u64 and one zstd frame, as in version 1;
+//     DiffSegment: control, diff and extra sizes (u64 each), then the three
+//       zstd streams (see DiffCoding.h).
+// Segment i holds new[i*segmentSize, ...). A frame uses as prefix the old bytes
+// [i*segmentSize - margin, (i+1)*segmentSize + margin), clipped to the old file;
+// a difference segment may copy from anywhere in the old file.
 
 #include <cstddef>
 #include <cstdint>
@@ -13,12 +18,19 @@
 namespace hpatch {
 
 constexpr unsigned char Magic[8] = { 'M', 'V', 'H', 'P', 'Z', 0, 0, 1 };
+constexpr unsigned char MagicV2[8] = { 'M', 'V', 'H', 'P', 'Z', 0, 0, 2 };
 constexpr size_t HeaderSize = 8 + 8 + 8 + 4 + 4 + 8 + 8;
 constexpr int MaxWindowLog = 31;
 constexpr uint64_t MaxWindow = uint64_t(1) << MaxWindowLog;
 
+enum SegmentCoding : unsigned char {
+    FrameSegment = 0,
+    DiffSegment = 1,
+};
+
 struct Header
 {
+    int version = 2;
     uint64_t oldSize = 0;
     uint64_t newSize = 0;
     uint32_t oldCrc = 0;

@@ -1,6 +1,7 @@
-// hdiffz [-l<level>] [-s<segment MiB>] [-m<margin MiB>] oldPath newPath diffPath
+// hdiffz [-l<level>] [-s<segment MiB>] [-m<margin MiB>] [-cframe|-cdiff] oldPath newPath diffPath
 //
 // Creates a patch that hpatchz applies. A missing oldPath counts as empty.
+// Each segment takes the smaller of the two codings unless -c names one.
 
 #include "HPatch.h"
 #include "Program.h"
@@ -23,7 +24,8 @@ bool parseNumber(const std::string &text, uint64_t &value)
 
 void usage()
 {
-    std::fprintf(stderr, "usage: hdiffz [-l<level>] [-s<segment MiB>] [-m<margin MiB>] oldPath newPath diffPath\n");
+    std::fprintf(stderr,
+        "usage: hdiffz [-l<level>] [-s<segment MiB>] [-m<margin MiB>] [-cframe|-cdiff] oldPath newPath diffPath\n");
 }
 
 } // namespace
@@ -42,6 +44,10 @@ int main(int argc, char **argv)
             paths.push_back(arg);
         } else if (arg == "-q") {
             quiet = true;
+        } else if (arg == "-cframe") {
+            options.coding = hpatch::Coding::Frame;
+        } else if (arg == "-cdiff") {
+            options.coding = hpatch::Coding::Diff;
         } else if (arg.rfind("-l", 0) == 0 && parseNumber(arg.substr(2), n) && n >= 1 && n <= 22) {
             options.level = static_cast<int>(n);
         } else if (arg.rfind("-s", 0) == 0 && parseNumber(arg.substr(2), n) && n >= 1 && n <= 2048) {
