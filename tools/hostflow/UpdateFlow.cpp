@@ -33,12 +33,6 @@ int UpdateFlow::update()
     return finish(result);
 }
 
-int UpdateFlow::resume()
-{
-    clearPause();
-    return update();
-}
-
 int UpdateFlow::check()
 {
     m_badFiles.clear();

@@ -45,8 +45,6 @@ public:
     // Installs or updates the game to the server's newest version: the full
     // pack or the patch chain, resuming what an earlier run left.
     int update();
-    // Clears an earlier pause request, then update().
-    int resume();
     // Forgets a pause request before another run starts.
     void clearPause() { m_pauseRequested = false; }
     // Remote information and the installed and newest versions; an install
