@@ -70,6 +70,8 @@ void VerifyThread::run()
     m_bError = false;
     if (m_bSingle) {
         verifyArchives();
+    } else if (m_bManifestRefused) {
+        m_bError = true;
     } else {
         log(QStringLiteral("verify folder is %1").arg(m_folder));
         verifyManifest();
@@ -86,8 +88,8 @@ void VerifyThread::verifyArchives()
     int successes = 0;
     for (int i = 0; i < n && !isInterruptionRequested(); ++i) {
         const QString &path = m_fileList.at(i);
-        if (i < m_md5List.size()) {
-            if (verifyArchive(path, m_md5List.at(i), n == 1))
+        if (i < m_md5List.size() || TrustedRelease::required()) {
+            if (verifyArchive(path, m_md5List.value(i), n == 1))
                 ++successes;
         } else {
             // Nothing to compare with: the archive cannot pass, but it is not
@@ -147,7 +149,10 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
     const QString digest = QString::fromLatin1(hash.md5().toHex());
     qDebug().noquote() << "md5Str : " << digest;
     log(QStringLiteral("verify zip file is %1, md5 is %2 calculate md5 is %3").arg(path, md5, digest));
-    if (md5 == digest && strong) {
+    // Where the signed release lists a digest, that digest is the check: a
+    // guide line without an MD5 passes on it, a present but wrong MD5 still fails.
+    const bool md5Ok = md5 == digest || (strong && md5.isEmpty());
+    if (md5Ok && strong) {
         const QByteArray blake2b = hash.blake2b();
         if (!TrustedRelease::listsArchive(QFileInfo(path).fileName(), blake2b)) {
             log(QStringLiteral("verify zip file is %1, blake2b %2 is not listed by the signed release, refused")
@@ -156,7 +161,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
             return false;
         }
     }
-    if (md5 == digest) {
+    if (md5Ok) {
         log(QStringLiteral("verify zipfile is success !"));
         return true;
     }

@@ -50,6 +50,9 @@ private:
     bool m_bMd5CheckPaksDir = false;
     bool m_bError = false;
     bool m_bSingle = false;
+    // The manifest text was refused (not checked against the signed release):
+    // the run checks nothing and fails.
+    bool m_bManifestRefused = false;
 };
 
 } // namespace Morvaniel
