@@ -78,8 +78,15 @@ void VerifyThread::run()
     }
 }
 
+void VerifyThread::recordFailure(const QString &path, const QString &reason)
+{
+    if (m_firstFailure.isEmpty())
+        m_firstFailure = QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), reason);
+}
+
 void VerifyThread::verifyArchives()
 {
+    m_firstFailure.clear();
     const int n = m_fileList.size();
     for (int i = 0; i < qMin(n, m_md5List.size()); ++i)
         log(QStringLiteral("Md5 is %1, file is %2").arg(m_md5List.at(i), m_fileList.at(i)));
@@ -95,6 +102,7 @@ void VerifyThread::verifyArchives()
             // Nothing to compare with: the archive cannot pass, but it is not
             // known to be bad either, so it stays on disk.
             log(QStringLiteral("verify zip file is %1, no md5 given, counted as failed").arg(path));
+            recordFailure(path, QStringLiteral("no MD5 to check against"));
         }
         emit VerifyProgress(static_cast<float>(i) / static_cast<float>(n));
     }
@@ -112,6 +120,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         log(QStringLiteral("manifest File %1 cannot open, please check!").arg(path));
+        recordFailure(path, QStringLiteral("cannot be read"));
         m_bError = true;
         return false;
     }
@@ -133,6 +142,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
             // Something else is rewriting the archive; its digest means nothing,
             // and deleting it could take a file from under its writer.
             log(QStringLiteral("verify zip file is %1, file shrank while hashing, counted as failed").arg(path));
+            recordFailure(path, QStringLiteral("changed while it was checked"));
             return false;
         }
         hash.addData(chunk.constData(), got);
@@ -157,6 +167,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
         if (!TrustedRelease::listsArchive(QFileInfo(path).fileName(), blake2b)) {
             log(QStringLiteral("verify zip file is %1, blake2b %2 is not listed by the signed release, refused")
                     .arg(path, QString::fromLatin1(blake2b.toHex())));
+            recordFailure(path, QStringLiteral("not the archive of the signed release (BLAKE2b)"));
             QFileUtils::DeleteFileOrFolder(path);
             return false;
         }
@@ -166,6 +177,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
         return true;
     }
     log(QStringLiteral("verify zipfile is failed !"));
+    recordFailure(path, QStringLiteral("MD5 differs"));
     QFileUtils::DeleteFileOrFolder(path);
     return false;
 }

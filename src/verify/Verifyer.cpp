@@ -91,6 +91,7 @@ void Verifyer::VerifyComplete(bool bError, bool bSingle)
     m_info.bError = bError;
     m_info.bSingle = bSingle;
     m_info.bComplete = true;
+    m_info.errorText = bError && bSingle ? m_VerifyThread->m_firstFailure : QString();
     if (m_VerifyThread->m_bCollectFailures)
         m_info.errorFiles = m_VerifyThread->m_failedList;
     const auto callback = m_callback;

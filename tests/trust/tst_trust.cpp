@@ -230,16 +230,18 @@ QString tst_Trust::verifyArchives(GameUpdateContext &ctx)
     }
     bool over = false;
     bool failed = false;
+    QString reason;
     Verifyer::GetInstance()->RegistCallbackFunc([&](VerifyCallbackInfo &info) {
         if (info.bComplete) {
             over = true;
             failed = info.bError;
+            reason = info.errorText;
         }
     });
     Verifyer::GetInstance()->StartVerify(ctx);
     if (!QTest::qWaitFor([&] { return over; }, 60000))
         return QStringLiteral("verification never ended");
-    return failed ? QStringLiteral("archive verification failed") : QString();
+    return failed ? QStringLiteral("archive verification failed: ") + reason : QString();
 }
 
 QString tst_Trust::hostRun(GameUpdateContext &ctx, const std::function<void(GameUpdateContext &)> &beforeVerify,
@@ -302,7 +304,7 @@ void tst_Trust::attacks_data()
     QTest::addColumn<QString>("attack");
     QTest::addColumn<QString>("refusal");
     row("archive replaced, guide MD5 updated", "archive", "game/manifest.txt");
-    row("archive with a matching MD5", "collision", "archive verification failed");
+    row("archive with a matching MD5", "collision", "not the archive of the signed release (BLAKE2b)");
     row("guide points at an older version", "guide-older", "game/manifest.txt");
     row("file manifest edited", "file-manifest", "game/1.0.0.3/manifest.txt");
     row("older document replayed", "replay", "older than the accepted 200");
@@ -516,7 +518,7 @@ void tst_Trust::archiveCheckedByItsSignedDigest_data()
     QTest::addColumn<QString>("refusal");
     // Where the signed release lists the archive, its digest is the check.
     row("no MD5 on the guide line", "", "");
-    row("a wrong MD5 still fails", "00000000000000000000000000000000", "archive verification failed");
+    row("a wrong MD5 still fails", "00000000000000000000000000000000", ": MD5 differs");
 }
 
 void tst_Trust::archiveCheckedByItsSignedDigest()
@@ -529,7 +531,7 @@ void tst_Trust::archiveCheckedByItsSignedDigest()
     ctx.setting.GamePath = install.filePath("game");
     ctx.setting.CachePath = install.filePath("cache");
     const QString refused = hostRun(ctx, [&md5](GameUpdateContext &c) { c.downloadList.first().md5 = md5; });
-    QCOMPARE(refused, refusal);
+    QVERIFY2(refusal.isEmpty() ? refused.isEmpty() : refused.endsWith(refusal), qPrintable(refused));
     QCOMPARE(QFileInfo::exists(ctx.downloadList.first().localPath), refusal.isEmpty());
 }
 
