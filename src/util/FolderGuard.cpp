@@ -18,7 +18,9 @@ namespace {
 // "\\?\UNC\") taken off, so that the spelling test sees the path they prefix.
 QString slashed(const QString &path)
 {
-    QString p = QDir::fromNativeSeparators(path);
+    // By hand: QDir::fromNativeSeparators drops "\\?\" on Windows and would
+    // leave "UNC\server\share" as a relative path.
+    QString p = path;
     p.replace(QLatin1Char('\\'), QLatin1Char('/'));
     if (p.startsWith(QLatin1String("//?/UNC/"), Qt::CaseInsensitive))
         p = QLatin1String("//") + p.mid(8);

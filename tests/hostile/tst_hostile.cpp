@@ -344,6 +344,10 @@ void tst_Hostile::restartKeepsProtectedFolders()
 
     QProcess child;
     child.setWorkingDirectory(app);
+    // Without a console Qt on Windows logs to the debugger, not to stderr.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
     child.start(program, { QLatin1String(RestartChildFlag), game, cache });
     QVERIFY2(child.waitForFinished(60000), "the child did not end");
     const QString log = QString::fromLocal8Bit(child.readAllStandardError());
