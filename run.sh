@@ -59,7 +59,7 @@ build_windows() {
   deps_win=$(realpath -m "${MORVANIEL_WIN_DEPS:-$ROOT/../shared/win-deps}")
   if [ ! -f "$qt_win/lib/cmake/Qt5/Qt5Config.cmake" ] || [ ! -f "$deps_win/lib/libzstd.a" ]; then
     echo "run.sh: no Qt for Windows at $qt_win (or no Windows dependencies at $deps_win)." >&2
-    echo "  Build them from Debian's sources with tools/windows/build-deps.sh (about an hour)," >&2
+    echo "  Build them from Debian's sources with packaging/windows/build-deps.sh (about an hour)," >&2
     echo "  or name existing ones with MORVANIEL_QT_WIN and MORVANIEL_WIN_DEPS." >&2
     exit 2
   fi
@@ -185,7 +185,7 @@ case "$cmd" in
     [ "${1:-}" = --windows ] || { echo "run.sh: package takes --windows" >&2; exit 2; }
     install_packages
     build_windows
-    exec "$ROOT/tools/windows/package.sh" "$ROOT/build-win" "$qt_win" "$ROOT/dist"
+    exec "$ROOT/packaging/windows/package.sh" "$ROOT/build-win" "$qt_win" "$ROOT/dist"
     ;;
   bench)
     # bsdiff is one of the patch benchmark's peers.

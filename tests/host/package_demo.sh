@@ -7,7 +7,7 @@ set -u
 src=$1 build=$2 qt=$3 prefix=$4
 work=$(mktemp -d "${TMPDIR:-/tmp}/package-demo.XXXXXX") || exit 1
 trap 'rm -rf "$work"' EXIT
-"$src/tools/windows/package.sh" "$build" "$qt" "$work/dist" || { echo "FAIL: packaging"; exit 1; }
+"$src/packaging/windows/package.sh" "$build" "$qt" "$work/dist" || { echo "FAIL: packaging"; exit 1; }
 mkdir "$work/unpacked"
 7z x -bd -y -o"$work/unpacked" "$work/dist/morvaniel-windows.zip" >/dev/null || { echo "FAIL: unpacking"; exit 1; }
 for f in morvaniel.dll morvaniel.exe hpatchz.exe hdiffz.exe 7z.exe Qt5Core.dll qt.conf plugins/platforms/qwindows.dll; do

@@ -3,7 +3,7 @@
 // Helpers that several test executables share: files with known content, their
 // digests, folder snapshots and a record of every log line. Header-only, so that no test build needs a change.
 
-#include "../../tools/testdata/TestData.h"
+#include "testdata/TestData.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

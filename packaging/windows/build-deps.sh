@@ -4,7 +4,7 @@
 # with Schannel, Test; platform plugins windows, offscreen, minimal), static
 # zstd and libsodium, and the standalone 7z.exe. About an hour on 2 cores.
 #
-#   tools/windows/build-deps.sh <Qt folder> <dependencies folder>
+#   packaging/windows/build-deps.sh <Qt folder> <dependencies folder>
 #
 # Then: MORVANIEL_QT_WIN=<Qt folder> MORVANIEL_WIN_DEPS=<dependencies folder> ./run.sh test --windows
 set -euo pipefail

@@ -5,7 +5,7 @@
 #   include/  the library's headers
 #   lib/      the import library and lib/cmake/Morvaniel for a Windows host
 # and <out>/morvaniel-windows.zip of it.
-#   tools/windows/package.sh <Windows build folder> <Qt for Windows> <output folder>
+#   packaging/windows/package.sh <Windows build folder> <Qt for Windows> <output folder>
 set -euo pipefail
 build=$(realpath "${1:?usage: package.sh <build folder> <Qt folder> <output folder>}")
 qt=$(realpath "${2:?usage: package.sh <build folder> <Qt folder> <output folder>}")
