@@ -297,86 +297,139 @@ void tst_Trust::publishedChannelIsListed()
     QVERIFY(!ReleaseTrust::CheckBytes("game/manifest.txt", readFile(m_older + "/game/manifest.txt"), error));
 }
 
-// Each row: what the attacker serves (a tampered copy of the newer
-// publication), and what the refusal says.
+// What one attack works on: the served copy of the newer publication, and
+// the hooks it may set into the host's run.
+struct AttackScene
+{
+    QString www;
+    QString pack; // the newest full pack's server path
+    qint64 packSize = 0;
+    std::function<void(GameUpdateContext &)> beforeDownload;
+    std::function<void(GameUpdateContext &)> beforeVerify;
+};
+using Tamper = std::function<void(AttackScene &)>;
+Q_DECLARE_METATYPE(Tamper)
+
+// Each row: how the attacker tampers with what is served, what the refusal
+// says, and whether the document itself was refused (then no setting changes).
 void tst_Trust::attacks_data()
 {
-    QTest::addColumn<QString>("attack");
+    QTest::addColumn<Tamper>("tamper");
     QTest::addColumn<QString>("refusal");
-    row("archive replaced, guide MD5 updated", "archive", "game/manifest.txt");
-    row("archive with a matching MD5", "collision", "not the archive of the signed release (BLAKE2b)");
-    row("guide points at an older version", "guide-older", "game/manifest.txt");
-    row("file manifest edited", "file-manifest", "game/1.0.0.3/manifest.txt");
-    row("older document replayed", "replay", "older than the accepted 200");
-    row("expired document", "expired", "expired at");
-    row("unknown key", "stranger", "not signed by a trusted key");
-    row("another channel's document", "channel", "for channel Launcher, not game");
-    row("body longer than listed", "longer", "archive verification failed");
-    row("two publications mixed", "mixed", "game/1.0.0.3/manifest.txt");
+    QTest::addColumn<bool>("documentRefused");
+    const auto attack = [](const char *name, Tamper tamper, const char *refusal, bool documentRefused = false) {
+        QTest::newRow(name) << tamper << QString::fromUtf8(refusal) << documentRefused;
+    };
+    const QString older = m_older;
+    const QString newer = m_newer;
+    const QString oldKey = m_oldKey;
+    attack(
+        "archive replaced, guide MD5 updated",
+        [newer](AttackScene &s) {
+            const QByteArray evil(int(s.packSize), 'x');
+            QByteArray guide = readFile(s.www + "/game/manifest.txt");
+            writeFile(s.www + "/" + s.pack, evil);
+            writeFile(s.www + "/game/manifest.txt",
+                guide.replace(md5Of(readFile(newer + "/" + s.pack)).toLatin1(), md5Of(evil).toLatin1()));
+        },
+        "game/manifest.txt");
+    // Stands in for an MD5 collision: the archive checked is not the published
+    // one, yet its MD5 is what the list asks for.
+    attack(
+        "archive with a matching MD5",
+        [](AttackScene &s) {
+            s.beforeVerify = [](GameUpdateContext &ctx) {
+                const QByteArray evil("Game.exe of the attacker");
+                writeFile(ctx.downloadList.first().localPath, evil);
+                ctx.downloadList.first().md5 = md5Of(evil);
+            };
+        },
+        "not the archive of the signed release (BLAKE2b)");
+    attack(
+        "guide points at an older version",
+        [older](AttackScene &s) { writeFile(s.www + "/game/manifest.txt", readFile(older + "/game/manifest.txt")); },
+        "game/manifest.txt");
+    // The signed bytes behind a byte-order mark: decoded, the text is the
+    // signed one; the bytes are not.
+    attack(
+        "guide with a byte-order mark",
+        [](AttackScene &s) {
+            writeFile(s.www + "/game/manifest.txt", "\xEF\xBB\xBF" + readFile(s.www + "/game/manifest.txt"));
+        },
+        "(code 299)");
+    attack(
+        "file manifest edited",
+        [](AttackScene &s) {
+            QByteArray manifest = readFile(s.www + "/game/1.0.0.3/manifest.txt");
+            writeFile(s.www + "/game/1.0.0.3/manifest.txt", manifest.replace('0', '1'));
+        },
+        "game/1.0.0.3/manifest.txt");
+    attack(
+        "older document replayed",
+        [this, older](AttackScene &s) {
+            m_settings.SetValueByKey(serialKey(), QStringLiteral("200"));
+            for (const QString &f : { QStringLiteral("release.json"), QStringLiteral("release.json.sig") }) {
+                QFile::remove(s.www + "/game/" + f);
+                QFile::copy(older + "/game/" + f, s.www + "/game/" + f);
+            }
+        },
+        "older than the accepted 200", true);
+    attack(
+        "expired document",
+        [oldKey](AttackScene &s) {
+            resign(s.www, oldKey, [](ReleaseDocument &d) { d.expires = QDateTime::currentDateTimeUtc().addSecs(-60); });
+        },
+        "expired at", true);
+    attack(
+        "unknown key",
+        [this](AttackScene &s) { resign(s.www, m_strangerKey, [](ReleaseDocument &d) { d.serial = 1000; }); },
+        "not signed by a trusted key", true);
+    // A genuine signature over the launcher channel's document.
+    attack(
+        "another channel's document",
+        [oldKey](AttackScene &s) {
+            resign(s.www, oldKey, [](ReleaseDocument &d) {
+                d.channel = QStringLiteral("Launcher");
+                d.files.clear();
+            });
+        },
+        "for channel Launcher, not game", true);
+    attack(
+        "body longer than listed",
+        [](AttackScene &s) {
+            writeFile(s.www + "/" + s.pack, QByteArray(int(s.packSize) + (1 << 20), 'y'));
+            // Even a plan that expects more gets no more than the signed size.
+            s.beforeDownload = [](GameUpdateContext &ctx) { ctx.downloadList.first().size += 1 << 20; };
+            s.beforeVerify = [size = s.packSize](GameUpdateContext &ctx) {
+                // The transfer stopped at the listed size, not at the body's end.
+                QCOMPARE(QFileInfo(ctx.downloadList.first().localPath).size(), size);
+            };
+        },
+        "archive verification failed");
+    // The newer document and guide, the older publication's newest version.
+    attack(
+        "two publications mixed",
+        [older](AttackScene &s) {
+            QDir(s.www + "/game/" + Newest).removeRecursively();
+            copyTree(older + "/game/" + Newest, s.www + "/game/" + Newest);
+        },
+        "game/1.0.0.3/manifest.txt");
 }
 
 void tst_Trust::attacks()
 {
-    QFETCH(QString, attack);
+    QFETCH(Tamper, tamper);
     QFETCH(QString, refusal);
+    QFETCH(bool, documentRefused);
     QTemporaryDir served;
     QVERIFY(copyTree(m_newer, served.path()));
-    const QString www = served.path();
-    const QString pack = newestFullPack(www);
-    QVERIFY(!pack.isEmpty());
-    const qint64 packSize = QFileInfo(www + "/" + pack).size();
-    std::function<void(GameUpdateContext &)> beforeVerify;
-    std::function<void(GameUpdateContext &)> beforeDownload;
-
-    if (attack == QLatin1String("archive")) {
-        const QByteArray evil(int(packSize), 'x');
-        QByteArray guide = readFile(www + "/game/manifest.txt");
-        QVERIFY(writeFile(www + "/" + pack, evil));
-        QVERIFY(writeFile(www + "/game/manifest.txt",
-            guide.replace(md5Of(readFile(m_newer + "/" + pack)).toLatin1(), md5Of(evil).toLatin1())));
-    } else if (attack == QLatin1String("collision")) {
-        // Stands in for an MD5 collision: the archive checked is not the
-        // published one, yet its MD5 is what the list asks for.
-        beforeVerify = [](GameUpdateContext &ctx) {
-            const QByteArray evil("Game.exe of the attacker");
-            writeFile(ctx.downloadList.first().localPath, evil);
-            ctx.downloadList.first().md5 = md5Of(evil);
-        };
-    } else if (attack == QLatin1String("guide-older")) {
-        QVERIFY(writeFile(www + "/game/manifest.txt", readFile(m_older + "/game/manifest.txt")));
-    } else if (attack == QLatin1String("file-manifest")) {
-        QByteArray manifest = readFile(www + "/game/1.0.0.3/manifest.txt");
-        QVERIFY(writeFile(www + "/game/1.0.0.3/manifest.txt", manifest.replace('0', '1')));
-    } else if (attack == QLatin1String("replay")) {
-        m_settings.SetValueByKey(serialKey(), QStringLiteral("200"));
-        for (const QString &f : { QStringLiteral("release.json"), QStringLiteral("release.json.sig") }) {
-            QFile::remove(www + "/game/" + f);
-            QVERIFY(QFile::copy(m_older + "/game/" + f, www + "/game/" + f));
-        }
-    } else if (attack == QLatin1String("expired")) {
-        resign(www, m_oldKey, [](ReleaseDocument &d) { d.expires = QDateTime::currentDateTimeUtc().addSecs(-60); });
-    } else if (attack == QLatin1String("stranger")) {
-        resign(www, m_strangerKey, [](ReleaseDocument &d) { d.serial = 1000; });
-    } else if (attack == QLatin1String("channel")) {
-        // A genuine signature over the launcher channel's document.
-        resign(www, m_oldKey, [](ReleaseDocument &d) {
-            d.channel = QStringLiteral("Launcher");
-            d.files.clear();
-        });
-    } else if (attack == QLatin1String("longer")) {
-        QVERIFY(writeFile(www + "/" + pack, QByteArray(int(packSize) + (1 << 20), 'y')));
-        // Even a plan that expects more gets no more than the signed size.
-        beforeDownload = [](GameUpdateContext &ctx) { ctx.downloadList.first().size += 1 << 20; };
-        beforeVerify = [packSize](GameUpdateContext &ctx) {
-            // The transfer stopped at the listed size, not at the body's end.
-            QCOMPARE(QFileInfo(ctx.downloadList.first().localPath).size(), packSize);
-        };
-    } else if (attack == QLatin1String("mixed")) {
-        // The newer document and guide, the older publication's newest version.
-        QDir(www + "/game/" + Newest).removeRecursively();
-        QVERIFY(copyTree(m_older + "/game/" + Newest, www + "/game/" + Newest));
-    }
-    m_server.setRoot(www);
+    AttackScene scene;
+    scene.www = served.path();
+    scene.pack = newestFullPack(scene.www);
+    QVERIFY(!scene.pack.isEmpty());
+    scene.packSize = QFileInfo(scene.www + "/" + scene.pack).size();
+    tamper(scene);
+    m_server.setRoot(scene.www);
 
     const QString serialBefore = m_settings.GetValueByKey(serialKey());
     QTemporaryDir install;
@@ -385,12 +438,10 @@ void tst_Trust::attacks()
     ctx.setting.GamePath = install.filePath("game");
     ctx.setting.CachePath = install.filePath("cache");
     QVERIFY(QDir().mkpath(ctx.setting.GamePath));
-    const QString refused = hostRun(ctx, beforeVerify, beforeDownload);
+    const QString refused = hostRun(ctx, scene.beforeVerify, scene.beforeDownload);
     QVERIFY2(refused.contains(refusal), qPrintable(refused));
     QVERIFY(QDir(ctx.setting.GamePath).isEmpty());
     // A refused document changes no setting; one refused later kept what it was accepted with.
-    const bool documentRefused
-        = attack == "replay" || attack == "expired" || attack == "stranger" || attack == "channel";
     QCOMPARE(m_settings.GetValueByKey(serialKey()), documentRefused ? serialBefore : QStringLiteral("200"));
     QCOMPARE(m_settings.GetValueByKey(keyKey()), QString());
     // Nothing accepted means nothing checks out afterwards either.
