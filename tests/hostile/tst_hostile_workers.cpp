@@ -143,7 +143,7 @@ void addKinds()
 
 } // namespace
 
-class tst_HostileWorkerPaths : public QObject
+class tst_HostileWorkers : public QObject
 {
     Q_OBJECT
 
@@ -166,7 +166,7 @@ private:
     Outside m_outside;
 };
 
-void tst_HostileWorkerPaths::init()
+void tst_HostileWorkers::init()
 {
     LogRecorder::clear();
     m_tmp = std::make_unique<QTemporaryDir>();
@@ -174,7 +174,7 @@ void tst_HostileWorkerPaths::init()
     QVERIFY(m_outside.create(m_tmp->path()));
 }
 
-void tst_HostileWorkerPaths::verifierManifestRefuses_data()
+void tst_HostileWorkers::verifierManifestRefuses_data()
 {
     addKinds();
     for (const char *kind : { "dotdot", "absolute", "drive", "backslash dotdot" })
@@ -183,7 +183,7 @@ void tst_HostileWorkerPaths::verifierManifestRefuses_data()
 
 // The hostile entry carries the sentinel's true MD5 and size: were it looked
 // at, it would pass. It must fail, and the failed run must clean nothing.
-void tst_HostileWorkerPaths::verifierManifestRefuses()
+void tst_HostileWorkers::verifierManifestRefuses()
 {
     QFETCH(QString, kind);
     const QTemporaryDir &tmp = *m_tmp;
@@ -210,7 +210,7 @@ void tst_HostileWorkerPaths::verifierManifestRefuses()
     QVERIFY(outside.untouched());
 }
 
-void tst_HostileWorkerPaths::pakCleaningStaysInside_data()
+void tst_HostileWorkers::pakCleaningStaysInside_data()
 {
     QTest::addColumn<QString>("link"); // what the pak folder holds besides the listed pak
     QTest::newRow("link to an outside folder") << "folder";
@@ -220,7 +220,7 @@ void tst_HostileWorkerPaths::pakCleaningStaysInside_data()
 
 // Cleaning deletes unlisted files of the pak folder; a link there is removed
 // as a link, never followed to what it points at.
-void tst_HostileWorkerPaths::pakCleaningStaysInside()
+void tst_HostileWorkers::pakCleaningStaysInside()
 {
     QFETCH(QString, link);
     const QTemporaryDir &tmp = *m_tmp;
@@ -254,7 +254,7 @@ void tst_HostileWorkerPaths::pakCleaningStaysInside()
     }
 }
 
-void tst_HostileWorkerPaths::mergeStageRefuses_data()
+void tst_HostileWorkers::mergeStageRefuses_data()
 {
     QTest::addColumn<QString>("section");
     addKinds();
@@ -268,7 +268,7 @@ void tst_HostileWorkerPaths::mergeStageRefuses_data()
 
 // One hostile line refuses the whole manifest: nothing is patched, added or
 // deleted, inside the root or outside it.
-void tst_HostileWorkerPaths::mergeStageRefuses()
+void tst_HostileWorkers::mergeStageRefuses()
 {
     QFETCH(QString, section);
     QFETCH(QString, kind);
@@ -306,7 +306,7 @@ void tst_HostileWorkerPaths::mergeStageRefuses()
     QVERIFY(!QFileInfo::exists(ctx.mergeTempPath));
 }
 
-void tst_HostileWorkerPaths::updateStageRefuses_data()
+void tst_HostileWorkers::updateStageRefuses_data()
 {
     QTest::addColumn<bool>("inOld");
     addKinds();
@@ -318,7 +318,7 @@ void tst_HostileWorkerPaths::updateStageRefuses_data()
 
 // The launcher's own update: old files are deleted and new ones moved in by
 // manifest; a hostile line in either refuses the run before any file moves.
-void tst_HostileWorkerPaths::updateStageRefuses()
+void tst_HostileWorkers::updateStageRefuses()
 {
     QFETCH(bool, inOld);
     QFETCH(QString, kind);
@@ -350,5 +350,5 @@ void tst_HostileWorkerPaths::updateStageRefuses()
     QVERIFY(outside.untouched());
 }
 
-QTEST_GUILESS_MAIN(tst_HostileWorkerPaths)
+QTEST_GUILESS_MAIN(tst_HostileWorkers)
 #include "tst_hostile_workers.moc"

@@ -1,5 +1,6 @@
 #include "manifest/FileManifest.h"
 #include "manifest/GuideManifest.h"
+#include "manifest/ManifestPathCheck.h"
 #include "manifest/PatchManifest.h"
 #include "manifest/RepairManifest.h"
 
@@ -23,6 +24,8 @@ private slots:
     void patchManifest();
     void repairManifest_data();
     void repairManifest();
+    void manifestPathCheck_data();
+    void manifestPathCheck();
 };
 
 // "path=md5=size" per entry, joined by ";" in key order, so a whole map compares as one string.
@@ -160,6 +163,34 @@ void tst_Manifest::repairManifest()
     for (auto it = m.cbegin(); it != m.cend(); ++it)
         parts << it.key() + QLatin1Char('>') + it.value();
     QTEST(parts.join(QLatin1Char(';')), "expected");
+}
+
+void tst_Manifest::manifestPathCheck_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("safe");
+    QTest::newRow("plain") << "Paks/a.pak" << true;
+    QTest::newRow("backslashes") << "Paks\\a.pak" << true;
+    QTest::newRow("dots inside names") << "a..b/c.patch" << true;
+    QTest::newRow("current folder segment") << "./a/./b" << true;
+    QTest::newRow("parent") << "../x" << false;
+    QTest::newRow("parent inside") << "a/../../x" << false;
+    QTest::newRow("parent with backslash") << "a\\..\\..\\x" << false;
+    QTest::newRow("windows trailing dots") << "a/.../x" << false;
+    QTest::newRow("absolute") << "/etc/passwd" << false;
+    QTest::newRow("absolute windows") << "\\Windows\\x" << false;
+    QTest::newRow("drive letter") << "C:/x" << false;
+    QTest::newRow("drive relative") << "C:x" << false;
+    QTest::newRow("network share") << "\\\\server\\share\\x" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("the folder itself") << "./" << false;
+}
+
+void tst_Manifest::manifestPathCheck()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, safe);
+    QCOMPARE(IsSafeManifestPath(path), safe);
 }
 
 QTEST_GUILESS_MAIN(tst_Manifest)

@@ -34,7 +34,7 @@ QByteArray digest(const QString &path)
 
 } // namespace
 
-class tst_PatchLarge : public QObject
+class tst_HPatchLarge : public QObject
 {
     Q_OBJECT
 
@@ -42,7 +42,7 @@ private slots:
     void patchBeyondWindow();
 };
 
-void tst_PatchLarge::patchBeyondWindow()
+void tst_HPatchLarge::patchBeyondWindow()
 {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -79,5 +79,5 @@ void tst_PatchLarge::patchBeyondWindow()
     QCOMPARE(digest(oldPath), digest(newPath));
 }
 
-QTEST_GUILESS_MAIN(tst_PatchLarge)
-#include "tst_patch_large.moc"
+QTEST_GUILESS_MAIN(tst_HPatchLarge)
+#include "tst_hpatch_large.moc"
