@@ -1,5 +1,10 @@
 #!/usr/bin/env bash
-# One entry point for set-up, build, demo, tests, benchmarks and fuzzing.
+# One entry point for set-up, build, demo, tests, benchmarks and fuzzing. The
+# build flavours and test selections are the presets of CMakePresets.json
+# (default, asan, tsan, windows, bench, fuzz; `cmake --workflow --preset
+# default` builds and tests without this script); what a preset cannot do is
+# here: installing packages, the unprivileged run, the launcher demo, the fuzz
+# loop.
 #
 #   ./run.sh demo              install what is missing, build, run the main job
 #   ./run.sh launcher [options]
@@ -32,7 +37,7 @@ ROOT=$(pwd)
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qtbase5-dev libqt5test5 zlib1g-dev
           libzstd-dev libsodium-dev zstd p7zip-full xdelta3 curl aria2 nginx-light e2fsprogs
-          g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 clang libclang-rt-14-dev)
+          g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 clang clang-format libclang-rt-14-dev)
 
 install_packages() {
   local missing=()
@@ -47,10 +52,11 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# Configures and builds one of the flavours of CMakePresets.json.
 build() {
-  local dir=$1; shift
-  cmake -S "$ROOT" -B "$ROOT/$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$ROOT/$dir" -j "$(nproc)"
+  local preset=$1
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)"
 }
 
 # The Windows build in build-win/, cross-compiled against a Qt for Windows.
@@ -63,8 +69,7 @@ build_windows() {
     echo "  or name existing ones with MORVANIEL_QT_WIN and MORVANIEL_WIN_DEPS." >&2
     exit 2
   fi
-  build build-win -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" -DMORVANIEL_BUILD_BENCH=OFF \
-    -DMORVANIEL_QT_WIN="$qt_win" -DMORVANIEL_WIN_DEPS="$deps_win"
+  MORVANIEL_QT_WIN=$qt_win MORVANIEL_WIN_DEPS=$deps_win build windows
 }
 
 # Every skip passes in CTest's eyes; name the skipped test functions (with
@@ -76,11 +81,12 @@ report_skips() {
   [ -z "$skips" ] || printf '%s\n' "$skips" | sed 's/^/  /'
 }
 
-# ctest in a build folder, then the skips; the exit status is ctest's.
+# A command (ctest with a test preset) in the source folder, then the skips
+# of the given build folder; the exit status is the command's.
 run_ctest() {
   local dir=$1 status=0
   shift
-  (cd "$ROOT/$dir" && "$@") || status=$?
+  (cd "$ROOT" && "$@") || status=$?
   report_skips "$dir"
   return $status
 }
@@ -117,16 +123,16 @@ shift || true
 case "$cmd" in
   build)
     install_packages
-    build build
+    build default
     ;;
   demo)
     install_packages
-    build build
+    build default
     exec "$ROOT/build/bin/morvaniel" demo "$@"
     ;;
   launcher)
     install_packages
-    build build
+    build default
     work=$(mktemp -d)
     serve_pid=""
     trap '[ -n "$serve_pid" ] && kill "$serve_pid" 2>/dev/null; rm -rf "$work"' EXIT
@@ -161,24 +167,23 @@ case "$cmd" in
     done
     case "$mode" in
       asan)
-        build build-asan -DMORVANIEL_SANITIZE=ON -DMORVANIEL_BUILD_BENCH=OFF
-        export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-        run_ctest build-asan ctest --output-on-failure -LE long -j 2 ;;
+        build asan
+        run_ctest build-asan ctest --preset asan ;;
       tsan)
-        build build-tsan -DMORVANIEL_TSAN=ON -DMORVANIEL_BUILD_BENCH=OFF
-        run_ctest build-tsan ctest --output-on-failure -L threaded -j 1 ;;
+        build tsan
+        run_ctest build-tsan ctest --preset tsan ;;
       long)
-        build build
-        run_ctest build ctest --output-on-failure -j 2 ;;
+        build default
+        run_ctest build ctest --preset long ;;
       windows)
         build_windows
-        run_ctest build-win ctest --output-on-failure -LE long -j 2 ;;
+        run_ctest build-win ctest --preset windows ;;
       unprivileged)
-        build build
-        run_unprivileged build ctest --output-on-failure -LE long -j 2 ;;
+        build default
+        run_unprivileged build ctest --preset default ;;
       *)
-        build build
-        run_ctest build ctest --output-on-failure -LE long -j 2 ;;
+        build default
+        run_ctest build ctest --preset default ;;
     esac
     ;;
   package)
@@ -192,7 +197,7 @@ case "$cmd" in
     PACKAGES+=(bsdiff)
     install_packages
     # A Release build of its own, so that the test build keeps its settings.
-    build build-bench -DCMAKE_BUILD_TYPE=Release -DMORVANIEL_BUILD_TESTS=OFF
+    build bench
     exec "$ROOT/bench/report.sh" "$ROOT/build-bench/bin" "$@"
     ;;
   fuzz)
@@ -200,11 +205,7 @@ case "$cmd" in
     seconds=${1:-60}
     case "$seconds" in ''|*[!0-9]*) echo "run.sh: fuzz takes a number of seconds" >&2; exit 2 ;; esac
     # The library is compiled for coverage only; the targets link libFuzzer itself.
-    CC=clang CXX=clang++ cmake -S "$ROOT" -B "$ROOT/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DMORVANIEL_FUZZ=ON -DMORVANIEL_BUILD_BENCH=OFF \
-      "-DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize=vptr -fno-omit-frame-pointer" \
-      >/dev/null
-    cmake --build "$ROOT/build-fuzz" -j "$(nproc)" --target fuzzers
+    build fuzz
     # Allocation stacks and a large quarantine cost the planners' targets half their speed;
     # replay a crash with plain ASAN_OPTIONS for the full report.
     export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:malloc_context_size=0:quarantine_size_mb=32
