@@ -4,19 +4,23 @@ cmake_minimum_required(VERSION 3.16)
 #   cmake -DSRC=<src folder> -P include-graph.cmake
 #
 # The layers, bottom up: util, manifest and settings know nothing above them;
-# the workers (download, verify, unzip, patch) and the planners build on them.
+# trust (signed releases: the document, its keys, the acceptance rule and the
+# listing the workers consult) builds on them and on the global names; the
+# workers (download, verify, unzip, patch) and the planners build on all of it.
 # core holds the registry, the shared context and the records: its components
 # forward to the workers, and the workers take their context from the registry,
 # which is the one cycle the design keeps. Headers directly in src/ (the export
 # macro) may be included from anywhere.
 set(allowed
   "core -> download" "core -> patch" "core -> settings" "core -> unzip" "core -> util" "core -> verify"
-  "download -> core" "download -> util"
-  "patch -> core" "patch -> manifest" "patch -> util"
-  "planning -> core" "planning -> manifest" "planning -> settings" "planning -> util" "planning -> verify"
+  "download -> core" "download -> trust" "download -> util"
+  "patch -> core" "patch -> manifest" "patch -> trust" "patch -> util"
+  "planning -> core" "planning -> manifest" "planning -> settings" "planning -> trust" "planning -> util"
+  "planning -> verify"
   "settings -> util"
+  "trust -> core" "trust -> manifest" "trust -> settings" "trust -> util"
   "unzip -> core" "unzip -> util"
-  "verify -> core" "verify -> manifest" "verify -> util")
+  "verify -> core" "verify -> manifest" "verify -> trust" "verify -> util")
 
 if(NOT SRC)
   message(FATAL_ERROR "usage: cmake -DSRC=<src folder> -P include-graph.cmake")

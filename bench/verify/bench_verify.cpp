@@ -11,7 +11,7 @@
 #include "unzip/UnZipper.h"
 #include "unzip/ZipThread.h"
 #include "util/Blake2b.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 #include "verify/Verifyer.h"
 
 // The same generators as the tests, so that both measure the same kind of data.
@@ -190,14 +190,14 @@ int main(int argc, char **argv)
         listed.insert(QStringLiteral("game/1.0.0.1/") + QFileInfo(path).fileName(),
             ListedFile{ bytes.size(), Blake2b::hash(bytes) });
     }
-    TrustedRelease::setRequired(true);
-    TrustedRelease::install(QStringLiteral("http://127.0.0.1"), listed);
+    ReleaseListing::setRequired(true);
+    ReleaseListing::install(QStringLiteral("http://127.0.0.1"), listed);
     const QPair<Cost, Cost> strongMd5 = bestOfPairs(
         rounds, nullptr, [&] { return verifyOnce(ctx); }, [&] { return runTool(QStringLiteral("md5sum"), files); });
     const QPair<Cost, Cost> strongB2 = bestOfPairs(
         rounds, nullptr, [&] { return verifyOnce(ctx); }, [&] { return runTool(QStringLiteral("b2sum"), files); });
-    TrustedRelease::setRequired(false);
-    TrustedRelease::clear();
+    ReleaseListing::setRequired(false);
+    ReleaseListing::clear();
     const double strong = qMin(strongMd5.first.wall, strongB2.first.wall);
     std::printf(
         "verify signed: MD5 + BLAKE2b %.3f s (%.0f MiB/s)   md5sum %.3f s   b2sum %.3f s   ratio to md5sum %.2f\n",

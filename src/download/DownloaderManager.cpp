@@ -8,7 +8,7 @@
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 #include "util/WorkerInstance.h"
 
 #include <QDebug>
@@ -76,7 +76,7 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
     m_rootFolder.clear();
     m_conflictingPath.clear();
     m_unlistedUrl.clear();
-    const bool trusted = TrustedRelease::required();
+    const bool trusted = ReleaseListing::required();
 
     const QString version = ctx.newestInfo.version.toString();
     const QString prefix = Global::Var::gameVersionPrefix;
@@ -99,7 +99,7 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
         // With signed releases on, the signed listing decides what is fetched
         // and how much of it: a longer body stops at the listed size.
         ListedFile signedEntry;
-        if (trusted && TrustedRelease::lookup(entry.url, signedEntry)) {
+        if (trusted && ReleaseListing::lookup(entry.url, signedEntry)) {
             if (copy.size != signedEntry.size)
                 Logger::LogInfo("Downloader",
                     QString("%1: %2 bytes listed by the signed release, %3 planned")

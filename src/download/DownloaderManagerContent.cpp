@@ -7,7 +7,7 @@
 #include "download/NetworkRequests.h"
 #include "util/DocumentLimits.h"
 #include "util/Logger.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -28,7 +28,7 @@ namespace {
 qint64 contentLimit(const QString &url, qint64 cap)
 {
     ListedFile listed;
-    if (TrustedRelease::required() && TrustedRelease::lookup(url, listed))
+    if (ReleaseListing::required() && ReleaseListing::lookup(url, listed))
         return qMin(listed.size, cap);
     return cap;
 }
@@ -230,7 +230,7 @@ void DownloaderManager::EndContentRequest(int index, int code)
 {
     ContentRequest &request = m_contentRequests[index];
     const QByteArray body = code == 0 ? request.body : QByteArray();
-    if (code == 0 && TrustedRelease::checkFetched(request.source, body) == TrustedRelease::FetchCheck::Differs)
+    if (code == 0 && ReleaseListing::checkFetched(request.source, body) == ReleaseListing::FetchCheck::Differs)
         Logger::LogInfo("Downloader", QString("content of %1 differs from the signed release").arg(request.source));
     request.content = code == 0 ? QString::fromUtf8(body) : QString();
     const QString content = request.content;

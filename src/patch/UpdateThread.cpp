@@ -5,7 +5,7 @@
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 
 #include <QDebug>
 #include <QDir>
@@ -68,8 +68,8 @@ void UpdateThread::SetInput(
     // and may end while this thread works. No old manifest is no text to check.
     m_manifestsUsable
         = (oldManifestText.isEmpty()
-              || TrustedRelease::textUsable(oldManifestText, QStringLiteral("the launcher's old file manifest"), Tag))
-        && TrustedRelease::textUsable(newManifestText, QStringLiteral("the launcher's new file manifest"), Tag);
+              || ReleaseListing::textUsable(oldManifestText, QStringLiteral("the launcher's old file manifest"), Tag))
+        && ReleaseListing::textUsable(newManifestText, QStringLiteral("the launcher's new file manifest"), Tag);
 }
 
 void UpdateThread::finishedThread()

@@ -4,7 +4,7 @@
 #include "manifest/ManifestPathCheck.h"
 #include "manifest/RepairManifest.h"
 #include "planning/PackageFiles.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 #include "verify/VerifyCallbackInfo.h"
 
 #include <QDebug>
@@ -22,7 +22,7 @@ bool isNewest(const GameUpdateContext &ctx, const QString &version)
 
 void mergeInto(QMap<QString, QString> &repairMap, const QString &manifestText)
 {
-    if (!TrustedRelease::textUsable(manifestText, QStringLiteral("the repair manifest"), QStringLiteral("StdUtil")))
+    if (!ReleaseListing::textUsable(manifestText, QStringLiteral("the repair manifest"), QStringLiteral("StdUtil")))
         return;
     const RepairManifest parsed = parseRepairManifest(manifestText);
     for (auto it = parsed.cbegin(); it != parsed.cend(); ++it)

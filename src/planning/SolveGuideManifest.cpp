@@ -13,7 +13,7 @@
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 
 #include <QDebug>
 
@@ -110,7 +110,7 @@ void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &pa
 void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx)
 {
     ctx.planResult = PlanResultPlanned;
-    if (!TrustedRelease::textUsable(manifestText, QStringLiteral("the guide manifest"), Tag)) {
+    if (!ReleaseListing::textUsable(manifestText, QStringLiteral("the guide manifest"), Tag)) {
         ctx.planResult = PlanResultUncheckedText;
         return;
     }

@@ -6,7 +6,7 @@
 #include "planning/PackageFiles.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 
 namespace Morvaniel {
 
@@ -14,7 +14,7 @@ void SolveLauncherGuideManifest(QString manifestText, GameUpdateContext &ctx)
 {
     LauncherUpdateInfo &info = ctx.launcherInfo;
     // An unchecked text plans nothing: no newest version is known.
-    const bool usable = TrustedRelease::textUsable(
+    const bool usable = ReleaseListing::textUsable(
         manifestText, QStringLiteral("the launcher's guide manifest"), QStringLiteral("stdUtil"));
     const GuideManifest g = parseGuideManifest(usable ? manifestText : QString());
     const QString manifestName = Global::Var::lastLauncherVersionFileName;

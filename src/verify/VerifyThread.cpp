@@ -6,7 +6,7 @@
 #include "util/Logger.h"
 #include "util/Platform.h"
 #include "util/QFileUtils.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 
 #include <QDebug>
 #include <QDir>
@@ -95,7 +95,7 @@ void VerifyThread::verifyArchives()
     int successes = 0;
     for (int i = 0; i < n && !isInterruptionRequested(); ++i) {
         const QString &path = m_fileList.at(i);
-        if (i < m_md5List.size() || TrustedRelease::required()) {
+        if (i < m_md5List.size() || ReleaseListing::required()) {
             if (verifyArchive(path, m_md5List.value(i), n == 1))
                 ++successes;
         } else {
@@ -129,7 +129,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
 
     // With signed releases on, the archive must also carry a digest the
     // accepted release lists under its name: MD5 alone an attacker can match.
-    const bool strong = TrustedRelease::required();
+    const bool strong = ReleaseListing::required();
     DualDigest hash(strong);
     QByteArray chunk(static_cast<int>(ArchiveChunkSize), Qt::Uninitialized);
     qint64 read = 0;
@@ -164,7 +164,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
     const bool md5Ok = md5 == digest || (strong && md5.isEmpty());
     if (md5Ok && strong) {
         const QByteArray blake2b = hash.blake2b();
-        if (!TrustedRelease::listsArchive(QFileInfo(path).fileName(), blake2b)) {
+        if (!ReleaseListing::listsArchive(QFileInfo(path).fileName(), blake2b)) {
             log(QStringLiteral("verify zip file is %1, blake2b %2 is not listed by the signed release, refused")
                     .arg(path, QString::fromLatin1(blake2b.toHex())));
             recordFailure(path, QStringLiteral("not the archive of the signed release (BLAKE2b)"));

@@ -2,7 +2,7 @@
 
 #include "core/GameUpdateContext.h"
 #include "util/Logger.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 #include "util/WorkerInstance.h"
 #include "util/WorkerThreadStop.h"
 #include "verify/VerifyThread.h"
@@ -60,7 +60,7 @@ void Verifyer::StartVerify(GameUpdateContext &ctx)
         t.m_fileList = ctx.verifyFileList;
         t.m_md5List = ctx.verifyMd5List;
     } else {
-        t.m_bManifestRefused = !TrustedRelease::textUsable(
+        t.m_bManifestRefused = !ReleaseListing::textUsable(
             ctx.verifyManifestText, QStringLiteral("the file manifest to verify against"), QStringLiteral("Verifyer"));
         t.m_manifest = parseFileManifest(t.m_bManifestRefused ? QString() : ctx.verifyManifestText);
     }

@@ -10,7 +10,7 @@
 #include "download/DownloaderManager.h"
 #include "download/NetworkRequests.h"
 #include "util/Blake2b.h"
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -277,8 +277,8 @@ void tst_Download::contentRequestsAreBounded()
     const QString path = QStringLiteral("/game/manifest.txt");
     if (kind == QLatin1String("signed")) {
         m_server->addFile(path, QByteArray(4 * 1024 * 1024, 'x'));
-        TrustedRelease::setRequired(true);
-        TrustedRelease::install(m_server->url(QString()), { { "game/manifest.txt", { 496, QByteArray(32, 'd') } } });
+        ReleaseListing::setRequired(true);
+        ReleaseListing::install(m_server->url(QString()), { { "game/manifest.txt", { 496, QByteArray(32, 'd') } } });
     } else if (kind == QLatin1String("inflated")) {
         // 80 MiB of zeros in about 80 KiB on the wire.
         HttpFaultRule deflated;
@@ -317,8 +317,8 @@ void tst_Download::contentRequestsAreBounded()
     }
     QTRY_COMPARE_WITH_TIMEOUT(codes.size(), 1, 30000);
     QTest::qWait(300);
-    TrustedRelease::setRequired(false);
-    TrustedRelease::clear();
+    ReleaseListing::setRequired(false);
+    ReleaseListing::clear();
     QCOMPARE(codes, QList<int>{ expectedCode });
     if (expectedCode == 0)
         QVERIFY2(sizes.first() < 1024 * 1024, qPrintable(QString::number(sizes.first())));
@@ -358,8 +358,8 @@ void tst_Download::contentBytesAreTheServersOwn()
     m_server->addFile("/game/b.txt", withMark);
     m_server->addFile("/news.txt", withMark);
     const ListedFile listed{ signedText.size(), Blake2b::hash(signedText) };
-    TrustedRelease::setRequired(true);
-    TrustedRelease::install(m_server->url(QString()), { { "game/a.txt", listed }, { "game/b.txt", listed } });
+    ReleaseListing::setRequired(true);
+    ReleaseListing::install(m_server->url(QString()), { { "game/a.txt", listed }, { "game/b.txt", listed } });
 
     QMap<QString, QPair<QByteArray, int>> results;
     for (const QString path : { "/news.txt", "/game/b.txt" }) {
@@ -371,13 +371,13 @@ void tst_Download::contentBytesAreTheServersOwn()
     QTRY_COMPARE_WITH_TIMEOUT(results.size(), 2, 10000);
     QCOMPARE(results.value("/news.txt"), qMakePair(withMark, 0));
     QCOMPARE(results.value("/game/b.txt"), qMakePair(QByteArray(), ContentTooLargeCode));
-    QVERIFY(!TrustedRelease::isChecked(signedText));
+    QVERIFY(!ReleaseListing::isChecked(signedText));
     QString text;
     GetDownloadComponent()->GetContentByUrl(
         m_server->url("/game/a.txt"), [&](const QString &t, int) { text = t; }, QString(), false);
     QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 10000);
-    QVERIFY(TrustedRelease::isChecked(signedText));
-    QVERIFY(TrustedRelease::textUsable(text, QStringLiteral("a.txt"), QStringLiteral("test")));
-    TrustedRelease::setRequired(false);
-    TrustedRelease::clear();
+    QVERIFY(ReleaseListing::isChecked(signedText));
+    QVERIFY(ReleaseListing::textUsable(text, QStringLiteral("a.txt"), QStringLiteral("test")));
+    ReleaseListing::setRequired(false);
+    ReleaseListing::clear();
 }

@@ -10,7 +10,7 @@
 #include "ReleaseSigner.h"
 #include "SampleGame.h"
 
-#include "util/ReleaseKeys.h"
+#include "trust/ReleaseKeys.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

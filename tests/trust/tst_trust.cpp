@@ -16,12 +16,14 @@
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
 #include "download/DownloaderManager.h"
-#include "planning/ReleaseDocument.h"
-#include "planning/ReleaseTrust.h"
 #include "planning/SolveGuideManifest.h"
 #include "settings/Serializer.h"
 #include "settings/SettingKeys.h"
-#include "util/ReleaseKeys.h"
+#include "trust/ReleaseDocument.h"
+#include "trust/ReleaseKeys.h"
+#include "trust/ReleasePolicy.h"
+#include "trust/ReleaseTrust.h"
+#include "util/Blake2b.h"
 #include "verify/Verifyer.h"
 
 #include <QDirIterator>
@@ -88,8 +90,8 @@ private slots:
     void publishedChannelIsListed();
     void attacks_data();
     void attacks();
-    void keyRotation();
-    void sameSerialMeansSameBytes();
+    void judgeRelease_data();
+    void judgeRelease();
     void duplicateKeysAreRefused();
     void textsAreCheckedAsFetched();
     void archiveCheckedByItsSignedDigest_data();
@@ -450,70 +452,126 @@ void tst_Trust::attacks()
         QVERIFY(!ReleaseTrust::CheckBytes("game/manifest.txt", readFile(m_newer + "/game/manifest.txt"), error));
 }
 
-void tst_Trust::keyRotation()
+// One case of the acceptance rule, judged as a pure function: the document
+// signed by signer (a key of this test: "old", "new", "stranger"), the
+// host's keys, and what the install accepted before.
+struct Judgement
 {
-    const QString www = m_dir.filePath("www-rotation");
-    QVERIFY(copyTree(m_newer, www));
-    resign(www, m_oldKey, [this](ReleaseDocument &d) {
-        d.serial = 300;
-        d.nextKey = QString::fromLatin1(readFile(m_newKey + ".pub")).trimmed();
+    QString signer = QStringLiteral("old");
+    QStringList trusted{ QStringLiteral("old") };
+    qint64 serial = 300;
+    QString nextKey; // the key the document hands over to
+    qint64 beforeSerial = 200;
+    QString beforeNextKey;
+    bool beforeDigestOfAnother = false; // the accepted serial was a document of other bytes
+    qint64 expiresInSeconds = 3600;
+    QString error; // the refusal; empty when accepted
+    qint64 rememberSerial = 300;
+    QString rememberNextKey;
+};
+Q_DECLARE_METATYPE(Judgement)
+
+void tst_Trust::judgeRelease_data()
+{
+    QTest::addColumn<Judgement>("j");
+    const auto judge = [](const char *name, const std::function<void(Judgement &)> &change) {
+        Judgement j;
+        change(j);
+        QTest::newRow(name) << j;
+    };
+    judge("a newer serial is accepted and kept", [](Judgement &) {});
+    judge("an older serial is a replay", [](Judgement &j) {
+        j.serial = 100;
+        j.error = QStringLiteral("has serial 100, older than the accepted 200");
     });
-    const QByteArray handOver = readFile(www + "/game/release.json");
-    const QByteArray handOverSig = readFile(www + "/game/release.json.sig");
-    ReleaseDocument doc;
-    QString error;
-    QVERIFY2(ReleaseTrust::Accept(handOver, handOverSig, Channel, m_settings, doc, error), qPrintable(error));
-    QCOMPARE(m_settings.GetValueByKey(keyKey()), doc.nextKey);
-    QCOMPARE(m_settings.GetValueByKey(serialKey()), QStringLiteral("300"));
-
-    // A host that trusts only the old key is told that the channel moved on.
-    QVERIFY(!ReleaseTrust::Accept(handOver, handOverSig, Channel, m_settings, doc, error));
-    QVERIFY2(error.contains("was handed over to " + doc.nextKey + ", which is not a trusted key"), qPrintable(error));
-    // Trusting both, the old key alone signs nothing any more, not even the hand-over again.
-    ReleaseTrust::SetTrustedKeys({ QString::fromLatin1(readFile(m_oldKey + ".pub")).trimmed(), doc.nextKey });
-    QVERIFY(!ReleaseTrust::Accept(handOver, handOverSig, Channel, m_settings, doc, error));
-    QVERIFY2(error.contains("not signed by a trusted key"), qPrintable(error));
-    resign(www, m_oldKey, [](ReleaseDocument &d) {
-        d.serial = 400;
-        d.nextKey.clear();
+    judge("the accepted serial with its own bytes", [](Judgement &j) {
+        j.serial = j.beforeSerial;
+        j.rememberSerial = j.beforeSerial;
     });
-    QVERIFY(!ReleaseTrust::Accept(readFile(www + "/game/release.json"), readFile(www + "/game/release.json.sig"),
-        Channel, m_settings, doc, error));
-    QCOMPARE(m_settings.GetValueByKey(serialKey()), QStringLiteral("300"));
-
-    resign(www, m_newKey, [](ReleaseDocument &d) { d.serial = 400; });
-    const QByteArray byNewKey = readFile(www + "/game/release.json");
-    const QByteArray byNewKeySig = readFile(www + "/game/release.json.sig");
-    // The keys the host passes bound the hand-over: trusting a third key
-    // instead accepts neither the handed-over key's document nor its own.
-    const QString handedOver = doc.nextKey;
-    ReleaseTrust::SetTrustedKeys({ QString::fromLatin1(readFile(m_strangerKey + ".pub")).trimmed() });
-    QVERIFY(!ReleaseTrust::Accept(byNewKey, byNewKeySig, Channel, m_settings, doc, error));
-    QVERIFY2(error.contains("not a trusted key"), qPrintable(error));
-    resign(www, m_strangerKey, [](ReleaseDocument &d) { d.serial = 500; });
-    QVERIFY(!ReleaseTrust::Accept(readFile(www + "/game/release.json"), readFile(www + "/game/release.json.sig"),
-        Channel, m_settings, doc, error));
-    QVERIFY2(error.contains("was handed over to " + handedOver), qPrintable(error));
-
-    ReleaseTrust::SetTrustedKeys({ handedOver });
-    QVERIFY2(ReleaseTrust::Accept(byNewKey, byNewKeySig, Channel, m_settings, doc, error), qPrintable(error));
-    QCOMPARE(m_settings.GetValueByKey(serialKey()), QStringLiteral("400"));
+    judge("the accepted serial with other bytes", [](Judgement &j) {
+        j.serial = j.beforeSerial;
+        j.beforeDigestOfAnother = true;
+        j.error = QStringLiteral("has the accepted serial 200 but other content");
+    });
+    judge("expired at the given time", [](Judgement &j) {
+        j.expiresInSeconds = -1;
+        j.error = QStringLiteral("expired at");
+    });
+    judge("an unknown key", [](Judgement &j) {
+        j.signer = QStringLiteral("stranger");
+        j.error = QStringLiteral("not signed by a trusted key");
+    });
+    judge("a hand-over is recorded", [](Judgement &j) {
+        j.nextKey = QStringLiteral("new");
+        j.rememberNextKey = QStringLiteral("new");
+    });
+    judge("after a hand-over the old key signs nothing", [](Judgement &j) {
+        j.trusted = QStringList{ QStringLiteral("old"), QStringLiteral("new") };
+        j.beforeNextKey = QStringLiteral("new");
+        j.error = QStringLiteral("not signed by a trusted key");
+    });
+    judge("after a hand-over the new key signs", [](Judgement &j) {
+        j.signer = QStringLiteral("new");
+        j.trusted = QStringList{ QStringLiteral("new") };
+        j.beforeNextKey = QStringLiteral("new");
+        j.rememberNextKey = QStringLiteral("new");
+    });
+    // The keys the host passes bound what is accepted: a hand-over narrows
+    // them and never replaces them.
+    judge("a hand-over to a key the host does not trust", [](Judgement &j) {
+        j.signer = QStringLiteral("new");
+        j.beforeNextKey = QStringLiteral("new");
+        j.error = QStringLiteral("was handed over to new, which is not a trusted key");
+    });
+    judge("a third key instead of the handed-over one", [](Judgement &j) {
+        j.signer = QStringLiteral("stranger");
+        j.trusted = QStringList{ QStringLiteral("stranger") };
+        j.beforeNextKey = QStringLiteral("new");
+        j.error = QStringLiteral("was handed over to new, which is not a trusted key");
+    });
 }
 
-void tst_Trust::sameSerialMeansSameBytes()
+void tst_Trust::judgeRelease()
 {
-    const QByteArray document = readFile(m_newer + "/game/release.json");
-    const QByteArray signature = readFile(m_newer + "/game/release.json.sig");
-    ReleaseDocument doc;
+    QFETCH(Judgement, j);
+    QMap<QString, QString> publicKeys;
+    QMap<QString, QByteArray> secretKeys;
     QString error;
-    QVERIFY2(ReleaseTrust::Accept(document, signature, Channel, m_settings, doc, error), qPrintable(error));
-    const QString www = m_dir.filePath("www-same-serial");
-    QVERIFY(copyTree(m_newer, www));
-    resign(www, m_oldKey, [](ReleaseDocument &d) { d.expires = d.expires.addDays(1); });
-    QVERIFY(!ReleaseTrust::Accept(readFile(www + "/game/release.json"), readFile(www + "/game/release.json.sig"),
-        Channel, m_settings, doc, error));
-    QVERIFY2(error.contains("has the accepted serial 200 but other content"), qPrintable(error));
-    QVERIFY2(ReleaseTrust::Accept(document, signature, Channel, m_settings, doc, error), qPrintable(error));
+    for (const auto &key : { qMakePair(QStringLiteral("old"), m_oldKey), qMakePair(QStringLiteral("new"), m_newKey),
+             qMakePair(QStringLiteral("stranger"), m_strangerKey) }) {
+        publicKeys[key.first] = QString::fromLatin1(readFile(key.second + ".pub")).trimmed();
+        QVERIFY(ReleaseKeys::ReadSecretKeyFile(key.second, secretKeys[key.first], error));
+    }
+    const auto keyText = [&](const QString &name) { return name.isEmpty() ? QString() : publicKeys.value(name); };
+    const QDateTime now = QDateTime::fromSecsSinceEpoch(1800000000, Qt::UTC);
+
+    ReleaseDocument doc;
+    QVERIFY(ReleaseDocument::parse(readFile(m_newer + "/game/release.json"), doc, error));
+    doc.serial = j.serial;
+    doc.expires = now.addSecs(j.expiresInSeconds);
+    doc.nextKey = keyText(j.nextKey);
+    const QByteArray json = doc.toJson();
+    AcceptedRelease before;
+    before.serial = j.beforeSerial;
+    before.nextKey = keyText(j.beforeNextKey);
+    before.digest = QString::fromLatin1(Blake2b::hash(j.beforeDigestOfAnother ? json + " " : json).toHex());
+    QStringList trusted;
+    for (const QString &name : qAsConst(j.trusted))
+        trusted << publicKeys.value(name);
+
+    const ReleaseVerdict v
+        = JudgeRelease(json, ReleaseKeys::Sign(json, secretKeys.value(j.signer)), Channel, trusted, before, now);
+    QVERIFY2(v.accepted == j.error.isEmpty(), qPrintable(v.error));
+    QVERIFY2(v.error.contains(QString(j.error).replace(QLatin1String("new"), keyText(QStringLiteral("new")))),
+        qPrintable(v.error));
+    if (!v.accepted) {
+        QCOMPARE(v.remember, before);
+        return;
+    }
+    QCOMPARE(v.document.serial, j.serial);
+    QCOMPARE(v.remember.serial, j.rememberSerial);
+    QCOMPARE(v.remember.nextKey, keyText(j.rememberNextKey));
+    QCOMPARE(v.remember.digest, QString::fromLatin1(Blake2b::hash(json).toHex()));
 }
 
 void tst_Trust::duplicateKeysAreRefused()

@@ -13,7 +13,7 @@
 #include "core/UnZipComponent.h"
 #include "core/VerifyComponent.h"
 #include "download/DownloadCallbackInfo.h"
-#include "planning/ReleaseTrust.h"
+#include "trust/ReleaseTrust.h"
 #include "unzip/UnZipCallbackInfo.h"
 #include "util/QFileUtils.h"
 #include "verify/CheckCallbackInfo.h"

@@ -8,7 +8,7 @@
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
-#include "planning/ReleaseTrust.h"
+#include "trust/ReleaseTrust.h"
 #include "planning/SolveLauncherGuideManifest.h"
 #include "settings/SettingKeys.h"
 #include "util/QFileUtils.h"

@@ -2,12 +2,12 @@
 
 #include "InstallState.h"
 
-#include "planning/ReleaseDocument.h"
-#include "planning/ReleaseTrust.h"
+#include "trust/ReleaseDocument.h"
+#include "trust/ReleaseTrust.h"
 #include "settings/Serializer.h"
 #include "settings/SettingKeys.h"
 #include "util/QFileUtils.h"
-#include "util/ReleaseKeys.h"
+#include "trust/ReleaseKeys.h"
 
 #include <QFile>
 #include <QSettings>

@@ -13,10 +13,10 @@
 #include "SampleGame.h"
 
 #include "core/GameUpdateContext.h"
-#include "planning/ReleaseTrust.h"
+#include "trust/ReleaseTrust.h"
 #include "util/QFileUtils.h"
 #include "util/QtUtil.h"
-#include "util/ReleaseKeys.h"
+#include "trust/ReleaseKeys.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -6,7 +6,7 @@
 #include "ProgressPrinter.h"
 #include "UpdateFlow.h"
 
-#include "planning/ReleaseTrust.h"
+#include "trust/ReleaseTrust.h"
 
 int runFlowCommand(const QString &command, const QCommandLineParser &parser, QTextStream &out, QTextStream &err,
     const std::function<int(UpdateFlow &, const HostOptions &)> &run)

@@ -2,7 +2,7 @@
 
 #include "Publisher.h"
 #include "ReleaseSigner.h"
-#include "util/ReleaseKeys.h"
+#include "trust/ReleaseKeys.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
 #include "ReleaseSigner.h"
 
 #include "FileWriter.h"
-#include "planning/ReleaseDocument.h"
+#include "trust/ReleaseDocument.h"
 #include "util/Blake2b.h"
 #include "util/QFileUtils.h"
-#include "util/ReleaseKeys.h"
+#include "trust/ReleaseKeys.h"
 
 #include <QDir>
 #include <QDirIterator>

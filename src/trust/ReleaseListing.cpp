@@ -1,4 +1,4 @@
-#include "util/TrustedRelease.h"
+#include "trust/ReleaseListing.h"
 
 #include "util/Blake2b.h"
 #include "util/Logger.h"
@@ -8,7 +8,7 @@
 #include <QSet>
 
 namespace Morvaniel {
-namespace TrustedRelease {
+namespace ReleaseListing {
 
 namespace {
 
@@ -155,5 +155,5 @@ bool textUsable(const QString &text, const QString &what, const QString &tag)
     return false;
 }
 
-} // namespace TrustedRelease
+} // namespace ReleaseListing
 } // namespace Morvaniel

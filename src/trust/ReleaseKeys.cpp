@@ -1,4 +1,4 @@
-#include "util/ReleaseKeys.h"
+#include "trust/ReleaseKeys.h"
 
 #include <QFile>
 #include <QFileInfo>

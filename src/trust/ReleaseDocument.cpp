@@ -1,9 +1,9 @@
-#include "planning/ReleaseDocument.h"
+#include "trust/ReleaseDocument.h"
 
 #include "core/Global.h"
 #include "manifest/ManifestPathCheck.h"
+#include "trust/ReleaseListing.h"
 #include "util/Blake2b.h"
-#include "util/TrustedRelease.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -41,7 +41,7 @@ bool isDigestHex(const QString &text)
 
 QString serverPath(const QString &path)
 {
-    return TrustedRelease::relativePath(Global::Var::Host, path);
+    return ReleaseListing::relativePath(Global::Var::Host, path);
 }
 
 // A key token as written ("..." with its quotes), decoded.

@@ -10,6 +10,7 @@ namespace Morvaniel {
 
 class ReleaseDocument;
 class Serializer;
+struct AcceptedRelease;
 
 // Signed releases. Off until the host gives trusted keys; then, per run:
 //   1. fetch <Host>/<channel>/release.json and release.json.sig and Accept them;
@@ -33,13 +34,17 @@ MORVANIEL_EXPORT bool IsEnabled();
 MORVANIEL_EXPORT QString DocumentPath(const QString &channel);
 MORVANIEL_EXPORT QString SignaturePath(const QString &channel);
 
-// Checks a fetched document: signed by a trusted key (the key a previous
-// document handed over to, once there is one, which must itself be trusted),
-// for this channel, not expired, a serial no lower than the last accepted one
-// and, at the same serial, the same bytes. On success it becomes the
-// run's document, its serial and next key are kept in the settings and
-// accepted holds it. On failure the run has no document (every later check
-// fails) and error says why.
+// Judges a fetched document with JudgeRelease (ReleasePolicy.h), the trusted
+// keys and the current time. Accepted, it becomes the run's document: accepted
+// holds it, the workers check files against it, and remember is what the
+// caller keeps with the install once the run has succeeded. Refused, the run
+// has no document (every later check fails), error says why and remember is
+// before.
+MORVANIEL_EXPORT bool Accept(const QByteArray &document, const QByteArray &signature, const QString &channel,
+    const AcceptedRelease &before, AcceptedRelease &remember, ReleaseDocument &accepted, QString &error);
+// The same, with what was accepted before read from settings and written back
+// there at once (keys "AcceptedReleaseSerial/<channel>", "ReleaseKey/<channel>",
+// "AcceptedReleaseDigest/<channel>").
 MORVANIEL_EXPORT bool Accept(const QByteArray &document, const QByteArray &signature, const QString &channel,
     Serializer &settings, ReleaseDocument &accepted, QString &error);
 

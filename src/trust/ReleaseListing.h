@@ -17,7 +17,7 @@ struct ListedFile
 // releases on: whether they are required, and the files of the one release
 // document accepted for this run (paths relative to the server's root, as the
 // guide manifest writes them). Thread-safe: the verify thread reads it.
-namespace TrustedRelease {
+namespace ReleaseListing {
 
 void setRequired(bool required);
 // True once the host gave trusted keys: every file must then be listed.
@@ -53,6 +53,6 @@ bool textUsable(const QString &text, const QString &what, const QString &tag);
 // address; "\\" becomes "/", leading "/" and "./" go.
 QString relativePath(const QString &host, const QString &pathOrUrl);
 
-} // namespace TrustedRelease
+} // namespace ReleaseListing
 
 } // namespace Morvaniel
