@@ -8,10 +8,10 @@
 
 #include "../BenchRow.h"
 #include "core/GameUpdateContext.h"
+#include "trust/ReleaseListing.h"
 #include "unzip/UnZipper.h"
 #include "unzip/ZipThread.h"
 #include "util/Blake2b.h"
-#include "trust/ReleaseListing.h"
 #include "verify/Verifyer.h"
 
 // The same generators as the tests, so that both measure the same kind of data.

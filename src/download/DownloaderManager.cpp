@@ -5,10 +5,10 @@
 #include "core/Global.h"
 #include "download/DownloadTimings.h"
 #include "download/Downloader.h"
+#include "trust/ReleaseListing.h"
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
-#include "trust/ReleaseListing.h"
 #include "util/WorkerInstance.h"
 
 #include <QDebug>

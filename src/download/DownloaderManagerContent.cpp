@@ -5,9 +5,9 @@
 
 #include "download/DownloadTimings.h"
 #include "download/NetworkRequests.h"
+#include "trust/ReleaseListing.h"
 #include "util/DocumentLimits.h"
 #include "util/Logger.h"
-#include "trust/ReleaseListing.h"
 
 #include <QCoreApplication>
 #include <QDebug>

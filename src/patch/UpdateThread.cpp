@@ -2,10 +2,10 @@
 
 #include "core/Global.h"
 #include "manifest/ManifestPathCheck.h"
+#include "trust/ReleaseListing.h"
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
-#include "trust/ReleaseListing.h"
 
 #include <QDebug>
 #include <QDir>

@@ -10,10 +10,10 @@
 #include "planning/PackageFiles.h"
 #include "planning/ShortestUpdatePath.h"
 #include "settings/SettingKeys.h"
+#include "trust/ReleaseListing.h"
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
-#include "trust/ReleaseListing.h"
 
 #include <QDebug>
 

@@ -4,9 +4,9 @@
 #include "core/Global.h"
 #include "manifest/GuideManifest.h"
 #include "planning/PackageFiles.h"
+#include "trust/ReleaseListing.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
-#include "trust/ReleaseListing.h"
 
 namespace Morvaniel {
 

@@ -2,11 +2,11 @@
 
 #include "manifest/ManifestPathCheck.h"
 
+#include "trust/ReleaseListing.h"
 #include "util/DualDigest.h"
 #include "util/Logger.h"
 #include "util/Platform.h"
 #include "util/QFileUtils.h"
-#include "trust/ReleaseListing.h"
 
 #include <QDebug>
 #include <QDir>

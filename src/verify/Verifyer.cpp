@@ -1,8 +1,8 @@
 #include "verify/Verifyer.h"
 
 #include "core/GameUpdateContext.h"
-#include "util/Logger.h"
 #include "trust/ReleaseListing.h"
+#include "util/Logger.h"
 #include "util/WorkerInstance.h"
 #include "util/WorkerThreadStop.h"
 #include "verify/VerifyThread.h"

@@ -9,8 +9,8 @@
 #include "core/Global.h"
 #include "download/DownloaderManager.h"
 #include "download/NetworkRequests.h"
-#include "util/Blake2b.h"
 #include "trust/ReleaseListing.h"
+#include "util/Blake2b.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -8,9 +8,9 @@
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
-#include "trust/ReleaseTrust.h"
 #include "planning/SolveLauncherGuideManifest.h"
 #include "settings/SettingKeys.h"
+#include "trust/ReleaseTrust.h"
 #include "util/QFileUtils.h"
 
 #include <QSettings>

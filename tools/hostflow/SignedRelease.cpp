@@ -2,12 +2,12 @@
 
 #include "InstallState.h"
 
-#include "trust/ReleaseDocument.h"
-#include "trust/ReleaseTrust.h"
 #include "settings/Serializer.h"
 #include "settings/SettingKeys.h"
-#include "util/QFileUtils.h"
+#include "trust/ReleaseDocument.h"
 #include "trust/ReleaseKeys.h"
+#include "trust/ReleaseTrust.h"
+#include "util/QFileUtils.h"
 
 #include <QFile>
 #include <QSettings>

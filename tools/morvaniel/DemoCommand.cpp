@@ -13,10 +13,10 @@
 #include "SampleGame.h"
 
 #include "core/GameUpdateContext.h"
+#include "trust/ReleaseKeys.h"
 #include "trust/ReleaseTrust.h"
 #include "util/QFileUtils.h"
 #include "util/QtUtil.h"
-#include "trust/ReleaseKeys.h"
 
 #include <QCommandLineParser>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "KeygenCommand.h"
 
-#include "util/QFileUtils.h"
 #include "trust/ReleaseKeys.h"
+#include "util/QFileUtils.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

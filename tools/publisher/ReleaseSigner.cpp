@@ -2,9 +2,9 @@
 
 #include "FileWriter.h"
 #include "trust/ReleaseDocument.h"
+#include "trust/ReleaseKeys.h"
 #include "util/Blake2b.h"
 #include "util/QFileUtils.h"
-#include "trust/ReleaseKeys.h"
 
 #include <QDir>
 #include <QDirIterator>
