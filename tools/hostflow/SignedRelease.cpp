@@ -14,7 +14,7 @@
 
 using namespace Morvaniel;
 
-namespace SignedRelease {
+namespace HostFlow::SignedRelease {
 
 bool readPublicKeys(const QStringList &files, QStringList &keys, QString &error)
 {
@@ -52,12 +52,11 @@ bool accept(const QByteArray &document, const QByteArray &signature, const QStri
     for (const QString &key : keys)
         state.setValue(key, settings.GetValueByKey(key));
     state.sync();
+    if (state.status() != QSettings::NoError) {
+        error = QStringLiteral("cannot write the install state %1").arg(state.fileName());
+        return false;
+    }
     return true;
 }
 
-RunScope::~RunScope()
-{
-    ReleaseTrust::EndRun();
-}
-
-} // namespace SignedRelease
+} // namespace HostFlow::SignedRelease

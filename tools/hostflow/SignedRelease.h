@@ -4,10 +4,10 @@
 #include <QString>
 #include <QStringList>
 
-// The command line's side of signed releases (--trust): the trusted keys read
+// The host's side of signed releases (--trust, the window's key files): the trusted keys read
 // from their files, and a channel's release document accepted against what
 // this install accepted before.
-namespace SignedRelease {
+namespace HostFlow::SignedRelease {
 
 // The public key of each file: one line, "ed25519:<base64>". False with error
 // when a file cannot be read or holds no valid key.
@@ -19,14 +19,4 @@ bool readPublicKeys(const QStringList &files, QStringList &keys, QString &error)
 bool accept(const QByteArray &document, const QByteArray &signature, const QString &channel, const QString &installDir,
     QString &error);
 
-// Ends the run's signed release (ReleaseTrust::EndRun) when it goes out of scope.
-class RunScope
-{
-public:
-    RunScope() = default;
-    ~RunScope();
-    RunScope(const RunScope &) = delete;
-    RunScope &operator=(const RunScope &) = delete;
-};
-
-} // namespace SignedRelease
+} // namespace HostFlow::SignedRelease

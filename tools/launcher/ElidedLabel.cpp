@@ -2,6 +2,8 @@
 
 #include "util/QtUtil.h"
 
+namespace Launcher {
+
 ElidedLabel::ElidedLabel(QWidget *parent)
     : QLabel(parent)
 {
@@ -40,3 +42,5 @@ void ElidedLabel::elide()
         setText(body + ellipsis);
     }
 }
+
+} // namespace Launcher

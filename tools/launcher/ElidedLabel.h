@@ -2,6 +2,8 @@
 
 #include <QLabel>
 
+namespace Launcher {
+
 // A one-line label that shortens its text with "..." to its width (the full
 // text stays in the tooltip), so that a long error or path never overflows.
 class ElidedLabel : public QLabel
@@ -23,3 +25,5 @@ private:
 
     QString m_text;
 };
+
+} // namespace Launcher
