@@ -270,9 +270,9 @@ void tst_Launcher::installFromNothing()
     // The launcher's channel offers 1.0.0.2 to this 1.0.0.1.
     QVERIFY(m_window->launcherBanner()->isVisible());
     // No publisher key: the window says that nothing checks the server's signature.
-    QVERIFY(m_window->notice()->isVisible());
-    QVERIFY2(m_window->notice()->text().startsWith(QStringLiteral("Unsigned server")),
-        qPrintable(m_window->notice()->text()));
+    QVERIFY(m_window->signatureNote()->isVisible());
+    QVERIFY2(m_window->signatureNote()->fullText().startsWith(QStringLiteral("Unsigned server")),
+        qPrintable(m_window->signatureNote()->fullText()));
     // Both pictures arrived and take turns.
     Carousel *carousel = m_window->carousel();
     QTRY_COMPARE_WITH_TIMEOUT(carousel->pictureCount(), 2, Slow);
@@ -431,8 +431,7 @@ void tst_Launcher::maintenanceSwitch()
     expectState(QStringLiteral("Maintenance"), 0, 100, 0);
     QVERIFY(!m_window->mainButton()->isEnabled());
     QVERIFY(m_window->notice()->isVisible());
-    QVERIFY2(
-        m_window->notice()->text().startsWith(QStringLiteral("Back at 18:00")), qPrintable(m_window->notice()->text()));
+    QCOMPARE(m_window->notice()->fullText(), QStringLiteral("Back at 18:00"));
     QTest::mouseClick(m_window->mainButton(), Qt::LeftButton);
     QCOMPARE(m_window->action(), MainAction::Maintenance);
     m_window.reset(); // before the server goes
@@ -574,7 +573,8 @@ void tst_Launcher::stagesShowTheirProgress()
             m_window->progress()->details()->fullText() == held.text && m_window->progress()->bar()->value() > 0, Slow);
         expectState(QStringLiteral("Pause"), 0, 100);
         QCOMPARE(m_window->statusLine()->fullText(),
-            held.tool == QLatin1String("7z") ? QStringLiteral("Unpacking") : QStringLiteral("Patching the game"));
+            held.tool == QLatin1String("7z") ? QStringLiteral("Unpacking the downloaded files")
+                                             : QStringLiteral("Patching the game"));
         screenshot(m_window.get(), held.shot);
         // The held tool would wait a minute: the pause ends it now.
         QElapsedTimer clock;
@@ -681,7 +681,7 @@ void tst_Launcher::longMaintenanceText()
     openWindow(QStringLiteral("long-maintenance"), maintained.url(QString()));
     expectState(QStringLiteral("Maintenance"), 0, 100, 0);
     QVERIFY(!m_window->mainButton()->isEnabled());
-    QVERIFY(m_window->notice()->text().startsWith(text));
+    QCOMPARE(m_window->notice()->fullText(), text);
     QVERIFY(m_window->notice()->isVisible());
     screenshot(m_window.get(), QStringLiteral("long-maintenance"));
     m_window.reset();
@@ -727,7 +727,7 @@ void tst_Launcher::tamperedSignedServer()
     m_window->start();
     waitForRest();
     // A trusted key: no note on unsigned updates.
-    QVERIFY(!m_window->notice()->isVisible());
+    QVERIFY(!m_window->signatureNote()->isVisible());
     const QString status = m_window->statusLine()->fullText();
     QVERIFY2(status.startsWith(QStringLiteral("The update was refused")), qPrintable(status));
     QVERIFY2(m_window->statusLine()->toolTip().contains(QStringLiteral("manifest.txt")),

@@ -56,7 +56,7 @@ QString stageText(Stage stage)
     case Stage::FilesInUse:
         return trLauncher("Making sure the game is not running");
     case Stage::Extract:
-        return trLauncher("Unpacking");
+        return trLauncher("Unpacking the downloaded files");
     case Stage::Merge:
         return trLauncher("Patching the game");
     case Stage::CheckInstall:
@@ -132,11 +132,16 @@ void LauncherWindow::buildUi()
     m_banner->hide();
 
     // The server's maintenance text, which may be long, and the note on unsigned updates.
-    m_notice = new QLabel(this);
+    m_notice = new ElidedLabel(this);
     m_notice->setObjectName(QStringLiteral("notice"));
-    m_notice->setWordWrap(true);
     m_notice->setTextFormat(Qt::PlainText);
+    m_notice->setLines(4);
     m_notice->hide();
+    m_signatureNote = new ElidedLabel(this);
+    m_signatureNote->setObjectName(QStringLiteral("signatureNote"));
+    m_signatureNote->setTextFormat(Qt::PlainText);
+    m_signatureNote->setLines(2);
+    m_signatureNote->hide();
 
     m_carousel = new Carousel(this);
     auto *newsTitle = new QLabel(tr("Announcements"), this);
@@ -157,6 +162,8 @@ void LauncherWindow::buildUi()
     m_progress = new ProgressPanel(this);
     m_status = new ElidedLabel(this);
     m_status->setObjectName(QStringLiteral("status"));
+    // Room for a folder's name beside what went wrong.
+    m_status->setLines(2);
     m_main = new QPushButton(this);
     m_main->setObjectName(QStringLiteral("mainButton"));
     m_main->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Expanding);
@@ -176,6 +183,7 @@ void LauncherWindow::buildUi()
     layout->addLayout(header);
     layout->addWidget(m_banner);
     layout->addWidget(m_notice);
+    layout->addWidget(m_signatureNote);
     layout->addLayout(middle, 1);
     layout->addLayout(bottom);
 
@@ -516,18 +524,15 @@ void LauncherWindow::showRemoteInfo(const Morvaniel::RemoteInfo &info)
 
 void LauncherWindow::showNotice()
 {
-    QStringList lines;
-    if (m_maintenance)
-        lines << (m_maintenanceText.isEmpty() ? tr("The servers are under maintenance.") : m_maintenanceText);
-    if (m_settings.allTrustedKeys().isEmpty())
-        lines << tr("Unsigned server: updates are not checked against the publisher's signature (no %1 beside "
-                    "the launcher).")
-                     .arg(LauncherSettings::keyFileName());
-    m_notice->setText(lines.join(QLatin1Char('\n')));
-    m_notice->setProperty("maintenance", m_maintenance);
-    m_notice->style()->unpolish(m_notice);
-    m_notice->style()->polish(m_notice);
-    m_notice->setVisible(!lines.isEmpty());
+    m_notice->setFullText(
+        m_maintenanceText.isEmpty() ? tr("The servers are under maintenance.") : m_maintenanceText.simplified());
+    m_notice->setVisible(m_maintenance);
+    const bool unsigned_ = m_settings.allTrustedKeys().isEmpty();
+    m_signatureNote->setFullText(unsigned_ ? tr("Unsigned server: updates are not checked against the publisher's "
+                                                "signature (no %1 beside the launcher).")
+                                                 .arg(LauncherSettings::keyFileName())
+                                           : QString());
+    m_signatureNote->setVisible(unsigned_);
 }
 
 void LauncherWindow::showVersions()

@@ -64,8 +64,10 @@ public:
     QPushButton *mainButton() const { return m_main; }
     ProgressPanel *progress() const { return m_progress; }
     ElidedLabel *statusLine() const { return m_status; }
-    // The server's maintenance text and the note on unsigned updates.
-    QLabel *notice() const { return m_notice; }
+    // The server's maintenance text (shortened to a few lines; whole in its tooltip).
+    ElidedLabel *notice() const { return m_notice; }
+    // Says that updates are not checked when the launcher trusts no publisher key.
+    ElidedLabel *signatureNote() const { return m_signatureNote; }
     QLabel *versionLine() const { return m_versions; }
     QListWidget *announcements() const { return m_news; }
     Carousel *carousel() const { return m_carousel; }
@@ -138,7 +140,8 @@ private:
     QWidget *m_banner = nullptr;
     QLabel *m_bannerText = nullptr;
     QPushButton *m_bannerButton = nullptr;
-    QLabel *m_notice = nullptr;
+    ElidedLabel *m_notice = nullptr;
+    ElidedLabel *m_signatureNote = nullptr;
     Carousel *m_carousel = nullptr;
     QListWidget *m_news = nullptr;
     QLabel *m_versions = nullptr;
