@@ -142,7 +142,7 @@ void LauncherUpdate::install(const QString &archive, const QString &newManifest,
         const QString dir = ctx().setting.InstallPath;
         runner().updateFiles(dir, unpacked, oldManifest, newManifest, onDone([this, dir](const StageEnd &) {
             const QString version = ctx().launcherInfo.newestVersion;
-            QFileUtils::DeleteFileOrFolder(ctx().setting.CachePath);
+            // The update stage took the unpacked package and the download cache with it.
             QSettings state(InstallState::statePath(dir), QSettings::IniFormat);
             state.setValue(KEY_LAUNCHER_VERSION, version);
             state.sync();
