@@ -704,8 +704,18 @@ void tst_Launcher::tamperedSignedServer()
     QVERIFY2(Publisher::writeSignedRelease(www, QStringLiteral("game"), Publisher::sampleVersionName(2), signing,
                  QDateTime::currentDateTimeUtc(), QString(), error),
         qPrintable(error));
+    // The patch replaced, and its MD5 in the guide with it: the guide's bytes
+    // are no longer the ones the publisher signed.
+    const QString patch = www
+        + QStringLiteral("/game/%1/patch_%2_%1.7z")
+              .arg(Publisher::sampleVersionName(1), Publisher::sampleVersionName(0));
+    const QByteArray published = TestSupport::readFile(patch);
+    const QByteArray evil(published.size(), 'x');
+    QVERIFY(TestSupport::writeFile(patch, evil));
     QByteArray guide = TestSupport::readFile(www + QStringLiteral("/game/manifest.txt"));
-    QVERIFY(TestSupport::writeFile(www + QStringLiteral("/game/manifest.txt"), guide.append("\n")));
+    QVERIFY(guide.contains(TestSupport::md5Of(published).toLatin1()));
+    QVERIFY(TestSupport::writeFile(www + QStringLiteral("/game/manifest.txt"),
+        guide.replace(TestSupport::md5Of(published).toLatin1(), TestSupport::md5Of(evil).toLatin1())));
     Http::FileServer tampered;
     tampered.setRoot(www);
     QVERIFY(tampered.listen(0));

@@ -3,22 +3,14 @@
 #include "StageRunner.h"
 
 #include "core/DownloadComponent.h"
+#include "download/ContentRequest.h"
+#include "planning/ReleaseTrust.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QPointer>
 
 using namespace Morvaniel;
 
 namespace HostFlow {
-
-FetchStage::FetchStage(StageRunner &runner)
-    : StageHandler(runner)
-    , m_network(new QNetworkAccessManager(&runner))
-{
-}
-
-FetchStage::~FetchStage() = default;
 
 void FetchStage::setRequest(const QString &url, qint64 maxBytes)
 {
@@ -29,61 +21,46 @@ void FetchStage::setRequest(const QString &url, qint64 maxBytes)
 void FetchStage::start(GameUpdateContext &)
 {
     const quint64 request = ++m_request;
-    m_stopped = false;
+    // The library keeps the callback until the request ends; the runner may be gone by then.
     QPointer<StageRunner> runner(&m_runner);
-    if (m_maxBytes <= 0) {
-        GetDownloadComponent()->GetContentByUrl(
-            m_url,
-            [this, runner, request](const QString &text, int code) {
+    if (m_maxBytes > 0) {
+        GetDownloadComponent()->GetContentBytesByUrl(
+            m_url, m_maxBytes, [this, runner, request](const QByteArray &bytes, int code) {
                 if (runner)
-                    answered(request, text, QByteArray(), code, QString());
-            },
-            QString(), false);
+                    answered(request, QString(), bytes, code);
+            });
         return;
     }
-    QNetworkRequest get{ QUrl(m_url) };
-    get.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    get.setTransferTimeout(30000);
-    QNetworkReply *reply = m_network->get(get);
-    m_reply = reply;
-    const qint64 maxBytes = m_maxBytes;
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, maxBytes](qint64 received, qint64) {
-        if (received > maxBytes)
-            reply->abort();
-    });
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, request, maxBytes]() {
-        reply->deleteLater();
-        const QByteArray bytes = reply->readAll();
-        if (bytes.size() > maxBytes)
-            answered(request, QString(), QByteArray(), int(QNetworkReply::UnknownContentError),
-                QStringLiteral("more than %1 bytes").arg(maxBytes));
-        else
-            answered(request, QString(), bytes, int(reply->error()), reply->errorString());
-    });
+    GetDownloadComponent()->GetContentByUrl(
+        m_url,
+        [this, runner, request](const QString &text, int code) {
+            if (runner)
+                answered(request, text, QByteArray(), code);
+        },
+        QString(), false);
 }
 
 void FetchStage::stop()
 {
-    m_stopped = true;
-    if (m_reply)
-        m_reply->abort();
-    else
-        answered(m_request, QString(), QByteArray(), int(QNetworkReply::OperationCanceledError), QString());
+    GetDownloadComponent()->AbortContentRequests();
 }
 
-void FetchStage::answered(quint64 request, const QString &text, const QByteArray &bytes, int code, const QString &why)
+void FetchStage::answered(quint64 request, const QString &text, const QByteArray &bytes, int code)
 {
-    // An answer to a request that already ended (stopped before the library answered).
+    // An answer to a request of a stage that already ended.
     if (request != m_request)
         return;
     ++m_request;
     StageEnd end;
     end.stage = Stage::Fetch;
-    end.ok = code == 0 && !m_stopped;
+    end.ok = code == 0;
     end.text = text;
     end.bytes = bytes;
     if (!end.ok)
-        end.error = networkError(QStringLiteral("could not fetch %1").arg(m_url), m_url, code, why);
+        end.error = networkError(QStringLiteral("could not fetch %1").arg(m_url), m_url, code, QString());
+    // Signed, a document past its listed size is not the one the publisher signed.
+    if (!end.ok && code == ContentTooLargeCode && ReleaseTrust::IsEnabled())
+        end.error.kind = Failure::Refused;
     finish(end);
 }
 

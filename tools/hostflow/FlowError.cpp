@@ -73,6 +73,10 @@ FlowError networkError(const QString &what, const QString &address, int code, co
         e.kind = Failure::NotOnServer;
         e.message = QStringLiteral("%1: the server has no %2 (HTTP 404)").arg(what, fileOf(address));
         return e;
+    case QNetworkReply::UnknownContentError:
+        // The library ends a request whose body grows past its bound with this code.
+        e.message = QStringLiteral("%1: the server sent more than %2 may hold").arg(what, fileOf(address));
+        return e;
     case QNetworkReply::ContentAccessDenied:
     case QNetworkReply::AuthenticationRequiredError:
         e.message = QStringLiteral("%1: the server refused access to %2").arg(what, fileOf(address));

@@ -96,7 +96,8 @@ void GameRepair::repairFrom(
         runner().extract(archives, game, true, onDone(extracted));
     };
     runner().download(resume, names.join(QStringLiteral(", ")), onDone([this, game, free](const StageEnd &) {
-        runner().checkArchives(onDone([this, game, free](const StageEnd &) { runner().filesFree(game, onDone(free)); }));
+        runner().checkArchives(
+            onDone([this, game, free](const StageEnd &) { runner().filesFree(game, onDone(free)); }));
     }));
 }
 

@@ -173,6 +173,10 @@ void GameUpdater::plan(std::function<void()> then)
             fail(QStringLiteral("the guide manifest offers no full pack of its newest version"));
             return;
         }
+        if (c.planResult == PlanResultUncheckedText) {
+            fail(QStringLiteral("the guide manifest was not checked against the signed release"), Failure::Refused);
+            return;
+        }
         out().info(QStringLiteral("newest version %1").arg(m_newest), { { QStringLiteral("newest"), m_newest } });
         emit out().versionsKnown(c.setting.CurrentGameVersion, m_newest);
         then();

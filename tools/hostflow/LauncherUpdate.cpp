@@ -103,8 +103,8 @@ void LauncherUpdate::start()
                 else
                     ReleaseTrust::CheckText(ctx().launcherInfo.currentManifestUrl, end.text, error);
                 if (!error.isEmpty())
-                    out().warning(
-                        QStringLiteral("no manifest of the installed launcher (%1): nothing will be deleted").arg(error));
+                    out().warning(QStringLiteral("no manifest of the installed launcher (%1): nothing will be deleted")
+                                      .arg(error));
                 update(newManifest, error.isEmpty() ? end.text : QString());
             });
         });

@@ -215,8 +215,8 @@ void StageRunner::checkInstall(const QString &folder, const QString &manifest, b
     start(Stage::CheckInstall, folder, std::move(next));
 }
 
-void StageRunner::updateFiles(const QString &target, const QString &source, const QString &oldManifest,
-    const QString &newManifest, Next next)
+void StageRunner::updateFiles(
+    const QString &target, const QString &source, const QString &oldManifest, const QString &newManifest, Next next)
 {
     GameUpdateContext &c = context();
     c.bGameUpdate = false;
