@@ -140,6 +140,7 @@ private slots:
     void playerMessages_data();
     void playerMessages();
     void longMaintenanceText();
+    void tamperedSignedServer_data();
     void tamperedSignedServer();
     void launcherChannelMissing();
     void installFolderChangedDuringRun();
@@ -468,13 +469,21 @@ void tst_Launcher::closeDuringStage_data()
     QTest::addColumn<QString>("hold"); // the tool that holds while the window closes
     QTest::addColumn<int>("limitKiB");
     QTest::addColumn<bool>("fileHeld");
-    QTest::newRow("planning") << QStringLiteral("fetch") << -1 << QString() << 0 << false;
-    QTest::newRow("download") << QStringLiteral("download") << -1 << QString() << 64 << false;
-    QTest::newRow("archive check") << QStringLiteral("verify-archives") << -1 << QString() << 0 << false;
-    QTest::newRow("extraction") << QStringLiteral("extract") << -1 << QStringLiteral("7z") << 0 << false;
-    QTest::newRow("merge") << QStringLiteral("merge") << 0 << QStringLiteral("hpatchz") << 0 << false;
-    QTest::newRow("in-use question") << QStringLiteral("question") << 0 << QString() << 0 << true;
-    QTest::newRow("check") << QStringLiteral("verify-install") << 2 << QString() << 0 << false;
+    // What the next start offers: a download the close left in the cache is resumed.
+    QTest::addColumn<QString>("next");
+    QTest::newRow("planning") << QStringLiteral("fetch") << -1 << QString() << 0 << false << QStringLiteral("Install");
+    QTest::newRow("download") << QStringLiteral("download") << -1 << QString() << 64 << false
+                              << QStringLiteral("Resume");
+    QTest::newRow("archive check") << QStringLiteral("verify-archives") << -1 << QString() << 0 << false
+                                   << QStringLiteral("Resume");
+    QTest::newRow("extraction") << QStringLiteral("extract") << -1 << QStringLiteral("7z") << 0 << false
+                                << QStringLiteral("Resume");
+    QTest::newRow("merge") << QStringLiteral("merge") << 0 << QStringLiteral("hpatchz") << 0 << false
+                           << QStringLiteral("Update");
+    QTest::newRow("in-use question") << QStringLiteral("question") << 0 << QString() << 0 << true
+                                     << QStringLiteral("Update");
+    QTest::newRow("check") << QStringLiteral("verify-install") << 2 << QString() << 0 << false
+                           << QStringLiteral("Play");
 }
 
 // The player closes the window while a stage runs: the run stops through the
@@ -487,6 +496,7 @@ void tst_Launcher::closeDuringStage()
     QFETCH(QString, hold);
     QFETCH(int, limitKiB);
     QFETCH(bool, fileHeld);
+    QFETCH(QString, next);
     const QString install = QStringLiteral("close-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), '-');
     if (installed >= 0) {
         QVERIFY(copyTree(version(installed), game(install)));
@@ -542,6 +552,10 @@ void tst_Launcher::closeDuringStage()
 
     holder.release();
     openWindow(install, m_server.url(QString()));
+    waitForRest();
+    QCOMPARE(m_window->mainButton()->text(), next);
+    if (next == QLatin1String("Resume"))
+        QVERIFY(m_window->progress()->bar()->value() > 0);
     finishUpdate();
     QCOMPARE(treeDifferences(version(2), game(install)), QStringList());
 }
@@ -690,14 +704,24 @@ void tst_Launcher::longMaintenanceText()
 // A server signed by the publisher whose guide an attacker changed after the
 // signing: the window that trusts the publisher's key refuses it, says why,
 // and leaves the game as it was.
+void tst_Launcher::tamperedSignedServer_data()
+{
+    QTest::addColumn<bool>("keyFile"); // the key from release.pub beside the launcher, else from the settings
+    QTest::newRow("key in the settings") << false;
+    QTest::newRow("key file beside the launcher") << true;
+}
+
 void tst_Launcher::tamperedSignedServer()
 {
-    const QString www = path(QStringLiteral("tampered-www"));
+    QFETCH(bool, keyFile);
+    const QString row = keyFile ? QStringLiteral("tampered-file") : QStringLiteral("tampered");
+    const QString www = path(row + QStringLiteral("-www"));
     QVERIFY(copyTree(path(QStringLiteral("www")), www));
     QString error;
-    const QString secret = path(QStringLiteral("tampered-keys/release.key"));
-    const QString pub = path(QStringLiteral("tampered-keys/release.pub"));
-    QVERIFY(QDir().mkpath(path(QStringLiteral("tampered-keys"))));
+    const QString keys = path(row + QStringLiteral("-keys"));
+    const QString secret = keys + QStringLiteral("/release.key");
+    const QString pub = keys + QStringLiteral("/") + LauncherSettings::keyFileName();
+    QVERIFY(QDir().mkpath(keys));
     QVERIFY2(Morvaniel::ReleaseKeys::GenerateKeyFiles(secret, pub, error), qPrintable(error));
     Publisher::SigningOptions signing;
     signing.secretKeyFile = secret;
@@ -720,13 +744,16 @@ void tst_Launcher::tamperedSignedServer()
     tampered.setRoot(www);
     QVERIFY(tampered.listen(0));
 
-    const QString install = QStringLiteral("tampered");
+    const QString install = row;
     QVERIFY(copyTree(version(0), game(install)));
     QVERIFY(InstallState::writeVersion(path(install), Publisher::sampleVersionName(0)));
     LauncherSettings settings;
     settings.server = tampered.url(QString());
     settings.installDir = path(install);
-    settings.trustedKeys = QStringList{ QString::fromLatin1(TestSupport::readFile(pub)).trimmed() };
+    if (keyFile)
+        QVERIFY2(settings.readKeyFile(keys, error), qPrintable(error));
+    else
+        settings.trustedKeys = QStringList{ QString::fromLatin1(TestSupport::readFile(pub)).trimmed() };
     LauncherPlace place;
     place.launcherDir = path(install + QStringLiteral("-launcher"));
     place.launcherVersion = QStringLiteral("1.0.0.1");
