@@ -77,6 +77,9 @@ protected:
     virtual std::optional<StageEnd> endOf(const Info &info) = 0;
 
     bool stopRequested() const { return m_stopRequested; }
+    // Whether the worker's final report tells a job it stopped from one it
+    // finished (then a report of success after stop() is a finished job's).
+    virtual bool reportsStops() const { return true; }
     // The worker once more, within the same stage.
     void startAgain(Morvaniel::GameUpdateContext &ctx)
     {
@@ -93,8 +96,8 @@ protected:
             std::optional<StageEnd> end = endOf(info);
             if (!end)
                 return;
-            // Whatever the worker managed before the stop, the stage did not finish as asked.
-            if (m_stopRequested)
+            // A worker that cannot tell may have left its job half done.
+            if (m_stopRequested && !reportsStops())
                 end->ok = false;
             finish(std::move(*end));
         });

@@ -52,6 +52,8 @@ public:
     void setByMd5(bool byMd5) { m_byMd5 = byMd5; }
 
 protected:
+    // A folder's check that stopped lists only the files it reached.
+    bool reportsStops() const override { return m_stage == Stage::CheckArchives; }
     void registerCallback(std::function<void(Morvaniel::VerifyCallbackInfo &)> callback) override;
     void startWorker(Morvaniel::GameUpdateContext &ctx) override;
     void stopWorker() override;
@@ -74,6 +76,8 @@ public:
     void answer(bool retry);
 
 protected:
+    // A check that stopped reports the files it did not reach as free.
+    bool reportsStops() const override { return false; }
     void registerCallback(std::function<void(Morvaniel::CheckCallbackInfo &)> callback) override;
     void startWorker(Morvaniel::GameUpdateContext &ctx) override;
     void stopWorker() override;
