@@ -152,6 +152,7 @@ private:
     QString game(const QString &install) const { return InstallState::gameFolder(path(install)); }
     // A shown window on install, started against server, waited for until its first check ended.
     LauncherWindow *openWindow(const QString &install, const QString &server, int speedLimitKiB = 0);
+    LauncherWindow *openWindow(const QString &install, const LauncherSettings &settings);
     void expectState(const QString &label, int minimum, int maximum, int value = -1);
     // Waits until the window rests: no run, and the button offers what comes next.
     void waitForRest();
@@ -208,6 +209,11 @@ LauncherWindow *tst_Launcher::openWindow(const QString &install, const QString &
     settings.server = server;
     settings.installDir = path(install);
     settings.speedLimitKiB = speedLimitKiB;
+    return openWindow(install, settings);
+}
+
+LauncherWindow *tst_Launcher::openWindow(const QString &install, const LauncherSettings &settings)
+{
     LauncherPlace place;
     place.launcherDir = path(install + QStringLiteral("-launcher"));
     place.launcherVersion = QStringLiteral("1.0.0.1");
@@ -754,14 +760,7 @@ void tst_Launcher::tamperedSignedServer()
         QVERIFY2(settings.readKeyFile(keys, error), qPrintable(error));
     else
         settings.trustedKeys = QStringList{ QString::fromLatin1(TestSupport::readFile(pub)).trimmed() };
-    LauncherPlace place;
-    place.launcherDir = path(install + QStringLiteral("-launcher"));
-    place.launcherVersion = QStringLiteral("1.0.0.1");
-    m_window = std::make_unique<LauncherWindow>(settings, place);
-    QtUtil::ApplyQSS(m_window.get(), QStringLiteral("launcher.qss"));
-    m_window->resize(1040, 640);
-    m_window->show();
-    m_window->start();
+    openWindow(install, settings);
     waitForRest();
     // A trusted key: no note on unsigned updates.
     QVERIFY(!m_window->signatureNote()->isVisible());

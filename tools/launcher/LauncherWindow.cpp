@@ -5,6 +5,7 @@
 #include "InUseDialog.h"
 #include "InstallState.h"
 #include "ProgressPanel.h"
+#include "RunTexts.h"
 #include "SettingsDialog.h"
 #include "UpdateFlow.h"
 
@@ -37,47 +38,6 @@ using HostFlow::Stage;
 using HostFlow::UpdateFlow;
 
 namespace {
-
-QString trLauncher(const char *text)
-{
-    return QCoreApplication::translate("Launcher", text);
-}
-
-// What the status line says while a stage of the flow runs.
-QString stageText(Stage stage)
-{
-    switch (stage) {
-    case Stage::Fetch:
-        return trLauncher("Asking the server");
-    case Stage::Download:
-        return trLauncher("Downloading");
-    case Stage::CheckArchives:
-        return trLauncher("Checking the downloaded files");
-    case Stage::FilesInUse:
-        return trLauncher("Making sure the game is not running");
-    case Stage::Extract:
-        return trLauncher("Unpacking the downloaded files");
-    case Stage::Merge:
-        return trLauncher("Patching the game");
-    case Stage::CheckInstall:
-        return trLauncher("Checking the game files");
-    case Stage::UpdateFiles:
-        return trLauncher("Updating the launcher");
-    }
-    return QString();
-}
-
-// The steps inside a stage and the parts that span stages.
-QString stepText(const QString &step)
-{
-    static const QHash<QString, const char *> texts{ { QStringLiteral("verify"), "Checking" },
-        { QStringLiteral("extract"), "Unpacking" }, { QStringLiteral("patch"), "Patching" },
-        { QStringLiteral("copy"), "Copying new files" }, { QStringLiteral("delete"), "Removing old files" },
-        { QStringLiteral("update"), "Updating the launcher" }, { QStringLiteral("repair"), "Repairing the game files" },
-        { QStringLiteral("resume"), "Finishing an interrupted update" } };
-    const char *text = texts.value(step);
-    return text ? trLauncher(text) : step;
-}
 
 // The game's program inside its folder, as the sample game and its publisher name it.
 const QString GameProgram = QStringLiteral("Morvaniel.exe");
