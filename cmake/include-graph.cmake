@@ -18,7 +18,7 @@ set(allowed
   "planning -> core" "planning -> manifest" "planning -> settings" "planning -> trust" "planning -> util"
   "planning -> verify"
   "settings -> util"
-  "trust -> core" "trust -> manifest" "trust -> settings" "trust -> util"
+  "trust -> core" "trust -> manifest" "trust -> util"
   "unzip -> core" "unzip -> util"
   "verify -> core" "verify -> manifest" "verify -> trust" "verify -> util")
 

@@ -206,7 +206,10 @@ void DownloaderManager::OnContentFinished(int index, QNetworkReply *reply)
         EndContentRequest(index, 0);
         return;
     }
-    if (request.timeCount <= m_maxRetryCount) {
+    // A server that answers that the document is not there (404, 410) has
+    // answered: asking again only delays the caller by the retry pauses.
+    const bool answered = error == QNetworkReply::ContentNotFoundError || error == QNetworkReply::ContentGoneError;
+    if (request.timeCount <= m_maxRetryCount && !answered) {
         qDebug() << "request url " << request.url << "error timecount" << request.timeCount;
         ++request.timeCount;
         request.content.clear();

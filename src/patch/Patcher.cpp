@@ -83,6 +83,12 @@ void Patcher::StartApplyPatch(GameUpdateContext &context)
     m_updateThread->start(QThread::InheritPriority);
 }
 
+void Patcher::StopApplyPatch()
+{
+    if (m_mergeThread && m_mergeThread->isRunning())
+        m_mergeThread->requestInterruption();
+}
+
 void Patcher::MergeProgress(qulonglong percent, qulonglong totalpercent, QVariant status)
 {
     if (!m_callback)

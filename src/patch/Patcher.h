@@ -31,6 +31,10 @@ public:
     // Runs the merge stage when context.bGameUpdate is set, else the update
     // stage. Returns at once; the result comes through the callback.
     void StartApplyPatch(GameUpdateContext &context);
+    // Ends a running stage early: the merge stage kills the patch tool, removes
+    // its leftovers and ends with its one final report ("patch stage
+    // stopped"). The update stage is short and always runs to its end.
+    void StopApplyPatch();
 
 private slots:
     void MergeProgress(qulonglong percent, qulonglong totalpercent, QVariant status);

@@ -1,8 +1,6 @@
 #include "trust/ReleaseTrust.h"
 
 #include "core/Global.h"
-#include "settings/Serializer.h"
-#include "settings/SettingKeys.h"
 #include "trust/ReleaseDocument.h"
 #include "trust/ReleaseKeys.h"
 #include "trust/ReleaseListing.h"
@@ -31,11 +29,6 @@ State &state()
 {
     static State s;
     return s;
-}
-
-QString settingsKey(const QString &key, const QString &channel)
-{
-    return key + QLatin1Char('/') + channel;
 }
 
 bool refuse(const QString &text, QString &error)
@@ -113,22 +106,6 @@ bool Accept(const QByteArray &document, const QByteArray &signature, const QStri
             .arg(QString::number(doc.serial), channel, doc.newestVersion, QString::number(doc.files.size()),
                 doc.expires.toString(Qt::ISODate)));
     accepted = doc;
-    return true;
-}
-
-bool Accept(const QByteArray &document, const QByteArray &signature, const QString &channel, Serializer &settings,
-    ReleaseDocument &accepted, QString &error)
-{
-    AcceptedRelease before;
-    before.serial = settings.GetValueByKey(settingsKey(KEY_ACCEPTED_RELEASE_SERIAL, channel)).toLongLong();
-    before.nextKey = settings.GetValueByKey(settingsKey(KEY_RELEASE_KEY, channel));
-    before.digest = settings.GetValueByKey(settingsKey(KEY_ACCEPTED_RELEASE_DIGEST, channel));
-    AcceptedRelease remember;
-    if (!Accept(document, signature, channel, before, remember, accepted, error))
-        return false;
-    settings.SetValueByKey(settingsKey(KEY_ACCEPTED_RELEASE_SERIAL, channel), QString::number(remember.serial));
-    settings.SetValueByKey(settingsKey(KEY_RELEASE_KEY, channel), remember.nextKey);
-    settings.SetValueByKey(settingsKey(KEY_ACCEPTED_RELEASE_DIGEST, channel), remember.digest);
     return true;
 }
 

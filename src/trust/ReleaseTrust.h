@@ -9,7 +9,6 @@
 namespace Morvaniel {
 
 class ReleaseDocument;
-class Serializer;
 struct AcceptedRelease;
 
 // Signed releases. Off until the host gives trusted keys; then, per run:
@@ -42,12 +41,6 @@ MORVANIEL_EXPORT QString SignaturePath(const QString &channel);
 // before.
 MORVANIEL_EXPORT bool Accept(const QByteArray &document, const QByteArray &signature, const QString &channel,
     const AcceptedRelease &before, AcceptedRelease &remember, ReleaseDocument &accepted, QString &error);
-// The same, with what was accepted before read from settings and written back
-// there at once (keys "AcceptedReleaseSerial/<channel>", "ReleaseKey/<channel>",
-// "AcceptedReleaseDigest/<channel>").
-MORVANIEL_EXPORT bool Accept(const QByteArray &document, const QByteArray &signature, const QString &channel,
-    Serializer &settings, ReleaseDocument &accepted, QString &error);
-
 // True when signed releases are off, or when the run's document lists path
 // (below the server's root, or an address below Global::Var::Host) with
 // exactly these bytes. CheckBytes takes the bytes as fetched and records them

@@ -52,6 +52,12 @@ void UnZipper::StartUnZip(GameUpdateContext &ctx)
     t.start(QThread::InheritPriority);
 }
 
+void UnZipper::StopUnZip()
+{
+    if (m_ZipThread && m_ZipThread->isRunning())
+        m_ZipThread->requestInterruption();
+}
+
 void UnZipper::RegistCallbackFunc(std::function<void(UnZipCallbackInfo &)> func)
 {
     m_callback = std::move(func);

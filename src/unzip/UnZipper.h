@@ -27,6 +27,9 @@ public:
     // Takes unzipFiles, unzipTargetDir and updateMode from ctx and returns at
     // once. Refused (with a log line) while a job is running.
     virtual void StartUnZip(GameUpdateContext &ctx);
+    // Ends a running job early: the archiver is killed, and the job ends with
+    // its one final report (code 5, "extraction stopped"). Nothing when idle.
+    void StopUnZip();
     // Replaces the earlier callback.
     virtual void RegistCallbackFunc(std::function<void(UnZipCallbackInfo &)> func);
 

@@ -25,12 +25,12 @@ bool IsSameOrInside(const QString &path, const QString &folder);
 // folder or a folder that holds it - by its spelling, or by what the file
 // system resolves it to (links, and on Windows short names, trailing dots,
 // "\\?\" prefixes and administrative shares).
-bool IsProtectedFolder(const QString &folder);
+MORVANIEL_EXPORT bool IsProtectedFolder(const QString &folder);
 
 // Deletes a folder named by the settings or the host, unless it is protected:
 // then it logs "refusing to delete <folder>" under tag and returns false. A
 // folder that does not exist is no failure.
-bool DeleteConfiguredFolder(const QString &folder, const QString &tag);
+MORVANIEL_EXPORT bool DeleteConfiguredFolder(const QString &folder, const QString &tag);
 
 } // namespace FolderGuard
 } // namespace Morvaniel

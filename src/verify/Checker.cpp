@@ -46,6 +46,12 @@ void Checker::StartCheck(GameUpdateContext &ctx)
     m_CheckerThread->start(QThread::InheritPriority);
 }
 
+void Checker::StopCheck()
+{
+    if (m_CheckerThread && m_CheckerThread->isRunning())
+        m_CheckerThread->requestInterruption();
+}
+
 void Checker::CheckProgress(float percent)
 {
     if (!m_callback)

@@ -28,6 +28,8 @@ public:
     virtual void RegistCallbackFunc(std::function<void(CheckCallbackInfo &)> func);
     // Checks ctx.checkFolder; does nothing while a check is running.
     void StartCheck(GameUpdateContext &ctx);
+    // Ends a running check early; it ends with its one final report.
+    void StopCheck();
 
 private slots:
     void CheckProgress(float percent);

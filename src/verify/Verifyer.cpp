@@ -68,6 +68,12 @@ void Verifyer::StartVerify(GameUpdateContext &ctx)
     t.start(QThread::InheritPriority);
 }
 
+void Verifyer::StopVerify()
+{
+    if (m_VerifyThread && m_VerifyThread->isRunning())
+        m_VerifyThread->requestInterruption();
+}
+
 void Verifyer::VerifyProgress(float percent)
 {
     if (!m_callback)

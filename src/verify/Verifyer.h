@@ -28,6 +28,8 @@ public:
     virtual void RegistCallbackFunc(std::function<void(VerifyCallbackInfo &)> func);
     // Copies its inputs out of ctx and returns at once; refused while a run is going.
     void StartVerify(GameUpdateContext &ctx);
+    // Ends a running run early; it ends with its one final report (bError set).
+    void StopVerify();
 
 private slots:
     void VerifyProgress(float percent);

@@ -52,18 +52,24 @@ void tst_Download::contentRetriesThenSucceeds()
 void tst_Download::contentFailures_data()
 {
     QTest::addColumn<bool>("silent");
+    QTest::addColumn<int>("status");
     QTest::addColumn<int>("expectedCode");
-    QTest::newRow("server never answers") << true << 4;
-    QTest::newRow("404 every time") << false << 203;
+    QTest::addColumn<int>("attempts");
+    QTest::newRow("server never answers") << true << 0 << 4 << 5;
+    QTest::newRow("500 every time") << false << 500 << 401 << 5;
+    // Not there is an answer: asking four more times only delays the caller.
+    QTest::newRow("404 is an answer") << false << 404 << 203 << 1;
 }
 
 void tst_Download::contentFailures()
 {
     QFETCH(bool, silent);
+    QFETCH(int, status);
     QFETCH(int, expectedCode);
+    QFETCH(int, attempts);
     HttpFaultRule rule;
     rule.silent = silent;
-    rule.status = silent ? 0 : 404;
+    rule.status = status;
     m_server->setRule("/gone.txt", rule);
 
     QList<int> codes;
@@ -82,7 +88,7 @@ void tst_Download::contentFailures()
     QCOMPARE(codes.size(), 1);
     QCOMPARE(codes.first(), expectedCode);
     QVERIFY(results.first().isEmpty());
-    QCOMPARE(m_server->requestCount(), 5);
+    QCOMPARE(m_server->requestCount(), attempts);
     const DownloadTimings t = shortTimings();
     if (silent)
         QVERIFY(clock.elapsed() >= 5 * t.contentTimeoutMs + 4 * t.contentRetryMs);

@@ -45,7 +45,9 @@ inline QStringList treeDifferences(const QString &expected, const QString &actua
 class CliFolder
 {
 public:
-    bool create(const QString &folder)
+    // held: 7z and hpatchz are the held tool (tests/support/HeldTool.cpp) in
+    // front of the real ones, which MORVANIEL_TEST_HOLD makes wait.
+    bool create(const QString &folder, bool held = false)
     {
         const QString bin = QCoreApplication::applicationDirPath();
         m_exe = QDir(folder).filePath(QStringLiteral("morvaniel"));
@@ -53,7 +55,11 @@ public:
             return false;
         QFile::setPermissions(m_exe, QFile::permissions(m_exe) | QFile::ExeOwner);
         for (const QString &tool : { QStringLiteral("7z"), QStringLiteral("hpatchz"), QStringLiteral("hdiffz") }) {
-            if (!QFile::link(QFileInfo(QDir(bin).filePath(tool)).canonicalFilePath(), QDir(folder).filePath(tool)))
+            const bool inFront = held && tool != QLatin1String("hdiffz");
+            const QString real = QFileInfo(QDir(bin).filePath(tool)).canonicalFilePath();
+            if (!QFile::link(real, QDir(folder).filePath(inFront ? QStringLiteral("real-") + tool : tool)))
+                return false;
+            if (inFront && !QFile::copy(QDir(bin).filePath(QStringLiteral("held_tool")), QDir(folder).filePath(tool)))
                 return false;
         }
         return true;
@@ -67,6 +73,10 @@ public:
     {
         QProcess p;
         p.setProcessChannelMode(QProcess::SeparateChannels);
+        // Nothing this test holds reaches a run that did not ask for it.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("MORVANIEL_TEST_HOLD"));
+        p.setProcessEnvironment(env);
         p.start(m_exe, args);
         if (!p.waitForFinished(timeoutMs)) {
             p.kill();

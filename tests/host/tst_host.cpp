@@ -6,6 +6,8 @@
 
 #include "HostTestSupport.h"
 
+#include "../support/ImmutableFile.h"
+
 #include "Publisher.h"
 #include "ReleaseSigner.h"
 #include "SampleGame.h"
@@ -90,6 +92,10 @@ private slots:
     void keygen();
     void trustedUpdate_data();
     void trustedUpdate();
+    void oneRunPerFolder();
+    void readOnlyStateFile();
+    void interruptStopsEveryStage_data();
+    void interruptStopsEveryStage();
 
 private:
     QString path(const QString &name) const { return m_work.filePath(name); }
@@ -155,6 +161,11 @@ void HostTests::commandLine_data()
     QTest::newRow("unknown command") << QStringList{ QStringLiteral("bogus") } << 2 << QByteArray()
                                      << QByteArray("morvaniel: unknown command bogus\n");
     QTest::newRow("no arguments") << QStringList() << 2 << QByteArray() << QByteArray("usage: morvaniel demo");
+    // Read as a path, an address without its scheme would fail late and strangely.
+    QTest::newRow("--server without a scheme")
+        << QStringList{ QStringLiteral("update"), QStringLiteral("--server"), QStringLiteral("127.0.0.1:8080"),
+               QStringLiteral("--dir"), QStringLiteral("x") }
+        << 2 << QByteArray() << QByteArray("update: --server takes an address with its scheme, http://host:port");
 }
 
 void HostTests::commandLine()
@@ -456,6 +467,14 @@ void HostTests::trustedUpdate()
                      + QStringList{ QStringLiteral("--trust"), trusted },
                  &out),
         exitCode);
+    // What the install keeps of the accepted release (against replays) is
+    // kept only by a run that succeeded: a failed one may be retried against
+    // the release it had before.
+    const QString acceptedSerial
+        = QSettings(path(install) + QStringLiteral("/morvaniel-install.ini"), QSettings::IniFormat)
+              .value(QStringLiteral("AcceptedReleaseSerial/game"))
+              .toString();
+    QCOMPARE(acceptedSerial.isEmpty(), exitCode != 0);
     if (exitCode == 0) {
         QCOMPARE(treeDifferences(version(2), game(install)), QStringList());
         return;
@@ -464,6 +483,128 @@ void HostTests::trustedUpdate()
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.first().value(QStringLiteral("message")).toString().toUtf8().contains(error), out.constData());
     QCOMPARE(treeDifferences(version(0), game(install)), QStringList());
+}
+
+// Two runs on one install folder: the second ends at once, naming the first,
+// and the first finishes byte for byte.
+void HostTests::oneRunPerFolder()
+{
+    HttpTestServe serve;
+    const QString server = serve.start(m_cli.exe(), path(QStringLiteral("www")));
+    QVERIFY(!server.isEmpty());
+    const QString install = QStringLiteral("twice");
+    const QString partial = path(install) + QStringLiteral("/MorvanielCache/full_%1.7z").arg(m_newest);
+    QProcess first;
+    first.setProcessChannelMode(QProcess::MergedChannels);
+    first.start(m_cli.exe(),
+        QStringList{ QStringLiteral("update") } + common(server, install)
+            + QStringList{ QStringLiteral("--limit"), QStringLiteral("256") });
+    QVERIFY(first.waitForStarted(10000));
+    QElapsedTimer clock;
+    clock.start();
+    while (QFileInfo(partial).size() == 0 && clock.elapsed() < 30000 && first.state() == QProcess::Running)
+        first.waitForFinished(50);
+    QVERIFY2(first.state() == QProcess::Running, first.readAll().constData());
+
+    QByteArray out;
+    clock.restart();
+    QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(server, install), &out, 30000), 1);
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    const QString expected = QStringLiteral("another update is running on %1 (pid %2)")
+                                 .arg(QDir::toNativeSeparators(path(install)))
+                                 .arg(first.processId());
+    const QList<QJsonObject> errors = eventsNamed(jsonLines(out), QStringLiteral("error"));
+    QCOMPARE(errors.size(), 1);
+    QCOMPARE(errors.first().value(QStringLiteral("message")).toString(), expected);
+
+    QVERIFY(first.waitForFinished(60000));
+    QCOMPARE(first.exitCode(), 0);
+    QCOMPARE(treeDifferences(version(2), game(install)), QStringList());
+    // The lock went with the run: the next one is free to start.
+    QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(server, install), &out), 0);
+}
+
+// A state file that cannot be written fails the run before the game is
+// touched, and says which folder.
+void HostTests::readOnlyStateFile()
+{
+    const QString install = QStringLiteral("read-only-state");
+    QVERIFY(copyTree(version(0), game(install)));
+    const QString state = path(install) + QStringLiteral("/morvaniel-install.ini");
+    QSettings(state, QSettings::IniFormat)
+        .setValue(QStringLiteral("CurrentGameVersion"), Publisher::sampleVersionName(0));
+    TestSupport::ImmutableGuard frozen(state);
+    if (!frozen.ok())
+        QVERIFY(QFile::setPermissions(state, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    if (QFile(state).open(QIODevice::ReadWrite))
+        QSKIP("this user writes into read-only files (root without chattr)");
+
+    HttpTestServe serve;
+    const QString server = serve.start(m_cli.exe(), path(QStringLiteral("www")));
+    QVERIFY(!server.isEmpty());
+    QByteArray out;
+    QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(server, install), &out), 1);
+    const QList<QJsonObject> errors = eventsNamed(jsonLines(out), QStringLiteral("error"));
+    QCOMPARE(errors.size(), 1);
+    const QString message = errors.first().value(QStringLiteral("message")).toString();
+    QVERIFY2(message.startsWith(QStringLiteral("cannot write the install state")) && message.contains(path(install)),
+        qPrintable(message));
+    QVERIFY(eventsNamed(jsonLines(out), QStringLiteral("done")).isEmpty());
+    QCOMPARE(treeDifferences(version(0), game(install)), QStringList());
+}
+
+void HostTests::interruptStopsEveryStage_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<int>("installed"); // -1 nothing, 0 the first version
+    QTest::addColumn<QString>("hold");
+    QTest::newRow("extraction") << QStringLiteral("extract") << -1 << QStringLiteral("7z");
+    QTest::newRow("merge") << QStringLiteral("merge") << 0 << QStringLiteral("hpatchz");
+}
+
+// Ctrl+C during extraction or the merge stage stops it at once through the
+// library (the tool would hold for a minute); the next run finishes.
+void HostTests::interruptStopsEveryStage()
+{
+    QFETCH(QString, stage);
+    QFETCH(int, installed);
+    QFETCH(QString, hold);
+    CliFolder held;
+    QVERIFY(held.create(path(QStringLiteral("app-held-") + stage), true));
+    const QString install = QStringLiteral("interrupt-") + stage;
+    if (installed >= 0) {
+        QVERIFY(copyTree(version(installed), game(install)));
+        QSettings(path(install) + QStringLiteral("/morvaniel-install.ini"), QSettings::IniFormat)
+            .setValue(QStringLiteral("CurrentGameVersion"), Publisher::sampleVersionName(installed));
+    }
+    HttpTestServe serve;
+    const QString server = serve.start(m_cli.exe(), path(QStringLiteral("www")));
+    QVERIFY(!server.isEmpty());
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MORVANIEL_TEST_HOLD"), hold);
+    run.setProcessEnvironment(env);
+    run.start(held.exe(), QStringList{ QStringLiteral("update") } + common(server, install));
+    QVERIFY(run.waitForStarted(10000));
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray started = QStringLiteral("\"stage\":\"%1\"").arg(stage).toUtf8();
+    while (!out.contains(started) && clock.elapsed() < 60000 && run.state() == QProcess::Running) {
+        run.waitForReadyRead(100);
+        out += run.readAllStandardOutput();
+    }
+    QVERIFY2(out.contains(started), out.constData());
+    QTest::qWait(300); // the tool is up and holding
+    ::kill(pid_t(run.processId()), SIGINT);
+    clock.restart();
+    QVERIFY(run.waitForFinished(20000));
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    out += run.readAllStandardOutput();
+    QCOMPARE(run.exitCode(), 130);
+    QVERIFY2(out.contains("stopping (interrupted)"), out.constData());
+    QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(server, install), &out), 0);
+    QCOMPARE(treeDifferences(version(2), game(install)), QStringList());
 }
 
 QTEST_GUILESS_MAIN(HostTests)

@@ -17,8 +17,6 @@
 #include "core/Global.h"
 #include "download/DownloaderManager.h"
 #include "planning/SolveGuideManifest.h"
-#include "settings/Serializer.h"
-#include "settings/SettingKeys.h"
 #include "trust/ReleaseDocument.h"
 #include "trust/ReleaseKeys.h"
 #include "trust/ReleasePolicy.h"
@@ -45,16 +43,6 @@ namespace {
 
 const QString Channel = QStringLiteral("game");
 const QString Newest = QStringLiteral("1.0.0.3");
-
-QString serialKey()
-{
-    return KEY_ACCEPTED_RELEASE_SERIAL + QStringLiteral("/") + Channel;
-}
-
-QString keyKey()
-{
-    return KEY_RELEASE_KEY + QStringLiteral("/") + Channel;
-}
 
 // The document of dir's game channel with changes, signed again by secretFile.
 void resign(const QString &dir, const QString &secretFile, const std::function<void(ReleaseDocument &)> &change)
@@ -101,6 +89,9 @@ private slots:
 private:
     bool publishSample(const QString &input, const QString &out, qint64 serial, const QString &nextKey = QString());
     QByteArray fetch(const QString &path);
+    // ReleaseTrust::Accept as a host does it: against what the install accepted
+    // before, which it keeps when the (here: every) run succeeds.
+    bool accept(const QByteArray &document, const QByteArray &signature, ReleaseDocument &doc, QString &error);
     // A manifest as a host fetches it: through the library's content request.
     QString fetchText(const QString &url, QString &error);
     // The host's run up to the archive check; the first refusal's text, or empty.
@@ -114,8 +105,17 @@ private:
     QString m_older, m_newer; // two signed publications: serial 100 and 200
     HttpTest::HttpServer m_server;
     QNetworkAccessManager m_network;
-    Serializer m_settings;
+    AcceptedRelease m_accepted;
 };
+
+bool tst_Trust::accept(const QByteArray &document, const QByteArray &signature, ReleaseDocument &doc, QString &error)
+{
+    AcceptedRelease remember;
+    if (!ReleaseTrust::Accept(document, signature, Channel, m_accepted, remember, doc, error))
+        return false;
+    m_accepted = remember;
+    return true;
+}
 
 bool tst_Trust::publishSample(const QString &input, const QString &out, qint64 serial, const QString &nextKey)
 {
@@ -169,8 +169,7 @@ void tst_Trust::init()
 {
     ReleaseTrust::SetTrustedKeys(
         { QString::fromLatin1(readFile(m_oldKey + ".pub")).trimmed(), QStringLiteral("ed25519:malformed") });
-    m_settings.SetValueByKey(serialKey(), QString());
-    m_settings.SetValueByKey(keyKey(), QString());
+    m_accepted = AcceptedRelease();
     m_server.setRoot(m_newer);
 }
 
@@ -251,8 +250,7 @@ QString tst_Trust::hostRun(GameUpdateContext &ctx, const std::function<void(Game
 {
     ReleaseDocument doc;
     QString error;
-    if (!ReleaseTrust::Accept(fetch(ReleaseTrust::DocumentPath(Channel)), fetch(ReleaseTrust::SignaturePath(Channel)),
-            Channel, m_settings, doc, error))
+    if (!accept(fetch(ReleaseTrust::DocumentPath(Channel)), fetch(ReleaseTrust::SignaturePath(Channel)), doc, error))
         return error;
     const QString guidePath = Channel + "/" + Global::Var::GuideManifestName;
     const QString guide = fetchText(Global::Var::Host + "/" + guidePath, error);
@@ -279,8 +277,7 @@ void tst_Trust::publishedChannelIsListed()
     // Every file of the channel is listed with its exact bytes, nothing else is.
     ReleaseDocument doc;
     QString error;
-    QVERIFY2(ReleaseTrust::Accept(readFile(m_newer + "/game/release.json"),
-                 readFile(m_newer + "/game/release.json.sig"), Channel, m_settings, doc, error),
+    QVERIFY2(accept(readFile(m_newer + "/game/release.json"), readFile(m_newer + "/game/release.json.sig"), doc, error),
         qPrintable(error));
     QCOMPARE(doc.serial, qint64(200));
     QCOMPARE(doc.newestVersion, Newest);
@@ -369,7 +366,7 @@ void tst_Trust::attacks_data()
     attack(
         "older document replayed",
         [this, older](AttackScene &s) {
-            m_settings.SetValueByKey(serialKey(), QStringLiteral("200"));
+            m_accepted.serial = 200;
             for (const QString &f : { QStringLiteral("release.json"), QStringLiteral("release.json.sig") }) {
                 QFile::remove(s.www + "/game/" + f);
                 QFile::copy(older + "/game/" + f, s.www + "/game/" + f);
@@ -433,7 +430,7 @@ void tst_Trust::attacks()
     tamper(scene);
     m_server.setRoot(scene.www);
 
-    const QString serialBefore = m_settings.GetValueByKey(serialKey());
+    const qint64 serialBefore = m_accepted.serial;
     QTemporaryDir install;
     GameUpdateContext ctx;
     ctx.setting.InstallPath = install.path();
@@ -444,8 +441,8 @@ void tst_Trust::attacks()
     QVERIFY2(refused.contains(refusal), qPrintable(refused));
     QVERIFY(QDir(ctx.setting.GamePath).isEmpty());
     // A refused document changes no setting; one refused later kept what it was accepted with.
-    QCOMPARE(m_settings.GetValueByKey(serialKey()), documentRefused ? serialBefore : QStringLiteral("200"));
-    QCOMPARE(m_settings.GetValueByKey(keyKey()), QString());
+    QCOMPARE(m_accepted.serial, documentRefused ? serialBefore : qint64(200));
+    QCOMPARE(m_accepted.nextKey, QString());
     // Nothing accepted means nothing checks out afterwards either.
     QString error;
     if (documentRefused)
@@ -585,9 +582,9 @@ void tst_Trust::duplicateKeysAreRefused()
     QVERIFY(at > 0);
     json.insert(at, "\"serial\": 999999,\n    ");
     ReleaseDocument doc;
-    QVERIFY(!ReleaseTrust::Accept(json, ReleaseKeys::Sign(json, secret), Channel, m_settings, doc, error));
+    QVERIFY(!accept(json, ReleaseKeys::Sign(json, secret), doc, error));
     QVERIFY2(error.contains("duplicate key \"serial\""), qPrintable(error));
-    QCOMPARE(m_settings.GetValueByKey(serialKey()), QString());
+    QCOMPARE(m_accepted.serial, qint64(0));
 }
 
 // A text counts as checked only when the bytes the server sent were the signed
@@ -597,8 +594,7 @@ void tst_Trust::textsAreCheckedAsFetched()
 {
     ReleaseDocument doc;
     QString error;
-    QVERIFY2(ReleaseTrust::Accept(readFile(m_newer + "/game/release.json"),
-                 readFile(m_newer + "/game/release.json.sig"), Channel, m_settings, doc, error),
+    QVERIFY2(accept(readFile(m_newer + "/game/release.json"), readFile(m_newer + "/game/release.json.sig"), doc, error),
         qPrintable(error));
     const QString guidePath = Channel + "/" + Global::Var::GuideManifestName;
     const QByteArray guide = readFile(m_newer + "/" + guidePath);
@@ -667,7 +663,7 @@ void tst_Trust::happyPath()
     const QString repair = QStringLiteral("game/1.0.0.3/repair.txt");
     const QString repairText = fetchText(Global::Var::Host + "/" + repair, error);
     QVERIFY2(ReleaseTrust::CheckText(repair, repairText, error), qPrintable(error));
-    QCOMPARE(m_settings.GetValueByKey(serialKey()), QStringLiteral("200"));
+    QCOMPARE(m_accepted.serial, qint64(200));
 }
 
 QTEST_GUILESS_MAIN(tst_Trust)

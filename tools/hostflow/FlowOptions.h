@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace HostFlow {
+
 // What a run of the update flow works on: the server, the install folder and
 // the channels. Every view fills it from its own settings.
 struct FlowOptions
@@ -18,3 +20,5 @@ struct FlowOptions
     // Points Global::Var at the server: Host, HostAndChannel = Host/<channel>.
     void applyServer() const;
 };
+
+} // namespace HostFlow

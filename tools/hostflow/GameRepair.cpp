@@ -1,7 +1,7 @@
 #include "GameRepair.h"
 
-#include "FlowSession.h"
-#include "UpdateFlow.h"
+#include "FlowReporter.h"
+#include "InstallState.h"
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
@@ -11,82 +11,94 @@
 
 using namespace Morvaniel;
 
-GameRepair::GameRepair(FlowSession &session)
-    : m_session(session)
+namespace HostFlow {
+
+GameRepair::GameRepair(FlowPart &owner)
+    : FlowPart(owner)
 {
 }
 
-bool GameRepair::fetchFileManifest(const QString &version, QString &text, QString &error)
+void GameRepair::fetchFileManifest(const QString &version, std::function<void(const QString &)> then)
 {
     const QString url = QFileUtils::CombinePath(
         QFileUtils::CombinePath(Global::Var::HostAndChannel, version), Global::Var::FullPackManifestName);
-    return m_session.fetchManifest(url, text, error);
+    fetchManifest(url, std::move(then));
 }
 
-QVector<QString> GameRepair::findBadFiles(const QString &manifestText)
+void GameRepair::findBadFiles(const QString &manifestText, std::function<void(const QVector<QString> &)> then)
 {
-    m_session.flow().stage(QStringLiteral("verify-install"));
-    return m_session.verifyInstall(m_session.ctx().setting.GamePath, manifestText, true);
+    runner().checkInstall(ctx().setting.GamePath, manifestText, true,
+        onDone([then = std::move(then)](const StageEnd &end) { then(end.badFiles); }));
 }
 
-bool GameRepair::repair(
-    const QString &version, const QString &manifestText, const QVector<QString> &badFiles, QString &error)
+void GameRepair::repair(
+    const QString &version, const QString &manifestText, const QVector<QString> &badFiles, std::function<void()> then)
 {
-    GameUpdateContext &ctx = m_session.ctx();
-    UpdateFlow &out = m_session.flow();
-    if (badFiles.isEmpty())
-        return true;
-    out.stage(QStringLiteral("repair"), QStringLiteral("%1 file(s) of %2").arg(badFiles.size()).arg(version));
-    QString repairText;
+    if (badFiles.isEmpty()) {
+        then();
+        return;
+    }
+    m_manifest = manifestText;
+    emit out().phaseStarted(
+        QStringLiteral("repair"), QStringLiteral("%1 file(s) of %2").arg(badFiles.size()).arg(version));
     const QString url = QFileUtils::CombinePath(
         QFileUtils::CombinePath(Global::Var::HostAndChannel, version), QStringLiteral("repair.txt"));
-    if (!m_session.fetchManifest(url, repairText, error))
-        return false;
+    fetchManifest(url, [this, version, badFiles, then = std::move(then)](const QString &repairText) {
+        repairFrom(version, repairText, badFiles, then);
+    });
+}
 
+void GameRepair::repairFrom(
+    const QString &version, const QString &repairText, const QVector<QString> &badFiles, std::function<void()> then)
+{
+    GameUpdateContext &c = ctx();
     VerifyCallbackInfo failed;
     failed.errorFiles = badFiles;
-    if (version == ctx.newestInfo.version.toString()) {
-        SolveRepairManifest(repairText, ctx);
-        GetRepairDownloadVec(ctx, failed);
+    if (version == c.newestInfo.version.toString()) {
+        SolveRepairManifest(repairText, c);
+        GetRepairDownloadVec(c, failed);
     } else {
-        SolvePartRepairManifest(repairText, ctx, version);
-        GetRepairPartDownloadVec(ctx, failed, version);
+        SolvePartRepairManifest(repairText, c, version);
+        GetRepairPartDownloadVec(c, failed, version);
     }
-    if (ctx.downloadList.isEmpty()) {
-        error = QStringLiteral("the repair manifest of %1 names no archive for the bad files").arg(version);
-        return false;
+    if (c.downloadList.isEmpty()) {
+        fail(QStringLiteral("the repair manifest of %1 names no archive for the bad files").arg(version));
+        return;
     }
     QStringList archives;
+    QStringList names;
     bool resume = false;
-    for (const DownloadFile &file : qAsConst(ctx.downloadList)) {
+    for (const DownloadFile &file : qAsConst(c.downloadList)) {
         archives << file.localPath;
-        m_archives << file.fileName;
+        names << file.fileName;
         resume = resume || QFileUtils::IsFileExist(file.localPath);
     }
-    out.stage(QStringLiteral("download"), m_archives.join(QStringLiteral(", ")));
-    const FlowSession::DownloadEnd end = m_session.download(resume, error);
-    if (end == FlowSession::DownloadEnd::Paused) {
-        error = QStringLiteral("paused");
-        return false;
-    }
-    if (end == FlowSession::DownloadEnd::Failed)
-        return false;
-    out.stage(QStringLiteral("verify-archives"));
-    if (!m_session.verifyArchives(error))
-        return false;
-    if (!m_session.gameFilesFree(error))
-        return false;
-    out.stage(QStringLiteral("extract"), QStringLiteral("over the game folder, keeping its other files"));
-    if (!m_session.extract(archives, ctx.setting.GamePath, true, error))
-        return false;
-    for (const QString &archive : qAsConst(archives))
-        QFileUtils::DeleteFileOrFolder(archive);
-    const QVector<QString> still = findBadFiles(manifestText);
-    if (!still.isEmpty()) {
-        error
-            = QStringLiteral("%1 file(s) still differ after the repair, first %2").arg(still.size()).arg(still.first());
-        return false;
-    }
-    out.info(QStringLiteral("repaired %1 file(s)").arg(badFiles.size()));
-    return true;
+    m_archives += names;
+    const QString game = c.setting.GamePath;
+    auto extracted = [this, archives, badFiles, then](const StageEnd &) {
+        for (const QString &archive : archives)
+            QFileUtils::DeleteFileOrFolder(archive);
+        findBadFiles(m_manifest, [this, badFiles, then](const QVector<QString> &still) {
+            if (!still.isEmpty()) {
+                fail(QStringLiteral("%1 file(s) still differ after the repair, first %2")
+                         .arg(still.size())
+                         .arg(still.first()));
+                return;
+            }
+            out().info(QStringLiteral("repaired %1 file(s)").arg(badFiles.size()));
+            then();
+        });
+    };
+    auto free = [this, archives, game, extracted](const StageEnd &) {
+        QString error;
+        if (!stateWritten(InstallState::recordGameWritten(ctx().setting.InstallPath, error), error))
+            return;
+        runner().extract(archives, game, true, onDone(extracted));
+    };
+    runner().download(resume, names.join(QStringLiteral(", ")), onDone([this, game, free](const StageEnd &) {
+        runner().checkArchives(
+            onDone([this, game, free](const StageEnd &) { runner().filesFree(game, onDone(free)); }));
+    }));
 }
+
+} // namespace HostFlow

@@ -1,11 +1,9 @@
 #include "GameUpdater.h"
 
 #include "FlowOptions.h"
-#include "FlowSession.h"
+#include "FlowReporter.h"
 #include "GameRepair.h"
 #include "InstallState.h"
-#include "SignedRelease.h"
-#include "UpdateFlow.h"
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
@@ -14,6 +12,7 @@
 #include "planning/SolveGuideManifest.h"
 #include "planning/SolveRemoteInfo.h"
 #include "settings/SettingKeys.h"
+#include "util/FolderGuard.h"
 #include "util/QFileUtils.h"
 
 #include <QDir>
@@ -23,289 +22,346 @@
 
 using namespace Morvaniel;
 
-GameUpdater::GameUpdater(FlowSession &session, const FlowOptions &options)
-    : m_session(session)
-    , m_options(options)
+namespace HostFlow {
+
+namespace {
+
+QString guideUrl()
+{
+    return QFileUtils::CombinePath(Global::Var::HostAndChannel, Global::Var::GuideManifestName);
+}
+
+QStringList localPaths(const QVector<DownloadFile> &files)
+{
+    QStringList paths;
+    for (const DownloadFile &file : files)
+        paths << file.localPath;
+    return paths;
+}
+
+} // namespace
+
+GameUpdater::GameUpdater(StageRunner &runner, const FlowOptions &options, Finish finish)
+    : FlowPart(runner, options, std::move(finish))
+    , m_repair(new GameRepair(*this))
 {
 }
 
-GameUpdater::Result GameUpdater::fail(const QString &message)
+GameUpdater::GameUpdater(FlowPart &owner)
+    : FlowPart(owner)
+    , m_repair(new GameRepair(*this))
 {
-    m_session.flow().error(message);
-    save();
-    return Failed;
 }
 
-void GameUpdater::save()
+GameUpdater::~GameUpdater() = default;
+
+bool GameUpdater::save()
 {
-    InstallState::save(m_session.ctx());
+    QString error;
+    return stateWritten(InstallState::save(ctx(), error), error);
 }
 
-GameUpdater::Result GameUpdater::run()
+bool GameUpdater::writingGame()
 {
-    GameUpdateContext &ctx = m_session.ctx();
-    UpdateFlow &out = m_session.flow();
-    const SignedRelease::RunScope signedRun;
-    const qint64 bytesBefore = m_session.bytesDownloaded();
-    Result result = prepare(true);
-    if (result != Ok)
-        return result;
-    if (ctx.setting.CurrentGameVersion == m_newest) {
-        out.info(QStringLiteral("the game is up to date"));
-    } else if (ctx.setting.CurrentGameVersion.isEmpty() || ctx.planResult == PlanResultFullPackInstead) {
-        result = installFullPack();
+    QString error;
+    return stateWritten(InstallState::recordGameWritten(ctx().setting.InstallPath, error), error);
+}
+
+void GameUpdater::fail(const FlowError &error)
+{
+    QString ignored; // the first error is the one to tell
+    InstallState::save(ctx(), ignored);
+    reportPartialDownload();
+    FlowPart::fail(error);
+}
+
+void GameUpdater::stopped()
+{
+    QString ignored;
+    InstallState::save(ctx(), ignored);
+    reportPartialDownload();
+    out().info(QStringLiteral("paused; run the same command again to resume"));
+}
+
+void GameUpdater::start()
+{
+    m_bytesBefore = runner().bytesDownloaded();
+    prepare(true, [this]() { planned(); });
+}
+
+void GameUpdater::planned()
+{
+    GameUpdateContext &c = ctx();
+    if (c.setting.CurrentGameVersion == m_newest) {
+        out().info(QStringLiteral("the game is up to date"));
+        done();
+    } else if (c.setting.CurrentGameVersion.isEmpty() || c.planResult == PlanResultFullPackInstead) {
+        out().report().fullPack = true;
+        out().info(QStringLiteral("full pack of %1, %2 bytes").arg(m_newest, QString::number(c.totalDownloadSize)));
+        fetchManifest(c.newestInfo.fullPackManifestUrl, [this](const QString &manifest) { installFullPack(manifest); });
     } else {
-        out.info(QStringLiteral("patch chain of %1 step(s), %2 bytes in all")
-                     .arg(ctx.newestInfo.updatePath.size())
-                     .arg(ctx.totalDownloadSize));
-        while (result == Ok && ctx.setting.CurrentGameVersion != m_newest) {
-            result = applyPatchStep();
-            if (result == Ok && ctx.setting.CurrentGameVersion != m_newest && out.pauseRequested()) {
-                out.info(QStringLiteral("stopped at %1; run the same command again to go on")
-                             .arg(ctx.setting.CurrentGameVersion));
-                return Paused;
+        out().info(QStringLiteral("patch chain of %1 step(s), %2 bytes in all")
+                       .arg(c.newestInfo.updatePath.size())
+                       .arg(c.totalDownloadSize));
+        applyPatchStep();
+    }
+}
+
+void GameUpdater::done()
+{
+    GameUpdateContext &c = ctx();
+    c.setting.TargetGameVersion.clear();
+    c.setting.TransitionGameVersion.clear();
+    c.setting.CurrentStage = INIT_STAGE;
+    if (!save())
+        return;
+    UpdateReport &report = out().report();
+    report.toVersion = c.setting.CurrentGameVersion;
+    report.bytes = runner().bytesDownloaded() - m_bytesBefore;
+    emit out().updated(report.toVersion, report.bytes);
+    finish(Ok);
+}
+
+void GameUpdater::prepare(bool finishMerge, std::function<void()> then)
+{
+    GameUpdateContext &c = ctx();
+    options().applyServer();
+    InstallState::load(options().installDir, c, options().limitKiB);
+    c.bGameUpdate = true; // the speed limit applies to game downloads
+    out().report().fromVersion = c.setting.CurrentGameVersion;
+    out().info(QStringLiteral("install folder %1, installed version %2")
+                   .arg(c.setting.InstallPath,
+                       c.setting.CurrentGameVersion.isEmpty() ? QStringLiteral("none") : c.setting.CurrentGameVersion));
+
+    acceptRelease(options().channel, [this, finishMerge, then = std::move(then)]() {
+        const QString infoUrl = QFileUtils::CombinePath(Global::Var::Host, Global::Var::InfoName);
+        runner().fetchText(infoUrl, [this, finishMerge, then](const StageEnd &end) {
+            GameUpdateContext &c = ctx();
+            if (end.ok) {
+                SolveRemoteInfo(end.text, c);
+                emit out().remoteInfoReceived(c.remoteInfo);
+                if (!c.remoteInfo.announcement.isEmpty())
+                    out().info(QStringLiteral("news: %1").arg(c.remoteInfo.announcement.first().title));
+            } else {
+                out().warning(end.error.message); // the news are not needed to update
             }
-            if (result == Ok && ctx.setting.CurrentGameVersion != m_newest)
-                GetCurrentShortestDownloadFile(ctx, ctx.setting.CurrentGameVersion);
+            // An update that stopped inside its merge stage finishes that step
+            // first: its patch is still unpacked and the game is between two versions.
+            if (finishMerge && c.setting.CurrentStage == PATCH_STAGE && !c.setting.TransitionGameVersion.isEmpty()) {
+                fetchManifest(guideUrl(), [this, then](const QString &guide) {
+                    SolveGuideManifest(guide, ctx());
+                    resumeInterruptedMerge([this, then]() { plan(then); });
+                });
+                return;
+            }
+            plan(then);
+        });
+    });
+}
+
+void GameUpdater::plan(std::function<void()> then)
+{
+    fetchManifest(guideUrl(), [this, then = std::move(then)](const QString &guide) {
+        GameUpdateContext &c = ctx();
+        SolveGuideManifest(guide, c);
+        m_newest = c.newestInfo.version.toString();
+        if (c.planResult == PlanResultInstalledIsNewer) {
+            fail(QStringLiteral("the installed version %1 is newer than the server's %2")
+                     .arg(c.setting.CurrentGameVersion, m_newest));
+            return;
         }
-    }
-    if (result != Ok)
-        return result;
-    ctx.setting.TargetGameVersion.clear();
-    ctx.setting.TransitionGameVersion.clear();
-    ctx.setting.CurrentStage = INIT_STAGE;
-    save();
-    m_report.toVersion = ctx.setting.CurrentGameVersion;
-    m_report.bytes = m_session.bytesDownloaded() - bytesBefore;
-    emit out.updated(m_report.toVersion, m_report.bytes);
-    return Ok;
-}
-
-// The install's state, the news, an interrupted merge finished (finishMerge)
-// and the plan from the installed version to the newest.
-GameUpdater::Result GameUpdater::prepare(bool finishMerge)
-{
-    GameUpdateContext &ctx = m_session.ctx();
-    UpdateFlow &out = m_session.flow();
-    m_options.applyServer();
-    InstallState::load(m_options.installDir, ctx, m_options.limitKiB);
-    ctx.bGameUpdate = true; // the speed limit applies to game downloads
-    m_report.fromVersion = ctx.setting.CurrentGameVersion;
-    out.info(
-        QStringLiteral("install folder %1, installed version %2")
-            .arg(ctx.setting.InstallPath,
-                ctx.setting.CurrentGameVersion.isEmpty() ? QStringLiteral("none") : ctx.setting.CurrentGameVersion));
-
-    QString text;
-    QString error;
-    if (!m_session.acceptRelease(m_options.channel, error))
-        return fail(error);
-    const QString infoUrl = QFileUtils::CombinePath(Global::Var::Host, Global::Var::InfoName);
-    if (m_session.fetchText(infoUrl, text, error)) {
-        SolveRemoteInfo(text, ctx);
-        emit out.remoteInfoReceived(ctx.remoteInfo);
-        if (!ctx.remoteInfo.announcement.isEmpty())
-            out.info(QStringLiteral("news: %1").arg(ctx.remoteInfo.announcement.first().title));
-    } else {
-        out.warning(error); // the news are not needed to update
-    }
-
-    // An update that stopped inside its merge stage finishes that step first:
-    // its patch is still unpacked and the game is between two versions.
-    if (finishMerge && ctx.setting.CurrentStage == PATCH_STAGE && !ctx.setting.TransitionGameVersion.isEmpty()) {
-        const QString guideUrl = QFileUtils::CombinePath(Global::Var::HostAndChannel, Global::Var::GuideManifestName);
-        if (!m_session.fetchManifest(guideUrl, text, error))
-            return fail(error);
-        SolveGuideManifest(text, ctx);
-        const Result r = resumeInterruptedMerge();
-        if (r != Ok)
-            return r;
-    }
-
-    const QString guideUrl = QFileUtils::CombinePath(Global::Var::HostAndChannel, Global::Var::GuideManifestName);
-    if (!m_session.fetchManifest(guideUrl, text, error))
-        return fail(error);
-    SolveGuideManifest(text, ctx);
-    m_newest = ctx.newestInfo.version.toString();
-    if (ctx.planResult == PlanResultInstalledIsNewer)
-        return fail(QStringLiteral("the installed version %1 is newer than the server's %2")
-                        .arg(ctx.setting.CurrentGameVersion, m_newest));
-    if (ctx.planResult == PlanResultNoFullPack)
-        return fail(QStringLiteral("the guide manifest offers no full pack of its newest version"));
-    out.info(QStringLiteral("newest version %1").arg(m_newest), { { QStringLiteral("newest"), m_newest } });
-    emit out.versionsKnown(ctx.setting.CurrentGameVersion, m_newest);
-    return Ok;
-}
-
-// Downloads ctx.downloadList (continuing partial files left by an earlier run)
-// and checks every archive's MD5; a bad archive is fetched once more.
-GameUpdater::Result GameUpdater::downloadAndCheck(const QString &what)
-{
-    GameUpdateContext &ctx = m_session.ctx();
-    UpdateFlow &out = m_session.flow();
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        bool resume = false;
-        QStringList names;
-        for (const DownloadFile &file : qAsConst(ctx.downloadList)) {
-            resume = resume || QFileUtils::IsFileExist(file.localPath);
-            names << file.fileName;
+        if (c.planResult == PlanResultNoFullPack) {
+            fail(QStringLiteral("the guide manifest offers no full pack of its newest version"));
+            return;
         }
-        out.stage(QStringLiteral("download"),
-            QStringLiteral("%1: %2%3")
-                .arg(what, names.join(QStringLiteral(", ")), resume ? QStringLiteral(" (resuming)") : QString()));
-        QString error;
-        const FlowSession::DownloadEnd end = m_session.download(resume, error);
-        if (end == FlowSession::DownloadEnd::Paused) {
-            save();
-            out.info(QStringLiteral("paused; run the same command again to resume"));
-            return Paused;
+        if (c.planResult == PlanResultUncheckedText) {
+            fail(QStringLiteral("the guide manifest was not checked against the signed release"), Failure::Refused);
+            return;
         }
-        if (end == FlowSession::DownloadEnd::Failed)
-            return fail(QStringLiteral("download failed: %1 (run again to resume)").arg(error));
-        out.stage(QStringLiteral("verify-archives"));
-        if (m_session.verifyArchives(error)) {
-            m_report.archives += names;
-            return Ok;
+        out().info(QStringLiteral("newest version %1").arg(m_newest), { { QStringLiteral("newest"), m_newest } });
+        emit out().versionsKnown(c.setting.CurrentGameVersion, m_newest);
+        then();
+    });
+}
+
+void GameUpdater::downloadAndCheck(const QString &what, int attempt, std::function<void()> then)
+{
+    bool resume = false;
+    QStringList names;
+    for (const DownloadFile &file : qAsConst(ctx().downloadList)) {
+        resume = resume || QFileUtils::IsFileExist(file.localPath);
+        names << file.fileName;
+    }
+    const QString detail
+        = QStringLiteral("%1: %2%3")
+              .arg(what, names.join(QStringLiteral(", ")), resume ? QStringLiteral(" (resuming)") : QString());
+    runner().download(resume, detail, [this, what, attempt, names, then = std::move(then)](const StageEnd &loaded) {
+        if (!loaded.ok) {
+            FlowError error = loaded.error;
+            error.message += QStringLiteral(" (run again to resume)");
+            fail(error);
+            return;
         }
-        out.warning(error);
+        runner().checkArchives([this, what, attempt, names, then](const StageEnd &end) {
+            if (end.ok) {
+                out().report().archives += names;
+                then();
+                return;
+            }
+            out().warning(end.error.message);
+            if (attempt == 0) {
+                downloadAndCheck(what, 1, then);
+                return;
+            }
+            FlowError twice = end.error;
+            twice.message = QStringLiteral("the archives failed their MD5 check twice");
+            fail(twice);
+        });
+    });
+}
+
+void GameUpdater::installFullPack(const QString &manifest)
+{
+    GameUpdateContext &c = ctx();
+    SolveFullPackManifest(manifest, c);
+    c.setting.TargetGameVersion = m_newest;
+    c.setting.TransitionGameVersion.clear();
+    c.setting.CurrentStage = INIT_STAGE;
+    if (!save())
+        return;
+    downloadAndCheck(QStringLiteral("full pack"), 0, [this, manifest]() {
+        const QString game = ctx().setting.GamePath;
+        runner().filesFree(game, onDone([this, game, manifest](const StageEnd &) {
+            GameUpdateContext &c = ctx();
+            // From here the old game is being replaced: should extraction stop
+            // half-way, the next run must install the full pack again, not
+            // patch a broken tree.
+            c.setting.CurrentGameVersion.clear();
+            if (!save() || !writingGame())
+                return;
+            const QStringList archives = localPaths(c.downloadList);
+            runner().extract(archives, game, false, onDone([this, archives](const StageEnd &) {
+                finishStep(m_newest, false, [this, archives]() {
+                    for (const QString &archive : archives)
+                        QFileUtils::DeleteFileOrFolder(archive);
+                    done();
+                });
+            }));
+        }));
+    });
+}
+
+void GameUpdater::applyPatchStep()
+{
+    GameUpdateContext &c = ctx();
+    if (c.setting.CurrentGameVersion == m_newest) {
+        done();
+        return;
     }
-    return fail(QStringLiteral("the archives failed their MD5 check twice"));
-}
-
-GameUpdater::Result GameUpdater::installFullPack()
-{
-    GameUpdateContext &ctx = m_session.ctx();
-    UpdateFlow &out = m_session.flow();
-    m_report.fullPack = true;
-    out.info(QStringLiteral("full pack of %1, %2 bytes").arg(m_newest, QString::number(ctx.totalDownloadSize)));
-    QString manifest;
-    QString error;
-    if (!m_session.fetchManifest(ctx.newestInfo.fullPackManifestUrl, manifest, error))
-        return fail(error);
-    SolveFullPackManifest(manifest, ctx);
-    ctx.setting.TargetGameVersion = m_newest;
-    ctx.setting.TransitionGameVersion.clear();
-    ctx.setting.CurrentStage = INIT_STAGE;
-    save();
-
-    const Result r = downloadAndCheck(QStringLiteral("full pack"));
-    if (r != Ok)
-        return r;
-    QStringList archives;
-    for (const DownloadFile &file : qAsConst(ctx.downloadList))
-        archives << file.localPath;
-    if (!m_session.gameFilesFree(error))
-        return fail(error);
-    // From here the old game is being replaced: should extraction stop half-way,
-    // the next run must install the full pack again, not patch a broken tree.
-    ctx.setting.CurrentGameVersion.clear();
-    save();
-    out.stage(QStringLiteral("extract"), ctx.setting.GamePath);
-    if (!m_session.extract(archives, ctx.setting.GamePath, false, error))
-        return fail(error);
-    if (!finishStep(m_newest, false))
-        return Failed;
-    for (const QString &archive : qAsConst(archives))
-        QFileUtils::DeleteFileOrFolder(archive);
-    return Ok;
-}
-
-GameUpdater::Result GameUpdater::applyPatchStep()
-{
-    GameUpdateContext &ctx = m_session.ctx();
-    UpdateFlow &out = m_session.flow();
-    const QString next = ctx.nextVersion;
-    if (ctx.downloadList.isEmpty() || next.isEmpty())
-        return fail(QStringLiteral("the patch chain has no step from %1").arg(ctx.setting.CurrentGameVersion));
-    emit out.stepStarted(ctx.setting.CurrentGameVersion, next);
-    ctx.setting.TargetGameVersion = m_newest;
-    ctx.setting.TransitionGameVersion = next;
-    ctx.setting.CurrentStage = INIT_STAGE;
-    save();
-
-    const Result r = downloadAndCheck(QStringLiteral("patch"));
-    if (r != Ok)
-        return r;
-    QStringList archives;
-    for (const DownloadFile &file : qAsConst(ctx.downloadList))
-        archives << file.localPath;
-    QString error;
-    out.stage(QStringLiteral("extract"), ctx.setting.UnZipPath);
-    if (!m_session.extract(archives, ctx.setting.UnZipPath, false, error))
-        return fail(error);
-    for (const QString &archive : qAsConst(archives))
-        QFileUtils::DeleteFileOrFolder(archive);
-    if (!m_session.gameFilesFree(error))
-        return fail(error);
-    ctx.setting.CurrentStage = PATCH_STAGE;
-    save();
-    bool needMd5 = false;
-    out.stage(QStringLiteral("merge"), ctx.setting.GamePath);
-    if (!m_session.merge(ctx.setting.UnZipPath, ctx.setting.GamePath, ctx.setting.TempMergePath, needMd5, error))
-        return fail(QStringLiteral("merge stage failed: %1 (run again to finish it)").arg(error));
-    if (needMd5)
-        out.warning(QStringLiteral("a patch did not apply: checking the game by MD5"));
-    if (!finishStep(next, needMd5))
-        return Failed;
-    ++m_report.steps;
-    return Ok;
-}
-
-GameUpdater::Result GameUpdater::resumeInterruptedMerge()
-{
-    GameUpdateContext &ctx = m_session.ctx();
-    UpdateFlow &out = m_session.flow();
-    const QString next = ctx.setting.TransitionGameVersion;
-    out.stage(QStringLiteral("resume"),
-        QStringLiteral("finishing the step %1 -> %2").arg(ctx.setting.CurrentGameVersion, next));
-    QString error;
-    if (!m_session.gameFilesFree(error))
-        return fail(error);
-    const QString patchManifest = QFileUtils::CombinePath(ctx.setting.UnZipPath, Global::Var::PatchManifestName);
-    if (QFileUtils::IsFileExist(patchManifest)) {
-        bool needMd5 = false;
-        if (!m_session.merge(ctx.setting.UnZipPath, ctx.setting.GamePath, ctx.setting.TempMergePath, needMd5, error))
-            return fail(QStringLiteral("merge stage failed: %1").arg(error));
+    const QString next = c.nextVersion;
+    if (c.downloadList.isEmpty() || next.isEmpty()) {
+        fail(QStringLiteral("the patch chain has no step from %1").arg(c.setting.CurrentGameVersion));
+        return;
     }
-    // Whatever the merge did before it stopped, the check by MD5 and the repair
-    // bring every file to the step's version.
-    if (!finishStep(next, true))
-        return Failed;
-    ++m_report.steps;
-    return Ok;
+    emit out().stepStarted(c.setting.CurrentGameVersion, next);
+    c.setting.TargetGameVersion = m_newest;
+    c.setting.TransitionGameVersion = next;
+    c.setting.CurrentStage = INIT_STAGE;
+    if (!save())
+        return;
+    downloadAndCheck(QStringLiteral("patch"), 0, [this, next]() {
+        GameUpdateContext &c = ctx();
+        const QStringList archives = localPaths(c.downloadList);
+        runner().extract(archives, c.setting.UnZipPath, false, onDone([this, archives, next](const StageEnd &) {
+            for (const QString &archive : archives)
+                QFileUtils::DeleteFileOrFolder(archive);
+            const QString game = ctx().setting.GamePath;
+            runner().filesFree(game, onDone([this, game, next](const StageEnd &) {
+                GameUpdateContext &c = ctx();
+                c.setting.CurrentStage = PATCH_STAGE;
+                if (!save() || !writingGame())
+                    return;
+                runner().merge(c.setting.UnZipPath, game, c.setting.TempMergePath,
+                    onDone(
+                        [this, next](const StageEnd &end) {
+                            if (end.needMd5Check)
+                                out().warning(QStringLiteral("a patch did not apply: checking the game by MD5"));
+                            finishStep(next, end.needMd5Check, [this]() {
+                                ++out().report().steps;
+                                GameUpdateContext &c = ctx();
+                                if (c.setting.CurrentGameVersion != m_newest)
+                                    GetCurrentShortestDownloadFile(c, c.setting.CurrentGameVersion);
+                                applyPatchStep();
+                            });
+                        },
+                        QStringLiteral("merge stage failed")));
+            }));
+        }));
+    });
 }
 
-// Records version as reached once the game matches it: with verifyAll every
-// file is checked by MD5 and the bad ones repaired.
-bool GameUpdater::finishStep(const QString &version, bool verifyAll)
+void GameUpdater::resumeInterruptedMerge(std::function<void()> then)
 {
-    GameUpdateContext &ctx = m_session.ctx();
-    GameRepair repair(m_session);
-    QString manifest;
-    QString error;
-    if (!repair.fetchFileManifest(version, manifest, error)) {
-        fail(error);
-        return false;
-    }
-    tidyLetterCaseTwins(manifest);
-    if (verifyAll) {
-        const QVector<QString> bad = repair.findBadFiles(manifest);
-        if (!repair.repair(version, manifest, bad, error)) {
-            fail(QStringLiteral("repair of %1 failed: %2").arg(version, error));
-            return false;
+    GameUpdateContext &c = ctx();
+    const QString next = c.setting.TransitionGameVersion;
+    emit out().phaseStarted(QStringLiteral("resume"),
+        QStringLiteral("finishing the step %1 -> %2").arg(c.setting.CurrentGameVersion, next));
+    const QString game = c.setting.GamePath;
+    auto verified = [this, next, then = std::move(then)](const StageEnd &) {
+        // Whatever the merge did before it stopped, the check by MD5 and the
+        // repair bring every file to the step's version.
+        finishStep(next, true, [this, then]() {
+            ++out().report().steps;
+            then();
+        });
+    };
+    runner().filesFree(game, onDone([this, game, verified](const StageEnd &end) {
+        GameUpdateContext &c = ctx();
+        const QString patchManifest = QFileUtils::CombinePath(c.setting.UnZipPath, Global::Var::PatchManifestName);
+        if (!QFileUtils::IsFileExist(patchManifest)) {
+            verified(end);
+            return;
         }
-        m_report.repairedFiles += bad.size();
-        m_report.archives += repair.archivesFetched();
-    }
-    ctx.setting.CurrentGameVersion = version;
-    ctx.setting.TransitionGameVersion.clear();
-    ctx.setting.CurrentStage = INIT_STAGE;
-    save();
-    QFileUtils::DeleteFileOrFolder(ctx.setting.UnZipPath);
-    QFileUtils::DeleteFileOrFolder(ctx.setting.TempMergePath);
-    m_session.flow().info(
-        QStringLiteral("reached version %1").arg(version), { { QStringLiteral("version"), version } });
-    return true;
+        if (!writingGame())
+            return;
+        runner().merge(
+            c.setting.UnZipPath, game, c.setting.TempMergePath, onDone(verified, QStringLiteral("merge stage failed")));
+    }));
+}
+
+void GameUpdater::finishStep(const QString &version, bool verifyAll, std::function<void()> then)
+{
+    m_repair->fetchFileManifest(version, [this, version, verifyAll, then = std::move(then)](const QString &manifest) {
+        tidyLetterCaseTwins(manifest);
+        auto reached = [this, version, manifest, then]() {
+            GameUpdateContext &c = ctx();
+            c.setting.CurrentGameVersion = version;
+            c.setting.TransitionGameVersion.clear();
+            c.setting.CurrentStage = INIT_STAGE;
+            if (!save())
+                return;
+            // Installed from checked archives or checked file by file: whole.
+            QString error;
+            if (!stateWritten(InstallState::recordGameWhole(c.setting.InstallPath, manifest, error), error))
+                return;
+            // Folders named by config.ini: never the program's, a root or one above.
+            FolderGuard::DeleteConfiguredFolder(c.setting.UnZipPath, QStringLiteral("UpdateFlow"));
+            FolderGuard::DeleteConfiguredFolder(c.setting.TempMergePath, QStringLiteral("UpdateFlow"));
+            out().info(QStringLiteral("reached version %1").arg(version), { { QStringLiteral("version"), version } });
+            then();
+        };
+        if (!verifyAll) {
+            reached();
+            return;
+        }
+        m_repair->findBadFiles(manifest, [this, version, manifest, reached](const QVector<QString> &bad) {
+            m_repair->repair(version, manifest, bad, [this, bad, reached]() {
+                out().report().repairedFiles += bad.size();
+                out().report().archives += m_repair->archivesFetched();
+                reached();
+            });
+        });
+    });
 }
 
 // A patch that renames a file in letter case only brings the new spelling and
@@ -315,7 +371,7 @@ bool GameUpdater::finishStep(const QString &version, bool verifyAll)
 // spelling is there too.
 void GameUpdater::tidyLetterCaseTwins(const QString &manifestText)
 {
-    const QString root = m_session.ctx().setting.GamePath;
+    const QString root = ctx().setting.GamePath;
     QSet<QString> exact;
     QHash<QString, QString> byFolded;
     for (const QString &line : manifestText.split(QLatin1Char('\n'))) {
@@ -340,7 +396,9 @@ void GameUpdater::tidyLetterCaseTwins(const QString &manifestText)
             twins << full;
     }
     for (const QString &full : qAsConst(twins)) {
-        m_session.flow().info(QStringLiteral("removing %1: the version spells it in another letter case").arg(full));
+        out().info(QStringLiteral("removing %1: the version spells it in another letter case").arg(full));
         QFileUtils::DeleteFileOrFolder(full);
     }
 }
+
+} // namespace HostFlow

@@ -1,41 +1,60 @@
 #pragma once
 
-#include "UpdateReport.h"
+#include "FlowPart.h"
 
 #include <QString>
 
-class FlowSession;
-struct FlowOptions;
+#include <memory>
+
+namespace HostFlow {
+
+class GameRepair;
 
 // The game update, end to end: settings, remote information, guide manifest,
 // plan, and then either the full pack or the patch chain step by step until
 // the newest version, recording the reached version after every step.
-class GameUpdater
+class GameUpdater : public FlowPart
 {
 public:
-    enum Result { Ok = 0, Failed = 1, Paused = 130 };
+    GameUpdater(StageRunner &runner, const FlowOptions &options, Finish finish);
+    // Inside another part, which uses prepare() only.
+    explicit GameUpdater(FlowPart &owner);
+    ~GameUpdater() override;
 
-    GameUpdater(FlowSession &session, const FlowOptions &options);
-    Result run();
-    // The start of run(): the install's state, the remote information and the
-    // plan to the newest version, which newest() then names. An update that
-    // stopped in its merge stage is finished first with finishMerge only.
-    Result prepare(bool finishMerge);
+    void start() override;
+    void stopped() override;
+    // Saves the install's state too: the next run goes on from there.
+    void fail(const FlowError &error) override;
+    using FlowPart::fail;
+
+    // The start of start(): the install's state, the remote information and
+    // the plan to the newest version, which newest() then names. An update
+    // that stopped in its merge stage is finished first with finishMerge only.
+    void prepare(bool finishMerge, std::function<void()> then);
     QString newest() const { return m_newest; }
-    const UpdateReport &report() const { return m_report; }
 
 private:
-    Result installFullPack();
-    Result applyPatchStep();
-    Result resumeInterruptedMerge();
-    Result downloadAndCheck(const QString &what);
-    bool finishStep(const QString &version, bool verifyAll);
+    void plan(std::function<void()> then);
+    void planned();
+    void installFullPack(const QString &manifest);
+    void applyPatchStep();
+    void resumeInterruptedMerge(std::function<void()> then);
+    // Downloads the context's download list (continuing partial files) and
+    // checks every archive's MD5; a bad archive is fetched once more.
+    void downloadAndCheck(const QString &what, int attempt, std::function<void()> then);
+    // Records version as reached once the game matches it: with verifyAll
+    // every file is checked by MD5 and the bad ones repaired.
+    void finishStep(const QString &version, bool verifyAll, std::function<void()> then);
     void tidyLetterCaseTwins(const QString &manifestText);
-    Result fail(const QString &message);
-    void save();
+    void done();
+    // The install's state; false (the run failed) when it could not be written.
+    bool save();
+    // The game folder is about to be written.
+    bool writingGame();
 
-    FlowSession &m_session;
-    const FlowOptions &m_options;
-    UpdateReport m_report;
+    std::unique_ptr<GameRepair> m_repair;
     QString m_newest;
+    qint64 m_bytesBefore = 0;
 };
+
+} // namespace HostFlow

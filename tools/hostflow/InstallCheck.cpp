@@ -1,11 +1,10 @@
 #include "InstallCheck.h"
 
 #include "FlowOptions.h"
-#include "FlowSession.h"
+#include "FlowReporter.h"
 #include "GameRepair.h"
+#include "GameUpdater.h"
 #include "InstallState.h"
-#include "SignedRelease.h"
-#include "UpdateFlow.h"
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
@@ -17,64 +16,131 @@
 
 using namespace Morvaniel;
 
-int checkInstall(FlowSession &session, const FlowOptions &options, bool repair, QVector<QString> &badFiles)
+namespace HostFlow {
+
+InstallCheck::InstallCheck(StageRunner &runner, const FlowOptions &options, Finish finish, Mode mode)
+    : FlowPart(runner, options, std::move(finish))
+    , m_mode(mode)
+    , m_update(new GameUpdater(*this))
+    , m_repair(new GameRepair(*this))
 {
-    GameUpdateContext &ctx = session.ctx();
-    UpdateFlow &out = session.flow();
-    options.applyServer();
-    InstallState::load(options.installDir, ctx, options.limitKiB);
-    ctx.bGameUpdate = true;
-    const QString version = ctx.setting.CurrentGameVersion;
-    if (version.isEmpty()) {
-        out.error(QStringLiteral("nothing is installed in %1").arg(ctx.setting.InstallPath));
-        return 1;
+}
+
+InstallCheck::~InstallCheck() = default;
+
+void InstallCheck::start()
+{
+    if (m_mode == Mode::Check)
+        m_update->prepare(false, [this]() { prepared(); });
+    else
+        planRepair();
+}
+
+void InstallCheck::stopped()
+{
+    reportPartialDownload();
+    out().info(QStringLiteral("stopped; run the same command again to go on"));
+}
+
+void InstallCheck::prepared()
+{
+    const UpdateSetting &s = ctx().setting;
+    // An install that claims the newest version, with no step left half
+    // done, is what a check of its files can find damaged.
+    if (s.CurrentGameVersion.isEmpty() || s.CurrentGameVersion != m_update->newest() || s.CurrentStage == PATCH_STAGE) {
+        reportPartialDownload();
+        finish(Ok);
+        return;
     }
-    if (ctx.setting.CurrentStage == PATCH_STAGE && !ctx.setting.TransitionGameVersion.isEmpty()) {
+    checkNewest(s.CurrentGameVersion);
+}
+
+void InstallCheck::checkNewest(const QString &version)
+{
+    m_repair->fetchFileManifest(version, [this, version](const QString &manifest) {
+        const QString dir = ctx().setting.InstallPath;
+        const bool byMd5 = InstallState::needsCheckByMd5(dir) || InstallState::manifestChanged(dir, manifest);
+        const QString game = ctx().setting.GamePath;
+        runner().checkInstall(game, manifest, byMd5, onDone([this, version, manifest, byMd5](const StageEnd &end) {
+            if (byMd5) {
+                verified(version, manifest, end.badFiles);
+                return;
+            }
+            if (!end.differs) {
+                verified(version, manifest, {});
+                return;
+            }
+            // The sizes tell that something differs, not what: every file by MD5.
+            m_repair->findBadFiles(
+                manifest, [this, version, manifest](const QVector<QString> &bad) { verified(version, manifest, bad); });
+        }));
+    });
+}
+
+void InstallCheck::verified(const QString &version, const QString &manifest, const QVector<QString> &bad)
+{
+    out().setBadFiles(bad);
+    emit out().verified(version, QStringList(bad.toList()));
+    QString error;
+    if (bad.isEmpty()
+        && !stateWritten(InstallState::recordGameWhole(ctx().setting.InstallPath, manifest, error), error))
+        return;
+    if (m_mode == Mode::Check) {
+        finish(Ok);
+        return;
+    }
+    if (bad.isEmpty()) {
+        out().info(QStringLiteral("every file of %1 matches").arg(version));
+        finish(Ok);
+        return;
+    }
+    if (m_mode == Mode::Verify) {
+        out().info(QStringLiteral("%1 file(s) differ from %2").arg(bad.size()).arg(version));
+        finish(Failed);
+        return;
+    }
+    m_repair->repair(version, manifest, bad, [this, manifest]() {
+        QString error;
+        if (stateWritten(InstallState::recordGameWhole(ctx().setting.InstallPath, manifest, error), error))
+            finish(Ok);
+    });
+}
+
+void InstallCheck::planRepair()
+{
+    GameUpdateContext &c = ctx();
+    options().applyServer();
+    InstallState::load(options().installDir, c, options().limitKiB);
+    c.bGameUpdate = true;
+    const QString version = c.setting.CurrentGameVersion;
+    if (version.isEmpty()) {
+        fail(QStringLiteral("nothing is installed in %1").arg(c.setting.InstallPath));
+        return;
+    }
+    if (c.setting.CurrentStage == PATCH_STAGE && !c.setting.TransitionGameVersion.isEmpty()) {
         // The game is between two versions: checking it against either would
         // "repair" half of the step away.
-        out.error(QStringLiteral("the update to %1 stopped in its merge stage; run `morvaniel update` to finish it")
-                      .arg(ctx.setting.TransitionGameVersion));
-        return 1;
+        fail(QStringLiteral("the update to %1 stopped in its merge stage; run `morvaniel update` to finish it")
+                 .arg(c.setting.TransitionGameVersion));
+        return;
     }
-    QString text;
-    QString error;
-    const SignedRelease::RunScope signedRun;
-    if (!session.acceptRelease(options.channel, error)) {
-        out.error(error);
-        return 1;
-    }
-    const QString guideUrl = QFileUtils::CombinePath(Global::Var::HostAndChannel, Global::Var::GuideManifestName);
-    if (!session.fetchManifest(guideUrl, text, error)) {
-        out.error(error);
-        return 1;
-    }
-    // Only the full packs of every version are wanted here. Without an
-    // unfinished target the planner neither saves nor clears anything.
-    const UpdateSetting kept = ctx.setting;
-    ctx.setting.TargetGameVersion.clear();
-    ctx.setting.TransitionGameVersion.clear();
-    SolveGuideManifest(text, ctx);
-    ctx.setting = kept;
-
-    GameRepair fixer(session);
-    QString manifest;
-    if (!fixer.fetchFileManifest(version, manifest, error)) {
-        out.error(error);
-        return 1;
-    }
-    badFiles = fixer.findBadFiles(manifest);
-    emit out.verified(version, QStringList(badFiles.toList()));
-    if (badFiles.isEmpty()) {
-        out.info(QStringLiteral("every file of %1 matches").arg(version));
-        return 0;
-    }
-    if (!repair) {
-        out.info(QStringLiteral("%1 file(s) differ from %2").arg(badFiles.size()).arg(version));
-        return 1;
-    }
-    if (!fixer.repair(version, manifest, badFiles, error)) {
-        out.error(error);
-        return error == QLatin1String("paused") ? 130 : 1;
-    }
-    return 0;
+    acceptRelease(options().channel, [this, version]() {
+        const QString guideUrl = QFileUtils::CombinePath(Global::Var::HostAndChannel, Global::Var::GuideManifestName);
+        fetchManifest(guideUrl, [this, version](const QString &guide) {
+            // Only the full packs of every version are wanted here. Without an
+            // unfinished target the planner neither saves nor clears anything.
+            GameUpdateContext &c = ctx();
+            const UpdateSetting kept = c.setting;
+            c.setting.TargetGameVersion.clear();
+            c.setting.TransitionGameVersion.clear();
+            SolveGuideManifest(guide, c);
+            c.setting = kept;
+            m_repair->fetchFileManifest(version, [this, version](const QString &manifest) {
+                m_repair->findBadFiles(manifest,
+                    [this, version, manifest](const QVector<QString> &bad) { verified(version, manifest, bad); });
+            });
+        });
+    });
 }
+
+} // namespace HostFlow

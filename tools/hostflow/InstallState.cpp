@@ -5,21 +5,45 @@
 #include "settings/SettingKeys.h"
 #include "util/QFileUtils.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QSettings>
 
 using namespace Morvaniel;
 
+namespace HostFlow {
+
 namespace {
 
 int g_configLimit = -1;
 
-QString statePath(const QString &installDir)
+const QString KeyCheckByMd5 = QStringLiteral("CheckFilesByMd5");
+const QString KeyCheckedManifest = QStringLiteral("CheckedManifest");
+
+QString manifestDigest(const QString &manifest)
 {
-    return QFileUtils::CombinePath(installDir, InstallState::stateFileName());
+    return QString::fromLatin1(QCryptographicHash::hash(manifest.toUtf8(), QCryptographicHash::Md5).toHex());
+}
+
+// Sync and status: QSettings reports a file it could not write only here.
+bool synced(QSettings &state, QString &error)
+{
+    state.sync();
+    if (state.status() == QSettings::NoError)
+        return true;
+    error = QStringLiteral("cannot write the install state %1 (%2)")
+                .arg(QDir::toNativeSeparators(state.fileName()),
+                    state.status() == QSettings::AccessError ? QStringLiteral("access denied")
+                                                             : QStringLiteral("format error"));
+    return false;
 }
 
 } // namespace
+
+QString InstallState::statePath(const QString &installDir)
+{
+    return QFileUtils::CombinePath(installDir, stateFileName());
+}
 
 QString InstallState::gameFolder(const QString &installDir)
 {
@@ -45,9 +69,9 @@ void InstallState::load(const QString &installDir, GameUpdateContext &ctx, int s
     s.CurrentStage = state.value(KEY_CURRENT_STAGE, INIT_STAGE).toString();
 }
 
-void InstallState::save(GameUpdateContext &ctx)
+bool InstallState::save(GameUpdateContext &ctx, QString &error)
 {
-    // config.ini keeps the user's own limit; --limit holds for one run only.
+    // config.ini keeps the user's own limit; a run's limit holds for that run only.
     UpdateSetting stored = ctx.setting;
     stored.LimitSpeed = g_configLimit;
     GetSerializeComponent()->SaveSetting(stored);
@@ -57,15 +81,44 @@ void InstallState::save(GameUpdateContext &ctx)
     state.setValue(KEY_TRANSITION_GAME_VERSION, ctx.setting.TransitionGameVersion);
     state.setValue(KEY_TARGET_GAME_VERSION, ctx.setting.TargetGameVersion);
     state.setValue(KEY_CURRENT_STAGE, ctx.setting.CurrentStage);
-    state.sync();
+    return synced(state, error);
 }
 
-void InstallState::writeVersion(const QString &installDir, const QString &version)
+bool InstallState::writeVersion(const QString &installDir, const QString &version)
 {
     QSettings state(statePath(installDir), QSettings::IniFormat);
     state.setValue(KEY_CURRENT_GAME_VERSION, version);
     state.setValue(KEY_TRANSITION_GAME_VERSION, QString());
     state.setValue(KEY_TARGET_GAME_VERSION, QString());
     state.setValue(KEY_CURRENT_STAGE, INIT_STAGE);
-    state.sync();
+    QString error;
+    return synced(state, error);
 }
+
+bool InstallState::needsCheckByMd5(const QString &installDir)
+{
+    return QSettings(statePath(installDir), QSettings::IniFormat).value(KeyCheckByMd5, false).toBool();
+}
+
+bool InstallState::manifestChanged(const QString &installDir, const QString &manifest)
+{
+    const QString checked = QSettings(statePath(installDir), QSettings::IniFormat).value(KeyCheckedManifest).toString();
+    return checked != manifestDigest(manifest);
+}
+
+bool InstallState::recordGameWritten(const QString &installDir, QString &error)
+{
+    QSettings state(statePath(installDir), QSettings::IniFormat);
+    state.setValue(KeyCheckByMd5, true);
+    return synced(state, error);
+}
+
+bool InstallState::recordGameWhole(const QString &installDir, const QString &manifest, QString &error)
+{
+    QSettings state(statePath(installDir), QSettings::IniFormat);
+    state.setValue(KeyCheckByMd5, false);
+    state.setValue(KeyCheckedManifest, manifestDigest(manifest));
+    return synced(state, error);
+}
+
+} // namespace HostFlow

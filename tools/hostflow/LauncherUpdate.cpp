@@ -1,10 +1,8 @@
 #include "LauncherUpdate.h"
 
 #include "FlowOptions.h"
-#include "FlowSession.h"
+#include "FlowReporter.h"
 #include "InstallState.h"
-#include "SignedRelease.h"
-#include "UpdateFlow.h"
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
@@ -17,12 +15,9 @@
 
 using namespace Morvaniel;
 
-namespace {
+namespace HostFlow {
 
-QString stateFile(const QString &dir)
-{
-    return QFileUtils::CombinePath(dir, InstallState::stateFileName());
-}
+namespace {
 
 // The MD5 that the guide manifest gives for the archive at url (the planner
 // hands on only the address and the size).
@@ -38,119 +33,127 @@ QString guideMd5For(const QString &guide, const QString &url)
 
 } // namespace
 
-LauncherUpdate::LauncherUpdate(FlowSession &session, const FlowOptions &options)
-    : m_session(session)
-    , m_options(options)
+LauncherUpdate::LauncherUpdate(StageRunner &runner, const FlowOptions &options, Finish finish, bool checkOnly)
+    : FlowPart(runner, options, std::move(finish))
+    , m_checkOnly(checkOnly)
 {
 }
 
-bool LauncherUpdate::plan()
+void LauncherUpdate::stopped()
 {
-    GameUpdateContext &ctx = m_session.ctx();
-    UpdateFlow &out = m_session.flow();
-    m_options.applyServer();
-    InstallState::load(m_options.installDir, ctx, -1);
-    ctx.bGameUpdate = false; // no speed limit for the launcher's own files
-    const QString dir = ctx.setting.InstallPath;
-    QSettings state(stateFile(dir), QSettings::IniFormat);
-    LauncherUpdateInfo &info = ctx.launcherInfo;
-    info.currentVersion = m_options.launcherVersion.isEmpty() ? state.value(KEY_LAUNCHER_VERSION).toString()
-                                                              : m_options.launcherVersion;
-    info.baseUrl = QFileUtils::CombinePath(Global::Var::Host, m_options.launcherChannel);
-    m_reached = info.currentVersion;
-
-    QString error;
-    if (!m_session.acceptRelease(m_options.launcherChannel, error)) {
-        out.error(error);
-        return false;
-    }
-    if (!m_session.fetchManifest(
-            QFileUtils::CombinePath(info.baseUrl, Global::Var::GuideManifestName), m_guide, error)) {
-        out.error(error);
-        return false;
-    }
-    SolveLauncherGuideManifest(m_guide, ctx);
-    if (info.newestVersion.isEmpty() || info.fullPackSize <= 0) {
-        out.error(QStringLiteral("the launcher's guide manifest offers no full pack of its newest version"));
-        return false;
-    }
-    return true;
+    out().info(QStringLiteral("paused; run again to resume"));
 }
 
-int LauncherUpdate::check()
+void LauncherUpdate::plan(std::function<void()> then)
 {
-    const SignedRelease::RunScope signedRun;
-    if (!plan())
-        return 1;
-    const LauncherUpdateInfo &info = m_session.ctx().launcherInfo;
-    emit m_session.flow().launcherChecked(info.currentVersion, info.newestVersion);
-    return 0;
+    GameUpdateContext &c = ctx();
+    options().applyServer();
+    InstallState::load(options().installDir, c, -1);
+    c.bGameUpdate = false; // no speed limit for the launcher's own files
+    const QSettings state(InstallState::statePath(c.setting.InstallPath), QSettings::IniFormat);
+    LauncherUpdateInfo &info = c.launcherInfo;
+    info.currentVersion = options().launcherVersion.isEmpty() ? state.value(KEY_LAUNCHER_VERSION).toString()
+                                                              : options().launcherVersion;
+    info.baseUrl = QFileUtils::CombinePath(Global::Var::Host, options().launcherChannel);
+    out().setLauncherVersionReached(info.currentVersion);
+
+    acceptRelease(options().launcherChannel, [this, then = std::move(then)]() {
+        const QString url = QFileUtils::CombinePath(ctx().launcherInfo.baseUrl, Global::Var::GuideManifestName);
+        fetchManifest(url, [this, then](const QString &guide) {
+            m_guide = guide;
+            GameUpdateContext &c = ctx();
+            SolveLauncherGuideManifest(guide, c);
+            if (c.launcherInfo.newestVersion.isEmpty() || c.launcherInfo.fullPackSize <= 0) {
+                fail(QStringLiteral("the launcher's guide manifest offers no full pack of its newest version"));
+                return;
+            }
+            then();
+        });
+    });
 }
 
-int LauncherUpdate::run()
+void LauncherUpdate::start()
 {
-    GameUpdateContext &ctx = m_session.ctx();
-    UpdateFlow &out = m_session.flow();
-    const SignedRelease::RunScope signedRun;
-    if (!plan())
-        return 1;
-    const QString dir = ctx.setting.InstallPath;
-    const LauncherUpdateInfo &info = ctx.launcherInfo;
-    if (info.newestVersion == info.currentVersion) {
-        out.info(QStringLiteral("the launcher is up to date (%1)").arg(info.currentVersion));
-        return 0;
-    }
-    out.info(
-        QStringLiteral("launcher %1 -> %2")
-            .arg(info.currentVersion.isEmpty() ? QStringLiteral("none") : info.currentVersion, info.newestVersion));
+    plan([this]() {
+        const LauncherUpdateInfo &info = ctx().launcherInfo;
+        if (m_checkOnly) {
+            emit out().launcherChecked(info.currentVersion, info.newestVersion);
+            finish(Ok);
+            return;
+        }
+        if (info.newestVersion == info.currentVersion) {
+            out().info(QStringLiteral("the launcher is up to date (%1)").arg(info.currentVersion));
+            finish(Ok);
+            return;
+        }
+        out().info(
+            QStringLiteral("launcher %1 -> %2")
+                .arg(info.currentVersion.isEmpty() ? QStringLiteral("none") : info.currentVersion, info.newestVersion));
+        fetchManifest(info.newestManifestUrl, [this](const QString &newManifest) {
+            const LauncherUpdateInfo &info = ctx().launcherInfo;
+            // What the folder holds now: nothing to delete when no version is known.
+            if (info.currentVersion.isEmpty()) {
+                update(newManifest, QString());
+                return;
+            }
+            runner().fetchText(info.currentManifestUrl, [this, newManifest](const StageEnd &end) {
+                QString error;
+                if (!end.ok)
+                    error = end.error.message;
+                else
+                    ReleaseTrust::CheckText(ctx().launcherInfo.currentManifestUrl, end.text, error);
+                if (!error.isEmpty())
+                    out().warning(QStringLiteral("no manifest of the installed launcher (%1): nothing will be deleted")
+                                      .arg(error));
+                update(newManifest, error.isEmpty() ? end.text : QString());
+            });
+        });
+    });
+}
 
-    QString newManifest;
-    QString error;
-    if (!m_session.fetchManifest(info.newestManifestUrl, newManifest, error)) {
-        out.error(error);
-        return 1;
-    }
-    // What the folder holds now: nothing to delete when no version is known.
-    QString oldManifest;
-    if (!info.currentVersion.isEmpty() && !m_session.fetchManifest(info.currentManifestUrl, oldManifest, error))
-        out.warning(QStringLiteral("no manifest of the installed launcher (%1): nothing will be deleted").arg(error));
-
+void LauncherUpdate::update(const QString &newManifest, const QString &oldManifest)
+{
+    GameUpdateContext &c = ctx();
+    const LauncherUpdateInfo &info = c.launcherInfo;
     DownloadFile pack;
     pack.url = info.fullPackUrl;
     pack.fileName = info.fullPackUrl.section(QLatin1Char('/'), -1);
-    pack.localPath = QFileUtils::CombinePath(ctx.setting.CachePath, pack.fileName);
+    pack.localPath = QFileUtils::CombinePath(c.setting.CachePath, pack.fileName);
     pack.size = info.fullPackSize;
     pack.md5 = guideMd5For(m_guide, info.fullPackUrl);
-    ctx.downloadList = { pack };
-    out.stage(QStringLiteral("download"), pack.fileName);
-    const FlowSession::DownloadEnd end = m_session.download(QFileUtils::IsFileExist(pack.localPath), error);
-    if (end != FlowSession::DownloadEnd::Done) {
-        out.error(end == FlowSession::DownloadEnd::Paused ? QStringLiteral("paused; run again to resume") : error);
-        return end == FlowSession::DownloadEnd::Paused ? 130 : 1;
-    }
-    // With signed releases on, the archive must pass the check that asks for its signed digest.
-    if (!pack.md5.isEmpty() || ReleaseTrust::IsEnabled()) {
-        out.stage(QStringLiteral("verify-archives"));
-        if (!m_session.verifyArchives(error)) {
-            out.error(error);
-            return 1;
-        }
-    }
-    out.stage(QStringLiteral("extract"), ctx.setting.UnZipPath);
-    if (!m_session.extract({ pack.localPath }, ctx.setting.UnZipPath, false, error)) {
-        out.error(error);
-        return 1;
-    }
-    out.stage(QStringLiteral("update"), dir);
-    if (!m_session.updateFiles(dir, ctx.setting.UnZipPath, oldManifest, newManifest, error)) {
-        out.error(error);
-        return 1;
-    }
-    // The update stage took the unpacked package and the download cache with it.
-    QSettings state(stateFile(dir), QSettings::IniFormat);
-    state.setValue(KEY_LAUNCHER_VERSION, info.newestVersion);
-    state.sync();
-    m_reached = info.newestVersion;
-    emit out.launcherUpdated(m_reached);
-    return 0;
+    c.downloadList = { pack };
+    runner().download(QFileUtils::IsFileExist(pack.localPath), pack.fileName,
+        onDone([this, pack, newManifest, oldManifest](const StageEnd &) {
+            // With signed releases on, the archive must pass the check that asks for its signed digest.
+            if (pack.md5.isEmpty() && !ReleaseTrust::IsEnabled()) {
+                install(pack.localPath, newManifest, oldManifest);
+                return;
+            }
+            runner().checkArchives(onDone([this, pack, newManifest, oldManifest](const StageEnd &) {
+                install(pack.localPath, newManifest, oldManifest);
+            }));
+        }));
 }
+
+void LauncherUpdate::install(const QString &archive, const QString &newManifest, const QString &oldManifest)
+{
+    const QString unpacked = ctx().setting.UnZipPath;
+    runner().extract({ archive }, unpacked, false, onDone([this, unpacked, newManifest, oldManifest](const StageEnd &) {
+        const QString dir = ctx().setting.InstallPath;
+        runner().updateFiles(dir, unpacked, oldManifest, newManifest, onDone([this, dir](const StageEnd &) {
+            const QString version = ctx().launcherInfo.newestVersion;
+            // The update stage took the unpacked package and the download cache with it.
+            QSettings state(InstallState::statePath(dir), QSettings::IniFormat);
+            state.setValue(KEY_LAUNCHER_VERSION, version);
+            state.sync();
+            if (!stateWritten(state.status() == QSettings::NoError,
+                    QStringLiteral("cannot write the install state %1").arg(state.fileName())))
+                return;
+            out().setLauncherVersionReached(version);
+            emit out().launcherUpdated(version);
+            finish(Ok);
+        }));
+    }));
+}
+
+} // namespace HostFlow

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "FlowPart.h"
+
 #include <QString>
 
-class FlowSession;
-struct FlowOptions;
+namespace HostFlow {
 
 // The launcher's own update. The launcher's guide manifest (<Host>/<launcher
 // channel>/manifest.txt) names the newest version; its full pack is
@@ -11,24 +12,24 @@ struct FlowOptions;
 // update stage, which deletes what the new version no longer has. The
 // installed launcher version is kept in the folder's morvaniel-install.ini
 // ("LauncherVersion") unless the options name it.
-class LauncherUpdate
+class LauncherUpdate : public FlowPart
 {
 public:
-    LauncherUpdate(FlowSession &session, const FlowOptions &options);
+    // checkOnly: plans only, and tells the installed and the newest launcher
+    // version (launcherChecked).
+    LauncherUpdate(StageRunner &runner, const FlowOptions &options, Finish finish, bool checkOnly);
 
-    // Plans only: the installed and the newest launcher version (launcherChecked).
-    // Returns the exit code.
-    int check();
-    // Plans and updates; returns the exit code and sets reached() to the version reached.
-    int run();
-    QString reached() const { return m_reached; }
+    void start() override;
+    void stopped() override;
 
 private:
     // The launcher's guide manifest planned into the context's launcherInfo.
-    bool plan();
+    void plan(std::function<void()> then);
+    void update(const QString &newManifest, const QString &oldManifest);
+    void install(const QString &archive, const QString &newManifest, const QString &oldManifest);
 
-    FlowSession &m_session;
-    const FlowOptions &m_options;
+    bool m_checkOnly;
     QString m_guide;
-    QString m_reached;
 };
+
+} // namespace HostFlow

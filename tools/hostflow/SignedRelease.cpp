@@ -2,7 +2,6 @@
 
 #include "InstallState.h"
 
-#include "settings/Serializer.h"
 #include "settings/SettingKeys.h"
 #include "trust/ReleaseDocument.h"
 #include "trust/ReleaseKeys.h"
@@ -14,7 +13,7 @@
 
 using namespace Morvaniel;
 
-namespace SignedRelease {
+namespace HostFlow::SignedRelease {
 
 bool readPublicKeys(const QStringList &files, QStringList &keys, QString &error)
 {
@@ -36,28 +35,39 @@ bool readPublicKeys(const QStringList &files, QStringList &keys, QString &error)
     return true;
 }
 
-bool accept(const QByteArray &document, const QByteArray &signature, const QString &channel, const QString &installDir,
-    QString &error)
+namespace {
+
+QString channelKey(const QString &key, const QString &channel)
 {
-    // The keys ReleaseTrust keeps per channel in the settings it is given.
-    const QStringList keys{ KEY_ACCEPTED_RELEASE_SERIAL + QLatin1Char('/') + channel,
-        KEY_RELEASE_KEY + QLatin1Char('/') + channel, KEY_ACCEPTED_RELEASE_DIGEST + QLatin1Char('/') + channel };
-    QSettings state(QFileUtils::CombinePath(installDir, InstallState::stateFileName()), QSettings::IniFormat);
-    Serializer settings;
-    for (const QString &key : keys)
-        settings.SetValueByKey(key, state.value(key).toString());
+    return key + QLatin1Char('/') + channel;
+}
+
+} // namespace
+
+bool accept(const QByteArray &document, const QByteArray &signature, const QString &channel, const QString &installDir,
+    AcceptedRelease &remember, QString &error)
+{
+    const QSettings state(QFileUtils::CombinePath(installDir, InstallState::stateFileName()), QSettings::IniFormat);
+    AcceptedRelease before;
+    before.serial = state.value(channelKey(KEY_ACCEPTED_RELEASE_SERIAL, channel)).toLongLong();
+    before.nextKey = state.value(channelKey(KEY_RELEASE_KEY, channel)).toString();
+    before.digest = state.value(channelKey(KEY_ACCEPTED_RELEASE_DIGEST, channel)).toString();
     ReleaseDocument accepted;
-    if (!ReleaseTrust::Accept(document, signature, channel, settings, accepted, error))
-        return false;
-    for (const QString &key : keys)
-        state.setValue(key, settings.GetValueByKey(key));
+    return ReleaseTrust::Accept(document, signature, channel, before, remember, accepted, error);
+}
+
+bool remember(const QString &channel, const QString &installDir, const AcceptedRelease &remember, QString &error)
+{
+    QSettings state(QFileUtils::CombinePath(installDir, InstallState::stateFileName()), QSettings::IniFormat);
+    state.setValue(channelKey(KEY_ACCEPTED_RELEASE_SERIAL, channel), QString::number(remember.serial));
+    state.setValue(channelKey(KEY_RELEASE_KEY, channel), remember.nextKey);
+    state.setValue(channelKey(KEY_ACCEPTED_RELEASE_DIGEST, channel), remember.digest);
     state.sync();
+    if (state.status() != QSettings::NoError) {
+        error = QStringLiteral("cannot write the install state %1").arg(state.fileName());
+        return false;
+    }
     return true;
 }
 
-RunScope::~RunScope()
-{
-    ReleaseTrust::EndRun();
-}
-
-} // namespace SignedRelease
+} // namespace HostFlow::SignedRelease

@@ -1,32 +1,30 @@
 #pragma once
 
+#include "trust/ReleasePolicy.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-// The command line's side of signed releases (--trust): the trusted keys read
+// The host's side of signed releases (--trust, the window's key files): the trusted keys read
 // from their files, and a channel's release document accepted against what
 // this install accepted before.
-namespace SignedRelease {
+namespace HostFlow::SignedRelease {
 
 // The public key of each file: one line, "ed25519:<base64>". False with error
 // when a file cannot be read or holds no valid key.
 bool readPublicKeys(const QStringList &files, QStringList &keys, QString &error);
 
-// ReleaseTrust::Accept, with the accepted serial and the handed-over key of
-// the channel kept in the install folder's state file rather than config.ini:
-// installs driven from one program folder may follow different servers.
+// ReleaseTrust::Accept against what the install folder's state file keeps of
+// the channel (rather than config.ini: installs driven from one program folder
+// may follow different servers). remember is what to keep once the run has
+// succeeded; nothing is written here.
 bool accept(const QByteArray &document, const QByteArray &signature, const QString &channel, const QString &installDir,
-    QString &error);
+    Morvaniel::AcceptedRelease &remember, QString &error);
 
-// Ends the run's signed release (ReleaseTrust::EndRun) when it goes out of scope.
-class RunScope
-{
-public:
-    RunScope() = default;
-    ~RunScope();
-    RunScope(const RunScope &) = delete;
-    RunScope &operator=(const RunScope &) = delete;
-};
+// Keeps remember as what installDir accepted of channel; false with error when
+// the state file could not be written.
+bool remember(
+    const QString &channel, const QString &installDir, const Morvaniel::AcceptedRelease &remember, QString &error);
 
-} // namespace SignedRelease
+} // namespace HostFlow::SignedRelease

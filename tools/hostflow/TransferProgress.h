@@ -3,6 +3,8 @@
 #include <QMetaType>
 #include <QtGlobal>
 
+namespace HostFlow {
+
 // One report of a running download, as the flow hands it to its views.
 struct TransferProgress
 {
@@ -14,4 +16,6 @@ struct TransferProgress
     bool finished = false;
 };
 
-Q_DECLARE_METATYPE(TransferProgress)
+} // namespace HostFlow
+
+Q_DECLARE_METATYPE(HostFlow::TransferProgress)

@@ -1,124 +1,142 @@
 #include "UpdateFlow.h"
 
-#include "FlowSession.h"
 #include "GameUpdater.h"
 #include "InstallCheck.h"
+#include "InstallLock.h"
 #include "LauncherUpdate.h"
-#include "SignedRelease.h"
+#include "StageRunner.h"
 
 #include "core/GameUpdateContext.h"
-#include "settings/SettingKeys.h"
+#include "trust/ReleaseTrust.h"
+
+#include <QTimer>
+
+namespace HostFlow {
 
 UpdateFlow::UpdateFlow(QObject *parent)
     : QObject(parent)
-    , m_session(new FlowSession(*this))
+    , m_reporter(new FlowReporter(this))
+    , m_runner(new StageRunner(*m_reporter, this))
+    , m_lock(new InstallLock)
 {
-    qRegisterMetaType<TransferProgress>();
-    qRegisterMetaType<Morvaniel::RemoteInfo>();
+    m_runner->setStoppedHandler([this](const StageEnd &) {
+        if (m_part)
+            m_part->stopped();
+        end(Paused);
+    });
 }
 
-UpdateFlow::~UpdateFlow() = default;
-
-int UpdateFlow::finish(int result)
+UpdateFlow::~UpdateFlow()
 {
-    emit finished(result);
-    return result;
+    // The runner goes first (it is a child): it stops the stage under way and
+    // gives the library's callbacks back before the part they lead to goes.
+    delete m_runner;
+    m_part.reset();
+    if (m_running)
+        Morvaniel::ReleaseTrust::EndRun();
 }
 
-int UpdateFlow::update()
+bool UpdateFlow::update()
 {
-    GameUpdater updater(*m_session, m_options);
-    const int result = updater.run();
-    m_report = updater.report();
-    return finish(result);
+    return begin(std::make_unique<GameUpdater>(*m_runner, m_options, [this](int result) { end(result); }));
 }
 
-int UpdateFlow::check()
+bool UpdateFlow::check()
 {
-    m_badFiles.clear();
-    GameUpdater updater(*m_session, m_options);
-    {
-        const SignedRelease::RunScope signedRun;
-        if (updater.prepare(false) != GameUpdater::Ok)
-            return finish(Failed);
+    return begin(std::make_unique<InstallCheck>(
+        *m_runner, m_options, [this](int result) { end(result); }, InstallCheck::Mode::Check));
+}
+
+bool UpdateFlow::verify(bool repair)
+{
+    return begin(std::make_unique<InstallCheck>(
+        *m_runner, m_options, [this](int result) { end(result); },
+        repair ? InstallCheck::Mode::Repair : InstallCheck::Mode::Verify));
+}
+
+bool UpdateFlow::checkLauncher()
+{
+    return begin(std::make_unique<LauncherUpdate>(
+        *m_runner, m_options, [this](int result) { end(result); }, true));
+}
+
+bool UpdateFlow::updateLauncher()
+{
+    return begin(std::make_unique<LauncherUpdate>(
+        *m_runner, m_options, [this](int result) { end(result); }, false));
+}
+
+bool UpdateFlow::begin(std::unique_ptr<FlowPart> part)
+{
+    if (m_running)
+        return false;
+    m_running = true;
+    m_ending = false;
+    m_reporter->reset();
+    m_runner->reset();
+    // The keys of this run's options, whichever view set them: none, no signed releases.
+    Morvaniel::ReleaseTrust::SetTrustedKeys(m_options.trustedKeys);
+    m_part = std::move(part);
+    QString error;
+    bool busy = false;
+    if (!m_lock->acquire(m_options.installDir, error, busy)) {
+        FlowError e;
+        e.kind = busy ? Failure::Busy : Failure::NotWritable;
+        e.path = m_options.installDir;
+        e.message = error;
+        m_reporter->fail(e);
+        end(Failed);
+        return true;
     }
-    const Morvaniel::UpdateSetting &s = context().setting;
-    // An install that claims the newest version, with no step left half done,
-    // is what a check by MD5 can find damaged.
-    if (s.CurrentGameVersion.isEmpty() || s.CurrentGameVersion != updater.newest() || s.CurrentStage == PATCH_STAGE)
-        return finish(Ok);
-    const int result = checkInstall(*m_session, m_options, false, m_badFiles);
-    // Bad files are what the check found, not a failure of it.
-    return finish(result == Ok || !m_badFiles.isEmpty() ? Ok : Failed);
+    m_part->start();
+    return true;
 }
 
-int UpdateFlow::verify(bool repair)
+void UpdateFlow::end(int result)
 {
-    m_badFiles.clear();
-    return finish(checkInstall(*m_session, m_options, repair, m_badFiles));
+    if (m_ending)
+        return;
+    m_ending = true;
+    // From the event loop: the part that ended the run is still on the stack.
+    QTimer::singleShot(0, this, [this, result]() {
+        m_part.reset();
+        m_lock->release();
+        Morvaniel::ReleaseTrust::EndRun();
+        m_running = false;
+        emit finished(result);
+    });
 }
 
-int UpdateFlow::checkLauncher()
+void UpdateFlow::stop()
 {
-    LauncherUpdate launcher(*m_session, m_options);
-    return finish(launcher.check());
+    if (m_running && !m_ending)
+        m_runner->stop();
 }
 
-int UpdateFlow::updateLauncher()
+bool UpdateFlow::stopping() const
 {
-    LauncherUpdate launcher(*m_session, m_options);
-    const int result = launcher.run();
-    m_launcherReached = launcher.reached();
-    return finish(result);
-}
-
-void UpdateFlow::pause()
-{
-    m_pauseRequested = true;
-    m_session->pauseDownload();
+    return m_running && m_runner->stopping();
 }
 
 void UpdateFlow::answerFilesInUse(bool retry)
 {
-    m_session->answerFilesInUse(retry);
+    m_runner->answerFilesInUse(retry);
 }
 
 void UpdateFlow::setSpeedLimit(int kib)
 {
-    m_session->setSpeedLimit(kib);
+    m_options.limitKiB = kib < 1 ? -1 : kib;
+    m_runner->setSpeedLimit(kib);
 }
 
 qint64 UpdateFlow::bytesDownloaded() const
 {
-    return m_session->bytesDownloaded();
-}
-
-int UpdateFlow::releasesAccepted() const
-{
-    return m_session->releasesAccepted();
+    return m_runner->bytesDownloaded();
 }
 
 Morvaniel::GameUpdateContext &UpdateFlow::context()
 {
-    return m_session->ctx();
+    return m_runner->context();
 }
 
-void UpdateFlow::stage(const QString &name, const QString &detail)
-{
-    emit stageChanged(name, detail);
-}
-
-void UpdateFlow::info(const QString &text, const QJsonObject &fields)
-{
-    emit message(text, fields);
-}
-
-void UpdateFlow::warning(const QString &text)
-{
-    emit warningRaised(text);
-}
-
-void UpdateFlow::error(const QString &text)
-{
-    emit errorRaised(text);
-}
+} // namespace HostFlow

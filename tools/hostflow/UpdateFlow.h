@@ -1,34 +1,34 @@
 #pragma once
 
 #include "FlowOptions.h"
-#include "TransferProgress.h"
-#include "UpdateReport.h"
+#include "FlowReporter.h"
 
-#include "core/RemoteInfo.h"
-
-#include <QJsonObject>
 #include <QObject>
 #include <QStringList>
 #include <QVector>
 
-#include <atomic>
 #include <memory>
-
-class FlowSession;
 
 namespace Morvaniel {
 class GameUpdateContext;
 }
-Q_DECLARE_METATYPE(Morvaniel::RemoteInfo)
 
-// The update flow of a host, one copy for every view: the command line prints
-// what it reports, the launcher window shows it. A run (update, check, verify,
-// checkLauncher, updateLauncher) works through the library's stages one after
-// the other on the thread that calls it and ends with finished(result). The
-// window runs it on a thread of its own; the library's workers are started
-// and report on the application's main thread either way.
+namespace HostFlow {
+
+class FlowPart;
+class InstallLock;
+class StageRunner;
+
+// The update flow of a host, one copy for every view, as a job in the manner
+// of KDE's KJob: a run (update, check, verify, checkLauncher, updateLauncher)
+// starts and returns at once, advances from the library's callbacks on the
+// GUI thread, and ends with finished(result), exactly once, also when it
+// failed or was stopped. One run at a time; a run holds the lock of its
+// install folder from start to end.
 //
-// pause(), answerFilesInUse() and setSpeedLimit() are called on the main thread.
+// The job owns the reporter (the views connect to reporter()'s signals), the
+// stage runner that drives the library, and the part of the flow that the
+// run is made of.
 class UpdateFlow : public QObject
 {
     Q_OBJECT
@@ -37,85 +37,61 @@ public:
     enum Result { Ok = 0, Failed = 1, Paused = 130 };
 
     explicit UpdateFlow(QObject *parent = nullptr);
+    // A run still going is stopped; finished() no longer comes.
     ~UpdateFlow() override;
 
     void setOptions(const FlowOptions &options) { m_options = options; }
     const FlowOptions &options() const { return m_options; }
 
+    // The runs. Each returns false (and starts nothing) while another run is going.
     // Installs or updates the game to the server's newest version: the full
     // pack or the patch chain, resuming what an earlier run left.
-    int update();
-    // Forgets a pause request before another run starts.
-    void clearPause() { m_pauseRequested = false; }
+    bool update();
     // Remote information and the installed and newest versions; an install
-    // that claims the newest version is checked file by file (verified()).
-    int check();
+    // that claims the newest version is checked (verified()).
+    bool check();
     // Checks every installed file by MD5; with repair the bad ones are fetched again.
-    int verify(bool repair);
+    bool verify(bool repair);
     // Whether the launcher's channel offers a newer launcher (launcherChecked()).
-    int checkLauncher();
+    bool checkLauncher();
     // The launcher's own update into options().installDir.
-    int updateLauncher();
+    bool updateLauncher();
 
-    // A download pauses at once; any other stage ends first and the run stops
-    // before its next download or patch step.
-    void pause();
-    bool pauseRequested() const { return m_pauseRequested.load(); }
-    // The view's answer to filesInUse(): check again, or stop the run.
+    bool running() const { return m_running; }
+    // Ends the run: a download pauses at once, extraction and the merge stage
+    // stop through the library, a content request is aborted, an open
+    // question is closed. The run then finishes with Paused; the saved stage
+    // makes the next run go on from there.
+    void stop();
+    bool stopping() const;
+    // The view's answer to FlowReporter::filesInUse: check again, or stop the run.
     void answerFilesInUse(bool retry);
     // KiB/s, below 1 unlimited; a running download follows at once.
     void setSpeedLimit(int kib);
 
+    FlowReporter *reporter() const { return m_reporter; }
     // What the last update run did; the bad files the last check or verify found.
-    const UpdateReport &report() const { return m_report; }
-    QVector<QString> badFiles() const { return m_badFiles; }
-    QString launcherVersionReached() const { return m_launcherReached; }
+    const UpdateReport &report() const { return m_reporter->report(); }
+    QVector<QString> badFiles() const { return m_reporter->badFiles(); }
+    QString launcherVersionReached() const { return m_reporter->launcherVersionReached(); }
     qint64 bytesDownloaded() const;
-    int releasesAccepted() const;
+    int releasesAccepted() const { return m_reporter->releasesAccepted(); }
     Morvaniel::GameUpdateContext &context();
 
-    // For the parts of the flow: each emits the matching signal.
-    void stage(const QString &name, const QString &detail = QString());
-    void info(const QString &text, const QJsonObject &fields = QJsonObject());
-    void warning(const QString &text);
-    void error(const QString &text);
-
 signals:
-    // A stage begins: "download", "verify-archives", "extract", "merge", "repair", ...
-    void stageChanged(const QString &stage, const QString &detail);
-    // A log line; fields carry its values for a program that reads them.
-    void message(const QString &text, const QJsonObject &fields);
-    void warningRaised(const QString &text);
-    // The library's and the flow's own error texts; the run fails.
-    void errorRaised(const QString &text);
-    void downloadStarted();
-    void downloadProgress(const TransferProgress &progress);
-    // Any other stage's progress, 0 to 1.
-    void stageProgress(const QString &stage, double fraction);
-    // A stage's progress reports are over.
-    void progressEnded();
-    void remoteInfoReceived(const Morvaniel::RemoteInfo &info);
-    // installed is empty when nothing is installed.
-    void versionsKnown(const QString &installed, const QString &newest);
-    void stepStarted(const QString &from, const QString &to);
-    // The update run reached version, with bytes from the network.
-    void updated(const QString &version, qint64 bytes);
-    void verified(const QString &version, const QStringList &badFiles);
-    void launcherChecked(const QString &installed, const QString &newest);
-    void launcherUpdated(const QString &version);
-    // Files of the game that another program holds open; nothing is patched
-    // until the view answers with answerFilesInUse().
-    void filesInUse(const QStringList &paths);
     void finished(int result);
 
 private:
-    friend class FlowSession;
-    int finish(int result);
+    bool begin(std::unique_ptr<FlowPart> part);
+    void end(int result);
 
     FlowOptions m_options;
-    std::unique_ptr<FlowSession> m_session;
-    UpdateReport m_report;
-    QVector<QString> m_badFiles;
-    QString m_launcherReached;
-    std::atomic<bool> m_pauseRequested{ false };
+    FlowReporter *m_reporter;
+    StageRunner *m_runner;
+    std::unique_ptr<InstallLock> m_lock;
+    std::unique_ptr<FlowPart> m_part;
+    bool m_running = false;
+    bool m_ending = false;
 };
+
+} // namespace HostFlow

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace HostFlow {
+
 // What one update run did, for the summary of the demo and the last line of `update`.
 struct UpdateReport
 {
@@ -14,3 +16,5 @@ struct UpdateReport
     int steps = 0; // patch steps applied
     int repairedFiles = 0;
 };
+
+} // namespace HostFlow

@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QResizeEvent>
 
+namespace Launcher {
+
 using namespace Morvaniel;
 
 Carousel::Carousel(QWidget *parent)
@@ -70,3 +72,5 @@ void Carousel::resizeEvent(QResizeEvent *event)
     if (m_current >= 0)
         render();
 }
+
+} // namespace Launcher

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QVector>
 
+namespace Launcher {
+
 // The server's pictures, one at a time with rounded corners, switched every
 // carouselTime milliseconds. The pictures are fetched through the library's
 // download component; one that does not load is left out.
@@ -38,3 +40,5 @@ private:
     int m_current = -1;
     int m_generation = 0; // a fetch of an earlier setItems() is dropped
 };
+
+} // namespace Launcher

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace Launcher {
+
 InUseDialog::InUseDialog(QWidget *parent)
     : QDialog(parent)
     , m_list(new QListWidget(this))
@@ -61,3 +63,5 @@ QStringList InUseDialog::files() const
         out << m_list->item(i)->text();
     return out;
 }
+
+} // namespace Launcher

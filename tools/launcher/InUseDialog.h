@@ -6,6 +6,8 @@
 class QListWidget;
 class QPushButton;
 
+namespace Launcher {
+
 // Names the game files another program holds open and offers Retry or
 // Cancel; the flow patches nothing until one is chosen.
 class InUseDialog : public QDialog
@@ -29,3 +31,5 @@ private:
     QPushButton *m_retry;
     QPushButton *m_cancel;
 };
+
+} // namespace Launcher

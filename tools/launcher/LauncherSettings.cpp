@@ -1,6 +1,13 @@
 #include "LauncherSettings.h"
 
+#include "SignedRelease.h"
+
 #include "core/SerializeComponent.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace Launcher {
 
 using namespace Morvaniel;
 
@@ -11,6 +18,7 @@ const QString InstallDirKey = QStringLiteral("Launcher/InstallDir");
 const QString SpeedLimitKey = QStringLiteral("Launcher/SpeedLimitKiB");
 const QString AutoUpdateKey = QStringLiteral("Launcher/AutoUpdate");
 const QString MusicKey = QStringLiteral("Launcher/BackgroundMusic");
+const QString TrustedKeysKey = QStringLiteral("Launcher/TrustedKeys");
 
 } // namespace
 
@@ -24,6 +32,8 @@ LauncherSettings LauncherSettings::load()
     s.autoUpdate = store->getValue(AutoUpdateKey).toBool();
     const QVariant music = store->getValue(MusicKey);
     s.backgroundMusic = music.isValid() ? music.toBool() : true;
+    s.trustedKeys = store->getValue(TrustedKeysKey).toStringList();
+    s.trustedKeys.removeAll(QString());
     return s;
 }
 
@@ -35,4 +45,23 @@ void LauncherSettings::save() const
     store->setValue(SpeedLimitKey, speedLimitKiB);
     store->setValue(AutoUpdateKey, autoUpdate);
     store->setValue(MusicKey, backgroundMusic);
+    store->setValue(TrustedKeysKey, trustedKeys);
 }
+
+bool LauncherSettings::readKeyFile(const QString &folder, QString &error)
+{
+    programKeys.clear();
+    const QString file = QDir(folder).filePath(keyFileName());
+    return !QFileInfo::exists(file) || HostFlow::SignedRelease::readPublicKeys({ file }, programKeys, error);
+}
+
+QStringList LauncherSettings::allTrustedKeys() const
+{
+    QStringList all = trustedKeys;
+    for (const QString &key : programKeys)
+        if (!all.contains(key))
+            all << key;
+    return all;
+}
+
+} // namespace Launcher

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+namespace Launcher {
 
 // The window's own settings, kept through the library's settings component
 // under keys of their own ("Launcher/..."), which the flow's saves of the
@@ -12,8 +15,22 @@ struct LauncherSettings
     int speedLimitKiB = 0; // 0: unlimited
     bool autoUpdate = false;
     bool backgroundMusic = true;
+    // Publisher keys ("ed25519:..."), kept under "Launcher/TrustedKeys".
+    QStringList trustedKeys;
+    // The key of keyFileName() beside the program: part of the program, not a setting.
+    QStringList programKeys;
 
     static LauncherSettings load();
-    // Call on the thread that runs the flow (the store is not shared across threads).
+    // On the GUI thread, like every write of the launcher's.
     void save() const;
+
+    static QString keyFileName() { return QStringLiteral("release.pub"); }
+    // Reads keyFileName() in folder into programKeys. False with error when
+    // the file is there but holds no key (the window must not fall back to
+    // unsigned updates then).
+    bool readKeyFile(const QString &folder, QString &error);
+    // Signed releases are required when there is one.
+    QStringList allTrustedKeys() const;
 };
+
+} // namespace Launcher

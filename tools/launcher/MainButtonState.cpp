@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 
-QString mainButtonLabel(MainAction action, const QString &maintenanceText)
+namespace Launcher {
+
+QString mainButtonLabel(MainAction action)
 {
     switch (action) {
     case MainAction::Checking:
@@ -21,7 +23,7 @@ QString mainButtonLabel(MainAction action, const QString &maintenanceText)
     case MainAction::Play:
         return QCoreApplication::translate("Launcher", "Play");
     case MainAction::Maintenance:
-        return maintenanceText.isEmpty() ? QCoreApplication::translate("Launcher", "Maintenance") : maintenanceText;
+        return QCoreApplication::translate("Launcher", "Maintenance");
     }
     return QString();
 }
@@ -30,3 +32,5 @@ bool mainButtonEnabled(MainAction action)
 {
     return action != MainAction::Checking && action != MainAction::Pausing && action != MainAction::Maintenance;
 }
+
+} // namespace Launcher

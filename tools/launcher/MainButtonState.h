@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
+
+namespace Launcher {
 
 // What the window's one main button does next, and how it reads.
 enum class MainAction {
@@ -15,8 +18,12 @@ enum class MainAction {
     Maintenance // the server's maintenance switch is on
 };
 
-// The label of action; maintenance shows the server's text (or a word of ours
-// when it gave none).
-QString mainButtonLabel(MainAction action, const QString &maintenanceText = QString());
+// The label of action: one short word (the server's maintenance text goes
+// beside the button, where it may be long).
+QString mainButtonLabel(MainAction action);
 // Whether the button takes clicks in action.
 bool mainButtonEnabled(MainAction action);
+
+} // namespace Launcher
+
+Q_DECLARE_METATYPE(Launcher::MainAction)

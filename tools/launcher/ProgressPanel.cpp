@@ -7,6 +7,8 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+namespace Launcher {
+
 ProgressPanel::ProgressPanel(QWidget *parent)
     : QWidget(parent)
     , m_bar(new QProgressBar(this))
@@ -25,7 +27,7 @@ ProgressPanel::ProgressPanel(QWidget *parent)
     layout->addWidget(m_details);
 }
 
-void ProgressPanel::showDownload(const TransferProgress &p)
+void ProgressPanel::showDownload(const HostFlow::TransferProgress &p)
 {
     m_bar->setRange(0, 100);
     m_bar->setValue(p.total > 0 ? int(p.done * 100 / p.total) : 0);
@@ -41,10 +43,19 @@ void ProgressPanel::showStage(const QString &stageText, double fraction)
     m_details->setFullText(stageText);
 }
 
-void ProgressPanel::showBusy()
+void ProgressPanel::showBusy(const QString &details)
 {
     m_bar->setRange(0, 0);
-    m_details->setFullText(QString());
+    m_details->setFullText(details);
+}
+
+void ProgressPanel::showPartial(qint64 onDisk, qint64 total, const QString &what)
+{
+    m_bar->setRange(0, 100);
+    m_bar->setValue(total > 0 ? int(qBound<qint64>(0, onDisk * 100 / total, 100)) : 0);
+    // No speed and no time left: nothing is moving.
+    m_details->setFullText(tr("%1: %2 of %3 downloaded")
+                               .arg(what, QtUtil::transformUnit(onDisk, false), QtUtil::transformUnit(total, false)));
 }
 
 void ProgressPanel::showRest(int percent, const QString &details)
@@ -53,3 +64,5 @@ void ProgressPanel::showRest(int percent, const QString &details)
     m_bar->setValue(percent);
     m_details->setFullText(details);
 }
+
+} // namespace Launcher

@@ -9,6 +9,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+namespace Launcher {
+
 SettingsDialog::SettingsDialog(const LauncherSettings &settings, QWidget *parent)
     : QDialog(parent)
     , m_settings(settings)
@@ -71,3 +73,5 @@ LauncherSettings SettingsDialog::settings() const
     s.backgroundMusic = m_music->isChecked();
     return s;
 }
+
+} // namespace Launcher

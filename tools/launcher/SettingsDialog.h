@@ -9,6 +9,8 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 
+namespace Launcher {
+
 // The launcher's settings: install folder, speed limit, automatic update and
 // background music. accepted() hands on what the user chose.
 class SettingsDialog : public QDialog
@@ -33,3 +35,5 @@ private:
     QCheckBox *m_music;
     QPushButton *m_save;
 };
+
+} // namespace Launcher

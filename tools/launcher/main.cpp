@@ -11,6 +11,9 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QScreen>
+#include <QUrl>
+
+#include <cstdio>
 
 #include <cstdint>
 
@@ -45,19 +48,30 @@ int main(int argc, char *argv[])
     Global::Var::bLog = true;
     Logger::LogToFile(true);
 
-    LauncherSettings settings = LauncherSettings::load();
+    Launcher::LauncherSettings settings = Launcher::LauncherSettings::load();
     if (parser.isSet(server))
         settings.server = parser.value(server);
+    const QUrl serverUrl(settings.server);
+    if (!settings.server.isEmpty()
+        && (!serverUrl.isValid() || serverUrl.host().isEmpty()
+            || (serverUrl.scheme() != QLatin1String("http") && serverUrl.scheme() != QLatin1String("https")))) {
+        std::fprintf(stderr,
+            "morvaniel-launcher: --server takes an address with its scheme, http://host:port (not %s)\n",
+            qPrintable(settings.server));
+        return 2;
+    }
+    QString keyError;
+    const bool keyRead = settings.readKeyFile(QCoreApplication::applicationDirPath(), keyError);
     if (parser.isSet(dir))
         settings.installDir = QDir(parser.value(dir)).absolutePath();
     if (settings.installDir.isEmpty())
         settings.installDir = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Game"));
-    LauncherPlace place;
+    Launcher::LauncherPlace place;
     place.launcherDir = parser.isSet(launcherDir) ? QDir(parser.value(launcherDir)).absolutePath()
                                                   : QCoreApplication::applicationDirPath();
     place.launcherVersion = QStringLiteral(MORVANIEL_VERSION);
 
-    LauncherWindow window(settings, place);
+    Launcher::LauncherWindow window(settings, place);
     QtUtil::ApplyQSS(&window, QStringLiteral("launcher.qss"));
     window.resize(1040, 640);
     // Centred on the screen: MoveToCenter centres on a widget, here one as large as the screen.
@@ -65,7 +79,10 @@ int main(int argc, char *argv[])
     screenArea.setGeometry(window.screen()->availableGeometry());
     QtUtil::MoveToCenter(&screenArea, &window);
     window.show();
-    if (settings.server.isEmpty())
+    if (!keyRead)
+        // A damaged key file must not turn verification off.
+        window.statusLine()->setFullText(QStringLiteral("The publisher key is unreadable: %1").arg(keyError));
+    else if (settings.server.isEmpty())
         window.statusLine()->setFullText(QStringLiteral("No server: start with --server http://host:port"));
     else
         window.start();

@@ -76,7 +76,7 @@ QString CommandLine::usage() const
                          "\n"
                          "`morvaniel <command> --help` describes a command and its options. Without\n"
                          "arguments this text goes to standard error with exit code 2. Exit codes:\n"
-                         "0 done, 1 failed, 2 bad usage, 130 paused by Ctrl+C.\n");
+                         "0 done, 1 failed, 2 bad usage, 130 stopped by Ctrl+C.\n");
 }
 
 int CommandLine::run(const QStringList &arguments, QTextStream &out, QTextStream &err) const

@@ -14,7 +14,6 @@
 
 #include "core/GameUpdateContext.h"
 #include "trust/ReleaseKeys.h"
-#include "trust/ReleaseTrust.h"
 #include "util/QFileUtils.h"
 #include "util/QtUtil.h"
 
@@ -25,7 +24,6 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 
 #include <memory>
 
@@ -38,36 +36,6 @@ struct Row
     QString archives;
     qint64 bytes = 0;
     qint64 ms = 0;
-};
-
-// The server answers on a thread of its own, so that nothing the host does on
-// the main thread (it blocks while it plans) holds back the bytes.
-class ServerThread
-{
-public:
-    explicit ServerThread(const QString &root)
-    {
-        m_thread.start();
-        m_server = new Http::FileServer;
-        m_server->setRoot(root);
-        m_server->moveToThread(&m_thread);
-        QMetaObject::invokeMethod(
-            m_server, [this]() { m_listening = m_server->listen(0); }, Qt::BlockingQueuedConnection);
-    }
-    ~ServerThread()
-    {
-        QMetaObject::invokeMethod(
-            m_server, [this]() { delete m_server; }, Qt::BlockingQueuedConnection);
-        m_thread.quit();
-        m_thread.wait();
-    }
-    bool listening() const { return m_listening; }
-    QString url() const { return m_server->url(QString()); }
-
-private:
-    QThread m_thread;
-    Http::FileServer *m_server = nullptr;
-    bool m_listening = false;
 };
 
 // Overwrites the middle of one file and deletes another: what a bad disk or a
@@ -127,7 +95,7 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
         out << "demo: no signing key: " << error << '\n';
         return 1;
     }
-    Morvaniel::ReleaseTrust::SetTrustedKeys({ QString::fromLatin1(publicKeyFile.readAll()).trimmed() });
+    const QStringList trusted{ QString::fromLatin1(publicKeyFile.readAll()).trimmed() };
     Publisher::PublishOptions publish;
     publish.inputDir = versions;
     publish.outputDir = www;
@@ -142,28 +110,33 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
     }
     const QString newest = names.last();
 
-    ServerThread server(www);
-    if (!server.listening()) {
+    // On the main thread with the flow, which never blocks it.
+    Http::FileServer server;
+    server.setRoot(www);
+    if (!server.listen(0)) {
         out << "demo: cannot listen on 127.0.0.1\n";
         return 1;
     }
-    out << "== serving " << www << " at " << server.url() << '\n';
+    out << "== serving " << www << " at " << server.url(QString()) << '\n';
     out.flush();
 
     ProgressPrinter printer(out, false);
-    UpdateFlow session;
+    HostFlow::UpdateFlow session;
     printFlow(session, printer);
-    pauseOnInterrupt(session);
+    stopOnInterrupt(session);
     auto runUpdate = [&](const QString &dir, const QString &flow) {
-        FlowOptions options;
-        options.server = server.url();
+        HostFlow::FlowOptions options;
+        options.server = server.url(QString());
+        options.trustedKeys = trusted;
         options.installDir = dir;
         session.setOptions(options);
         out << "\n== " << flow << '\n';
         out.flush();
         clock.restart();
         const qint64 before = session.bytesDownloaded();
-        const bool ok = session.update() == UpdateFlow::Ok && session.report().toVersion == newest;
+        const bool ok
+            = runToEnd(session, [](HostFlow::UpdateFlow &flow) { return flow.update(); }) == HostFlow::UpdateFlow::Ok
+            && session.report().toVersion == newest;
         rows.append({ flow, ok, session.report().archives.join(QStringLiteral(" ")), session.bytesDownloaded() - before,
             clock.elapsed() });
         return ok;
@@ -173,25 +146,28 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
     runUpdate(fresh, QStringLiteral("install %1 from nothing").arg(newest));
 
     const QString old = work.filePath(QStringLiteral("install-old"));
-    if (!QDir().mkpath(InstallState::gameFolder(old))
-        || !QFileUtils::CopyMultiFiles(QDir(versions).filePath(names.first()), InstallState::gameFolder(old))) {
+    if (!QDir().mkpath(HostFlow::InstallState::gameFolder(old))
+        || !QFileUtils::CopyMultiFiles(
+            QDir(versions).filePath(names.first()), HostFlow::InstallState::gameFolder(old))) {
         out << "demo: cannot copy " << names.first() << " into " << old << '\n';
         return 1;
     }
-    InstallState::writeVersion(old, names.first());
+    HostFlow::InstallState::writeVersion(old, names.first());
     runUpdate(old, QStringLiteral("update %1 -> %2").arg(names.first(), newest));
 
-    const QStringList damaged = damage(InstallState::gameFolder(old));
+    const QStringList damaged = damage(HostFlow::InstallState::gameFolder(old));
     out << "\n== repair after damaging " << damaged.join(QStringLiteral(", ")) << '\n';
     out.flush();
     {
-        FlowOptions options;
-        options.server = server.url();
+        HostFlow::FlowOptions options;
+        options.server = server.url(QString());
+        options.trustedKeys = trusted;
         options.installDir = old;
         session.setOptions(options);
         clock.restart();
         const qint64 before = session.bytesDownloaded();
-        const bool ok = session.verify(true) == 0 && session.badFiles().size() == damaged.size();
+        const bool ok = runToEnd(session, [](HostFlow::UpdateFlow &flow) { return flow.verify(true); }) == 0
+            && session.badFiles().size() == damaged.size();
         const QVector<QString> bad = session.badFiles();
         QStringList fetched;
         for (const Morvaniel::DownloadFile &file : qAsConst(session.context().downloadList))
@@ -201,8 +177,8 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
             session.bytesDownloaded() - before, clock.elapsed() });
     }
 
-    const TreeDifference a = compareTrees(QDir(versions).filePath(newest), InstallState::gameFolder(fresh));
-    const TreeDifference b = compareTrees(QDir(versions).filePath(newest), InstallState::gameFolder(old));
+    const TreeDifference a = compareTrees(QDir(versions).filePath(newest), HostFlow::InstallState::gameFolder(fresh));
+    const TreeDifference b = compareTrees(QDir(versions).filePath(newest), HostFlow::InstallState::gameFolder(old));
     rows.append({ QStringLiteral("fresh install == published %1").arg(newest), a.same(), a.describe(), 0, 0 });
     rows.append({ QStringLiteral("updated install == published %1").arg(newest), b.same(), b.describe(), 0, 0 });
 

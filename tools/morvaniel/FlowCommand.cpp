@@ -6,28 +6,47 @@
 #include "ProgressPrinter.h"
 #include "UpdateFlow.h"
 
-#include "trust/ReleaseTrust.h"
+#include <QCoreApplication>
+
+using HostFlow::UpdateFlow;
 
 int runFlowCommand(const QString &command, const QCommandLineParser &parser, QTextStream &out, QTextStream &err,
-    const std::function<int(UpdateFlow &, const HostOptions &)> &run)
+    const std::function<bool(UpdateFlow &)> &start)
 {
     HostOptions options;
     if (!options.read(command, parser, err))
         return 2;
     routeLibraryMessages(options.verbose);
-    Morvaniel::ReleaseTrust::SetTrustedKeys(options.trustedKeys);
     ProgressPrinter printer(out, options.json);
     UpdateFlow flow;
     flow.setOptions(options);
     printFlow(flow, printer);
-    pauseOnInterrupt(flow);
-    return run(flow, options);
+    stopOnInterrupt(flow);
+    return runToEnd(flow, start);
 }
 
-void pauseOnInterrupt(UpdateFlow &flow)
+int runToEnd(UpdateFlow &flow, const std::function<bool(UpdateFlow &)> &start)
 {
-    QObject::connect(&InterruptWatcher::instance(), &InterruptWatcher::requested, &flow, &UpdateFlow::pause);
-    // Ctrl+C may have come before the flow existed.
-    if (InterruptWatcher::wasRequested())
-        flow.pause();
+    int result = UpdateFlow::Failed;
+    const QMetaObject::Connection ended = QObject::connect(&flow, &UpdateFlow::finished, &flow, [&result](int r) {
+        result = r;
+        QCoreApplication::exit(r);
+    });
+    if (start(flow)) {
+        // A Ctrl+C that came before the run began stops it at once.
+        if (InterruptWatcher::wasRequested())
+            flow.stop();
+        QCoreApplication::exec();
+    }
+    QObject::disconnect(ended);
+    return result;
+}
+
+void stopOnInterrupt(UpdateFlow &flow)
+{
+    QObject::connect(&InterruptWatcher::instance(), &InterruptWatcher::requested, &flow, [&flow]() {
+        if (flow.running() && !flow.stopping())
+            flow.reporter()->info(QStringLiteral("stopping (interrupted)"));
+        flow.stop();
+    });
 }

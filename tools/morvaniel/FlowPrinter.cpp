@@ -7,19 +7,39 @@
 
 #include <QJsonArray>
 
-using namespace Morvaniel;
+using namespace HostFlow;
+using Morvaniel::DownloadCallbackInfo;
 
 void printFlow(UpdateFlow &flow, ProgressPrinter &printer)
 {
     ProgressPrinter *out = &printer;
-    QObject::connect(&flow, &UpdateFlow::stageChanged, &flow,
-        [out](const QString &stage, const QString &detail) { out->stage(stage, detail); });
-    QObject::connect(&flow, &UpdateFlow::message, &flow,
+    FlowReporter *reports = flow.reporter();
+    QObject::connect(reports, &FlowReporter::stageStarted, &flow, [out](Stage stage, const QString &detail) {
+        switch (stage) {
+        case Stage::Fetch:
+        case Stage::FilesInUse:
+            return; // many and short: the log has them
+        case Stage::Download:
+            out->stage(stageName(stage), detail);
+            out->beginDownload();
+            return;
+        case Stage::CheckArchives:
+        case Stage::CheckInstall:
+            out->stage(stageName(stage));
+            return;
+        default:
+            out->stage(stageName(stage), detail);
+            return;
+        }
+    });
+    QObject::connect(reports, &FlowReporter::phaseStarted, &flow,
+        [out](const QString &name, const QString &detail) { out->stage(name, detail); });
+    QObject::connect(reports, &FlowReporter::message, &flow,
         [out](const QString &text, const QJsonObject &fields) { out->info(text, fields); });
-    QObject::connect(&flow, &UpdateFlow::warningRaised, &flow, [out](const QString &text) { out->warning(text); });
-    QObject::connect(&flow, &UpdateFlow::errorRaised, &flow, [out](const QString &text) { out->error(text); });
-    QObject::connect(&flow, &UpdateFlow::downloadStarted, &flow, [out]() { out->beginDownload(); });
-    QObject::connect(&flow, &UpdateFlow::downloadProgress, &flow, [out](const TransferProgress &p) {
+    QObject::connect(reports, &FlowReporter::warningRaised, &flow, [out](const QString &text) { out->warning(text); });
+    QObject::connect(reports, &FlowReporter::errorRaised, &flow,
+        [out](const FlowError &error) { out->error(error.message, error.detail); });
+    QObject::connect(reports, &FlowReporter::downloadProgress, &flow, [out](const TransferProgress &p) {
         DownloadCallbackInfo info;
         info.downloadedSize = p.done;
         info.totalSize = p.total;
@@ -29,22 +49,22 @@ void printFlow(UpdateFlow &flow, ProgressPrinter &printer)
         info.bFinished = p.finished;
         out->download(info);
     });
-    QObject::connect(&flow, &UpdateFlow::stageProgress, &flow,
-        [out](const QString &stage, double fraction) { out->percent(stage, fraction); });
-    QObject::connect(&flow, &UpdateFlow::progressEnded, &flow, [out]() { out->endLine(); });
-    QObject::connect(&flow, &UpdateFlow::stepStarted, &flow, [out](const QString &from, const QString &to) {
+    QObject::connect(reports, &FlowReporter::stageProgress, &flow,
+        [out](Stage, const QString &step, double fraction) { out->percent(step, fraction); });
+    QObject::connect(reports, &FlowReporter::progressEnded, &flow, [out]() { out->endLine(); });
+    QObject::connect(reports, &FlowReporter::stepStarted, &flow, [out](const QString &from, const QString &to) {
         out->event(QStringLiteral("step"), { { QStringLiteral("from"), from }, { QStringLiteral("to"), to } });
         if (!out->json())
             out->info(QStringLiteral("step %1 -> %2").arg(from, to));
     });
-    QObject::connect(&flow, &UpdateFlow::updated, &flow, [out](const QString &version, qint64 bytes) {
+    QObject::connect(reports, &FlowReporter::updated, &flow, [out](const QString &version, qint64 bytes) {
         out->event(QStringLiteral("done"),
             { { QStringLiteral("version"), version }, { QStringLiteral("bytes"), double(bytes) } });
         if (!out->json())
             out->info(
                 QStringLiteral("installed version %1 (%2 bytes downloaded)").arg(version, QString::number(bytes)));
     });
-    QObject::connect(&flow, &UpdateFlow::verified, &flow, [out](const QString &version, const QStringList &bad) {
+    QObject::connect(reports, &FlowReporter::verified, &flow, [out](const QString &version, const QStringList &bad) {
         if (out->json())
             out->event(QStringLiteral("verified"),
                 { { QStringLiteral("version"), version }, { QStringLiteral("bad"), QJsonArray::fromStringList(bad) } });
@@ -52,12 +72,12 @@ void printFlow(UpdateFlow &flow, ProgressPrinter &printer)
             for (const QString &file : bad)
                 out->info(QStringLiteral("bad: %1").arg(file));
     });
-    QObject::connect(&flow, &UpdateFlow::launcherUpdated, &flow, [out](const QString &version) {
+    QObject::connect(reports, &FlowReporter::launcherUpdated, &flow, [out](const QString &version) {
         out->event(QStringLiteral("done"), { { QStringLiteral("version"), version } });
         if (!out->json())
             out->info(QStringLiteral("launcher updated to %1").arg(version));
     });
     // No one can answer at a command line: a file in use stops the run.
     QObject::connect(
-        &flow, &UpdateFlow::filesInUse, &flow, [&flow](const QStringList &) { flow.answerFilesInUse(false); });
+        reports, &FlowReporter::filesInUse, &flow, [&flow](const QStringList &) { flow.answerFilesInUse(false); });
 }

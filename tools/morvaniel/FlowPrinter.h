@@ -1,8 +1,11 @@
 #pragma once
 
 class ProgressPrinter;
+
+namespace HostFlow {
 class UpdateFlow;
+}
 
 // The command line's view of the update flow: every report of the flow goes
 // to the printer, as plain lines or JSON events.
-void printFlow(UpdateFlow &flow, ProgressPrinter &printer);
+void printFlow(HostFlow::UpdateFlow &flow, ProgressPrinter &printer);

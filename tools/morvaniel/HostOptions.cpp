@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QTextStream>
+#include <QUrl>
 
 #include <cstdio>
 
@@ -75,7 +76,7 @@ bool HostOptions::read(const QString &command, const QCommandLineParser &parser,
         }
     }
     QString error;
-    if (!SignedRelease::readPublicKeys(parser.values(QStringLiteral("trust")), trustedKeys, error)) {
+    if (!HostFlow::SignedRelease::readPublicKeys(parser.values(QStringLiteral("trust")), trustedKeys, error)) {
         err << command << ": --trust: " << error << '\n';
         return false;
     }
@@ -85,6 +86,14 @@ bool HostOptions::read(const QString &command, const QCommandLineParser &parser,
         err << "usage: morvaniel " << command
             << " --server <http://host:port> --dir <install folder> [--channel game] [--limit KiB/s] [--json] "
                "[--verbose]\n";
+        return false;
+    }
+    // "127.0.0.1:8080" would be read as a path, and the run would fail late
+    // and strangely: an address needs its scheme.
+    const QUrl url(server);
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+        || url.host().isEmpty()) {
+        err << command << ": --server takes an address with its scheme, http://host:port (not " << server << ")\n";
         return false;
     }
     while (server.endsWith(QLatin1Char('/')))

@@ -11,7 +11,7 @@ class QTextStream;
 
 // The options that update, verify, repair and self-update share: what the
 // flow works on, and how the command prints it.
-struct HostOptions : FlowOptions
+struct HostOptions : HostFlow::FlowOptions
 {
     bool json = false;
     bool verbose = false;

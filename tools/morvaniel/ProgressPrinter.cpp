@@ -84,9 +84,11 @@ void ProgressPrinter::warning(const QString &text)
         emitLine(QStringLiteral("warning: ") + text);
 }
 
-void ProgressPrinter::error(const QString &text)
+void ProgressPrinter::error(const QString &text, const QString &detail)
 {
-    if (m_json)
+    if (m_json && !detail.isEmpty())
+        event(QStringLiteral("error"), { { QStringLiteral("message"), text }, { QStringLiteral("detail"), detail } });
+    else if (m_json)
         event(QStringLiteral("error"), { { QStringLiteral("message"), text } });
     else
         emitLine(QStringLiteral("error: ") + text);

@@ -23,7 +23,8 @@ public:
     void stage(const QString &name, const QString &detail = QString());
     void info(const QString &text, const QJsonObject &fields = QJsonObject());
     void warning(const QString &text);
-    void error(const QString &text);
+    // detail: the library's own text, in the JSON event only (the log has it too).
+    void error(const QString &text, const QString &detail = QString());
     // A download run starts: its first report counts what was on disk already.
     void beginDownload();
     void download(const Morvaniel::DownloadCallbackInfo &info);

@@ -6,5 +6,5 @@
 int runSelfUpdateCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
     return runFlowCommand(QStringLiteral("self-update"), parser, out, err,
-        [](UpdateFlow &flow, const HostOptions &) { return flow.updateLauncher(); });
+        [](HostFlow::UpdateFlow &flow) { return flow.updateLauncher(); });
 }

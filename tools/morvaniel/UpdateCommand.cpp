@@ -5,6 +5,6 @@
 
 int runUpdateCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
-    return runFlowCommand(QStringLiteral("update"), parser, out, err,
-        [](UpdateFlow &flow, const HostOptions &) { return flow.update(); });
+    return runFlowCommand(
+        QStringLiteral("update"), parser, out, err, [](HostFlow::UpdateFlow &flow) { return flow.update(); });
 }

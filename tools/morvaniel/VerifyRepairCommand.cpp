@@ -6,8 +6,7 @@
 static int runCommand(
     const QString &name, bool repair, const QCommandLineParser &parser, QTextStream &out, QTextStream &err)
 {
-    return runFlowCommand(
-        name, parser, out, err, [repair](UpdateFlow &flow, const HostOptions &) { return flow.verify(repair); });
+    return runFlowCommand(name, parser, out, err, [repair](HostFlow::UpdateFlow &flow) { return flow.verify(repair); });
 }
 
 int runVerifyCommand(const QCommandLineParser &parser, QTextStream &out, QTextStream &err)

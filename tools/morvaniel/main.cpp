@@ -42,7 +42,7 @@ QList<Command> commands()
         { QStringLiteral("update"),
             QStringLiteral("update %1 [--channel game] [--limit KiB/s] [--json] [--verbose]").arg(host),
             QStringLiteral("Installs or updates the game in FOLDER to the server's newest version.\n"
-                           "Ctrl+C pauses a download (exit code 130); the next run resumes it."),
+                           "Ctrl+C stops the run in any stage (exit code 130); the next run resumes it."),
             HostOptions::commandLineOptions(false), runUpdateCommand, {} },
         { QStringLiteral("verify"), QStringLiteral("verify %1 [--channel game] [--json]").arg(host),
             QStringLiteral("Checks every installed file by MD5 and lists the bad ones (exit code 1 if any)."),

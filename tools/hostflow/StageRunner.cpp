@@ -1,0 +1,246 @@
+#include "StageRunner.h"
+
+#include "FetchStage.h"
+#include "FlowReporter.h"
+#include "WorkerStages.h"
+
+#include "core/CoreSystem.h"
+#include "core/GameUpdateContext.h"
+
+#include <QTimer>
+
+using namespace Morvaniel;
+
+namespace HostFlow {
+
+QString stageName(Stage stage)
+{
+    switch (stage) {
+    case Stage::Fetch:
+        return QStringLiteral("fetch");
+    case Stage::Download:
+        return QStringLiteral("download");
+    case Stage::CheckArchives:
+        return QStringLiteral("verify-archives");
+    case Stage::FilesInUse:
+        return QStringLiteral("in-use-check");
+    case Stage::Extract:
+        return QStringLiteral("extract");
+    case Stage::Merge:
+        return QStringLiteral("merge");
+    case Stage::CheckInstall:
+        return QStringLiteral("verify-install");
+    case Stage::UpdateFiles:
+        return QStringLiteral("update");
+    }
+    return QString();
+}
+
+void StageHandler::finish(StageEnd end)
+{
+    m_runner.post(std::move(end));
+}
+
+FlowReporter &StageHandler::reporter()
+{
+    return m_runner.reporter();
+}
+
+StageRunner::StageRunner(FlowReporter &reporter, QObject *parent)
+    : QObject(parent)
+    , m_reporter(reporter)
+    , m_fetch(new FetchStage(*this))
+    , m_download(new DownloadStage(*this))
+    , m_checkArchives(new VerifyStage(*this, Stage::CheckArchives))
+    , m_inUse(new InUseStage(*this))
+    , m_extract(new UnZipStage(*this))
+    , m_merge(new PatchStage(*this, Stage::Merge))
+    , m_checkInstall(new VerifyStage(*this, Stage::CheckInstall))
+    , m_updateFiles(new PatchStage(*this, Stage::UpdateFiles))
+{
+    m_handlers[int(Stage::Fetch)] = m_fetch.get();
+    m_handlers[int(Stage::Download)] = m_download.get();
+    m_handlers[int(Stage::CheckArchives)] = m_checkArchives.get();
+    m_handlers[int(Stage::FilesInUse)] = m_inUse.get();
+    m_handlers[int(Stage::Extract)] = m_extract.get();
+    m_handlers[int(Stage::Merge)] = m_merge.get();
+    m_handlers[int(Stage::CheckInstall)] = m_checkInstall.get();
+    m_handlers[int(Stage::UpdateFiles)] = m_updateFiles.get();
+    // The library's workers are made on first use, on the GUI thread.
+    GetCoreSystemInstance();
+}
+
+StageRunner::~StageRunner()
+{
+    // The worker's own thread must not go on writing the game for nobody; the
+    // library keeps the callbacks, which point into this runner.
+    if (m_current && !m_endPosted)
+        m_current->stop();
+    for (StageHandler *handler : m_handlers)
+        handler->release();
+}
+
+GameUpdateContext &StageRunner::context()
+{
+    return *GetCoreSystemInstance()->GetCurGameUpdateContext();
+}
+
+void StageRunner::reset()
+{
+    m_stopping = false;
+}
+
+void StageRunner::stop()
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    if (m_current && !m_endPosted)
+        m_current->stop();
+}
+
+void StageRunner::start(Stage stage, const QString &detail, Next next)
+{
+    Q_ASSERT(!m_current);
+    m_current = m_handlers[int(stage)];
+    m_endPosted = false;
+    m_next = std::move(next);
+    if (m_stopping) {
+        StageEnd end;
+        end.stage = stage;
+        post(end);
+        return;
+    }
+    emit m_reporter.stageStarted(stage, detail);
+    m_current->start(context());
+}
+
+void StageRunner::post(StageEnd end)
+{
+    if (m_endPosted)
+        return;
+    m_endPosted = true;
+    QTimer::singleShot(0, this, [this, end]() { ended(end); });
+}
+
+void StageRunner::ended(StageEnd end)
+{
+    StageHandler *handler = m_current;
+    m_current = nullptr;
+    Next next = std::move(m_next);
+    m_next = nullptr;
+    if (handler)
+        handler->release();
+    if (end.stage != Stage::Fetch)
+        emit m_reporter.progressEnded();
+    if (m_stopping && !end.ok) {
+        if (m_stopped)
+            m_stopped(end);
+        return;
+    }
+    if (next)
+        next(end);
+}
+
+void StageRunner::fetchText(const QString &url, Next next)
+{
+    m_fetch->setRequest(url, 0);
+    start(Stage::Fetch, url, std::move(next));
+}
+
+void StageRunner::fetchBytes(const QString &url, qint64 maxBytes, Next next)
+{
+    m_fetch->setRequest(url, maxBytes);
+    start(Stage::Fetch, url, std::move(next));
+}
+
+void StageRunner::download(bool resume, const QString &detail, Next next)
+{
+    m_download->setResume(resume);
+    start(Stage::Download, detail, std::move(next));
+}
+
+void StageRunner::checkArchives(Next next)
+{
+    GameUpdateContext &c = context();
+    c.verifySingle = true;
+    c.updateMode = UpdateModeUpdate;
+    c.verifyFileList.clear();
+    c.verifyMd5List.clear();
+    for (const DownloadFile &file : qAsConst(c.downloadList)) {
+        c.verifyFileList.append(file.localPath);
+        c.verifyMd5List.append(file.md5);
+    }
+    start(Stage::CheckArchives, QString(), std::move(next));
+}
+
+void StageRunner::filesFree(const QString &folder, Next next)
+{
+    m_inUse->setFolder(folder);
+    start(Stage::FilesInUse, folder, std::move(next));
+}
+
+void StageRunner::extract(const QStringList &archives, const QString &target, bool keepTarget, Next next)
+{
+    GameUpdateContext &c = context();
+    c.unzipFiles = archives.toVector();
+    c.unzipTargetDir = target;
+    c.updateMode = keepTarget ? UpdateModeRepair : UpdateModeUpdate;
+    start(Stage::Extract, target, std::move(next));
+}
+
+void StageRunner::merge(const QString &patchDir, const QString &target, const QString &temp, Next next)
+{
+    GameUpdateContext &c = context();
+    c.bGameUpdate = true;
+    c.patchDir = patchDir;
+    c.mergeTargetPath = target;
+    c.mergeTempPath = temp;
+    c.skipPatchFiles = false;
+    start(Stage::Merge, target, std::move(next));
+}
+
+void StageRunner::checkInstall(const QString &folder, const QString &manifest, bool byMd5, Next next)
+{
+    GameUpdateContext &c = context();
+    c.verifySingle = false;
+    c.verifyFolder = folder;
+    c.verifyManifestText = manifest;
+    c.needMd5Check = byMd5;
+    c.needMd5CheckPaksDir = byMd5;
+    // Failure collection: every file by MD5, every failure listed. Without
+    // it the verifier compares sizes and stops at the first difference.
+    c.updateMode = byMd5 ? UpdateModeRepair : UpdateModeUpdate;
+    m_checkInstall->setByMd5(byMd5);
+    start(Stage::CheckInstall, folder, std::move(next));
+}
+
+void StageRunner::updateFiles(
+    const QString &target, const QString &source, const QString &oldManifest, const QString &newManifest, Next next)
+{
+    GameUpdateContext &c = context();
+    c.bGameUpdate = false;
+    c.updateTargetDir = target;
+    c.updateSourceDir = source;
+    c.oldFileManifestText = oldManifest;
+    c.newFileManifestText = newManifest;
+    start(Stage::UpdateFiles, target, std::move(next));
+}
+
+void StageRunner::answerFilesInUse(bool retry)
+{
+    if (m_current == m_inUse.get())
+        m_inUse->answer(retry);
+}
+
+void StageRunner::setSpeedLimit(int kib)
+{
+    m_download->setSpeedLimit(kib);
+}
+
+qint64 StageRunner::bytesDownloaded() const
+{
+    return m_download->bytesDownloaded();
+}
+
+} // namespace HostFlow

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "Stage.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+namespace Morvaniel {
+class GameUpdateContext;
+}
+
+namespace HostFlow {
+
+class DownloadStage;
+class FetchStage;
+class FlowReporter;
+class InUseStage;
+class PatchStage;
+class StageHandler;
+class UnZipStage;
+class VerifyStage;
+
+// Runs the library's stages one at a time on the thread that owns it (the GUI
+// thread, where the library's workers report): an entry point prepares the
+// context and starts the stage, the library's final report ends it, and the
+// continuation the part gave goes on from there. Nothing waits.
+//
+// stop() ends the running stage through the library and refuses every stage
+// started after it; a stage that the stop ended goes to the stopped handler
+// instead of its continuation.
+class StageRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Next = std::function<void(const StageEnd &)>;
+
+    StageRunner(FlowReporter &reporter, QObject *parent);
+    ~StageRunner() override;
+
+    // The entry points; next gets the stage's end unless the run stopped.
+    // A content request: the document as text, or as raw bytes (at most maxBytes).
+    void fetchText(const QString &url, Next next);
+    void fetchBytes(const QString &url, qint64 maxBytes, Next next);
+    // The context's download list into the cache; resume keeps partial files,
+    // otherwise the cache folder is emptied first.
+    void download(bool resume, const QString &detail, Next next);
+    // The MD5 of every archive of the context's download list; bad ones are deleted.
+    void checkArchives(Next next);
+    // Fails when another program holds a file under folder open and the view
+    // answers the question filesInUse() with Cancel.
+    void filesFree(const QString &folder, Next next);
+    void extract(const QStringList &archives, const QString &target, bool keepTarget, Next next);
+    void merge(const QString &patchDir, const QString &target, const QString &temp, Next next);
+    // Every file of manifest under folder: by MD5 with every bad file listed,
+    // or by size only up to the first bad one.
+    void checkInstall(const QString &folder, const QString &manifest, bool byMd5, Next next);
+    void updateFiles(const QString &target, const QString &source, const QString &oldManifest,
+        const QString &newManifest, Next next);
+
+    bool running() const { return m_current != nullptr; }
+    // A run begins: stop() of the last one is forgotten.
+    void reset();
+    void stop();
+    bool stopping() const { return m_stopping; }
+    void setStoppedHandler(std::function<void(const StageEnd &)> handler) { m_stopped = std::move(handler); }
+
+    // The view's answer to FlowReporter::filesInUse.
+    void answerFilesInUse(bool retry);
+    // KiB/s, below 1 unlimited: the running download follows at once.
+    void setSpeedLimit(int kib);
+    // Bytes that came over the network in this runner's downloads.
+    qint64 bytesDownloaded() const;
+
+    FlowReporter &reporter() { return m_reporter; }
+    Morvaniel::GameUpdateContext &context();
+
+private:
+    friend class StageHandler;
+    void start(Stage stage, const QString &detail, Next next);
+    // From StageHandler::finish: delivered from the event loop.
+    void post(StageEnd end);
+    void ended(StageEnd end);
+
+    FlowReporter &m_reporter;
+    std::unique_ptr<FetchStage> m_fetch;
+    std::unique_ptr<DownloadStage> m_download;
+    std::unique_ptr<VerifyStage> m_checkArchives;
+    std::unique_ptr<InUseStage> m_inUse;
+    std::unique_ptr<UnZipStage> m_extract;
+    std::unique_ptr<PatchStage> m_merge;
+    std::unique_ptr<VerifyStage> m_checkInstall;
+    std::unique_ptr<PatchStage> m_updateFiles;
+    std::array<StageHandler *, StageCount> m_handlers{};
+    StageHandler *m_current = nullptr;
+    bool m_endPosted = false;
+    Next m_next;
+    bool m_stopping = false;
+    std::function<void(const StageEnd &)> m_stopped;
+};
+
+} // namespace HostFlow
