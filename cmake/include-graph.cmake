@@ -7,10 +7,13 @@ cmake_minimum_required(VERSION 3.16)
 # the workers (download, verify, unzip, patch) and the planners build on them.
 # core holds the registry, the shared context and the records: its components
 # forward to the workers, and the workers take their context from the registry,
-# which is the one cycle the design keeps. Headers directly in src/ (the export
-# macro) may be included from anywhere.
+# which is the one cycle the design keeps. blocks (block delivery) is a worker
+# of the same kind: core's facade forwards to it, and it builds on the layers
+# below and on the download subsystem's request settings. Headers directly in
+# src/ (the export macro) may be included from anywhere.
 set(allowed
-  "core -> download" "core -> patch" "core -> settings" "core -> unzip" "core -> util" "core -> verify"
+  "blocks -> core" "blocks -> download" "blocks -> manifest" "blocks -> util"
+  "core -> blocks" "core -> download" "core -> patch" "core -> settings" "core -> unzip" "core -> util" "core -> verify"
   "download -> core" "download -> util"
   "patch -> core" "patch -> manifest" "patch -> util"
   "planning -> core" "planning -> manifest" "planning -> settings" "planning -> util" "planning -> verify"
