@@ -212,6 +212,27 @@ bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVec
     return ok;
 }
 
+// The block store of the game channel, newest version first (see BlockStoreWriter).
+bool publishBlocks(Run &run, const QVector<VersionTree> &trees)
+{
+    BlockStoreWriter writer(run.outputDir + QLatin1Char('/') + run.options.channel, run.options.blockStore);
+    QString error;
+    for (int i = trees.size() - 1; i >= 0; --i)
+        if (!writer.addVersion(trees[i], error))
+            return run.fail(QStringLiteral("block store: %1").arg(error));
+    if (!writer.finish(error))
+        return run.fail(QStringLiteral("block store: %1").arg(error));
+    const BlockStoreFigures &f = writer.figures();
+    run.report.blocks = f;
+    run.say(QStringLiteral("blocks: %1 versions, %2 distinct blocks in %3 bundles (%4 bytes), indexes %5 bytes")
+                .arg(trees.size())
+                .arg(f.blocks)
+                .arg(f.bundles)
+                .arg(f.storedBytes)
+                .arg(f.indexBytes));
+    return true;
+}
+
 // The channel's files are final: the signed document lists them as they are.
 bool signChannel(Run &run, const QString &channel, const QString &newestVersion)
 {
@@ -293,6 +314,8 @@ bool publishAll(Run &run)
     for (const auto &p : qAsConst(pairs))
         if (!publishPatch(run, trees[p.first], trees[p.second], guide))
             return false;
+    if (run.options.blocks && !publishBlocks(run, trees))
+        return false;
 
     QString error;
     const QString channelDir = run.outputDir + QLatin1Char('/') + run.options.channel + QLatin1Char('/');
