@@ -1,5 +1,7 @@
 #include "blocks/BlockPool.h"
 
+#include "blocks/TaskScratch.h"
+
 namespace Morvaniel {
 
 BlockPool::BlockPool(int threads)
@@ -49,6 +51,7 @@ void BlockPool::waitIdle()
 
 void BlockPool::loop()
 {
+    TaskScratch scratch;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_wake.wait(lock, [this] { return m_quit || !m_urgent.empty() || !m_normal.empty(); });
@@ -59,7 +62,7 @@ void BlockPool::loop()
         queue.pop_front();
         ++m_running;
         lock.unlock();
-        task();
+        task(scratch);
         task = nullptr;
         lock.lock();
         --m_running;

@@ -9,6 +9,8 @@
 
 namespace Morvaniel {
 
+class TaskScratch;
+
 // The threads that check, unpack and write blocks, so that hashing and disk
 // work never hold up the thread that owns the block worker. Urgent tasks (the
 // blocks that arrived from the network, whose memory the network waits for)
@@ -16,7 +18,8 @@ namespace Morvaniel {
 class BlockPool
 {
 public:
-    using Task = std::function<void()>;
+    // Runs on a pool thread with that thread's working memory.
+    using Task = std::function<void(TaskScratch &)>;
 
     explicit BlockPool(int threads);
     // Drops what is queued and waits for the running tasks.

@@ -180,10 +180,10 @@ QString BlockRun::pieceTarget(quint32 piece, qint64 &offset) const
     return m_fileStates[int(p.planFile)].path;
 }
 
-void BlockRun::post(std::function<Result()> task, bool urgent)
+void BlockRun::post(std::function<Result(TaskScratch &)> task, bool urgent)
 {
     ++m_tasks;
-    m_pool->post([this, task = std::move(task)] { pushResult(task()); }, urgent);
+    m_pool->post([this, task = std::move(task)](TaskScratch &scratch) { pushResult(task(scratch)); }, urgent);
 }
 
 void BlockRun::pushResult(Result result)
@@ -252,29 +252,29 @@ void BlockRun::feedLocal()
         const BlockDigest digest = b.digest;
         const quint32 size = b.size;
         FileTable *files = m_files.get();
-        std::function<BlockTasks::Outcome()> work;
+        std::function<BlockTasks::Outcome(TaskScratch &)> work;
         if (p.unsure || p.source == PieceSource::Keep) {
             // Where it was written (unsure), or where it is kept.
             const QString path = fs.path;
             const qint64 offset = ref.offset;
-            work
-                = [files, path, offset, size, digest] { return BlockTasks::check(*files, path, offset, size, digest); };
+            work = [files, path, offset, size, digest](
+                       TaskScratch &scratch) { return BlockTasks::check(*files, scratch, path, offset, size, digest); };
         } else {
             const QString source = p.copyFrom.isEmpty()
                 ? m_setup.folder + QLatin1Char('/') + m_setup.plan.sources[int(p.sourceFile)]
                 : p.copyFrom;
             const qint64 from = p.sourceOffset;
             const BlockTasks::Destination to{ fs.path, ref.offset, fs.size };
-            work = [files, source, from, to, size, digest] {
-                return BlockTasks::copy(*files, source, from, to, size, digest);
+            work = [files, source, from, to, size, digest](TaskScratch &scratch) {
+                return BlockTasks::copy(*files, scratch, source, from, to, size, digest);
             };
         }
         post(
-            [number, work] {
+            [number, work](TaskScratch &scratch) {
                 Result r;
                 r.kind = Result::Local;
                 r.id = number;
-                r.outcome = work();
+                r.outcome = work(scratch);
                 return r;
             },
             false);
@@ -360,7 +360,7 @@ void BlockRun::maybeFinalize(quint32 planFile)
     const QString path = fs.path;
     const qint64 size = fs.size;
     post(
-        [files, path, size, planFile] {
+        [files, path, size, planFile](TaskScratch &) {
             Result r;
             r.kind = Result::Finalize;
             r.id = planFile;
@@ -420,7 +420,7 @@ void BlockRun::checkpoint(bool last)
     m_dirty.clear();
     FileTable *files = m_files.get();
     post(
-        [files, paths, covered] {
+        [files, paths, covered](TaskScratch &) {
             Result r;
             r.kind = Result::Sync;
             r.bytes = covered;
@@ -441,8 +441,13 @@ void BlockRun::onSync(const Result &r)
         m_journal.append(BlockJournal::Checkpoint, quint32(r.bytes));
         m_checkpointed = quint32(r.bytes);
     }
-    if (m_ending != Finishing || (!m_lastSync && !m_commitBegun))
+    if (m_ending != Finishing)
         return;
+    if (!m_lastSync && !m_commitBegun) {
+        // A routine sync was under way when the last piece landed: now the last one.
+        checkpoint(true);
+        return;
+    }
     // Every piece is on disk: move the staged files into place, delete what the target lacks.
     QString error;
     if (!m_commitBegun) {
@@ -467,13 +472,17 @@ void BlockRun::onSync(const Result &r)
     QStringList obsolete;
     for (const QString &path : qAsConst(m_setup.plan.obsolete))
         obsolete << m_setup.folder + QLatin1Char('/') + path;
-    QStringList twins;
+    // Each old spelling with the target's spelling of the same name.
+    QVector<QPair<QString, QString>> twins;
     for (const QString &path : qAsConst(m_setup.plan.caseTwins))
-        twins << m_setup.folder + QLatin1Char('/') + path;
+        for (const IndexFile &f : m_target.files)
+            if (f.path.compare(path, Qt::CaseInsensitive) == 0)
+                twins.append(
+                    qMakePair(m_setup.folder + QLatin1Char('/') + path, m_setup.folder + QLatin1Char('/') + f.path));
     const QString folder = m_setup.folder;
     m_finishPosted = true;
     post(
-        [moves, obsolete, twins, folder] {
+        [moves, obsolete, twins, folder](TaskScratch &) {
             Result r;
             r.kind = Result::Finish;
             for (const Move &m : moves) {
@@ -501,11 +510,12 @@ void BlockRun::onSync(const Result &r)
                 removeEmptyFolders(folder, path);
             }
             // Another spelling of a target file: delete it only where the folder
-            // holds both names, that is where they are two files.
-            for (const QString &path : twins) {
-                const QFileInfo info(path);
-                if (info.dir().entryList(QDir::Files | QDir::Hidden | QDir::System).contains(info.fileName()))
-                    QFile::remove(path);
+            // lists both names, that is where they are two files.
+            for (const auto &twin : twins) {
+                const QFileInfo old(twin.first);
+                const QStringList names = old.dir().entryList(QDir::Files | QDir::Hidden | QDir::System);
+                if (names.contains(old.fileName()) && names.contains(QFileInfo(twin.second).fileName()))
+                    QFile::remove(twin.first);
             }
             return r;
         },

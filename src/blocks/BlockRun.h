@@ -27,6 +27,7 @@ namespace Morvaniel {
 
 class BlockPool;
 class FileTable;
+class TaskScratch;
 
 // Everything a run needs, prepared and checked before anything is written
 // (see BlockRunSetup).
@@ -106,7 +107,7 @@ private:
     void startFinish();
 
     // Pool tasks and their results.
-    void post(std::function<Result()> task, bool urgent);
+    void post(std::function<Result(TaskScratch &)> task, bool urgent);
     void pushResult(Result result);
     void drainResults();
     void onLocal(const Result &r);

@@ -323,13 +323,13 @@ void BlockRun::blockArrived(Transfer &t, int frame)
     const BlockDigest digest = b.digest;
     const quint32 size = b.size;
     post(
-        [files, packed, size, digest, to, pieces, block] {
+        [files, packed, size, digest, to, pieces, block](TaskScratch &scratch) {
             Result r;
             r.kind = Result::Block;
             r.id = block;
             r.pieces = pieces;
             r.bytes = packed.size();
-            r.outcome = BlockTasks::decode(*files, packed, size, digest, to);
+            r.outcome = BlockTasks::decode(*files, scratch, packed, size, digest, to);
             return r;
         },
         true);

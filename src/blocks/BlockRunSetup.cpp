@@ -17,6 +17,8 @@ namespace Morvaniel {
 namespace {
 
 const QByteArray SizesMagic = "MVBLKSZ1";
+// Made first in a new staging folder: whatever else is there then is the run's.
+const QString Marker = QStringLiteral("/.morvaniel-staging");
 
 bool refuse(BlockError &code, QString &error, BlockError why, const QString &text)
 {
@@ -117,10 +119,10 @@ bool PrepareBlockRun(const BlockJob &job, BlockRunSetup &setup, BlockError &code
     if (FolderGuard::IsProtectedFolder(setup.staging) || FolderGuard::IsSameOrInside(setup.folder, setup.staging))
         return refuse(code, error, BlockError::InTheWay,
             QStringLiteral("%1 cannot serve as the staging folder of %2").arg(setup.staging, setup.folder));
-    // Ours when empty or holding what a run writes first (the sizes it saw).
+    // Ours when empty or marked as a run's.
     const QDir staging(setup.staging);
     if (staging.exists() && !staging.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)
-        && !QFileInfo::exists(sizesPath(setup.staging)))
+        && !QFileInfo::exists(setup.staging + Marker))
         return refuse(code, error, BlockError::InTheWay,
             QStringLiteral("%1 holds files of something else; a block run needs a staging folder of its own")
                 .arg(setup.staging));
@@ -179,8 +181,10 @@ bool OpenBlockRun(BlockRunSetup &setup, BlockError &code, QString &error)
     if (!setup.resumed) {
         // Another job's leftovers: its staged files and journal mean nothing to this one.
         QDir(setup.staging).removeRecursively();
-        if (!QDir().mkpath(setup.staging))
+        QFile marker(setup.staging + Marker);
+        if (!QDir().mkpath(setup.staging) || !marker.open(QIODevice::WriteOnly))
             return refuse(code, error, BlockError::Disk, QStringLiteral("cannot create %1").arg(setup.staging));
+        marker.close();
         if (!writeSizes(sizesPath(setup.staging), setup.localAtStart, error))
             return refuse(code, error, BlockError::Disk, error);
         if (!QDir().mkpath(setup.staging + QStringLiteral("/files")))

@@ -1,7 +1,5 @@
 #include "blocks/BlockTasks.h"
 
-#include <memory>
-#include <vector>
 #include <zstd.h>
 
 namespace Morvaniel {
@@ -18,15 +16,6 @@ Outcome failed(Outcome::Code code, const PositionalFile::Error &error)
     return o;
 }
 
-// One buffer per pool thread, grown to the largest block it has seen.
-char *scratch(std::size_t size)
-{
-    thread_local std::vector<char> buffer;
-    if (buffer.size() < size)
-        buffer.resize(size);
-    return buffer.data();
-}
-
 Outcome writeTo(FileTable &files, const Destination &to, const char *data, quint32 size)
 {
     PositionalFile::Error error;
@@ -38,11 +27,12 @@ Outcome writeTo(FileTable &files, const Destination &to, const char *data, quint
 
 } // namespace
 
-Outcome check(FileTable &files, const QString &path, qint64 offset, quint32 size, const BlockDigest &digest)
+Outcome check(
+    FileTable &files, TaskScratch &scratch, const QString &path, qint64 offset, quint32 size, const BlockDigest &digest)
 {
     PositionalFile::Error error;
     const FileTable::Handle file = files.acquire(path, false, -1, error);
-    char *data = scratch(size);
+    char *data = scratch.buffer(size);
     if (!file || !file->readAt(offset, data, size, error))
         return failed(Outcome::ReadFailed, error);
     Outcome o;
@@ -51,12 +41,12 @@ Outcome check(FileTable &files, const QString &path, qint64 offset, quint32 size
     return o;
 }
 
-Outcome copy(FileTable &files, const QString &source, qint64 sourceOffset, const Destination &to, quint32 size,
-    const BlockDigest &digest)
+Outcome copy(FileTable &files, TaskScratch &scratch, const QString &source, qint64 sourceOffset, const Destination &to,
+    quint32 size, const BlockDigest &digest)
 {
     PositionalFile::Error error;
     const FileTable::Handle file = files.acquire(source, false, -1, error);
-    char *data = scratch(size);
+    char *data = scratch.buffer(size);
     if (!file || !file->readAt(sourceOffset, data, size, error))
         return failed(Outcome::ReadFailed, error);
     if (BlockDigest::of(data, size) != digest) {
@@ -67,15 +57,14 @@ Outcome copy(FileTable &files, const QString &source, qint64 sourceOffset, const
     return writeTo(files, to, data, size);
 }
 
-Outcome decode(
-    FileTable &files, const QByteArray &packed, quint32 size, const BlockDigest &digest, const QVector<Destination> &to)
+Outcome decode(FileTable &files, TaskScratch &scratch, const QByteArray &packed, quint32 size,
+    const BlockDigest &digest, const QVector<Destination> &to)
 {
-    thread_local std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> dctx(ZSTD_createDCtx(), &ZSTD_freeDCtx);
-    char *data = scratch(size);
+    char *data = scratch.buffer(size);
     // The frame must say it holds exactly the block, and unpack to exactly that.
     const unsigned long long declared = ZSTD_getFrameContentSize(packed.constData(), std::size_t(packed.size()));
     const std::size_t n = declared == size
-        ? ZSTD_decompressDCtx(dctx.get(), data, size, packed.constData(), std::size_t(packed.size()))
+        ? ZSTD_decompressDCtx(scratch.unpacker(), data, size, packed.constData(), std::size_t(packed.size()))
         : 0;
     Outcome o;
     if (declared != size || ZSTD_isError(n) || n != size || BlockDigest::of(data, size) != digest) {

@@ -2,6 +2,7 @@
 
 #include "blocks/BlockDigest.h"
 #include "blocks/FileTable.h"
+#include "blocks/TaskScratch.h"
 
 #include <QByteArray>
 #include <QString>
@@ -36,14 +37,15 @@ struct Destination
 };
 
 // Reads size bytes at offset of path and compares their digest.
-Outcome check(FileTable &files, const QString &path, qint64 offset, quint32 size, const BlockDigest &digest);
-// Reads a block from one place of the folder, checks it and writes it to another.
-Outcome copy(FileTable &files, const QString &source, qint64 sourceOffset, const Destination &to, quint32 size,
+Outcome check(FileTable &files, TaskScratch &scratch, const QString &path, qint64 offset, quint32 size,
     const BlockDigest &digest);
+// Reads a block from one place of the folder, checks it and writes it to another.
+Outcome copy(FileTable &files, TaskScratch &scratch, const QString &source, qint64 sourceOffset, const Destination &to,
+    quint32 size, const BlockDigest &digest);
 // Unpacks a block's frame (never into more than size bytes), checks it and
 // writes it to every destination.
-Outcome decode(FileTable &files, const QByteArray &packed, quint32 size, const BlockDigest &digest,
-    const QVector<Destination> &to);
+Outcome decode(FileTable &files, TaskScratch &scratch, const QByteArray &packed, quint32 size,
+    const BlockDigest &digest, const QVector<Destination> &to);
 // The file created or brought to its exact size.
 Outcome finalize(FileTable &files, const QString &path, qint64 size);
 // Everything written to paths on disk.

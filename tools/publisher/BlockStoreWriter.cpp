@@ -27,20 +27,20 @@ namespace {
 // How much of a file is cut, hashed and compressed at once.
 constexpr qint64 BatchBytes = qint64(64) << 20;
 
-// Runs fn(i) for i in [0, n) on up to threads threads.
+// Runs fn(i, t) for i in [0, n) on up to threads threads; t numbers the thread.
 template <typename Fn> void parallelFor(int n, int threads, const Fn &fn)
 {
     threads = std::max(1, std::min(threads, n));
     if (threads == 1) {
         for (int i = 0; i < n; ++i)
-            fn(i);
+            fn(i, 0);
         return;
     }
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t)
         pool.emplace_back([&, t] {
             for (int i = t; i < n; i += threads)
-                fn(i);
+                fn(i, t);
         });
     for (std::thread &th : pool)
         th.join();
@@ -152,7 +152,7 @@ bool BlockStoreWriter::commit(Batch &batch, PendingFile &pending, QString &error
 {
     const int threads = m_options.threads;
     const char *base = batch.data.constData();
-    parallelFor(int(batch.pieces.size()), threads, [&](int i) {
+    parallelFor(int(batch.pieces.size()), threads, [&](int i, int) {
         Batch::Piece &piece = batch.pieces[std::size_t(i)];
         piece.digest = BlockDigest::of(base + piece.offset, piece.size);
     });
@@ -164,15 +164,15 @@ bool BlockStoreWriter::commit(Batch &batch, PendingFile &pending, QString &error
             claimed.insert(piece.digest);
     }
     const int level = m_options.level;
-    parallelFor(int(batch.pieces.size()), threads, [&](int i) {
+    while (int(m_packers.size()) < threads)
+        m_packers.emplace_back(ZSTD_createCCtx(), &ZSTD_freeCCtx);
+    parallelFor(int(batch.pieces.size()), threads, [&](int i, int t) {
         Batch::Piece &piece = batch.pieces[std::size_t(i)];
         if (!piece.store)
             return;
-        // Each thread keeps one context for all its blocks.
-        thread_local std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> cctx(ZSTD_createCCtx(), &ZSTD_freeCCtx);
         piece.packed.resize(int(ZSTD_compressBound(piece.size)));
-        const size_t n = ZSTD_compressCCtx(
-            cctx.get(), piece.packed.data(), std::size_t(piece.packed.size()), base + piece.offset, piece.size, level);
+        const size_t n = ZSTD_compressCCtx(m_packers[std::size_t(t)].get(), piece.packed.data(),
+            std::size_t(piece.packed.size()), base + piece.offset, piece.size, level);
         piece.packed.resize(ZSTD_isError(n) ? 0 : int(n));
     });
     for (Batch::Piece &piece : batch.pieces) {

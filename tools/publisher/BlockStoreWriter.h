@@ -10,6 +10,9 @@
 #include <QVector>
 
 #include <memory>
+#include <vector>
+
+struct ZSTD_CCtx_s;
 
 namespace Morvaniel {
 class Sha256;
@@ -89,6 +92,8 @@ private:
     std::unique_ptr<Morvaniel::Sha256> m_openDigest;
     qint64 m_openSize = 0;
     BlockStoreFigures m_figures;
+    // One zstd context per thread number of the batches.
+    std::vector<std::unique_ptr<ZSTD_CCtx_s, size_t (*)(ZSTD_CCtx_s *)>> m_packers;
 };
 
 } // namespace Publisher
