@@ -66,6 +66,20 @@ QMap<QString, QByteArray> gameTree(const QString &root)
     return tree;
 }
 
+// Where names ignore letter case, an update keeps a renamed file's old
+// spelling (both name one file): trees are compared by what names mean there.
+QMap<QString, QByteArray> asNamed(const QMap<QString, QByteArray> &tree)
+{
+#ifdef Q_OS_WIN
+    QMap<QString, QByteArray> folded;
+    for (auto it = tree.cbegin(); it != tree.cend(); ++it)
+        folded.insert(it.key().toLower(), it.value());
+    return folded;
+#else
+    return tree;
+#endif
+}
+
 // Bytes of path that are neither what the version has there nor zero (a hole
 // not written yet): nothing unchecked may ever land in a game file.
 int foreignBytes(const QByteArray &actual, const QByteArray &wanted)
@@ -259,8 +273,15 @@ void tst_BlockFetch::deliver_data()
     row("install, signed release", "sample", "1.0.0.3", "empty", "", 4, 16, true, false, false);
     row("install, one connection, one range a request", "sample", "1.0.0.3", "empty", "", 1, 1, false, false, false);
     row("install, server ignores Range", "sample", "1.0.0.3", "empty", "ignore-range", 4, 16, false, false, false);
-    // 1.0.0.2 renames Intro.txt to intro.txt: on a disk that tells them apart, a copy.
-    row("update 1 -> 3 with the installed index", "sample", "1.0.0.3", "1.0.0.1+index", "", 8, 16, false, false, true);
+    // 1.0.0.2 renames Intro.txt to intro.txt: on a disk that tells them apart,
+    // a copy; where both name one file, nothing to do.
+#ifdef Q_OS_WIN
+    const bool renameCopies = false;
+#else
+    const bool renameCopies = true;
+#endif
+    row("update 1 -> 3 with the installed index", "sample", "1.0.0.3", "1.0.0.1+index", "", 8, 16, false, false,
+        renameCopies);
     row("update over files of unknown content", "sample", "1.0.0.3", "1.0.0.1", "", 8, 16, false, false, false);
     row("update with moved and shared blocks", "moves", "1.0.0.2", "1.0.0.1+index", "", 4, 16, true, true, true);
     row("update with moved blocks, server ignores Range", "moves", "1.0.0.2", "1.0.0.1+index", "ignore-range", 2, 16,
@@ -310,14 +331,17 @@ void tst_BlockFetch::deliver()
     QCOMPARE(out.finals, 1);
     QVERIFY2(out.last.bFinished, qPrintable(out.last.errorString));
     QCOMPARE(out.last.errorCode, BlockError::None);
-    const QMap<QString, QByteArray> wanted = treeContent(versionDir(game, target));
+    const QMap<QString, QByteArray> wanted = asNamed(treeContent(versionDir(game, target)));
     if (installed.isEmpty() && start != QLatin1String("empty")) {
         // Without the installed index nothing tells which old files to delete: they stay.
-        const QMap<QString, QByteArray> got = gameTree(folder.path());
+        const QMap<QString, QByteArray> got = asNamed(gameTree(folder.path()));
         for (auto it = wanted.cbegin(); it != wanted.cend(); ++it)
             QCOMPARE(got.value(it.key()), it.value());
     } else {
-        QCOMPARE(gameTree(folder.path()), wanted);
+        const QMap<QString, QByteArray> got = asNamed(gameTree(folder.path()));
+        for (auto it = got.cbegin(); it != got.cend(); ++it)
+            QVERIFY2(wanted.value(it.key()) == it.value(), qPrintable(it.key()));
+        QCOMPARE(got.keys(), wanted.keys());
     }
     QVERIFY(!QFileInfo::exists(folder.path() + "/.morvaniel-blocks"));
     QCOMPARE(out.last.cost.fetchBytes, planned.fetchBytes);
@@ -514,7 +538,7 @@ void tst_BlockFetch::resumeAfterKill()
     m_server.setRoot(www);
     // Slow bundles, so that the child reports several times before it ends.
     HttpTest::HttpFaultRule slow;
-    slow.bytesPerSecond = game == QLatin1String("moves") ? 16 * 1024 : 300 * 1024;
+    slow.bytesPerSecond = game == QLatin1String("moves") ? 16 * 1024 : 200 * 1024;
     serveAll(www, slow);
     QTemporaryDir folder;
     QString installed;
@@ -578,11 +602,13 @@ void tst_BlockFetch::resumeAfterKill()
 
 void tst_BlockFetch::pauseAndResume()
 {
+    // About ten seconds' worth: the first report comes long before the end.
     HttpTest::HttpFaultRule slow;
-    slow.bytesPerSecond = 200 * 1024;
+    slow.bytesPerSecond = 100 * 1024;
     serveAll(m_sample, slow);
     QTemporaryDir folder;
-    const BlockJob j = job(m_sample, folder.path(), "1.0.0.3");
+    BlockJob j = job(m_sample, folder.path(), "1.0.0.3");
+    j.connections = 2;
     bool paused = false;
     const Outcome first = run(j, [&](const BlockCallbackInfo &info) {
         if (!paused && info.blocksDone > 0) {
@@ -606,10 +632,11 @@ void tst_BlockFetch::pauseAndResume()
 void tst_BlockFetch::stopReturnsSettled()
 {
     HttpTest::HttpFaultRule slow;
-    slow.bytesPerSecond = 200 * 1024;
+    slow.bytesPerSecond = 100 * 1024;
     serveAll(m_sample, slow);
     QTemporaryDir folder;
-    const BlockJob j = job(m_sample, folder.path(), "1.0.0.3");
+    BlockJob j = job(m_sample, folder.path(), "1.0.0.3");
+    j.connections = 2;
     std::shared_ptr<BlockComponent> blocks = GetBlockComponent();
     int finals = 0;
     bool running = false;
