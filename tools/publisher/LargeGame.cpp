@@ -1,7 +1,5 @@
 #include "LargeGame.h"
 
-#include "FileWriter.h"
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -185,14 +183,15 @@ Version version(qint64 totalBytes, int index)
     Stream s{ 0x6c617267ull ^ quint64(totalBytes) };
     Version v;
     const QString paks = QStringLiteral("PM/Content/Paks/");
-    v << pak(paks + QStringLiteral("pakchunk0-WindowsNoEditor.pak"), totalBytes * 40 / 100, s);
-    v << pak(paks + QStringLiteral("pakchunk1-WindowsNoEditor.pak"), totalBytes * 20 / 100, s);
+    // Shares as in the game the issue measured: a 3 GiB game with a 2 GiB pak.
+    v << pak(paks + QStringLiteral("pakchunk0-WindowsNoEditor.pak"), totalBytes * 65 / 100, s);
+    v << pak(paks + QStringLiteral("pakchunk1-WindowsNoEditor.pak"), totalBytes * 10 / 100, s);
     for (int i = 2; i < 6; ++i)
-        v << pak(paks + QStringLiteral("pakchunk%1-WindowsNoEditor.pak").arg(i), totalBytes * 5 / 100, s);
+        v << pak(paks + QStringLiteral("pakchunk%1-WindowsNoEditor.pak").arg(i), totalBytes * 25 / 1000, s);
     for (int i = 0; i < 2; ++i) {
         File movie;
         movie.path = QStringLiteral("PM/Content/Movies/movie_%1.mp4").arg(i);
-        while (movie.size() < totalBytes * 5 / 100)
+        while (movie.size() < totalBytes * 25 / 1000)
             movie.assets << Asset{ s.next(), quint32(4 * MiB), false, {} };
         v << movie;
     }
