@@ -10,6 +10,9 @@ enum PlanResult : std::int32_t {
     PlanResultInstalledIsNewer = 6, // the installed version is newer than the server's; nothing planned
     PlanResultNoFullPack = 7, // the manifest lists no full pack for its newest version; nothing planned
     PlanResultFullPackInstead = 8, // no usable patch chain; the newest full packs were planned
+    // Signed releases are on and the manifest text was not checked against the
+    // accepted release; nothing planned.
+    PlanResultUncheckedText = 9,
 };
 
 // GameUpdateContext::updateMode. The two repair values switch the same things:

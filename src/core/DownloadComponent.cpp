@@ -50,6 +50,19 @@ void DownloadComponent::GetContentByUrl(
         m_manager->GetContentByUrl(std::move(url), std::move(callback), postData, bWait);
 }
 
+void DownloadComponent::GetContentBytesByUrl(
+    QString url, qint64 maxBytes, std::function<void(const QByteArray &, int)> callback)
+{
+    if (m_manager)
+        m_manager->GetContentBytesByUrl(std::move(url), maxBytes, std::move(callback));
+}
+
+void DownloadComponent::AbortContentRequests()
+{
+    if (m_manager)
+        m_manager->AbortContentRequests();
+}
+
 void DownloadComponent::GetImage(QString url, std::function<void(const QByteArray &)> callback)
 {
     if (m_manager)

@@ -33,6 +33,9 @@ public:
     void SetSpeedLimit();
     void GetContentByUrl(
         QString url, std::function<void(const QString &, int)> callback, const QString &postData, bool bWait);
+    // See DownloaderManager.
+    void GetContentBytesByUrl(QString url, qint64 maxBytes, std::function<void(const QByteArray &, int)> callback);
+    void AbortContentRequests();
     void GetImage(QString url, std::function<void(const QByteArray &)> callback);
     void GetImageByUrl(QString url, std::function<void(const char *, int)> callback);
     void ShowMsg();

@@ -12,6 +12,9 @@ struct DownloadTimings
     int restartMs = 2000; // pause before a restart after a network failure
     int contentTimeoutMs = 10000; // inactivity limit of a content request
     int contentRetryMs = 1000; // pause between content request attempts
+    // A content or image request, retries included, ends after this long
+    // however its server drips bytes.
+    int contentDeadlineMs = 180000;
 
     static const DownloadTimings &Current();
     // Test-only: replaces the durations for the rest of the process.

@@ -56,6 +56,14 @@ public:
     // Content and image requests: see DownloaderManagerContent.cpp.
     void GetContentByUrl(
         QString url, std::function<void(const QString &, int)> callback, const QString &postData, bool bWait);
+    // A GET whose raw body reaches the callback (bytes, 0), or (empty, code) on
+    // failure; retries and time-outs as GetContentByUrl. A body past maxBytes
+    // (or past the size a signed release lists for url) ends the request with
+    // ContentTooLargeCode.
+    void GetContentBytesByUrl(QString url, qint64 maxBytes, std::function<void(const QByteArray &, int)> callback);
+    // Ends every content request in flight at once, each through its callback
+    // with ContentAbortedCode.
+    void AbortContentRequests();
     void PrivateGetContentByUrl(int index);
     void ClearContentVector();
     void GetHeaderByUrl(
@@ -92,7 +100,11 @@ private:
     void OnRestartTimer();
     void AccountReceivedBytes();
     void OnBytesDiscarded(qint64 bytes);
+    void StartContentRequest(const QString &url, ContentRequest &request, qint64 cap);
+    void OnContentBytes(ContentRequest &request);
     void OnContentTimeout(int index);
+    void OnContentDeadline(int index);
+    void EndContentRequest(int index, int code);
     void OnContentFinished(int index, QNetworkReply *reply);
     void ResetContentRequest(ContentRequest &request);
 
@@ -131,6 +143,7 @@ private:
     bool m_restartPending = false;
 
     QList<ContentRequest> m_contentRequests;
+    quint64 m_contentSerial = 0;
 };
 
 } // namespace Morvaniel

@@ -19,6 +19,10 @@ QNetworkRequest BuildContentRequest(const QUrl &url)
     // must not be accepted silently.
     ssl.setPeerVerifyMode(Global::Var::bVerifyPeer ? QSslSocket::VerifyPeer : QSslSocket::VerifyNone);
     request.setSslConfiguration(ssl);
+    // Qt inflates a compressed body by itself, a whole received chunk at a
+    // time: a few KiB on the wire can become gigabytes before a bound is
+    // checked. Asked for no encoding, it hands over the body as sent.
+    request.setRawHeader("Accept-Encoding", "identity");
     return request;
 }
 

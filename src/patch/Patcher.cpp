@@ -61,23 +61,25 @@ void Patcher::StartApplyPatch(GameUpdateContext &context)
             return;
         // Set-up rewrites the thread's inputs; while a stage runs they are
         // the running stage's own.
-        if (m_mergeThread->isRunning()) {
+        if (m_bMergeBusy || m_mergeThread->isRunning()) {
             Logger::LogInfo(QStringLiteral("Patcher"), QStringLiteral("merge stage already running"));
             return;
         }
         m_mergeThread->SetPaths(manifestPath, context.mergeTargetPath, context.mergeTempPath);
         m_mergeThread->SetSkipPatchFiles(context.skipPatchFiles);
+        m_bMergeBusy = true;
         m_mergeThread->start(QThread::InheritPriority);
         return;
     }
     if (!m_updateThread)
         return;
-    if (m_updateThread->isRunning()) {
+    if (m_bUpdateBusy || m_updateThread->isRunning()) {
         Logger::LogInfo(QStringLiteral("Patcher"), QStringLiteral("update stage already running"));
         return;
     }
     m_updateThread->SetInput(
         context.updateTargetDir, context.updateSourceDir, context.oldFileManifestText, context.newFileManifestText);
+    m_bUpdateBusy = true;
     m_updateThread->start(QThread::InheritPriority);
 }
 
@@ -109,6 +111,11 @@ void Patcher::UpdateProgress(int percent, int totalpercent)
 
 void Patcher::MergeComplete(QString errorString, bool needMd5CheckPakDir)
 {
+    // The thread is past its last step: once it has returned, a start from the
+    // callback below finds the stage idle.
+    if (m_mergeThread)
+        m_mergeThread->wait();
+    m_bMergeBusy = false;
     if (!m_callback)
         return;
     m_info.bFinished = errorString.isEmpty();
@@ -120,6 +127,10 @@ void Patcher::MergeComplete(QString errorString, bool needMd5CheckPakDir)
 
 void Patcher::UpdateComplete(QString errString)
 {
+    // The report is the thread's last act; see MergeComplete.
+    if (m_updateThread)
+        m_updateThread->wait();
+    m_bUpdateBusy = false;
     if (!m_callback)
         return;
     m_info.bError = !errString.isEmpty();

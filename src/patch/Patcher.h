@@ -47,6 +47,10 @@ private:
     QPointer<UpdateThread> m_updateThread;
     std::function<void(PatcherCallbackInfo &)> m_callback;
     PatcherCallbackInfo m_info;
+    // A stage is busy from its start until its final report went out: until
+    // then the thread's inputs and outcome are that run's own.
+    bool m_bMergeBusy = false;
+    bool m_bUpdateBusy = false;
 };
 
 } // namespace Morvaniel

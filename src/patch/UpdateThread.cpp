@@ -5,6 +5,7 @@
 #include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
+#include "util/TrustedRelease.h"
 
 #include <QDebug>
 #include <QDir>
@@ -63,6 +64,12 @@ void UpdateThread::SetInput(
     m_sourceDir = sourceDir;
     m_oldManifestText = oldManifestText;
     m_newManifestText = newManifestText;
+    // Checked here, on the owner's thread: the signed release is the run's
+    // and may end while this thread works. No old manifest is no text to check.
+    m_manifestsUsable
+        = (oldManifestText.isEmpty()
+              || TrustedRelease::textUsable(oldManifestText, QStringLiteral("the launcher's old file manifest"), Tag))
+        && TrustedRelease::textUsable(newManifestText, QStringLiteral("the launcher's new file manifest"), Tag);
 }
 
 void UpdateThread::finishedThread()
@@ -83,6 +90,10 @@ bool UpdateThread::checkManifestPaths()
 void UpdateThread::run()
 {
     qDebug() << "running";
+    if (!m_manifestsUsable) {
+        emit UpdateFinished(QStringLiteral("file manifests not checked against the signed release, nothing updated"));
+        return;
+    }
     m_oldManifest = parseFileManifest(m_oldManifestText);
     m_newManifest = parseFileManifest(m_newManifestText);
     if (!checkManifestPaths())
@@ -98,11 +109,17 @@ void UpdateThread::run()
             return;
     }
 
-    const QString stagingDir
-        = QDir::fromNativeSeparators(QFileUtils::CombinePath(m_targetDir, Global::Var::UpdateGUITemp));
+    const QString staging = stagingDir();
     const QString updaterSource
         = QDir::fromNativeSeparators(QFileUtils::CombinePath(m_sourceDir, Global::Var::UpdateGUI));
-    if (!removeChecked(stagingDir))
+    // The staging folder is a name the host sets: one that is no folder of the
+    // target's own (empty, or climbing out) is written to but never emptied.
+    const bool stagingInsideTarget = FolderGuard::IsSameOrInside(staging, m_targetDir)
+        && FolderGuard::ComparablePath(staging) != FolderGuard::ComparablePath(m_targetDir)
+        && !FolderGuard::IsProtectedFolder(staging);
+    if (!stagingInsideTarget)
+        Logger::LogInfo(Tag, QStringLiteral("refusing to delete %1").arg(staging));
+    else if (!removeChecked(staging))
         return;
 
     int total = 0;
@@ -116,7 +133,7 @@ void UpdateThread::run()
     total += updaterFiles.size();
     int done = 0;
 
-    copyTree(updaterSource, stagingDir, true, done, total);
+    copyTree(updaterSource, staging, true, done, total);
 
     for (auto it = m_newManifest.cbegin(); it != m_newManifest.cend(); ++it) {
         const QString &path = it.key();
@@ -150,22 +167,40 @@ void UpdateThread::run()
 }
 
 // The package is unpacked into a folder of its own ("UnZip/launcher_1.1"),
-// and that folder's parent goes with it. Where the source lies elsewhere - in
-// the target, beside it, at the top of a disk - the parent holds things that
-// are not the package's: then only the source folder goes, and not even that
-// when it holds the target or the program.
+// and that folder's parent (the download cache) goes with it. The parent may
+// lie inside the target - the default cache is a folder of the program's -
+// as long as none of the files just placed lies in it. Where it holds the
+// target or the program, only the source folder goes, and not even that when
+// it holds them itself.
 void UpdateThread::removeSource()
 {
     const auto disposable = [this](const QString &folder) {
         return !FolderGuard::IsProtectedFolder(folder) && !FolderGuard::IsSameOrInside(m_targetDir, folder);
     };
     const QString parent = QFileUtils::GetParentPath(m_sourceDir);
-    if (disposable(parent) && !FolderGuard::IsSameOrInside(parent, m_targetDir))
+    if (disposable(parent) && (!FolderGuard::IsSameOrInside(parent, m_targetDir) || !holdsPlacedFiles(parent)))
         QFileUtils::DeleteFileOrFolder(parent);
     else if (disposable(m_sourceDir))
         QFileUtils::DeleteFileOrFolder(m_sourceDir);
     else
         Logger::LogInfo(Tag, QStringLiteral("source folder %1 holds the target or the program, kept").arg(m_sourceDir));
+}
+
+bool UpdateThread::holdsPlacedFiles(const QString &folder) const
+{
+    if (FolderGuard::IsSameOrInside(stagingDir(), folder) || FolderGuard::IsSameOrInside(folder, stagingDir()))
+        return true;
+    for (auto it = m_newManifest.cbegin(); it != m_newManifest.cend(); ++it) {
+        if (!isUpdaterPath(it.key())
+            && FolderGuard::IsSameOrInside(QFileUtils::CombinePath(m_targetDir, it.key()), folder))
+            return true;
+    }
+    return false;
+}
+
+QString UpdateThread::stagingDir() const
+{
+    return QDir::fromNativeSeparators(QFileUtils::CombinePath(m_targetDir, Global::Var::UpdateGUITemp));
 }
 
 bool UpdateThread::removeChecked(const QString &path)

@@ -39,9 +39,13 @@ private:
     bool copyTree(const QString &sourceDir, const QString &destinationDir, bool replace, int &done, int total);
     bool checkManifestPaths();
     void removeSource();
+    // True when folder holds (or lies in) a file or folder this run placed.
+    bool holdsPlacedFiles(const QString &folder) const;
+    QString stagingDir() const;
 
     QString m_targetDir;
     QString m_sourceDir;
+    bool m_manifestsUsable = true;
     QString m_oldManifestText;
     QString m_newManifestText;
     FileManifest m_oldManifest;

@@ -5,12 +5,15 @@
 #include "util/Blake2b.h"
 #include "util/TrustedRelease.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <cmath>
+#include <vector>
 
 namespace Morvaniel {
 
@@ -41,6 +44,51 @@ QString serverPath(const QString &path)
     return TrustedRelease::relativePath(Global::Var::Host, path);
 }
 
+// A key token as written ("..." with its quotes), decoded.
+QString keyText(const QByteArray &token)
+{
+    if (!token.contains('\\'))
+        return QString::fromUtf8(token.mid(1, token.size() - 2));
+    return QJsonDocument::fromJson("[" + token + "]").array().at(0).toString();
+}
+
+// The first key written twice in one object of a valid JSON text, or a null
+// string. A reader keeps one of the two silently, and which one differs from
+// reader to reader: a signed document must not say two things.
+QString duplicateKey(const QByteArray &json)
+{
+    struct Frame
+    {
+        bool object = false;
+        bool expectKey = false;
+        QSet<QString> keys;
+    };
+    std::vector<Frame> stack;
+    for (int i = 0; i < json.size(); ++i) {
+        const char c = json.at(i);
+        if (c == '{' || c == '[') {
+            stack.push_back(Frame{ c == '{', c == '{', {} });
+        } else if ((c == '}' || c == ']') && !stack.empty()) {
+            stack.pop_back();
+        } else if (c == ',' && !stack.empty()) {
+            stack.back().expectKey = stack.back().object;
+        } else if (c == '"') {
+            int end = i + 1;
+            while (end < json.size() && json.at(end) != '"')
+                end += json.at(end) == '\\' ? 2 : 1;
+            if (!stack.empty() && stack.back().expectKey) {
+                const QString key = keyText(json.mid(i, end - i + 1));
+                if (stack.back().keys.contains(key))
+                    return key;
+                stack.back().keys.insert(key);
+                stack.back().expectKey = false;
+            }
+            i = end;
+        }
+    }
+    return QString();
+}
+
 } // namespace
 
 bool ReleaseDocument::parse(const QByteArray &json, ReleaseDocument &out, QString &error)
@@ -50,6 +98,11 @@ bool ReleaseDocument::parse(const QByteArray &json, ReleaseDocument &out, QStrin
     const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
         error = QStringLiteral("release document is no JSON object");
+        return false;
+    }
+    const QString duplicate = duplicateKey(json);
+    if (!duplicate.isNull()) {
+        error = QStringLiteral("release document has a duplicate key \"%1\"").arg(duplicate);
         return false;
     }
     const QJsonObject o = doc.object();

@@ -4,6 +4,8 @@
 #include "planning/ReleaseDocument.h"
 #include "settings/Serializer.h"
 #include "settings/SettingKeys.h"
+#include "util/Blake2b.h"
+#include "util/DocumentLimits.h"
 #include "util/Logger.h"
 #include "util/ReleaseKeys.h"
 #include "util/TrustedRelease.h"
@@ -11,14 +13,14 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace Morvaniel {
 namespace ReleaseTrust {
 
 namespace {
 
 const QString Tag = QStringLiteral("ReleaseTrust");
-// A release document lists file names and digests; anything this large is not one.
-constexpr int MaxDocumentSize = 16 * 1024 * 1024;
 
 struct State
 {
@@ -98,12 +100,24 @@ bool Accept(const QByteArray &document, const QByteArray &signature, const QStri
     EndRun();
     if (!IsEnabled())
         return refuse(QStringLiteral("signed releases are off: no trusted keys"), error);
-    if (document.size() > MaxDocumentSize)
+    if (document.size() > MaxReleaseDocumentBytes)
         return refuse(QStringLiteral("release document of channel %1 is too large").arg(channel), error);
 
-    // Once a document handed over to a next key, only that key signs this channel.
+    // The host's keys bound what is accepted. Once a document handed over to a
+    // next key, only that key of them signs this channel; a host that does not
+    // trust the named key gets told, rather than the hand-over overriding it.
     const QString handedOver = settings.GetValueByKey(settingsKey(KEY_RELEASE_KEY, channel));
-    const QStringList keys = handedOver.isEmpty() ? TrustedKeys() : QStringList{ handedOver };
+    QStringList keys = TrustedKeys();
+    if (!handedOver.isEmpty()) {
+        const QByteArray next = ReleaseKeys::ParsePublicKey(handedOver);
+        const bool trusted = std::any_of(keys.cbegin(), keys.cend(),
+            [&next](const QString &key) { return !next.isEmpty() && ReleaseKeys::ParsePublicKey(key) == next; });
+        if (!trusted)
+            return refuse(QStringLiteral("release key of channel %1 was handed over to %2, which is not a trusted key")
+                              .arg(channel, handedOver),
+                error);
+        keys = QStringList{ handedOver };
+    }
     QString signer;
     for (const QString &key : keys) {
         if (ReleaseKeys::Verify(document, signature, ReleaseKeys::ParsePublicKey(key))) {
@@ -132,11 +146,20 @@ bool Accept(const QByteArray &document, const QByteArray &signature, const QStri
         return refuse(QStringLiteral("release document of channel %1 has serial %2, older than the accepted %3")
                           .arg(channel, QString::number(doc.serial), QString::number(acceptedSerial)),
             error);
+    // A serial names one document: the same serial with other bytes is a
+    // second document a key holder signed, or a replay of parts of one.
+    const QString digest = QString::fromLatin1(Blake2b::hash(document).toHex());
+    const QString acceptedDigest = settings.GetValueByKey(settingsKey(KEY_ACCEPTED_RELEASE_DIGEST, channel));
+    if (doc.serial == acceptedSerial && !acceptedDigest.isEmpty() && acceptedDigest != digest)
+        return refuse(QStringLiteral("release document of channel %1 has the accepted serial %2 but other content")
+                          .arg(channel, QString::number(doc.serial)),
+            error);
     if (!doc.nextKey.isEmpty() && ReleaseKeys::ParsePublicKey(doc.nextKey).isEmpty())
         return refuse(QStringLiteral("release document of channel %1 names a malformed next key").arg(channel), error);
 
     if (doc.serial > acceptedSerial)
         settings.SetValueByKey(settingsKey(KEY_ACCEPTED_RELEASE_SERIAL, channel), QString::number(doc.serial));
+    settings.SetValueByKey(settingsKey(KEY_ACCEPTED_RELEASE_DIGEST, channel), digest);
     if (!doc.nextKey.isEmpty() && doc.nextKey != signer)
         settings.SetValueByKey(settingsKey(KEY_RELEASE_KEY, channel), doc.nextKey);
 
@@ -170,12 +193,29 @@ bool CheckBytes(const QString &path, const QByteArray &bytes, QString &error)
     QString why;
     if (!doc.check(path, bytes, why))
         return refuse(why, error);
+    TrustedRelease::recordChecked(bytes);
     return true;
 }
 
 bool CheckText(const QString &path, const QString &text, QString &error)
 {
-    return CheckBytes(path, text.toUtf8(), error);
+    if (!IsEnabled())
+        return true;
+    QString why;
+    {
+        State &s = state();
+        QMutexLocker lock(&s.mutex);
+        if (!s.accepted)
+            return refuse(QStringLiteral("%1 refused: no signed release was accepted").arg(path), error);
+        if (!s.document.check(path, text.toUtf8(), why))
+            return refuse(why, error);
+    }
+    // Decoding drops what the signature covers (a byte-order mark, a bad
+    // sequence): the bytes as fetched must have been the signed ones.
+    if (!TrustedRelease::isChecked(text.toUtf8()))
+        return refuse(
+            QStringLiteral("%1 refused: the bytes fetched for it differ from the signed release").arg(path), error);
+    return true;
 }
 
 void EndRun()

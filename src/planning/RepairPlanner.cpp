@@ -4,6 +4,7 @@
 #include "manifest/ManifestPathCheck.h"
 #include "manifest/RepairManifest.h"
 #include "planning/PackageFiles.h"
+#include "util/TrustedRelease.h"
 #include "verify/VerifyCallbackInfo.h"
 
 #include <QDebug>
@@ -21,6 +22,8 @@ bool isNewest(const GameUpdateContext &ctx, const QString &version)
 
 void mergeInto(QMap<QString, QString> &repairMap, const QString &manifestText)
 {
+    if (!TrustedRelease::textUsable(manifestText, QStringLiteral("the repair manifest"), QStringLiteral("StdUtil")))
+        return;
     const RepairManifest parsed = parseRepairManifest(manifestText);
     for (auto it = parsed.cbegin(); it != parsed.cend(); ++it)
         repairMap.insert(it.key(), it.value());

@@ -4,11 +4,16 @@
 #include "manifest/FileManifest.h"
 #include "manifest/ManifestLines.h"
 #include "planning/PackageFiles.h"
+#include "util/TrustedRelease.h"
 
 namespace Morvaniel {
 
 void SolveFullPackManifest(QString manifestText, GameUpdateContext &ctx)
 {
+    // An unchecked text lists no file: nothing of it is installed or checked.
+    if (!TrustedRelease::textUsable(
+            manifestText, QStringLiteral("the full pack's file manifest"), QStringLiteral("StdUtil")))
+        manifestText.clear();
     const FileManifest m = parseFileManifest(manifestText);
     VersionPackInfo &newest = ctx.newestInfo;
     newest.fullPackManifest = manifestText;

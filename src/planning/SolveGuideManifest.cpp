@@ -10,8 +10,10 @@
 #include "planning/PackageFiles.h"
 #include "planning/ShortestUpdatePath.h"
 #include "settings/SettingKeys.h"
+#include "util/FolderGuard.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
+#include "util/TrustedRelease.h"
 
 #include <QDebug>
 
@@ -80,9 +82,11 @@ bool CollectFullPacks(const GuideManifest &g, GameUpdateContext &ctx, QVector<Pa
             ctx.versionInfos[edge.fromVersion].fullPacks = packs;
         }
     }
-    // A full pack none of whose packages can be downloaded installs nothing.
-    return std::any_of(
-        out.cbegin(), out.cend(), [](const PackageInfo &p) { return IsSafePackageFileName(p.fileName); });
+    // A full pack installs only whole: one package that cannot be downloaded
+    // (an unusable name) leaves its files out of the game.
+    return !out.isEmpty() && std::all_of(out.cbegin(), out.cend(), [](const PackageInfo &p) {
+        return IsSafePackageFileName(p.fileName);
+    });
 }
 
 void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &packs)
@@ -94,9 +98,11 @@ void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &pa
             ctx.totalDownloadSize = addBytes(ctx.totalDownloadSize, p.size);
     }
     if (targetChanged(ctx)) {
-        // What the old goal left half-installed cannot be patched towards the new one.
-        QFileUtils::DeleteFileOrFolder(ctx.setting.CachePath);
-        QFileUtils::DeleteFileOrFolder(ctx.setting.GamePath);
+        // What the old goal left half-installed cannot be patched towards the
+        // new one; but a folder named by the settings is never deleted past
+        // the guard (a GamePath of "." is the program's own folder).
+        FolderGuard::DeleteConfiguredFolder(ctx.setting.CachePath, Tag);
+        FolderGuard::DeleteConfiguredFolder(ctx.setting.GamePath, Tag);
         saveStage(ctx, INIT_STAGE);
     }
 }
@@ -104,6 +110,10 @@ void PlanFullPackDownload(GameUpdateContext &ctx, const QVector<PackageInfo> &pa
 void SolveGuideManifest(QString manifestText, GameUpdateContext &ctx)
 {
     ctx.planResult = PlanResultPlanned;
+    if (!TrustedRelease::textUsable(manifestText, QStringLiteral("the guide manifest"), Tag)) {
+        ctx.planResult = PlanResultUncheckedText;
+        return;
+    }
     const GuideManifest g = parseGuideManifest(manifestText);
     Logger::LogInfo(QStringLiteral("config"), QStringLiteral("the newest version %1").arg(g.lastVersion));
 

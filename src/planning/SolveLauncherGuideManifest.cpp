@@ -6,13 +6,17 @@
 #include "planning/PackageFiles.h"
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
+#include "util/TrustedRelease.h"
 
 namespace Morvaniel {
 
 void SolveLauncherGuideManifest(QString manifestText, GameUpdateContext &ctx)
 {
-    const GuideManifest g = parseGuideManifest(manifestText);
     LauncherUpdateInfo &info = ctx.launcherInfo;
+    // An unchecked text plans nothing: no newest version is known.
+    const bool usable = TrustedRelease::textUsable(
+        manifestText, QStringLiteral("the launcher's guide manifest"), QStringLiteral("stdUtil"));
+    const GuideManifest g = parseGuideManifest(usable ? manifestText : QString());
     const QString manifestName = Global::Var::lastLauncherVersionFileName;
 
     const QString newestDir = QFileUtils::CombinePath(info.baseUrl, g.lastVersion);

@@ -45,3 +45,5 @@ static const QString PATCH_STAGE = QStringLiteral("PATCHSTAGE");
 // to (set once a document named a next key).
 static const QString KEY_ACCEPTED_RELEASE_SERIAL = QStringLiteral("AcceptedReleaseSerial");
 static const QString KEY_RELEASE_KEY = QStringLiteral("ReleaseKey");
+// BLAKE2b (hex) of the accepted release document: one serial names one document.
+static const QString KEY_ACCEPTED_RELEASE_DIGEST = QStringLiteral("AcceptedReleaseDigest");

@@ -37,8 +37,9 @@ void UnZipper::StartUnZip(GameUpdateContext &ctx)
     if (!m_ZipThread)
         return;
     ZipThread &t = *m_ZipThread;
-    // The running job reads these fields; changing them now would mix two jobs.
-    if (t.isRunning()) {
+    // The running job reads these fields, and its report reads the outcome;
+    // changing them now would mix two jobs.
+    if (m_bBusy || t.isRunning()) {
         Logger::LogInfo(QStringLiteral("Unzipper"), QStringLiteral("m_ZipThread->isRunning, StartUnZip refused"));
         return;
     }
@@ -47,6 +48,7 @@ void UnZipper::StartUnZip(GameUpdateContext &ctx)
         t.m_files.append(file);
     t.m_bKeepTarget = IsRepairMode(ctx.updateMode);
     t.m_targetDir = ctx.unzipTargetDir;
+    m_bBusy = true;
     t.start(QThread::InheritPriority);
 }
 
@@ -70,6 +72,11 @@ void UnZipper::DecompressProgress(int percent, int curCount, int totalCount)
 void UnZipper::DecompressComplete(int code, const QString &errStr)
 {
     Logger::LogInfo(QStringLiteral("Unzipper"), QStringLiteral("error code is %1").arg(code));
+    // The thread has sent its last signal; once it has returned, a start from
+    // the callback finds the extractor idle.
+    if (m_ZipThread)
+        m_ZipThread->wait();
+    m_bBusy = false;
     m_info.bComplete = true;
     m_info.code = unzipResultCode(code);
     m_info.errStr = errStr;

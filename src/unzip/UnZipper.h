@@ -41,6 +41,9 @@ private:
     QPointer<ZipThread> m_ZipThread;
     std::function<void(UnZipCallbackInfo &)> m_callback;
     UnZipCallbackInfo m_info;
+    // Busy from a start until its final report went out: until then the
+    // thread's inputs and outcome belong to that job.
+    bool m_bBusy = false;
     static UnZipper *m_pUnzipperInstance;
 };
 

@@ -21,9 +21,16 @@ QString ComparablePath(const QString &path);
 bool IsSameOrInside(const QString &path, const QString &folder);
 
 // True for a folder that is never deleted or emptied as a whole: an empty
-// name, one with a ".." segment, a file-system root, the application folder
-// or a folder that holds it.
+// name, one with a ".." segment, a file-system root or share, the application
+// folder or a folder that holds it - by its spelling, or by what the file
+// system resolves it to (links, and on Windows short names, trailing dots,
+// "\\?\" prefixes and administrative shares).
 bool IsProtectedFolder(const QString &folder);
+
+// Deletes a folder named by the settings or the host, unless it is protected:
+// then it logs "refusing to delete <folder>" under tag and returns false. A
+// folder that does not exist is no failure.
+bool DeleteConfiguredFolder(const QString &folder, const QString &tag);
 
 } // namespace FolderGuard
 } // namespace Morvaniel

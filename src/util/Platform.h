@@ -51,6 +51,13 @@ std::string FileNameKey(std::string path);
 // "7z.exe" on Windows and stays "7z" elsewhere.
 std::string ExecutableFileName(const std::string &base);
 
+// The path the file system really acts on for an existing file or folder:
+// links followed and, on Windows, short (8.3) names, trailing dots and
+// blanks, "\\?\" prefixes and administrative shares ("\\localhost\c$")
+// resolved to the drive path. Empty when path does not exist or cannot be
+// resolved.
+std::string ResolvedPath(const std::string &path);
+
 // The system's drive table; empty where the platform has no drive letters.
 std::vector<DosDrive> ListDosDrives();
 

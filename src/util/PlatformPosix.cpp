@@ -87,6 +87,16 @@ bool GetProcessImagePath(std::uint32_t pid, std::string &path)
     return readExeLink(pid, path);
 }
 
+std::string ResolvedPath(const std::string &path)
+{
+    char *resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return std::string();
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
 bool TerminateProcessById(std::uint32_t pid)
 {
     // kill() reads 0 and negative ids as whole process groups: never pass those on.

@@ -166,6 +166,32 @@ bool GetProcessImagePath(std::uint32_t pid, std::string &path)
     return true;
 }
 
+std::string ResolvedPath(const std::string &path)
+{
+    // A handle names the object itself, whatever spelling reached it; a
+    // folder opens only with backup semantics.
+    HANDLE handle = CreateFileW(toWide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::wstring buffer(MAX_PATH, L'\0');
+    DWORD length = GetFinalPathNameByHandleW(handle, &buffer[0], DWORD(buffer.size()), FILE_NAME_NORMALIZED);
+    if (length >= buffer.size()) {
+        buffer.assign(length + 1, L'\0');
+        length = GetFinalPathNameByHandleW(handle, &buffer[0], DWORD(buffer.size()), FILE_NAME_NORMALIZED);
+    }
+    CloseHandle(handle);
+    if (length == 0 || length >= buffer.size())
+        return std::string();
+    buffer.resize(length);
+    // "\\?\C:\x" is "C:\x"; "\\?\UNC\server\share\x" is "\\server\share\x".
+    if (buffer.compare(0, 8, L"\\\\?\\UNC\\") == 0)
+        buffer = L"\\\\" + buffer.substr(8);
+    else if (buffer.compare(0, 4, L"\\\\?\\") == 0)
+        buffer = buffer.substr(4);
+    return toUtf8(buffer.c_str(), buffer.size());
+}
+
 bool TerminateProcessById(std::uint32_t pid)
 {
     Handle process(OpenProcess(PROCESS_TERMINATE, FALSE, pid));

@@ -43,12 +43,16 @@ bool hasSeparator(const QString &path)
 // Whether two names reach one file: spelled alike once cleaned (letter case
 // ignored where the system ignores it), or resolving to the same file through
 // links or a differently spelled folder. Copying or moving a file onto itself
-// would first remove the destination, which is the source.
+// would first remove the destination, which is the source. A destination that
+// is itself a link is no name of the source: it is replaced, and removing a
+// link never touches what it points to.
 bool isSameFile(const QString &from, const QString &to)
 {
     using Morvaniel::FolderGuard::ComparablePath;
     if (ComparablePath(from) == ComparablePath(to))
         return true;
+    if (QFileInfo(to).isSymLink())
+        return false;
     const QString canonical = QFileInfo(from).canonicalFilePath();
     return !canonical.isEmpty() && ComparablePath(canonical) == ComparablePath(QFileInfo(to).canonicalFilePath());
 }
@@ -322,7 +326,8 @@ bool DeleteFileOrFolder(const QString &path, const QString &keepName)
 // clear the destination and make its folder.
 static void prepareDestination(const QString &to)
 {
-    if (QFileInfo::exists(to) && !QFile::remove(to))
+    const QFileInfo info(to);
+    if ((info.exists() || info.isSymLink()) && !QFile::remove(to))
         qDebug() << "remove " << to << "failure";
     if (hasSeparator(to)) {
         const QString parent = GetParentPath(to);

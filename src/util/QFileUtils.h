@@ -17,7 +17,7 @@ MORVANIEL_EXPORT QString GetParentPath(const QString &path);
 MORVANIEL_EXPORT QString AbsoluteToRelativePath(const QString &base, const QString &path);
 // The external program base in the application folder, spelled as the system
 // starts it ("<app>/7z", "<app>/7z.exe" on Windows).
-QString ApplicationProgram(const QString &base);
+MORVANIEL_EXPORT QString ApplicationProgram(const QString &base);
 
 // Queries
 MORVANIEL_EXPORT bool IsFileExist(const QString &path);

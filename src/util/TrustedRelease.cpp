@@ -1,7 +1,11 @@
 #include "util/TrustedRelease.h"
 
+#include "util/Blake2b.h"
+#include "util/Logger.h"
+
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSet>
 
 namespace Morvaniel {
 namespace TrustedRelease {
@@ -15,6 +19,7 @@ struct State
     bool installed = false;
     QString host;
     QHash<QString, ListedFile> files;
+    QSet<QByteArray> checked; // BLAKE2b digests of bytes that matched a listed file
 };
 
 State &state()
@@ -51,6 +56,7 @@ void install(const QString &host, const QHash<QString, ListedFile> &files)
     s.installed = true;
     s.host = host;
     s.files = files;
+    s.checked.clear();
 }
 
 void clear()
@@ -60,6 +66,7 @@ void clear()
     s.installed = false;
     s.host.clear();
     s.files.clear();
+    s.checked.clear();
 }
 
 bool hasListing()
@@ -106,6 +113,45 @@ bool listsArchive(const QString &fileName, const QByteArray &blake2b)
     for (auto it = s.files.cbegin(); it != s.files.cend(); ++it)
         if (it.value().blake2b == blake2b && lastSegment(it.key()) == fileName)
             return true;
+    return false;
+}
+
+FetchCheck checkFetched(const QString &pathOrUrl, const QByteArray &bytes)
+{
+    ListedFile listed;
+    if (!lookup(pathOrUrl, listed))
+        return FetchCheck::Unlisted;
+    const QByteArray digest = Blake2b::hash(bytes);
+    if (bytes.size() != listed.size || digest != listed.blake2b)
+        return FetchCheck::Differs;
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.checked.insert(digest);
+    return FetchCheck::Matches;
+}
+
+void recordChecked(const QByteArray &bytes)
+{
+    const QByteArray digest = Blake2b::hash(bytes);
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    if (s.installed)
+        s.checked.insert(digest);
+}
+
+bool isChecked(const QByteArray &bytes)
+{
+    const QByteArray digest = Blake2b::hash(bytes);
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    return s.installed && s.checked.contains(digest);
+}
+
+bool textUsable(const QString &text, const QString &what, const QString &tag)
+{
+    if (!required() || isChecked(text.toUtf8()))
+        return true;
+    Logger::LogInfo(tag, QStringLiteral("%1 was not checked against the signed release, refused").arg(what));
     return false;
 }
 

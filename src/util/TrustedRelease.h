@@ -34,6 +34,21 @@ bool lookup(const QString &pathOrUrl, ListedFile &out);
 // True when some listed file named fileName (its last path segment) has this digest.
 bool listsArchive(const QString &fileName, const QByteArray &blake2b);
 
+// Bytes fetched for pathOrUrl, held against the listing. A match is recorded:
+// planners accept only texts whose bytes were checked this way (see
+// isChecked), so that a host cannot plan from a text it forgot to check.
+enum class FetchCheck { Unlisted, Matches, Differs };
+FetchCheck checkFetched(const QString &pathOrUrl, const QByteArray &bytes);
+// Records bytes a host checked itself against the listing.
+void recordChecked(const QByteArray &bytes);
+// True when these exact bytes matched a listed file since the listing was
+// installed.
+bool isChecked(const QByteArray &bytes);
+// What a planner may use: anything while signed releases are off, else only
+// a text whose UTF-8 bytes were checked. A refused text is logged under tag as
+// "<what> was not checked against the signed release, refused".
+bool textUsable(const QString &text, const QString &what, const QString &tag);
+
 // A server path for an address below host, or the text itself when it is no
 // address; "\\" becomes "/", leading "/" and "./" go.
 QString relativePath(const QString &host, const QString &pathOrUrl);

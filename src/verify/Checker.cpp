@@ -58,6 +58,10 @@ void Checker::CheckProgress(float percent)
 
 void Checker::CheckComplete(bool bError, const QString &errorPath)
 {
+    // See Verifyer::VerifyComplete: a check started from the callback must not
+    // find the thread still returning.
+    if (m_CheckerThread)
+        m_CheckerThread->wait();
     m_bBusy = false;
     if (!m_callback)
         return;

@@ -70,14 +70,23 @@ void VerifyThread::run()
     m_bError = false;
     if (m_bSingle) {
         verifyArchives();
+    } else if (m_bManifestRefused) {
+        m_bError = true;
     } else {
         log(QStringLiteral("verify folder is %1").arg(m_folder));
         verifyManifest();
     }
 }
 
+void VerifyThread::recordFailure(const QString &path, const QString &reason)
+{
+    if (m_firstFailure.isEmpty())
+        m_firstFailure = QStringLiteral("%1: %2").arg(QFileInfo(path).fileName(), reason);
+}
+
 void VerifyThread::verifyArchives()
 {
+    m_firstFailure.clear();
     const int n = m_fileList.size();
     for (int i = 0; i < qMin(n, m_md5List.size()); ++i)
         log(QStringLiteral("Md5 is %1, file is %2").arg(m_md5List.at(i), m_fileList.at(i)));
@@ -86,13 +95,14 @@ void VerifyThread::verifyArchives()
     int successes = 0;
     for (int i = 0; i < n && !isInterruptionRequested(); ++i) {
         const QString &path = m_fileList.at(i);
-        if (i < m_md5List.size()) {
-            if (verifyArchive(path, m_md5List.at(i), n == 1))
+        if (i < m_md5List.size() || TrustedRelease::required()) {
+            if (verifyArchive(path, m_md5List.value(i), n == 1))
                 ++successes;
         } else {
             // Nothing to compare with: the archive cannot pass, but it is not
             // known to be bad either, so it stays on disk.
             log(QStringLiteral("verify zip file is %1, no md5 given, counted as failed").arg(path));
+            recordFailure(path, QStringLiteral("no MD5 to check against"));
         }
         emit VerifyProgress(static_cast<float>(i) / static_cast<float>(n));
     }
@@ -110,6 +120,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         log(QStringLiteral("manifest File %1 cannot open, please check!").arg(path));
+        recordFailure(path, QStringLiteral("cannot be read"));
         m_bError = true;
         return false;
     }
@@ -131,6 +142,7 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
             // Something else is rewriting the archive; its digest means nothing,
             // and deleting it could take a file from under its writer.
             log(QStringLiteral("verify zip file is %1, file shrank while hashing, counted as failed").arg(path));
+            recordFailure(path, QStringLiteral("changed while it was checked"));
             return false;
         }
         hash.addData(chunk.constData(), got);
@@ -147,20 +159,25 @@ bool VerifyThread::verifyArchive(const QString &path, const QString &md5, bool r
     const QString digest = QString::fromLatin1(hash.md5().toHex());
     qDebug().noquote() << "md5Str : " << digest;
     log(QStringLiteral("verify zip file is %1, md5 is %2 calculate md5 is %3").arg(path, md5, digest));
-    if (md5 == digest && strong) {
+    // Where the signed release lists a digest, that digest is the check: a
+    // guide line without an MD5 passes on it, a present but wrong MD5 still fails.
+    const bool md5Ok = md5 == digest || (strong && md5.isEmpty());
+    if (md5Ok && strong) {
         const QByteArray blake2b = hash.blake2b();
         if (!TrustedRelease::listsArchive(QFileInfo(path).fileName(), blake2b)) {
             log(QStringLiteral("verify zip file is %1, blake2b %2 is not listed by the signed release, refused")
                     .arg(path, QString::fromLatin1(blake2b.toHex())));
+            recordFailure(path, QStringLiteral("not the archive of the signed release (BLAKE2b)"));
             QFileUtils::DeleteFileOrFolder(path);
             return false;
         }
     }
-    if (md5 == digest) {
+    if (md5Ok) {
         log(QStringLiteral("verify zipfile is success !"));
         return true;
     }
     log(QStringLiteral("verify zipfile is failed !"));
+    recordFailure(path, QStringLiteral("MD5 differs"));
     QFileUtils::DeleteFileOrFolder(path);
     return false;
 }

@@ -34,6 +34,8 @@ private:
     friend class Verifyer;
 
     void verifyArchives();
+    // Keeps the reason of the run's first failed archive.
+    void recordFailure(const QString &path, const QString &reason);
     // True when the archive's digest equals md5; a mismatching archive is deleted.
     bool verifyArchive(const QString &path, const QString &md5, bool reportWithin);
     void verifyManifest();
@@ -50,6 +52,10 @@ private:
     bool m_bMd5CheckPaksDir = false;
     bool m_bError = false;
     bool m_bSingle = false;
+    // The manifest text was refused (not checked against the signed release):
+    // the run checks nothing and fails.
+    bool m_bManifestRefused = false;
+    QString m_firstFailure; // archive mode: why the first failed archive failed
 };
 
 } // namespace Morvaniel

@@ -2,6 +2,7 @@
 
 #include "core/GameUpdateContext.h"
 #include "util/Logger.h"
+#include "util/TrustedRelease.h"
 #include "util/WorkerInstance.h"
 #include "util/WorkerThreadStop.h"
 #include "verify/VerifyThread.h"
@@ -59,7 +60,9 @@ void Verifyer::StartVerify(GameUpdateContext &ctx)
         t.m_fileList = ctx.verifyFileList;
         t.m_md5List = ctx.verifyMd5List;
     } else {
-        t.m_manifest = parseFileManifest(ctx.verifyManifestText);
+        t.m_bManifestRefused = !TrustedRelease::textUsable(
+            ctx.verifyManifestText, QStringLiteral("the file manifest to verify against"), QStringLiteral("Verifyer"));
+        t.m_manifest = parseFileManifest(t.m_bManifestRefused ? QString() : ctx.verifyManifestText);
     }
     m_bBusy = true;
     t.start(QThread::InheritPriority);
@@ -78,12 +81,17 @@ void Verifyer::VerifyProgress(float percent)
 
 void Verifyer::VerifyComplete(bool bError, bool bSingle)
 {
+    // The report comes from the thread's last signal; once it has returned, a
+    // verify started from the callback is not refused as still running.
+    if (m_VerifyThread)
+        m_VerifyThread->wait();
     m_bBusy = false;
     if (!m_callback || !m_VerifyThread)
         return;
     m_info.bError = bError;
     m_info.bSingle = bSingle;
     m_info.bComplete = true;
+    m_info.errorText = bError && bSingle ? m_VerifyThread->m_firstFailure : QString();
     if (m_VerifyThread->m_bCollectFailures)
         m_info.errorFiles = m_VerifyThread->m_failedList;
     const auto callback = m_callback;

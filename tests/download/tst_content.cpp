@@ -9,6 +9,8 @@
 #include "core/Global.h"
 #include "download/DownloaderManager.h"
 #include "download/NetworkRequests.h"
+#include "util/Blake2b.h"
+#include "util/TrustedRelease.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -253,4 +255,129 @@ void tst_Download::imagesAndHeaders()
     QCOMPARE(headers.value("Content-Length"), QStringLiteral("5000"));
     QCOMPARE(headers.value("accept-ranges"), QStringLiteral("bytes"));
     QVERIFY(!headers.contains("X-Missing"));
+}
+
+void tst_Download::contentRequestsAreBounded_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("expectedCode");
+    QTest::newRow("endless signed manifest stops past its signed size") << "signed" << ContentTooLargeCode;
+    // A compressed reply is taken as sent: a few bytes never become gigabytes.
+    QTest::newRow("compressed reply is not inflated") << "inflated" << 0;
+    QTest::newRow("a byte request past its own bound") << "bytes" << ContentTooLargeCode;
+    QTest::newRow("a server that drips a byte a second meets the deadline") << "drip" << 4;
+}
+
+// Every fetch of a document is bounded in bytes and in time, whatever the
+// server sends: none is retried once its server has shown what it does.
+void tst_Download::contentRequestsAreBounded()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, expectedCode);
+    const QString path = QStringLiteral("/game/manifest.txt");
+    if (kind == QLatin1String("signed")) {
+        m_server->addFile(path, QByteArray(4 * 1024 * 1024, 'x'));
+        TrustedRelease::setRequired(true);
+        TrustedRelease::install(m_server->url(QString()), { { "game/manifest.txt", { 496, QByteArray(32, 'd') } } });
+    } else if (kind == QLatin1String("inflated")) {
+        // 80 MiB of zeros in about 80 KiB on the wire.
+        HttpFaultRule deflated;
+        deflated.status = 200;
+        deflated.body = qCompress(QByteArray(80 * 1024 * 1024, '\0'), 9).mid(4);
+        deflated.extraHeaders = "Content-Encoding: deflate\r\n";
+        m_server->setRule(path, deflated);
+    } else if (kind == QLatin1String("bytes")) {
+        m_server->addFile(path, QByteArray(5000, 'x'));
+    } else {
+        m_server->addFile(path, QByteArray(1024, 'x'));
+        HttpFaultRule drip;
+        drip.bytesPerSecond = 1;
+        m_server->setRule(path, drip);
+        DownloadTimings t = shortTimings();
+        t.contentTimeoutMs = 5000; // a byte a second never trips it
+        t.contentDeadlineMs = 3000;
+        DownloadTimings::SetForTests(t);
+    }
+
+    QList<int> codes;
+    QList<qint64> sizes;
+    if (kind == QLatin1String("bytes")) {
+        GetDownloadComponent()->GetContentBytesByUrl(m_server->url(path), 1000, [&](const QByteArray &b, int code) {
+            sizes << b.size();
+            codes << code;
+        });
+    } else {
+        GetDownloadComponent()->GetContentByUrl(
+            m_server->url(path),
+            [&](const QString &c, int code) {
+                sizes << c.size();
+                codes << code;
+            },
+            QString(), false);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(codes.size(), 1, 30000);
+    QTest::qWait(300);
+    TrustedRelease::setRequired(false);
+    TrustedRelease::clear();
+    QCOMPARE(codes, QList<int>{ expectedCode });
+    if (expectedCode == 0)
+        QVERIFY2(sizes.first() < 1024 * 1024, qPrintable(QString::number(sizes.first())));
+    else
+        QCOMPARE(sizes.first(), qint64(0));
+    QCOMPARE(m_server->requestCount(), 1);
+    QCOMPARE(m_server->requests().first().headers.value("accept-encoding"), QByteArray("identity"));
+}
+
+void tst_Download::contentAbortEndsEveryRequestOnce()
+{
+    HttpFaultRule silent;
+    silent.silent = true;
+    m_server->setRule("/slow.json", silent);
+    QList<int> codes;
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/slow.json"), [&](const QString &, int code) { codes << code; }, QString(), false);
+    GetDownloadComponent()->GetContentBytesByUrl(
+        m_server->url("/slow.json"), 100, [&](const QByteArray &, int code) { codes << code; });
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(), 2, 10000);
+    GetDownloadComponent()->AbortContentRequests();
+    QCOMPARE(codes, (QList<int>{ ContentAbortedCode, ContentAbortedCode }));
+    // No retry or time-out of the ended requests follows.
+    QTest::qWait(2 * shortTimings().contentTimeoutMs);
+    QCOMPARE(codes.size(), 2);
+    QCOMPARE(m_server->requestCount(), 2);
+}
+
+// A byte request hands over what the server sent, byte-order mark and all; a
+// text request decodes it. With a signed listing, only the exact listed bytes
+// count as checked, and a listed file's reply is bounded by its listed size.
+void tst_Download::contentBytesAreTheServersOwn()
+{
+    const QByteArray signedText = "line 1\nline 2\n";
+    const QByteArray withMark = "\xEF\xBB\xBF" + signedText;
+    m_server->addFile("/game/a.txt", signedText);
+    m_server->addFile("/game/b.txt", withMark);
+    m_server->addFile("/news.txt", withMark);
+    const ListedFile listed{ signedText.size(), Blake2b::hash(signedText) };
+    TrustedRelease::setRequired(true);
+    TrustedRelease::install(m_server->url(QString()), { { "game/a.txt", listed }, { "game/b.txt", listed } });
+
+    QMap<QString, QPair<QByteArray, int>> results;
+    for (const QString path : { "/news.txt", "/game/b.txt" }) {
+        GetDownloadComponent()->GetContentBytesByUrl(
+            m_server->url(path), 1000, [&results, path](const QByteArray &b, int code) {
+                results[path] = { b, code };
+            });
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(results.size(), 2, 10000);
+    QCOMPARE(results.value("/news.txt"), qMakePair(withMark, 0));
+    QCOMPARE(results.value("/game/b.txt"), qMakePair(QByteArray(), ContentTooLargeCode));
+    QVERIFY(!TrustedRelease::isChecked(signedText));
+    QString text;
+    GetDownloadComponent()->GetContentByUrl(
+        m_server->url("/game/a.txt"), [&](const QString &t, int) { text = t; }, QString(), false);
+    QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 10000);
+    QVERIFY(TrustedRelease::isChecked(signedText));
+    QVERIFY(TrustedRelease::textUsable(text, QStringLiteral("a.txt"), QStringLiteral("test")));
+    TrustedRelease::setRequired(false);
+    TrustedRelease::clear();
 }

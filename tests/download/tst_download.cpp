@@ -332,6 +332,9 @@ void tst_Download::resumeWhileARestartWaits()
 
 QByteArray tst_Download::runChild(const QStringList &args)
 {
+    // The spy records the signal only with its argument types known; whether
+    // an earlier case registered them must not matter.
+    qRegisterMetaType<QProcess::ExitStatus>("QProcess::ExitStatus");
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(DownloadListChild::kEnv, "1");

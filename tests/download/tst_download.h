@@ -64,6 +64,10 @@ private slots:
     void certificateChecksFollowTheSwitch();
     void generatedFilesResumeByteExact();
     void imagesAndHeaders();
+    void contentRequestsAreBounded_data();
+    void contentRequestsAreBounded();
+    void contentAbortEndsEveryRequestOnce();
+    void contentBytesAreTheServersOwn();
 
 private:
     Morvaniel::DownloadFile addEntry(const QString &name, const QByteArray &content, const QString &path = QString());

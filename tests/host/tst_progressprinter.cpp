@@ -13,6 +13,8 @@ class ProgressPrinterTests : public QObject
 private slots:
     void downloadLine_data();
     void downloadLine();
+    void serverTextCannotDrawOnTheTerminal_data();
+    void serverTextCannotDrawOnTheTerminal();
 };
 
 void ProgressPrinterTests::downloadLine_data()
@@ -52,6 +54,29 @@ void ProgressPrinterTests::downloadLine()
     info.speed = tickSpeed;
     info.bFinished = finished;
     QCOMPARE(ProgressPrinter::downloadLine(info, runBytes, runMs), line);
+}
+
+void ProgressPrinterTests::serverTextCannotDrawOnTheTerminal_data()
+{
+    QTest::addColumn<QString>("news");
+    QTest::addColumn<QString>("printed");
+    // The line a server's news would overwrite with its own.
+    QTest::newRow("erase line and return") << QStringLiteral("sale\x1b[2K\rsigned release verified")
+                                           << QStringLiteral("news: sale[2Ksigned release verified");
+    QTest::newRow("C1 control sequence introducer") << QStringLiteral("a\u009b31mb") << QStringLiteral("news: a31mb");
+    QTest::newRow("new line of its own") << QStringLiteral("a\nerror: fake") << QStringLiteral("news: aerror: fake");
+    QTest::newRow("tab and text kept") << QStringLiteral("Größe\t世界") << QStringLiteral("news: Größe\t世界");
+}
+
+void ProgressPrinterTests::serverTextCannotDrawOnTheTerminal()
+{
+    QFETCH(QString, news);
+    QFETCH(QString, printed);
+    QString output;
+    QTextStream stream(&output);
+    ProgressPrinter printer(stream, false);
+    printer.info(QStringLiteral("news: ") + news);
+    QCOMPARE(output, printed + QLatin1Char('\n'));
 }
 
 QTEST_GUILESS_MAIN(ProgressPrinterTests)

@@ -16,6 +16,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -79,6 +80,22 @@ QStringList expectedNames(const QString &good, const QString &hostile)
     return names;
 }
 
+const char RestartChildFlag[] = "--restart-child";
+
+// A host whose settings name the game and cache folders, with an unfinished
+// update towards a version the server no longer offers: planning restarts from
+// the full pack and clears both folders, unless the folder guard refuses.
+int restartChild(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    GameUpdateContext ctx;
+    ctx.setting.GamePath = QString::fromLocal8Bit(argv[2]);
+    ctx.setting.CachePath = QString::fromLocal8Bit(argv[3]);
+    ctx.setting.TargetGameVersion = QStringLiteral("1.0.0.9");
+    SolveGuideManifest(QStringLiteral("%1->%1|f/good.7z|m|10\n--last_version--\n%1\n").arg(Newest), ctx);
+    return ctx.planResult == 0 ? 0 : 3;
+}
+
 } // namespace
 
 class tst_Hostile : public QObject
@@ -96,10 +113,13 @@ private slots:
     void repairDownload_data() { addHostilePaths(); }
     void repairDownload();
     void repairOfHostileFileNames();
+    void restartKeepsProtectedFolders_data();
+    void restartKeepsProtectedFolders();
 
 private:
     void prepare(GameUpdateContext &ctx);
-    QString guideText(const QString &path) const;
+    // hostileFullPack: the newest full pack has the hostile package as well.
+    QString guideText(const QString &path, bool hostileFullPack = true) const;
 
     std::unique_ptr<QTemporaryDir> m_root;
     QString m_install;
@@ -136,14 +156,14 @@ void tst_Hostile::prepare(GameUpdateContext &ctx)
 
 // The newest version offers a good full pack and one at the hostile path; the
 // only patch step from the old version also has the hostile path.
-QString tst_Hostile::guideText(const QString &path) const
+QString tst_Hostile::guideText(const QString &path, bool hostileFullPack) const
 {
     return QStringLiteral("--download_version--\n"
                           "%1->%1|f/good.7z|m|10\n"
-                          "%1->%1|%3|m|20\n"
+                          "%4"
                           "%2->%1|%3|m|1\n"
                           "--last_version--\n%1\n")
-        .arg(Newest, Old, path);
+        .arg(Newest, Old, path, hostileFullPack ? QStringLiteral("%1->%1|%2|m|20\n").arg(Newest, path) : QString());
 }
 
 void tst_Hostile::fullPackDownload()
@@ -152,16 +172,16 @@ void tst_Hostile::fullPackDownload()
     QFETCH(QString, expected);
     QCOMPARE(IsSafePackageFileName(PackageFileNameOf(path)), !expected.isEmpty());
 
+    // A full pack installs whole or not at all: with one package left out,
+    // the newest version has no full pack to plan.
     GameUpdateContext ctx;
     prepare(ctx);
-    if (expected.isEmpty())
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("left out of the download list")));
     SolveGuideManifest(guideText(path), ctx);
-    QCOMPARE(ctx.planResult, 0);
-    QCOMPARE(checkedNames(ctx.downloadList, m_cache), expectedNames(QStringLiteral("good.7z"), expected));
-    QCOMPARE(ctx.totalDownloadSize, expected.isEmpty() ? qint64(10) : qint64(30));
+    QCOMPARE(ctx.planResult, expected.isEmpty() ? 7 : 0);
+    QCOMPARE(checkedNames(ctx.downloadList, m_cache),
+        expected.isEmpty() ? QStringList() : expectedNames(QStringLiteral("good.7z"), expected));
+    QCOMPARE(ctx.totalDownloadSize, expected.isEmpty() ? qint64(0) : qint64(30));
 
-    // Without the good package, a left-out one leaves the newest version no full pack at all.
     GameUpdateContext alone;
     prepare(alone);
     SolveGuideManifest(QStringLiteral("%1->%1|%2|m|20\n--last_version--\n%1\n").arg(Newest, path), alone);
@@ -178,7 +198,7 @@ void tst_Hostile::patchStepDownload()
     GameUpdateContext ctx;
     prepare(ctx);
     ctx.setting.CurrentGameVersion = Old;
-    SolveGuideManifest(guideText(path), ctx);
+    SolveGuideManifest(guideText(path, false), ctx);
     // A step that cannot be fetched sends the plan to the full pack.
     if (expected.isEmpty()) {
         QCOMPARE(ctx.planResult, 8);
@@ -209,9 +229,12 @@ void tst_Hostile::restartDeletesOnlyInstallFolders()
     prepare(ctx);
     ctx.setting.TargetGameVersion = QStringLiteral("1.0.0.9");
     SolveGuideManifest(guideText(path), ctx);
-    QCOMPARE(checkedNames(ctx.downloadList, m_cache), expectedNames(QStringLiteral("good.7z"), expected));
-    QVERIFY(!QFileInfo::exists(m_cache + QStringLiteral("/x.7z")));
-    QVERIFY(!QFileInfo::exists(m_game));
+    // Without a whole full pack nothing is planned, and nothing deleted.
+    const bool planned = !expected.isEmpty();
+    QCOMPARE(checkedNames(ctx.downloadList, m_cache),
+        planned ? expectedNames(QStringLiteral("good.7z"), expected) : QStringList());
+    QCOMPARE(QFileInfo::exists(m_cache + QStringLiteral("/x.7z")), !planned);
+    QCOMPARE(QFileInfo::exists(m_game), !planned);
     QVERIFY(QFile::exists(m_outside));
     QVERIFY(QFileInfo::exists(m_install));
 }
@@ -279,5 +302,68 @@ void tst_Hostile::repairOfHostileFileNames()
     QVERIFY(QFile::exists(m_outside));
 }
 
-QTEST_GUILESS_MAIN(tst_Hostile)
+void tst_Hostile::restartKeepsProtectedFolders_data()
+{
+    QTest::addColumn<QString>("game");
+    QTest::addColumn<QString>("cache");
+    // {app} is the child's own program folder, {root} the folder holding it,
+    // {link} a link to {root}; "." is the child's working folder, {app}.
+    textRow("game folder is the program's", "{app}", "{root}/cache");
+    textRow("game folder is dot", ".", "{root}/cache");
+    textRow("cache holds the program", "{root}/game", "{root}");
+    textRow("game folder reached through a link", "{link}/app", "{root}/cache");
+}
+
+// Runs a copy of this test from a folder of its own, so that a guard that
+// fails deletes only that copy.
+void tst_Hostile::restartKeepsProtectedFolders()
+{
+    QFETCH(QString, game);
+    QFETCH(QString, cache);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString app = root.filePath(QStringLiteral("app"));
+    const QString program = app + QLatin1Char('/') + QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    QVERIFY(QDir().mkpath(app));
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), program));
+    QVERIFY(QFile::setPermissions(program, QFile::permissions(QCoreApplication::applicationFilePath())));
+    QFile keep(app + QStringLiteral("/keep.txt"));
+    QVERIFY(keep.open(QIODevice::WriteOnly) && keep.write("keep") == 4);
+    keep.close();
+    const QString link = root.filePath(QStringLiteral("link"));
+    if (game.startsWith(QLatin1String("{link}"))) {
+#ifdef Q_OS_WIN
+        QSKIP("QFile::link makes a shortcut here, not a link the file system follows");
+#endif
+        QVERIFY(QFile::link(root.path(), link));
+    }
+    for (QString *folder : { &game, &cache })
+        folder->replace(QLatin1String("{app}"), app)
+            .replace(QLatin1String("{root}"), root.path())
+            .replace(QLatin1String("{link}"), link);
+
+    QProcess child;
+    child.setWorkingDirectory(app);
+    // Without a console Qt on Windows logs to the debugger, not to stderr.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.start(program, { QLatin1String(RestartChildFlag), game, cache });
+    QVERIFY2(child.waitForFinished(60000), "the child did not end");
+    const QString log = QString::fromLocal8Bit(child.readAllStandardError());
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(log.right(2000)));
+    QVERIFY2(QFileInfo::exists(app + QStringLiteral("/keep.txt")), qPrintable(log.right(2000)));
+    QVERIFY(QFileInfo::exists(program));
+    QVERIFY2(log.contains(QStringLiteral("refusing to delete")), qPrintable(log.right(2000)));
+}
+
+int main(int argc, char **argv)
+{
+    if (argc == 4 && qstrcmp(argv[1], RestartChildFlag) == 0)
+        return restartChild(argc, argv);
+    QCoreApplication app(argc, argv);
+    tst_Hostile test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_hostile.moc"

@@ -860,6 +860,9 @@ void tst_Patch::updateStageNeverDeletesTheTarget_data()
     textRow("package inside the target", "u1/launcher", "u1/launcher/download", "u1/launcher/download");
     textRow("package beside the target", "Games/Launcher", "Games/New", "Games/New");
     textRow("package is the target", "L", "L", "");
+    // The default layout keeps the download cache in the program's folder: it
+    // goes with the package, since none of the files placed lies in it.
+    textRow("cache inside the target", "Launcher", "Launcher/MorvanielCache/UnZip", "Launcher/MorvanielCache");
 }
 
 // The unpacked package goes when the stage is done; the updated folder, its
@@ -877,6 +880,9 @@ void tst_Patch::updateStageNeverDeletesTheTarget()
     QVERIFY(writeFile(source + QStringLiteral("/Launcher.exe"), "new exe"));
     QVERIFY(writeFile(source + QStringLiteral("/UpdateGUI/UpdateGUI.exe"), "new updater"));
     QVERIFY(writeFile(QFileInfo(target).path() + QStringLiteral("/Other/save.dat"), "beside"));
+    // The downloaded package beside its unpacked copy.
+    if (source != target)
+        QVERIFY(writeFile(QFileInfo(source).path() + QStringLiteral("/launcher_1.1.7z"), "package"));
 
     GameUpdateContext ctx;
     ctx.updateTargetDir = target;

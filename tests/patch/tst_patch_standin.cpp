@@ -2,7 +2,9 @@
 // this test's own application folder: attempts, exit codes, progress lines.
 
 #include "../support/TestSupport.h"
+#include "core/GameUpdateContext.h"
 #include "patch/MergeThread.h"
+#include "patch/Patcher.h"
 #include "patch/PatcherCallbackInfo.h"
 
 #include <QSignalSpy>
@@ -69,6 +71,8 @@ private slots:
     void progressLines_data();
     void progressLines();
     void toolStillRunningMeansFileInUse();
+    void reportsBelongToTheirOwnRun_data();
+    void reportsBelongToTheirOwnRun();
 };
 
 void tst_PatchStandIn::initTestCase()
@@ -221,6 +225,58 @@ void tst_PatchStandIn::toolStillRunningMeansFileInUse()
     QCOMPARE(QDir(l.target + QStringLiteral("/x")).entryList(QDir::Files), QStringList{ QStringLiteral("a.pak") });
     QVERIFY(!QFileInfo::exists(l.target + QStringLiteral("/n.txt")));
     QVERIFY(QFileInfo::exists(l.target + QStringLiteral("/d.txt")));
+}
+
+void tst_PatchStandIn::reportsBelongToTheirOwnRun_data()
+{
+    QTest::addColumn<bool>("fromCallback");
+    QTest::addColumn<QStringList>("errors");
+    const QString diskFull = QStringLiteral("磁盘空间不足，请清理后重试。");
+    // The second start comes after the failed run ended but before its report
+    // was delivered: it is refused, and the failure is reported as one.
+    QTest::newRow("a start before the report is refused") << false << QStringList{ diskFull };
+    QTest::newRow("a start from the report runs on its own") << true << QStringList{ diskFull, QString() };
+}
+
+void tst_PatchStandIn::reportsBelongToTheirOwnRun()
+{
+    QFETCH(bool, fromCallback);
+    QFETCH(QStringList, errors);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const Layout l = makeLayout(dir.path(), QStringLiteral("b.pak.patch|m|100\n"));
+    StandIn standIn(l.log, 24, QByteArray());
+    GameUpdateContext ctx;
+    ctx.bGameUpdate = true;
+    ctx.patchDir = l.patchDir;
+    ctx.mergeTargetPath = l.target;
+    ctx.mergeTempPath = l.temp;
+
+    Patcher *patcher = Patcher::GetInstance();
+    QStringList reported;
+    patcher->RegistCallbackFunc([&](PatcherCallbackInfo &info) {
+        if (!info.bFinished && !info.bError)
+            return;
+        reported << info.errorString;
+        if (fromCallback && reported.size() == 1) {
+            qputenv("HPATCHZ_STANDIN_EXIT", "0");
+            patcher->StartApplyPatch(ctx);
+        }
+    });
+    patcher->StartApplyPatch(ctx);
+    if (!fromCallback) {
+        // Three attempts of the tool, then the thread ends; this thread stays
+        // busy meanwhile, so the run's report waits in its queue.
+        for (int i = 0; i < 600 && logLines(l.log).size() < 3; ++i)
+            QThread::msleep(50);
+        QThread::msleep(500);
+        qputenv("HPATCHZ_STANDIN_EXIT", "0");
+        patcher->StartApplyPatch(ctx);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(reported.size(), errors.size(), 60000);
+    QTest::qWait(500);
+    patcher->RegistCallbackFunc(nullptr);
+    QCOMPARE(reported, errors);
 }
 
 QTEST_GUILESS_MAIN(tst_PatchStandIn)

@@ -12,6 +12,7 @@
 #include "../support/TestSupport.h"
 #include "HttpServer.h"
 
+#include "core/ContextCodes.h"
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
 #include "download/DownloaderManager.h"
@@ -88,11 +89,18 @@ private slots:
     void attacks_data();
     void attacks();
     void keyRotation();
+    void sameSerialMeansSameBytes();
+    void duplicateKeysAreRefused();
+    void textsAreCheckedAsFetched();
+    void archiveCheckedByItsSignedDigest_data();
+    void archiveCheckedByItsSignedDigest();
     void happyPath();
 
 private:
     bool publishSample(const QString &input, const QString &out, qint64 serial, const QString &nextKey = QString());
     QByteArray fetch(const QString &path);
+    // A manifest as a host fetches it: through the library's content request.
+    QString fetchText(const QString &url, QString &error);
     // The host's run up to the archive check; the first refusal's text, or empty.
     QString hostRun(GameUpdateContext &ctx, const std::function<void(GameUpdateContext &)> &beforeVerify = {},
         const std::function<void(GameUpdateContext &)> &beforeDownload = {});
@@ -180,6 +188,22 @@ QByteArray tst_Trust::fetch(const QString &path)
     return body;
 }
 
+QString tst_Trust::fetchText(const QString &url, QString &error)
+{
+    QString text;
+    int code = -1;
+    DownloaderManager::GetInstance()->GetContentByUrl(
+        url,
+        [&](const QString &t, int c) {
+            text = t;
+            code = c;
+        },
+        QString(), false);
+    if (!QTest::qWaitFor([&] { return code >= 0; }, 60000) || code != 0)
+        error = QStringLiteral("could not fetch %1 (code %2)").arg(url).arg(code);
+    return text;
+}
+
 QString tst_Trust::download(GameUpdateContext &ctx)
 {
     QString error;
@@ -206,16 +230,18 @@ QString tst_Trust::verifyArchives(GameUpdateContext &ctx)
     }
     bool over = false;
     bool failed = false;
+    QString reason;
     Verifyer::GetInstance()->RegistCallbackFunc([&](VerifyCallbackInfo &info) {
         if (info.bComplete) {
             over = true;
             failed = info.bError;
+            reason = info.errorText;
         }
     });
     Verifyer::GetInstance()->StartVerify(ctx);
     if (!QTest::qWaitFor([&] { return over; }, 60000))
         return QStringLiteral("verification never ended");
-    return failed ? QStringLiteral("archive verification failed") : QString();
+    return failed ? QStringLiteral("archive verification failed: ") + reason : QString();
 }
 
 QString tst_Trust::hostRun(GameUpdateContext &ctx, const std::function<void(GameUpdateContext &)> &beforeVerify,
@@ -227,13 +253,12 @@ QString tst_Trust::hostRun(GameUpdateContext &ctx, const std::function<void(Game
             Channel, m_settings, doc, error))
         return error;
     const QString guidePath = Channel + "/" + Global::Var::GuideManifestName;
-    const QString guide = QString::fromUtf8(fetch(guidePath));
-    if (!ReleaseTrust::CheckText(guidePath, guide, error))
+    const QString guide = fetchText(Global::Var::Host + "/" + guidePath, error);
+    if (!error.isEmpty() || !ReleaseTrust::CheckText(guidePath, guide, error))
         return error;
     SolveGuideManifest(guide, ctx);
-    const QString manifest
-        = QString::fromUtf8(fetch(ctx.newestInfo.fullPackManifestUrl.mid(Global::Var::Host.size() + 1)));
-    if (!ReleaseTrust::CheckText(ctx.newestInfo.fullPackManifestUrl, manifest, error))
+    const QString manifest = fetchText(ctx.newestInfo.fullPackManifestUrl, error);
+    if (!error.isEmpty() || !ReleaseTrust::CheckText(ctx.newestInfo.fullPackManifestUrl, manifest, error))
         return error;
     if (ctx.downloadList.isEmpty())
         return QStringLiteral("nothing planned");
@@ -279,7 +304,7 @@ void tst_Trust::attacks_data()
     QTest::addColumn<QString>("attack");
     QTest::addColumn<QString>("refusal");
     row("archive replaced, guide MD5 updated", "archive", "game/manifest.txt");
-    row("archive with a matching MD5", "collision", "archive verification failed");
+    row("archive with a matching MD5", "collision", "not the archive of the signed release (BLAKE2b)");
     row("guide points at an older version", "guide-older", "game/manifest.txt");
     row("file manifest edited", "file-manifest", "game/1.0.0.3/manifest.txt");
     row("older document replayed", "replay", "older than the accepted 200");
@@ -390,7 +415,11 @@ void tst_Trust::keyRotation()
     QCOMPARE(m_settings.GetValueByKey(keyKey()), doc.nextKey);
     QCOMPARE(m_settings.GetValueByKey(serialKey()), QStringLiteral("300"));
 
-    // The old key alone signs nothing any more, not even the hand-over again.
+    // A host that trusts only the old key is told that the channel moved on.
+    QVERIFY(!ReleaseTrust::Accept(handOver, handOverSig, Channel, m_settings, doc, error));
+    QVERIFY2(error.contains("was handed over to " + doc.nextKey + ", which is not a trusted key"), qPrintable(error));
+    // Trusting both, the old key alone signs nothing any more, not even the hand-over again.
+    ReleaseTrust::SetTrustedKeys({ QString::fromLatin1(readFile(m_oldKey + ".pub")).trimmed(), doc.nextKey });
     QVERIFY(!ReleaseTrust::Accept(handOver, handOverSig, Channel, m_settings, doc, error));
     QVERIFY2(error.contains("not signed by a trusted key"), qPrintable(error));
     resign(www, m_oldKey, [](ReleaseDocument &d) {
@@ -402,10 +431,108 @@ void tst_Trust::keyRotation()
     QCOMPARE(m_settings.GetValueByKey(serialKey()), QStringLiteral("300"));
 
     resign(www, m_newKey, [](ReleaseDocument &d) { d.serial = 400; });
-    QVERIFY2(ReleaseTrust::Accept(readFile(www + "/game/release.json"), readFile(www + "/game/release.json.sig"),
-                 Channel, m_settings, doc, error),
-        qPrintable(error));
+    const QByteArray byNewKey = readFile(www + "/game/release.json");
+    const QByteArray byNewKeySig = readFile(www + "/game/release.json.sig");
+    // The keys the host passes bound the hand-over: trusting a third key
+    // instead accepts neither the handed-over key's document nor its own.
+    const QString handedOver = doc.nextKey;
+    ReleaseTrust::SetTrustedKeys({ QString::fromLatin1(readFile(m_strangerKey + ".pub")).trimmed() });
+    QVERIFY(!ReleaseTrust::Accept(byNewKey, byNewKeySig, Channel, m_settings, doc, error));
+    QVERIFY2(error.contains("not a trusted key"), qPrintable(error));
+    resign(www, m_strangerKey, [](ReleaseDocument &d) { d.serial = 500; });
+    QVERIFY(!ReleaseTrust::Accept(readFile(www + "/game/release.json"), readFile(www + "/game/release.json.sig"),
+        Channel, m_settings, doc, error));
+    QVERIFY2(error.contains("was handed over to " + handedOver), qPrintable(error));
+
+    ReleaseTrust::SetTrustedKeys({ handedOver });
+    QVERIFY2(ReleaseTrust::Accept(byNewKey, byNewKeySig, Channel, m_settings, doc, error), qPrintable(error));
     QCOMPARE(m_settings.GetValueByKey(serialKey()), QStringLiteral("400"));
+}
+
+void tst_Trust::sameSerialMeansSameBytes()
+{
+    const QByteArray document = readFile(m_newer + "/game/release.json");
+    const QByteArray signature = readFile(m_newer + "/game/release.json.sig");
+    ReleaseDocument doc;
+    QString error;
+    QVERIFY2(ReleaseTrust::Accept(document, signature, Channel, m_settings, doc, error), qPrintable(error));
+    const QString www = m_dir.filePath("www-same-serial");
+    QVERIFY(copyTree(m_newer, www));
+    resign(www, m_oldKey, [](ReleaseDocument &d) { d.expires = d.expires.addDays(1); });
+    QVERIFY(!ReleaseTrust::Accept(readFile(www + "/game/release.json"), readFile(www + "/game/release.json.sig"),
+        Channel, m_settings, doc, error));
+    QVERIFY2(error.contains("has the accepted serial 200 but other content"), qPrintable(error));
+    QVERIFY2(ReleaseTrust::Accept(document, signature, Channel, m_settings, doc, error), qPrintable(error));
+}
+
+void tst_Trust::duplicateKeysAreRefused()
+{
+    QByteArray secret;
+    QString error;
+    QVERIFY(ReleaseKeys::ReadSecretKeyFile(m_oldKey, secret, error));
+    QByteArray json = readFile(m_newer + "/game/release.json");
+    // A second serial after the first: which one counts depends on the reader.
+    const int at = json.indexOf("\"serial\"");
+    QVERIFY(at > 0);
+    json.insert(at, "\"serial\": 999999,\n    ");
+    ReleaseDocument doc;
+    QVERIFY(!ReleaseTrust::Accept(json, ReleaseKeys::Sign(json, secret), Channel, m_settings, doc, error));
+    QVERIFY2(error.contains("duplicate key \"serial\""), qPrintable(error));
+    QCOMPARE(m_settings.GetValueByKey(serialKey()), QString());
+}
+
+// A text counts as checked only when the bytes the server sent were the signed
+// ones: decoding drops a byte-order mark, and a planner never trusts a text
+// nobody checked.
+void tst_Trust::textsAreCheckedAsFetched()
+{
+    ReleaseDocument doc;
+    QString error;
+    QVERIFY2(ReleaseTrust::Accept(readFile(m_newer + "/game/release.json"),
+                 readFile(m_newer + "/game/release.json.sig"), Channel, m_settings, doc, error),
+        qPrintable(error));
+    const QString guidePath = Channel + "/" + Global::Var::GuideManifestName;
+    const QByteArray guide = readFile(m_newer + "/" + guidePath);
+
+    GameUpdateContext ctx;
+    SolveGuideManifest(QString::fromUtf8(guide), ctx);
+    QCOMPARE(ctx.planResult, int(PlanResultUncheckedText));
+    QVERIFY(ctx.downloadList.isEmpty());
+
+    const QString withMark = QString::fromUtf8("\xEF\xBB\xBF" + guide);
+    QCOMPARE(withMark.toUtf8(), guide);
+    QVERIFY(!ReleaseTrust::CheckBytes(guidePath, "\xEF\xBB\xBF" + guide, error));
+    QVERIFY(!ReleaseTrust::CheckText(guidePath, withMark, error));
+    QVERIFY2(error.contains("the bytes fetched for it differ from the signed release"), qPrintable(error));
+
+    QVERIFY2(ReleaseTrust::CheckBytes(guidePath, guide, error), qPrintable(error));
+    QVERIFY2(ReleaseTrust::CheckText(guidePath, withMark, error), qPrintable(error));
+    SolveGuideManifest(QString::fromUtf8(guide), ctx);
+    QCOMPARE(ctx.planResult, int(PlanResultPlanned));
+    QCOMPARE(ctx.downloadList.size(), 1);
+}
+
+void tst_Trust::archiveCheckedByItsSignedDigest_data()
+{
+    QTest::addColumn<QString>("md5");
+    QTest::addColumn<QString>("refusal");
+    // Where the signed release lists the archive, its digest is the check.
+    row("no MD5 on the guide line", "", "");
+    row("a wrong MD5 still fails", "00000000000000000000000000000000", ": MD5 differs");
+}
+
+void tst_Trust::archiveCheckedByItsSignedDigest()
+{
+    QFETCH(QString, md5);
+    QFETCH(QString, refusal);
+    QTemporaryDir install;
+    GameUpdateContext ctx;
+    ctx.setting.InstallPath = install.path();
+    ctx.setting.GamePath = install.filePath("game");
+    ctx.setting.CachePath = install.filePath("cache");
+    const QString refused = hostRun(ctx, [&md5](GameUpdateContext &c) { c.downloadList.first().md5 = md5; });
+    QVERIFY2(refusal.isEmpty() ? refused.isEmpty() : refused.endsWith(refusal), qPrintable(refused));
+    QCOMPARE(QFileInfo::exists(ctx.downloadList.first().localPath), refusal.isEmpty());
 }
 
 void tst_Trust::happyPath()
@@ -429,7 +556,8 @@ void tst_Trust::happyPath()
     // The repair manifest a repair plans from is listed as well.
     QString error;
     const QString repair = QStringLiteral("game/1.0.0.3/repair.txt");
-    QVERIFY2(ReleaseTrust::CheckText(repair, QString::fromUtf8(fetch(repair)), error), qPrintable(error));
+    const QString repairText = fetchText(Global::Var::Host + "/" + repair, error);
+    QVERIFY2(ReleaseTrust::CheckText(repair, repairText, error), qPrintable(error));
     QCOMPARE(m_settings.GetValueByKey(serialKey()), QStringLiteral("200"));
 }
 

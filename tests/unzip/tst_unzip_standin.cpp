@@ -44,6 +44,8 @@ private slots:
     void protectedTargetIsNotEmptied_data();
     void protectedTargetIsNotEmptied();
     void destroyedDuringJob();
+    void reportsBelongToTheirOwnJob_data();
+    void reportsBelongToTheirOwnJob();
 
 private:
     // An "archive" in the test folder with this shell fragment as content.
@@ -287,6 +289,53 @@ void tst_UnZipStandIn::destroyedDuringJob()
     component.StartUnZip(m_ctx);
     QCoreApplication::processEvents();
     QVERIFY(r.finals.isEmpty());
+}
+
+void tst_UnZipStandIn::reportsBelongToTheirOwnJob_data()
+{
+    QTest::addColumn<bool>("fromCallback");
+    QTest::addColumn<QList<int>>("codes");
+    // A second start after the corrupt archive's job ended, before its report
+    // was delivered, is refused: the failure reaches the host.
+    QTest::newRow("a start before the report is refused") << false << QList<int>{ 2 };
+    QTest::newRow("a start from the report runs on its own") << true << QList<int>{ 2, 0 };
+}
+
+void tst_UnZipStandIn::reportsBelongToTheirOwnJob()
+{
+    QFETCH(bool, fromCallback);
+    QFETCH(QList<int>, codes);
+    const QString ended = m_dir.filePath(QStringLiteral("corrupt-ended"));
+    QFile::remove(ended);
+    const QString corrupt = archive(
+        QStringLiteral("corrupt.7z"), QStringLiteral("printf 'ERROR: Data Error\\n' >&2; : > '%1'; exit 2").arg(ended));
+    const QString good = archive(QStringLiteral("good.7z"), QStringLiteral("exit 0"));
+    m_ctx.unzipFiles = { corrupt };
+
+    UnZipper *unzipper = UnZipper::GetInstance();
+    QList<int> reported;
+    unzipper->RegistCallbackFunc([&](UnZipCallbackInfo &info) {
+        if (!info.bComplete)
+            return;
+        reported << info.code;
+        if (fromCallback && reported.size() == 1) {
+            m_ctx.unzipFiles = { good };
+            unzipper->StartUnZip(m_ctx);
+        }
+    });
+    unzipper->StartUnZip(m_ctx);
+    if (!fromCallback) {
+        // The job ends while this thread is busy, so its report waits in the queue.
+        for (int i = 0; i < 600 && !QFileInfo::exists(ended); ++i)
+            QThread::msleep(50);
+        QThread::msleep(500);
+        m_ctx.unzipFiles = { good };
+        unzipper->StartUnZip(m_ctx);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(reported.size(), codes.size(), FinishTimeoutMs);
+    QTest::qWait(500);
+    unzipper->RegistCallbackFunc(nullptr);
+    QCOMPARE(reported, codes);
 }
 
 QTEST_GUILESS_MAIN(tst_UnZipStandIn)

@@ -13,12 +13,26 @@
 #include <QtTest>
 #include <zlib.h>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 using namespace QFileUtils;
 using TestSupport::randomBytes;
 using TestSupport::textRow;
 using TestSupport::writeFile;
 
 namespace {
+
+#ifdef Q_OS_WIN
+// The 8.3 name of an existing path, as the system hands it out.
+QString shortName(const QString &nativePath)
+{
+    wchar_t buffer[MAX_PATH];
+    const DWORD n = GetShortPathNameW(reinterpret_cast<const wchar_t *>(nativePath.utf16()), buffer, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? QString::fromWCharArray(buffer, int(n)) : nativePath;
+}
+#endif
 
 QStringList relativeTree(const QString &root)
 {
@@ -55,6 +69,8 @@ private slots:
     void copyAndMoveOne();
     void copyOrMoveOntoItselfKeepsTheFile_data();
     void copyOrMoveOntoItselfKeepsTheFile();
+    void copyOrMoveOntoALinkReplacesTheLink_data();
+    void copyOrMoveOntoALinkReplacesTheLink();
     void writeBytesReportsAFullDisk();
     void protectedFolders_data();
     void protectedFolders();
@@ -62,6 +78,9 @@ private slots:
     void deleteKeepsNamedEntry();
     void deleteDoesNotFollowLinks();
     void copyAndMoveTrees();
+
+private:
+    QTemporaryDir m_links; // links made for data rows
 };
 
 void tst_FileUtils::combinePath_data()
@@ -336,6 +355,33 @@ void tst_FileUtils::copyOrMoveOntoItselfKeepsTheFile()
     QCOMPARE(ReadBytes(file), QByteArray("keep me"));
 }
 
+void tst_FileUtils::copyOrMoveOntoALinkReplacesTheLink_data()
+{
+    QTest::addColumn<bool>("move");
+    QTest::newRow("copy") << false;
+    QTest::newRow("move") << true;
+}
+
+// A destination that is a link to the source is no name of the source: the
+// file must really arrive there, and the source may go afterwards.
+void tst_FileUtils::copyOrMoveOntoALinkReplacesTheLink()
+{
+    QFETCH(bool, move);
+#ifdef Q_OS_WIN
+    QSKIP("QFile::link makes a shortcut here, not a link the file system follows");
+#endif
+    QTemporaryDir tmp;
+    const QString staged = tmp.filePath("staging/f");
+    const QString placed = tmp.filePath("game/f");
+    QVERIFY(writeFile(staged, "new content"));
+    QVERIFY(QDir().mkpath(tmp.filePath("game")));
+    QVERIFY(QFile::link(staged, placed));
+    QVERIFY(move ? MoveOneFile(staged, placed) : CopyOneFile(staged, placed));
+    QVERIFY(DeleteFileOrFolder(tmp.filePath("staging")));
+    QVERIFY(!QFileInfo(placed).isSymLink());
+    QCOMPARE(ReadBytes(placed), QByteArray("new content"));
+}
+
 void tst_FileUtils::writeBytesReportsAFullDisk()
 {
     if (!QFileInfo::exists(QStringLiteral("/dev/full")))
@@ -359,11 +405,35 @@ void tst_FileUtils::protectedFolders_data()
     QTest::newRow("below the program") << app + "/cache" << false;
     QTest::newRow("name starts like the program's") << app + "2" << false;
     QTest::newRow("elsewhere") << QDir::tempPath() + "/MorvanielCache" << false;
+    // A share is as much a root as a drive.
+    QTest::newRow("share root") << "\\\\server\\share" << true;
+    QTest::newRow("share root, slashes and a trailing one") << "//server/share/" << true;
+    QTest::newRow("share root behind a long-path prefix") << "\\\\?\\UNC\\server\\share" << true;
+    // Other names of the program's folder: what the file system would delete.
+#ifndef Q_OS_WIN
+    const QString link = m_links.filePath("program-link");
+    QFile::link(app, link);
+    QTest::newRow("program folder through a link") << link << true;
+    const QString parentLink = m_links.filePath("parent-link");
+    QFile::link(QFileInfo(app).path(), parentLink);
+    QTest::newRow("folder holding the program through a link") << parentLink << true;
+    QTest::newRow("not yet made, below a link to the program") << link + "/cache/new" << false;
+#else
+    const QString native = QDir::toNativeSeparators(app);
+    QTest::newRow("trailing dot") << app + "." << true;
+    QTest::newRow("trailing blank") << app + " " << true;
+    QTest::newRow("long-path prefix") << "\\\\?\\" + native << true;
+    QTest::newRow("short name") << shortName(native) << true;
+    QTest::newRow("administrative share") << "\\\\localhost\\" + native.left(1) + "$" + native.mid(2) << true;
+#endif
 }
 
 void tst_FileUtils::protectedFolders()
 {
     QFETCH(QString, folder);
+    // Wine has no administrative shares; Windows does.
+    if (folder.startsWith(QLatin1String("\\\\localhost\\")) && !QFileInfo::exists(folder))
+        QSKIP("this system does not serve the drive as an administrative share");
     QTEST(Morvaniel::FolderGuard::IsProtectedFolder(folder), "isProtected");
 }
 

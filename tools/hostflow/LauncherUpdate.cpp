@@ -146,7 +146,7 @@ int LauncherUpdate::run()
         out.error(error);
         return 1;
     }
-    QFileUtils::DeleteFileOrFolder(ctx.setting.CachePath);
+    // The update stage took the unpacked package and the download cache with it.
     QSettings state(stateFile(dir), QSettings::IniFormat);
     state.setValue(KEY_LAUNCHER_VERSION, info.newestVersion);
     state.sync();

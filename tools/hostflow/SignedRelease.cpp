@@ -41,7 +41,7 @@ bool accept(const QByteArray &document, const QByteArray &signature, const QStri
 {
     // The keys ReleaseTrust keeps per channel in the settings it is given.
     const QStringList keys{ KEY_ACCEPTED_RELEASE_SERIAL + QLatin1Char('/') + channel,
-        KEY_RELEASE_KEY + QLatin1Char('/') + channel };
+        KEY_RELEASE_KEY + QLatin1Char('/') + channel, KEY_ACCEPTED_RELEASE_DIGEST + QLatin1Char('/') + channel };
     QSettings state(QFileUtils::CombinePath(installDir, InstallState::stateFileName()), QSettings::IniFormat);
     Serializer settings;
     for (const QString &key : keys)

@@ -2,15 +2,12 @@
 
 #include "FileServer.h"
 #include "ResponsePlan.h"
+#include "SocketReset.h"
 
 #include <QIODevice>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
-
-#if defined(Q_OS_UNIX)
-#include <sys/socket.h>
-#endif
 
 namespace Http {
 
@@ -338,11 +335,7 @@ void FileConnection::abandonResponse()
 void FileConnection::resetConnection()
 {
     abandonResponse();
-#if defined(Q_OS_UNIX)
-    // A zero linger turns the close into a RST: the peer sees "connection reset".
-    const linger hard{ 1, 0 };
-    ::setsockopt(int(m_socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-#endif
+    setResetOnClose(m_socket);
     m_socket->abort();
 }
 
@@ -355,10 +348,7 @@ void FileConnection::dropConnection()
     // Whatever the peer still has in flight is refused with a reset.
     QTimer::singleShot(200, m_socket, [socket = m_socket] {
         if (socket->state() != QAbstractSocket::UnconnectedState) {
-#if defined(Q_OS_UNIX)
-            const linger hard{ 1, 0 };
-            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-#endif
+            setResetOnClose(socket);
             socket->abort();
         }
     });

@@ -34,10 +34,25 @@ void ProgressPrinter::event(const QString &name, QJsonObject fields)
     m_out.flush();
 }
 
+QString ProgressPrinter::printable(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        // C0 (tab kept), DEL and C1 controls; the escape sequences of a
+        // terminal start with one of them.
+        if ((u < 0x20 && u != '\t') || (u >= 0x7f && u <= 0x9f))
+            continue;
+        out += c;
+    }
+    return out;
+}
+
 void ProgressPrinter::emitLine(const QString &text)
 {
     endLine();
-    m_out << text << '\n';
+    m_out << printable(text) << '\n';
     m_out.flush();
 }
 

@@ -37,6 +37,9 @@ public:
     // once a second, so a run shorter than that ends at speed 0: its last line
     // shows the run's average instead (runBytes in runMs).
     static QString downloadLine(const Morvaniel::DownloadCallbackInfo &info, qint64 runBytes, qint64 runMs);
+    // text without control characters: a server's news or file names must not
+    // move the cursor, clear the line or draw text of their own on a terminal.
+    static QString printable(const QString &text);
 
 private:
     void emitLine(const QString &text);

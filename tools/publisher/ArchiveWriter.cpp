@@ -1,5 +1,6 @@
 #include "ArchiveWriter.h"
-#include "ProgramFile.h"
+
+#include "util/QFileUtils.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,7 +13,7 @@ namespace Publisher {
 
 QString findSevenZip()
 {
-    const QString beside = programBesideThisOne(QStringLiteral("7z"));
+    const QString beside = QFileUtils::ApplicationProgram(QStringLiteral("7z"));
     if (QFileInfo(beside).isExecutable())
         return beside;
     return QStandardPaths::findExecutable(QStringLiteral("7z"));

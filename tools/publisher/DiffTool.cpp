@@ -1,5 +1,6 @@
 #include "DiffTool.h"
-#include "ProgramFile.h"
+
+#include "util/QFileUtils.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -10,7 +11,7 @@ namespace Publisher {
 
 QString defaultDiffTool()
 {
-    return programBesideThisOne(QStringLiteral("hdiffz"));
+    return QFileUtils::ApplicationProgram(QStringLiteral("hdiffz"));
 }
 
 bool createBinaryPatch(

@@ -27,7 +27,7 @@ FaultPlan::Reply FaultPlan::reply() const
     Reply reply;
     if (m_rule.status != 0) {
         reply.status = m_rule.status;
-        reply.headers = "Content-Type: text/html\r\n";
+        reply.headers = "Content-Type: text/html\r\n" + m_rule.extraHeaders;
         reply.body = m_rule.body;
     } else if (!m_rule.redirectTo.isEmpty()) {
         reply.status = 302;

@@ -12,6 +12,7 @@ struct HttpFaultRule
     bool ignoreRange = false; // answer 200 with the whole file even to a Range request
     int status = 0; // non-zero: answer with this status and `body` instead of the file
     QByteArray body;
+    QByteArray extraHeaders; // with status: further header lines, each ending in "\r\n"
     QString redirectTo; // non-empty: 302 to this path (or absolute URL)
     qint64 bytesPerSecond = 0; // body rate; 0 = as fast as the socket takes it
     qint64 stallAfter = -1; // stop sending body bytes after this many, keep the connection open

@@ -1,26 +1,14 @@
+// POSIX side of OpenFileScan: the files every other process holds open, read
+// from /proc/<pid>/fd.
+#ifndef _WIN32
+
 #include "util/OpenFileScan.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
-#ifndef Q_OS_WIN
 #include <sys/stat.h>
-#endif
-
-#ifdef Q_OS_WIN
-
-OpenFileScan OpenFileScan::take()
-{
-    return OpenFileScan();
-}
-
-bool OpenFileScan::isOpenElsewhere(const QString &) const
-{
-    return false;
-}
-
-#else
 
 OpenFileScan OpenFileScan::take()
 {
