@@ -15,6 +15,7 @@ struct BlockCost
     qint64 checkBytes = 0; // bytes kept where they are, read once to check them
     qint64 writeBytes = 0; // bytes written into game or staging files
     qint64 stagedBytes = 0; // size of the files built beside the game and moved over it at the end
+    qint64 diskBytes = 0; // disk space the run takes beyond what the folder holds, at its peak
     qint64 targetBytes = 0; // size of the target version
     qint64 deleteFiles = 0; // files of the installed version that the target lacks
     qint64 patchChainBytes = -1; // the caller's figure for the patch chain; -1: none

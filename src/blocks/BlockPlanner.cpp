@@ -265,8 +265,13 @@ private:
         BlockCost &c = plan.cost;
         c.targetBytes = t.totalBytes();
         for (const PlanFile &pf : qAsConst(plan.files)) {
+            const qint64 size = t.files[int(pf.file)].size;
+            const qint64 present = qMax<qint64>(0, local.sizeOf(t.files[int(pf.file)].path));
+            // A staged file stands beside the old one until the end; a file
+            // written in place grows to its size (files are made whole at once).
+            c.diskBytes += pf.staged ? size : qMax<qint64>(0, size - present);
             if (pf.staged)
-                c.stagedBytes += t.files[int(pf.file)].size;
+                c.stagedBytes += size;
             for (const PlanPiece &p : pf.pieces) {
                 const qint64 size = t.blocks[int(t.refs[int(p.ref)].block)].size;
                 if (p.source == PieceSource::Keep)

@@ -31,6 +31,10 @@
 
 #include <functional>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 using namespace Morvaniel;
 using TestSupport::copyTree;
 using TestSupport::readFile;
@@ -111,6 +115,7 @@ private slots:
     void resumeAfterKill();
     void pauseAndResume();
     void stopReturnsSettled();
+    void notEnoughSpace();
     void planComparesWithPatchChain();
 
 private:
@@ -659,6 +664,47 @@ void tst_BlockFetch::stopReturnsSettled()
     QCOMPARE(finals, 1);
     QVERIFY(last.bPaused);
     QVERIFY(!blocks->IsRunning());
+}
+
+// Before anything is written the run compares what it adds with the free
+// space of the folder's volume: a 1 MiB disk for a 2 MiB game.
+void tst_BlockFetch::notEnoughSpace()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs a private mount namespace and a tmpfs");
+#else
+    const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+    if (unshare.isEmpty())
+        QSKIP("no unshare(1) on this machine");
+    QTemporaryDir folder;
+    const BlockJob j = job(m_sample, folder.path() + "/game", "1.0.0.3");
+    QVERIFY(QDir().mkpath(j.folder));
+    BlockCost cost;
+    QString error;
+    QVERIFY2(GetBlockComponent()->PlanBlocks(j, cost, error), qPrintable(error));
+    QCOMPARE(cost.diskBytes, cost.targetBytes);
+    QStringList args{ QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private") };
+    // An ordinary user may mount inside a user namespace of its own, where it is root.
+    if (::geteuid() != 0)
+        args << QStringLiteral("--map-root-user");
+    args << TestSupport::programPath(QStringLiteral("blockrun_child")) << j.folder << j.channelUrl
+         << m_sample + "/game/" + BlockIndex::indexPath("1.0.0.3") << "--small-disk"
+         << "1m";
+    QProcess child;
+    child.start(unshare, args);
+    QVERIFY(child.waitForStarted(10000));
+    QVERIFY(QTest::qWaitFor([&child] { return child.state() == QProcess::NotRunning; }, 60000));
+    const QByteArray out = child.readAllStandardOutput();
+    const QByteArray err = child.readAllStandardError();
+    if (child.exitCode() == 77)
+        QSKIP(qPrintable("the machine forbids a tmpfs mount: " + QString::fromUtf8(out.trimmed())));
+    if (out.isEmpty() && err.startsWith("unshare:"))
+        QSKIP(qPrintable("the machine forbids a private mount namespace: " + QString::fromUtf8(err.trimmed())));
+    QVERIFY2(out.contains("error 5 needs 3.1 MiB, has 1.0 MiB free on "), out.constData());
+    QVERIFY2(out.contains("MiB free on"), out.constData());
+    QVERIFY2(out.contains("left 0\n"), out.constData());
+    QCOMPARE(m_server.requestCount(), 0);
+#endif
 }
 
 void tst_BlockFetch::planComparesWithPatchChain()
