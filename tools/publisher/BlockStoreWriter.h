@@ -36,6 +36,8 @@ struct BlockStoreFigures
     qint64 rawBytes = 0; // bytes of the stored blocks before compression
     qint64 indexBytes = 0;
     qint64 referencedBytes = 0; // file bytes of every version added
+    double seconds = 0; // wall time the store took
+    double processorSeconds = 0; // processor time of this process meanwhile (POSIX; wall time on Windows)
 };
 
 // Writes a channel's block store (docs/server-layout.md): every version's

@@ -12,10 +12,12 @@
 #include "util/QFileUtils.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 #include <algorithm>
+#include <ctime>
 
 using Morvaniel::versionFromString;
 
@@ -215,6 +217,9 @@ bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVec
 // The block store of the game channel, newest version first (see BlockStoreWriter).
 bool publishBlocks(Run &run, const QVector<VersionTree> &trees)
 {
+    QElapsedTimer clock;
+    clock.start();
+    const std::clock_t processor = std::clock();
     BlockStoreWriter writer(run.outputDir + QLatin1Char('/') + run.options.channel, run.options.blockStore);
     QString error;
     for (int i = trees.size() - 1; i >= 0; --i)
@@ -222,14 +227,19 @@ bool publishBlocks(Run &run, const QVector<VersionTree> &trees)
             return run.fail(QStringLiteral("block store: %1").arg(error));
     if (!writer.finish(error))
         return run.fail(QStringLiteral("block store: %1").arg(error));
-    const BlockStoreFigures &f = writer.figures();
+    BlockStoreFigures f = writer.figures();
+    f.seconds = double(clock.elapsed()) / 1000.0;
+    f.processorSeconds = double(std::clock() - processor) / CLOCKS_PER_SEC;
     run.report.blocks = f;
-    run.say(QStringLiteral("blocks: %1 versions, %2 distinct blocks in %3 bundles (%4 bytes), indexes %5 bytes")
+    run.say(QStringLiteral("blocks: %1 versions, %2 distinct blocks in %3 bundles (%4 bytes), indexes %5 bytes, "
+                           "%6 s (%7 s processor)")
                 .arg(trees.size())
                 .arg(f.blocks)
                 .arg(f.bundles)
                 .arg(f.storedBytes)
-                .arg(f.indexBytes));
+                .arg(f.indexBytes)
+                .arg(f.seconds, 0, 'f', 1)
+                .arg(f.processorSeconds, 0, 'f', 1));
     return true;
 }
 
