@@ -8,11 +8,12 @@ cmake_minimum_required(VERSION 3.16)
 # core holds the registry, the shared context and the records: its components
 # forward to the workers, and the workers take their context from the registry,
 # which is the one cycle the design keeps. blocks (block delivery) is a worker
-# of the same kind: core's facade forwards to it, and it builds on the layers
-# below and on the download subsystem's request settings. Headers directly in
+# whose facade lives in core; it takes its job from the host, not from the
+# context, so it needs nothing of core, only the layers below and the download
+# subsystem's request settings. Headers directly in
 # src/ (the export macro) may be included from anywhere.
 set(allowed
-  "blocks -> core" "blocks -> download" "blocks -> manifest" "blocks -> util"
+  "blocks -> download" "blocks -> manifest" "blocks -> util"
   "core -> blocks" "core -> download" "core -> patch" "core -> settings" "core -> unzip" "core -> util" "core -> verify"
   "download -> core" "download -> util"
   "patch -> core" "patch -> manifest" "patch -> util"
