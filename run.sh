@@ -25,7 +25,8 @@
 #   ./run.sh bench [--quick] [--long] [--only bench_x] [--log f]
 #                              Release build (build-bench/), every benchmark of
 #                              bench/, one table of figures against their peers;
-#                              --long adds the 2.4 GiB patch pair
+#                              --long adds the 2.4 GiB patch pair and the
+#                              link benchmark's 10 GiB game
 #   ./run.sh fuzz [seconds]    build the libFuzzer targets (build-fuzz/) and run each
 #                              for the given time (default 60) with its seed corpus
 #   ./run.sh package --windows the Windows build packaged into dist/morvaniel-windows
@@ -193,8 +194,9 @@ case "$cmd" in
     exec "$ROOT/packaging/windows/package.sh" "$ROOT/build-win" "$qt_win" "$ROOT/dist"
     ;;
   bench)
-    # bsdiff is one of the patch benchmark's peers.
-    PACKAGES+=(bsdiff)
+    # bsdiff is one of the patch benchmark's peers; the link benchmark shapes
+    # its links with tc and ip.
+    PACKAGES+=(bsdiff iproute2)
     install_packages
     # A Release build of its own, so that the test build keeps its settings.
     build bench

@@ -10,10 +10,11 @@
 # A benchmark's own table comes as lines SHOW<tab>text, printed after the
 # figures. Everything else they print goes to the log.
 #
-# Sizes: BENCH_DOWNLOAD_ARGS, BENCH_VERIFY_ARGS, BENCH_PATCH_ARGS and
-# BENCH_PLANNING_ARGS replace each benchmark's arguments; --quick picks small
-# ones for a smoke run. --long adds bench_patch's 2.4 GiB pair (10 GiB of
-# free disk, several minutes).
+# Sizes: BENCH_DOWNLOAD_ARGS, BENCH_VERIFY_ARGS, BENCH_PATCH_ARGS,
+# BENCH_PLANNING_ARGS, BENCH_LINK_ARGS and BENCH_BLOCKCUT_ARGS replace each
+# benchmark's arguments; --quick picks small ones for a smoke run. --long adds
+# bench_patch's 2.4 GiB pair (10 GiB of free disk, several minutes) and
+# bench_link's 10 GiB game (some 50 GiB of free disk, about an hour).
 set -uo pipefail
 
 bin=${1:?usage: report.sh <bin dir> [--quick] [--long] [--only name] [--log file]}
@@ -38,6 +39,8 @@ if [ $quick -eq 1 ]; then
   : "${BENCH_DOWNLOAD_ARGS:=--total-mib 256 --limit-seconds 4 --big-mib 512}"
   : "${BENCH_VERIFY_ARGS:=64 2}"
   : "${BENCH_PATCH_ARGS:=32 2}"
+  : "${BENCH_LINK_ARGS:=--quick}"
+  : "${BENCH_BLOCKCUT_ARGS:=--mib 256}"
 fi
 
 args_for() {
@@ -46,6 +49,8 @@ args_for() {
     bench_verify) echo "${BENCH_VERIFY_ARGS:-}" ;;
     bench_patch) echo "${BENCH_PATCH_ARGS:-} $long" ;;
     bench_planning) echo "${BENCH_PLANNING_ARGS:-}" ;;
+    bench_link) echo "${BENCH_LINK_ARGS:-} $long" ;;
+    bench_blockcut) echo "${BENCH_BLOCKCUT_ARGS:-}" ;;
   esac
 }
 

@@ -9,10 +9,14 @@ cmake_minimum_required(VERSION 3.16)
 # workers (download, verify, unzip, patch) and the planners build on all of it.
 # core holds the registry, the shared context and the records: its components
 # forward to the workers, and the workers take their context from the registry,
-# which is the one cycle the design keeps. Headers directly in src/ (the export
-# macro) may be included from anywhere.
+# which is the one cycle the design keeps. blocks (block delivery) is a worker
+# whose facade lives in core; it takes its job from the host, not from the
+# context, so it needs nothing of core, only the layers below (trust among them)
+# and the download subsystem's request settings. Headers directly in
+# src/ (the export macro) may be included from anywhere.
 set(allowed
-  "core -> download" "core -> patch" "core -> settings" "core -> unzip" "core -> util" "core -> verify"
+  "blocks -> download" "blocks -> manifest" "blocks -> trust" "blocks -> util"
+  "core -> blocks" "core -> download" "core -> patch" "core -> settings" "core -> unzip" "core -> util" "core -> verify"
   "download -> core" "download -> trust" "download -> util"
   "patch -> core" "patch -> manifest" "patch -> trust" "patch -> util"
   "planning -> core" "planning -> manifest" "planning -> settings" "planning -> trust" "planning -> util"

@@ -1,5 +1,7 @@
 #include "FuzzEntries.h"
 
+#include "blocks/BlockIndex.h"
+#include "blocks/RangeReplyParser.h"
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
 #include "manifest/FileManifest.h"
@@ -287,6 +289,93 @@ QString guideSolver(const QByteArray &input)
     SolveFullPackManifest(text, ctx);
     if (ctx.newestInfo.fullPackFileSize < 0)
         return QStringLiteral("full-pack list: negative size");
+    return {};
+}
+
+namespace {
+
+QString checkParsedIndex(const BlockIndex &index, const QString &what)
+{
+    for (const IndexFile &f : index.files) {
+        if (!IsSafeManifestPath(f.path))
+            return QStringLiteral("%1: accepted the path %2").arg(what, f.path);
+        qint64 end = 0;
+        for (quint32 k = 0; k < f.refCount; ++k) {
+            const IndexRef &ref = index.refs.at(int(f.firstRef + k));
+            if (ref.offset != end)
+                return QStringLiteral("%1: %2 has a gap or an overlap").arg(what, f.path);
+            end += index.blocks.at(int(ref.block)).size;
+        }
+        if (end != f.size)
+            return QStringLiteral("%1: %2 is not laid out to its size").arg(what, f.path);
+    }
+    for (const IndexBlock &b : index.blocks)
+        if (b.bundleOffset + b.packedSize > index.bundles.at(int(b.bundle)).size)
+            return QStringLiteral("%1: a frame reaches past its bundle").arg(what);
+    const QByteArray again = index.encodeRaw();
+    BlockIndex back;
+    QString error;
+    if (!BlockIndex::parseRaw(again, back, error) || back.encodeRaw() != again)
+        return QStringLiteral("%1: an accepted index does not read back: %2").arg(what, error);
+    return {};
+}
+
+} // namespace
+
+QString blockIndex(const QByteArray &input)
+{
+    BlockIndex index;
+    QString error;
+    if (BlockIndex::parseRaw(input, index, error)) {
+        const QString broken = checkParsedIndex(index, QStringLiteral("raw"));
+        if (!broken.isEmpty())
+            return broken;
+    } else if (!index.files.isEmpty() || !index.blocks.isEmpty() || error.isEmpty()) {
+        return QStringLiteral("raw: a refusal left a partial index or no reason");
+    }
+    if (BlockIndex::parse(input, index, error))
+        return checkParsedIndex(index, QStringLiteral("framed"));
+    return {};
+}
+
+QString rangeAnswer(const QByteArray &input)
+{
+    if (input.size() < 3)
+        return {};
+    static const int statuses[] = { 200, 206, 206, 404 };
+    const int status = statuses[quint8(input[0]) % 4];
+    const qint64 bundleSize = 1 + (quint8(input[1]) | quint8(input[2]) << 8);
+    const int nl = input.indexOf('\n', 3);
+    const QByteArray header = nl < 0 ? input.mid(3) : input.mid(3, nl - 3);
+    const QByteArray body = nl < 0 ? QByteArray() : input.mid(nl + 1);
+    const bool multipart = quint8(input[0]) % 4 == 2;
+    RangeReplyParser parser;
+    QString error;
+    const qint64 limit = 4096;
+    if (!parser.begin(status, multipart ? "multipart/byteranges; boundary=" + header : QByteArray(),
+            multipart ? QByteArray() : header, -1, bundleSize, limit, error))
+        return {};
+    qint64 handed = 0;
+    QString broken;
+    for (int at = 0, step = 1; at < body.size(); at += step, step = 1 + (step * 7) % 13) {
+        const bool ok = parser.feed(
+            body.constData() + at, qMin(step, body.size() - at),
+            [&](qint64 offset, const char *, qint64 length) {
+                handed += length;
+                if (offset < 0 || length <= 0 || offset + length > bundleSize)
+                    broken = QStringLiteral("a run outside the bundle: %1+%2 of %3")
+                                 .arg(offset)
+                                 .arg(length)
+                                 .arg(bundleSize);
+            },
+            error);
+        if (!broken.isEmpty())
+            return broken;
+        if (!ok)
+            break;
+    }
+    if (handed > parser.consumed() || parser.consumed() > qMax(limit, bundleSize))
+        return QStringLiteral("more handed on or taken than allowed");
     return {};
 }
 

@@ -24,6 +24,14 @@ QString remoteInfo(const QByteArray &input);
 // the rest is the guide manifest.
 QString guideSolver(const QByteArray &input);
 
+// BlockIndex::parseRaw of the input and BlockIndex::parse of it as a zstd
+// frame; what parses must lay out its files exactly and encode to itself.
+QString blockIndex(const QByteArray &input);
+// RangeReplyParser on an answer made of the input: its first byte picks the
+// status, the next two the bundle's size, the first line a header value, and
+// the rest, fed in pieces, the body.
+QString rangeAnswer(const QByteArray &input);
+
 // The scratch folder of setUp(); every planned download must stay below its cache folder.
 QString scratchRoot();
 

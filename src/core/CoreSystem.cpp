@@ -1,5 +1,6 @@
 #include "core/CoreSystem.h"
 
+#include "core/BlockComponent.h"
 #include "core/CheckComponent.h"
 #include "core/DownloadComponent.h"
 #include "core/GameUpdateContext.h"
@@ -21,6 +22,7 @@ CoreSystem::CoreSystem()
     RegistComponent(EComponentType::Serialize, std::make_shared<SerializeComponent>());
     RegistComponent(EComponentType::Verify, std::make_shared<VerifyComponent>());
     RegistComponent(EComponentType::Check, std::make_shared<CheckComponent>());
+    RegistComponent(EComponentType::Blocks, std::make_shared<BlockComponent>());
     m_context = std::make_shared<GameUpdateContext>();
 }
 

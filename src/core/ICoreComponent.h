@@ -12,6 +12,7 @@ enum class EComponentType : int {
     UnZip = 8,
     Verify = 9,
     Check = 10,
+    Blocks = 11,
 };
 
 // A facade over one kind of work.

@@ -35,6 +35,8 @@ const Target Targets[] = {
     { "repair_manifest", FuzzEntries::repairManifest },
     { "remote_info", FuzzEntries::remoteInfo },
     { "guide_solver", FuzzEntries::guideSolver },
+    { "block_index", FuzzEntries::blockIndex },
+    { "range_answer", FuzzEntries::rangeAnswer },
 #ifdef MORVANIEL_HAVE_HPATCH
     { "patch_header", patchHeader },
 #endif

@@ -47,29 +47,41 @@ QByteArray reasonPhrase(int status)
     }
 }
 
-// "bytes=a-" or "bytes=a-b"; false for anything else (then the whole file is sent).
-bool parseRange(const QByteArray &value, qint64 size, qint64 &first, qint64 &last)
+// "bytes=a-b,c-,..." (every range "a-b" or "a-"); false for anything else
+// (then the whole file is sent). Ranges past the end are left out; none left
+// means unsatisfiable (empty list, true).
+bool parseRanges(const QByteArray &value, qint64 size, QVector<QPair<qint64, qint64>> &ranges)
 {
+    ranges.clear();
     if (!value.startsWith("bytes="))
         return false;
-    const QByteArray range = value.mid(6).trimmed();
-    const int dash = range.indexOf('-');
-    if (dash <= 0 || range.contains(','))
+    const QList<QByteArray> items = value.mid(6).split(',');
+    if (items.size() > 256)
         return false;
-    bool ok = false;
-    first = range.left(dash).toLongLong(&ok);
-    if (!ok || first < 0)
-        return false;
-    const QByteArray tail = range.mid(dash + 1);
-    last = size - 1;
-    if (!tail.isEmpty()) {
-        last = tail.toLongLong(&ok);
-        if (!ok || last < first)
+    for (const QByteArray &item : items) {
+        const QByteArray range = item.trimmed();
+        const int dash = range.indexOf('-');
+        if (dash <= 0)
             return false;
-        last = qMin(last, size - 1);
+        bool ok = false;
+        const qint64 first = range.left(dash).toLongLong(&ok);
+        if (!ok || first < 0)
+            return false;
+        const QByteArray tail = range.mid(dash + 1);
+        qint64 last = size - 1;
+        if (!tail.isEmpty()) {
+            last = tail.toLongLong(&ok);
+            if (!ok || last < first)
+                return false;
+            last = qMin(last, size - 1);
+        }
+        if (first < size)
+            ranges.append(qMakePair(first, last));
     }
     return true;
 }
+
+const QByteArray Boundary = "MORVANIEL_BYTERANGES";
 
 } // namespace
 
@@ -180,33 +192,50 @@ void FileConnection::respond()
         return;
     }
     const qint64 size = m_source->size();
-    qint64 first = 0;
-    qint64 last = size - 1;
     int status = 200;
-    QByteArray extra = "Content-Type: application/octet-stream\r\nAccept-Ranges: bytes\r\n";
-    if (!m_range.isEmpty() && parseRange(m_range, size, first, last)) {
-        if (first >= size) {
+    QByteArray extra = "Accept-Ranges: bytes\r\n";
+    QVector<QPair<qint64, qint64>> ranges;
+    m_segments.clear();
+    if (!m_range.isEmpty() && parseRanges(m_range, size, ranges)) {
+        if (ranges.isEmpty()) {
             sendHead(416, "Content-Range: bytes */" + QByteArray::number(size) + "\r\n", 0);
             m_source.reset();
             endResponse();
             return;
         }
         status = 206;
-        extra += "Content-Range: bytes " + QByteArray::number(first) + '-' + QByteArray::number(last) + '/'
-            + QByteArray::number(size) + "\r\n";
+        if (ranges.size() == 1) {
+            extra += "Content-Type: application/octet-stream\r\nContent-Range: bytes "
+                + QByteArray::number(ranges[0].first) + '-' + QByteArray::number(ranges[0].second) + '/'
+                + QByteArray::number(size) + "\r\n";
+            m_segments.append(Segment{ QByteArray(), ranges[0].first, ranges[0].second - ranges[0].first + 1 });
+        } else {
+            // Several ranges: one part each, as RFC 7233 lays them out.
+            extra += "Content-Type: multipart/byteranges; boundary=" + Boundary + "\r\n";
+            for (const auto &r : qAsConst(ranges)) {
+                const QByteArray head = "\r\n--" + Boundary
+                    + "\r\nContent-Type: application/octet-stream\r\nContent-Range: bytes "
+                    + QByteArray::number(r.first) + '-' + QByteArray::number(r.second) + '/' + QByteArray::number(size)
+                    + "\r\n\r\n";
+                m_segments.append(Segment{ head, r.first, r.second - r.first + 1 });
+            }
+            m_segments.append(Segment{ "\r\n--" + Boundary + "--\r\n", 0, 0 });
+        }
     } else {
-        first = 0;
-        last = size - 1;
+        extra += "Content-Type: application/octet-stream\r\n";
+        m_segments.append(Segment{ QByteArray(), 0, size });
     }
-    sendHead(status, extra, last - first + 1);
+    qint64 length = 0;
+    for (const Segment &segment : qAsConst(m_segments))
+        length += segment.literal.size() + segment.length;
+    sendHead(status, extra, length);
     if (head) {
         m_source.reset();
+        m_segments.clear();
         endResponse();
         return;
     }
-    m_source->seek(first);
-    m_first = first;
-    m_remaining = last - first + 1;
+    m_remaining = length;
     m_sent = 0;
     m_clock.start();
     pump();
@@ -218,16 +247,33 @@ void FileConnection::pump()
         return;
     const ResponsePlan::Pace pace = m_plan->pace(m_sent, m_clock.elapsed());
     qint64 allowed = qMin(m_remaining, pace.budget);
-    while (allowed > 0 && m_socket->bytesToWrite() < kQueueLimit) {
-        const QByteArray chunk = m_source->read(qMin(kChunk, allowed));
-        if (chunk.isEmpty()) {
-            dropConnection(); // the source shrank under us
-            return;
+    while (allowed > 0 && m_socket->bytesToWrite() < kQueueLimit && !m_segments.isEmpty()) {
+        Segment &segment = m_segments.first();
+        QByteArray chunk;
+        if (!segment.literal.isEmpty()) {
+            chunk = segment.literal.left(int(qMin<qint64>(allowed, segment.literal.size())));
+            segment.literal.remove(0, chunk.size());
+        } else if (segment.length > 0) {
+            if (m_source->pos() != segment.first && !m_source->seek(segment.first)) {
+                dropConnection();
+                return;
+            }
+            chunk = m_source->read(qMin(qMin(kChunk, allowed), segment.length));
+            if (chunk.isEmpty()) {
+                dropConnection(); // the source shrank under us
+                return;
+            }
+            if (m_server)
+                m_server->noteSent(m_path, segment.first + chunk.size(), chunk.size());
+            segment.first += chunk.size();
+            segment.length -= chunk.size();
         }
+        if (segment.literal.isEmpty() && segment.length == 0)
+            m_segments.removeFirst();
+        if (chunk.isEmpty())
+            continue;
         m_socket->write(chunk);
         m_sent += chunk.size();
-        if (m_server)
-            m_server->noteSent(m_path, m_first + m_sent, chunk.size());
         m_remaining -= chunk.size();
         allowed -= chunk.size();
     }

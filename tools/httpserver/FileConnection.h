@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QVector>
 
 #include <memory>
 
@@ -52,9 +53,16 @@ private:
     QByteArray m_range;
     std::unique_ptr<ResponsePlan> m_plan;
 
-    // The body being streamed.
+    // The body being streamed: literal bytes (the parts' headers of a
+    // multipart answer), each followed by a range of the file.
+    struct Segment
+    {
+        QByteArray literal;
+        qint64 first = 0;
+        qint64 length = 0;
+    };
     std::unique_ptr<QIODevice> m_source;
-    qint64 m_first = 0;
+    QVector<Segment> m_segments;
     qint64 m_remaining = 0;
     qint64 m_sent = 0;
     QElapsedTimer m_clock;

@@ -19,7 +19,8 @@ class TlsCapableServer;
 // A small HTTP/1.1 file server on 127.0.0.1. It serves a root folder,
 // in-memory files and generated files (content computed from the offset, so
 // gigabytes cost no disk), answers GET, HEAD and POST with Range (206 and
-// Content-Range, 416 past the end), keeps connections alive and can speak TLS.
+// Content-Range, several ranges as multipart/byteranges, 416 past the end),
+// keeps connections alive and can speak TLS.
 // Every request is logged. A subclass decides how single requests are answered
 // by overriding planResponse().
 // Lives on the thread that creates it; move it to a thread of its own before

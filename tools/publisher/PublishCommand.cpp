@@ -61,10 +61,14 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         QStringLiteral("serial of the signed release (default: the current Unix time)"), QStringLiteral("n"));
     const QCommandLineOption nextKey(QStringLiteral("next-key"),
         QStringLiteral("public key file the next publications will be signed with"), QStringLiteral("file"));
+    const QCommandLineOption noBlocks(
+        QStringLiteral("no-blocks"), QStringLiteral("write no block store (<channel>/blocks/): archives only"));
+    const QCommandLineOption blockLevel(QStringLiteral("block-level"),
+        QStringLiteral("zstd level of the block store's blocks (1-19)"), QStringLiteral("n"), QStringLiteral("3"));
     const QCommandLineOption generateKey(QStringLiteral("generate-key"),
         QStringLiteral("write a new key pair (<file> secret, <file>.pub public) and stop"), QStringLiteral("file"));
     parser.addOptions({ channel, patches, split, launcher, launcherChannel, info, level, signKey, expires, serial,
-        nextKey, generateKey });
+        nextKey, noBlocks, blockLevel, generateKey });
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Prints the version."));
     parser.addOption(version);
@@ -101,6 +105,9 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         options.signing.serial = parser.value(serial).toLongLong(&serialOk);
     bool levelOk = false;
     options.compressionLevel = parser.value(level).toInt(&levelOk);
+    bool blockLevelOk = false;
+    options.blocks = !parser.isSet(noBlocks);
+    options.blockStore.level = parser.value(blockLevel).toInt(&blockLevelOk);
     options.splitSize = parseByteSize(parser.value(split));
     if (positional.size() != 2)
         error = QStringLiteral("publish needs an input and an output folder");
@@ -108,6 +115,8 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         error = QStringLiteral("bad --split-size %1").arg(parser.value(split));
     else if (!levelOk || options.compressionLevel < 0 || options.compressionLevel > 9)
         error = QStringLiteral("bad --level %1").arg(parser.value(level));
+    else if (!blockLevelOk || options.blockStore.level < 1 || options.blockStore.level > 19)
+        error = QStringLiteral("bad --block-level %1").arg(parser.value(blockLevel));
     else if (options.signing.validSeconds < 0)
         error = QStringLiteral("bad --expires %1").arg(parser.value(expires));
     else if (!serialOk || (parser.isSet(serial) && options.signing.serial < 0))

@@ -12,10 +12,12 @@
 #include "util/QFileUtils.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
 #include <algorithm>
+#include <ctime>
 
 using Morvaniel::versionFromString;
 
@@ -212,6 +214,35 @@ bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVec
     return ok;
 }
 
+// The block store of the game channel, newest version first (see BlockStoreWriter).
+bool publishBlocks(Run &run, const QVector<VersionTree> &trees)
+{
+    QElapsedTimer clock;
+    clock.start();
+    const std::clock_t processor = std::clock();
+    BlockStoreWriter writer(run.outputDir + QLatin1Char('/') + run.options.channel, run.options.blockStore);
+    QString error;
+    for (int i = trees.size() - 1; i >= 0; --i)
+        if (!writer.addVersion(trees[i], error))
+            return run.fail(QStringLiteral("block store: %1").arg(error));
+    if (!writer.finish(error))
+        return run.fail(QStringLiteral("block store: %1").arg(error));
+    BlockStoreFigures f = writer.figures();
+    f.seconds = double(clock.elapsed()) / 1000.0;
+    f.processorSeconds = double(std::clock() - processor) / CLOCKS_PER_SEC;
+    run.report.blocks = f;
+    run.say(QStringLiteral("blocks: %1 versions, %2 distinct blocks in %3 bundles (%4 bytes), indexes %5 bytes, "
+                           "%6 s (%7 s processor)")
+                .arg(trees.size())
+                .arg(f.blocks)
+                .arg(f.bundles)
+                .arg(f.storedBytes)
+                .arg(f.indexBytes)
+                .arg(f.seconds, 0, 'f', 1)
+                .arg(f.processorSeconds, 0, 'f', 1));
+    return true;
+}
+
 // The channel's files are final: the signed document lists them as they are.
 bool signChannel(Run &run, const QString &channel, const QString &newestVersion)
 {
@@ -293,6 +324,8 @@ bool publishAll(Run &run)
     for (const auto &p : qAsConst(pairs))
         if (!publishPatch(run, trees[p.first], trees[p.second], guide))
             return false;
+    if (run.options.blocks && !publishBlocks(run, trees))
+        return false;
 
     QString error;
     const QString channelDir = run.outputDir + QLatin1Char('/') + run.options.channel + QLatin1Char('/');

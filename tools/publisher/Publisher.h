@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BlockStoreWriter.h"
 #include "ReleaseSigner.h"
 
 #include <QPair>
@@ -33,6 +34,9 @@ struct PublishOptions
     QString sevenZip;
     QString diffTool;
     int compressionLevel = 5;
+    // The block store beside the archives (<channel>/blocks/): off, the layout is the archives' alone.
+    bool blocks = true;
+    BlockStoreOptions blockStore;
     // With a secret key: a signed release document for each published channel.
     SigningOptions signing;
 };
@@ -53,6 +57,7 @@ struct PublishReport
     QStringList versions;
     QVector<PublishedArchive> archives;
     QStringList warnings;
+    BlockStoreFigures blocks; // zero without a block store
     QString error; // empty on success
 };
 
