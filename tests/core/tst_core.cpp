@@ -30,7 +30,7 @@ private slots:
     void remoteInfo();
     void remoteInfoCarouselTime_data();
     void remoteInfoCarouselTime();
-    void readmeExampleIsCompiled();
+    void hostExampleIsCompiled();
 };
 
 void tst_Core::versionParsing_data()
@@ -164,16 +164,16 @@ void tst_Core::remoteInfoCarouselTime()
     QCOMPARE(ctx.remoteInfo.carouselTime, expected);
 }
 
-// The README shows readme_example.cpp; this keeps the two the same, and the
-// file itself is compiled into this test.
-void tst_Core::readmeExampleIsCompiled()
+// docs/host-contract.md shows host_example.cpp; this keeps the two the same,
+// and the file itself is compiled into this test.
+void tst_Core::hostExampleIsCompiled()
 {
-    QFile readme(QStringLiteral(README_PATH));
+    QFile readme(QStringLiteral(CONTRACT_DOC_PATH));
     QFile example(QStringLiteral(EXAMPLE_PATH));
     QVERIFY(readme.open(QIODevice::ReadOnly));
     QVERIFY(example.open(QIODevice::ReadOnly));
     const QByteArray code = example.readAll();
-    QVERIFY2(readme.readAll().contains(code), "README.md must quote tests/core/readme_example.cpp verbatim");
+    QVERIFY2(readme.readAll().contains(code), "docs/host-contract.md must quote tests/core/host_example.cpp verbatim");
 }
 
 QTEST_GUILESS_MAIN(tst_Core)
