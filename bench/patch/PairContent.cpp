@@ -9,14 +9,6 @@
 
 namespace PatchBench {
 
-uint64_t Rng::next()
-{
-    uint64_t z = (s += 0x9e3779b97f4a7c15ull);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
-}
-
 namespace {
 
 // 64-byte records: ids counting up, small enumerations, coordinates on a

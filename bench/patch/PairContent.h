@@ -3,6 +3,8 @@
 // can be reproduced, and no pair has to be held in memory whole.
 #pragma once
 
+#include "util/SplitMix64.h"
+
 #include <QByteArray>
 
 #include <cstdint>
@@ -33,11 +35,11 @@ struct Entry
 
 using Layout = std::vector<Entry>;
 
-// Deterministic 64-bit generator for the layouts' choices (splitmix64).
+// Deterministic 64-bit generator for the layouts' choices.
 struct Rng
 {
-    uint64_t s;
-    uint64_t next();
+    Morvaniel::SplitMix64 g;
+    uint64_t next() { return g.next(); }
     uint64_t below(uint64_t n) { return next() % n; }
 };
 

@@ -1,5 +1,7 @@
 #include "blocks/BlockCutter.h"
 
+#include "util/SplitMix64.h"
+
 #include <array>
 
 namespace Morvaniel {
@@ -12,13 +14,9 @@ const std::array<std::uint64_t, 256> &gear()
 {
     static const std::array<std::uint64_t, 256> table = [] {
         std::array<std::uint64_t, 256> t{};
-        std::uint64_t state = 0x6d6f7276;
-        for (std::uint64_t &v : t) {
-            std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-            v = z ^ (z >> 31);
-        }
+        SplitMix64 random{ 0x6d6f7276 };
+        for (std::uint64_t &v : t)
+            v = random.next();
         return t;
     }();
     return table;

@@ -76,7 +76,7 @@ private:
 
 } // namespace
 
-class HostTests : public QObject
+class tst_Host : public QObject
 {
     Q_OBJECT
 
@@ -111,7 +111,7 @@ private:
     QString m_newest;
 };
 
-void HostTests::initTestCase()
+void tst_Host::initTestCase()
 {
     QVERIFY(m_work.isValid());
     QVERIFY(m_cli.create(path(QStringLiteral("app"))));
@@ -136,7 +136,7 @@ void HostTests::initTestCase()
     QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
 }
 
-void HostTests::commandLine_data()
+void tst_Host::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
@@ -168,7 +168,7 @@ void HostTests::commandLine_data()
         << 2 << QByteArray() << QByteArray("update: --server takes an address with its scheme, http://host:port");
 }
 
-void HostTests::commandLine()
+void tst_Host::commandLine()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
@@ -187,7 +187,7 @@ void HostTests::commandLine()
         QVERIFY2(stdErr.contains(err), stdErr.constData());
 }
 
-void HostTests::endToEndAgainstNginx()
+void tst_Host::endToEndAgainstNginx()
 {
     Nginx nginx;
     QString error;
@@ -249,7 +249,7 @@ void HostTests::endToEndAgainstNginx()
     QCOMPARE(treeDifferences(path(QStringLiteral("launcher/1.0.0.2")), path(QStringLiteral("self"))), QStringList());
 }
 
-void HostTests::interruptedDownloadsResume()
+void tst_Host::interruptedDownloadsResume()
 {
     // `morvaniel serve` logs every request with its Range header.
     HttpTestServe serving;
@@ -310,7 +310,7 @@ void HostTests::interruptedDownloadsResume()
     QVERIFY2(log.contains(QStringLiteral("GET %1 bytes=%2-").arg(packPath).arg(afterKill).toUtf8()), log.constData());
 }
 
-void HostTests::interruptedMergeIsFinished_data()
+void tst_Host::interruptedMergeIsFinished_data()
 {
     QTest::addColumn<bool>("patchStillUnpacked");
     QTest::newRow("patch unpacked, one file half written") << true;
@@ -321,7 +321,7 @@ void HostTests::interruptedMergeIsFinished_data()
 // and CurrentStage at "PATCHSTAGE". The next run finishes that step (merging
 // again where the patch is still unpacked), checks every file by MD5, repairs
 // what the half-done merge left wrong from the step's full pack, and goes on.
-void HostTests::interruptedMergeIsFinished()
+void tst_Host::interruptedMergeIsFinished()
 {
     QFETCH(bool, patchStillUnpacked);
     const QString install = QStringLiteral("merge-%1").arg(patchStillUnpacked);
@@ -367,7 +367,7 @@ void HostTests::interruptedMergeIsFinished()
     QCOMPARE(state.value(QStringLiteral("TransitionGameVersion")).toString(), QString());
 }
 
-void HostTests::demoPassesEveryCheck()
+void tst_Host::demoPassesEveryCheck()
 {
     QByteArray out;
     QCOMPARE(m_cli.run({ QStringLiteral("demo") }, &out, 120000), 0);
@@ -375,7 +375,7 @@ void HostTests::demoPassesEveryCheck()
     QVERIFY(!out.contains("FAIL"));
 }
 
-void HostTests::keygen()
+void tst_Host::keygen()
 {
     const QString dir = path(QStringLiteral("keygen"));
     const QString secret = dir + QStringLiteral("/release.key");
@@ -404,7 +404,7 @@ void HostTests::keygen()
     QCOMPARE(readFile(pub), publicText);
 }
 
-void HostTests::trustedUpdate_data()
+void tst_Host::trustedUpdate_data()
 {
     QTest::addColumn<QString>("attack");
     QTest::addColumn<int>("exitCode");
@@ -421,7 +421,7 @@ void HostTests::trustedUpdate_data()
 
 // An install of the first version updated with --trust from a signed copy of
 // the publication, which an attacker may have changed after it was signed.
-void HostTests::trustedUpdate()
+void tst_Host::trustedUpdate()
 {
     QFETCH(QString, attack);
     QFETCH(int, exitCode);
@@ -487,7 +487,7 @@ void HostTests::trustedUpdate()
 
 // Two runs on one install folder: the second ends at once, naming the first,
 // and the first finishes byte for byte.
-void HostTests::oneRunPerFolder()
+void tst_Host::oneRunPerFolder()
 {
     HttpTestServe serve;
     const QString server = serve.start(m_cli.exe(), path(QStringLiteral("www")));
@@ -526,7 +526,7 @@ void HostTests::oneRunPerFolder()
 
 // A state file that cannot be written fails the run before the game is
 // touched, and says which folder.
-void HostTests::readOnlyStateFile()
+void tst_Host::readOnlyStateFile()
 {
     const QString install = QStringLiteral("read-only-state");
     QVERIFY(copyTree(version(0), game(install)));
@@ -553,7 +553,7 @@ void HostTests::readOnlyStateFile()
     QCOMPARE(treeDifferences(version(0), game(install)), QStringList());
 }
 
-void HostTests::interruptStopsEveryStage_data()
+void tst_Host::interruptStopsEveryStage_data()
 {
     QTest::addColumn<QString>("stage");
     QTest::addColumn<int>("installed"); // -1 nothing, 0 the first version
@@ -564,7 +564,7 @@ void HostTests::interruptStopsEveryStage_data()
 
 // Ctrl+C during extraction or the merge stage stops it at once through the
 // library (the tool would hold for a minute); the next run finishes.
-void HostTests::interruptStopsEveryStage()
+void tst_Host::interruptStopsEveryStage()
 {
     QFETCH(QString, stage);
     QFETCH(int, installed);
@@ -607,5 +607,5 @@ void HostTests::interruptStopsEveryStage()
     QCOMPARE(treeDifferences(version(2), game(install)), QStringList());
 }
 
-QTEST_GUILESS_MAIN(HostTests)
+QTEST_GUILESS_MAIN(tst_Host)
 #include "tst_host.moc"

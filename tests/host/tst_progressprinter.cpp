@@ -6,7 +6,7 @@
 
 #include <QtTest>
 
-class ProgressPrinterTests : public QObject
+class tst_ProgressPrinter : public QObject
 {
     Q_OBJECT
 
@@ -17,7 +17,7 @@ private slots:
     void serverTextCannotDrawOnTheTerminal();
 };
 
-void ProgressPrinterTests::downloadLine_data()
+void tst_ProgressPrinter::downloadLine_data()
 {
     QTest::addColumn<qint64>("downloaded");
     QTest::addColumn<qint64>("tickSpeed");
@@ -39,7 +39,7 @@ void ProgressPrinterTests::downloadLine_data()
                              << QStringLiteral("   50.0%  512.00 KB / 1.00 MB  0.00 B/S  0s left");
 }
 
-void ProgressPrinterTests::downloadLine()
+void tst_ProgressPrinter::downloadLine()
 {
     QFETCH(qint64, downloaded);
     QFETCH(qint64, tickSpeed);
@@ -56,7 +56,7 @@ void ProgressPrinterTests::downloadLine()
     QCOMPARE(ProgressPrinter::downloadLine(info, runBytes, runMs), line);
 }
 
-void ProgressPrinterTests::serverTextCannotDrawOnTheTerminal_data()
+void tst_ProgressPrinter::serverTextCannotDrawOnTheTerminal_data()
 {
     QTest::addColumn<QString>("news");
     QTest::addColumn<QString>("printed");
@@ -68,7 +68,7 @@ void ProgressPrinterTests::serverTextCannotDrawOnTheTerminal_data()
     QTest::newRow("tab and text kept") << QStringLiteral("Größe\t世界") << QStringLiteral("news: Größe\t世界");
 }
 
-void ProgressPrinterTests::serverTextCannotDrawOnTheTerminal()
+void tst_ProgressPrinter::serverTextCannotDrawOnTheTerminal()
 {
     QFETCH(QString, news);
     QFETCH(QString, printed);
@@ -79,5 +79,5 @@ void ProgressPrinterTests::serverTextCannotDrawOnTheTerminal()
     QCOMPARE(output, printed + QLatin1Char('\n'));
 }
 
-QTEST_GUILESS_MAIN(ProgressPrinterTests)
+QTEST_GUILESS_MAIN(tst_ProgressPrinter)
 #include "tst_progressprinter.moc"

@@ -1,4 +1,5 @@
 #include "ProgressPrinter.h"
+#include "Terminal.h"
 
 #include "download/DownloadCallbackInfo.h"
 #include "util/QtUtil.h"
@@ -6,21 +7,12 @@
 #include <QJsonDocument>
 #include <QTextStream>
 
-#include <cstdio>
-#ifdef Q_OS_WIN
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 using namespace Morvaniel;
 
 ProgressPrinter::ProgressPrinter(QTextStream &out, bool json)
     : m_out(out)
     , m_json(json)
-    , m_terminal(isatty(fileno(stdout)) != 0)
+    , m_terminal(standardOutputIsTerminal())
 {
 }
 

@@ -2,6 +2,8 @@
 
 #include "FileWriter.h"
 
+#include "util/SplitMix64.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -9,19 +11,7 @@ namespace Publisher {
 
 namespace {
 
-// splitmix64: tiny, and its sequence is fixed by its definition, unlike the
-// distributions of <random>.
-struct Stream
-{
-    quint64 state;
-    quint64 next()
-    {
-        quint64 z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-};
+using Stream = Morvaniel::SplitMix64;
 
 QByteArray randomBytes(quint64 seed, int size)
 {
@@ -48,7 +38,7 @@ QByteArray mixedBytes(quint64 seed, int size)
         } else {
             QByteArray text;
             while (text.size() < 4096)
-                text += "asset_" + QByteArray::number(s.next() % 97) + " mesh lod texture material\n";
+                text += "asset_" + QByteArray::number(quint64(s.next() % 97)) + " mesh lod texture material\n";
             out += text.left(4096);
         }
     }
