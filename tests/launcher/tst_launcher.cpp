@@ -140,6 +140,7 @@ private slots:
     void playerMessages_data();
     void playerMessages();
     void longMaintenanceText();
+    void longPathInAMessage();
     void tamperedSignedServer_data();
     void tamperedSignedServer();
     void launcherChannelMissing();
@@ -705,6 +706,25 @@ void tst_Launcher::longMaintenanceText()
     QVERIFY(m_window->notice()->isVisible());
     screenshot(m_window.get(), QStringLiteral("long-maintenance"));
     m_window.reset();
+}
+
+// A message that names a file deep below a long install folder: the path is
+// one word wider than the line, and must be shortened, not cut off.
+void tst_Launcher::longPathInAMessage()
+{
+    Launcher::ElidedLabel label;
+    label.setWordWrap(false);
+    label.setLines(2);
+    label.resize(360, 80);
+    const QString file = QStringLiteral("/tmp/tmp.fMnAuD42rR/tst_launcher-gJEwyr/old-file-in-use,-cancel/"
+                                        "MorvanielGame/Morvaniel.exe");
+    label.setFullText(file + QStringLiteral(" is in use by another program. Close it and try again."));
+    label.show();
+    QVERIFY2(label.sizeHint().width() <= label.width(), qPrintable(label.text()));
+    QCOMPARE(label.text().count(QLatin1Char('\n')), 1);
+    QVERIFY2(label.text().section(QLatin1Char('\n'), 0, 0).endsWith(QStringLiteral("Morvaniel.exe")),
+        qPrintable(label.text()));
+    QCOMPARE(label.toolTip(), label.fullText());
 }
 
 // A server signed by the publisher whose guide an attacker changed after the

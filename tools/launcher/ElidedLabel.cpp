@@ -37,6 +37,11 @@ void ElidedLabel::setLines(int lines)
 QString ElidedLabel::wrapped(int width) const
 {
     const QFontMetrics metrics(font());
+    // A word wider than a whole line (a long path) is shortened in its middle,
+    // where a path's least telling part is.
+    const auto fit = [&metrics, width](const QString &line) {
+        return metrics.horizontalAdvance(line) <= width ? line : metrics.elidedText(line, Qt::ElideMiddle, width);
+    };
     QStringList lines;
     QString line;
     const QStringList words = m_text.split(QLatin1Char(' '));
@@ -46,7 +51,7 @@ QString ElidedLabel::wrapped(int width) const
             line = longer;
             continue;
         }
-        lines << line;
+        lines << fit(line);
         if (lines.size() == m_lines - 1) {
             // The last line takes the rest, shortened to the width.
             line = words.mid(i).join(QLatin1Char(' '));
