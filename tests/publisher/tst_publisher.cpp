@@ -15,6 +15,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #ifdef Q_OS_UNIX
@@ -102,6 +103,7 @@ private slots:
     void safeOrder();
     void retention_data();
     void retention();
+    void uploadToS3();
 
 private:
     // Publishes the three-version sample game, with patches when a diff tool is given.
@@ -902,6 +904,98 @@ void tst_Publisher::retention()
             QVERIFY(after.contains(QStringLiteral("game/") + Morvaniel::BlockIndex::bundlePath(b.digest)));
     QVERIFY(!QFileInfo::exists(www + QStringLiteral("/game/1.0.0.1")));
     QVERIFY(report.removed.contains(QStringLiteral("game/blocks/1.0.0.1.index")));
+}
+
+void tst_Publisher::uploadToS3()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("rclone and the S3 test server are run on the Linux side only");
+#else
+    const QString rclone = QStandardPaths::findExecutable(QStringLiteral("rclone"));
+    if (rclone.isEmpty())
+        QSKIP("rclone is not installed (./run.sh test installs it)");
+    const QString s3rver = qEnvironmentVariable("MORVANIEL_S3RVER", QStringLiteral(MORVANIEL_S3RVER));
+    if (!QFileInfo(s3rver).isExecutable())
+        QSKIP("s3rver is not installed (./run.sh test installs it from the npm registry into build-tools/)");
+    QVERIFY(!cycleLayout().isEmpty());
+    // The server is plain HTTP on loopback; rclone's S3 client refuses to start
+    // with a custom CA bundle in its environment.
+    qunsetenv("AWS_CA_BUNDLE");
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("s3"))));
+    QProcess server;
+    server.setProcessChannelMode(QProcess::MergedChannels);
+    server.start(s3rver,
+        { "-d", dir.filePath(QStringLiteral("s3")), "-a", "127.0.0.1", "-p", "0", "--configure-bucket", "www" });
+    QByteArray said;
+    QString port;
+    QElapsedTimer clock;
+    clock.start();
+    static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+    while (port.isEmpty() && clock.elapsed() < 30000 && server.state() != QProcess::NotRunning) {
+        server.waitForReadyRead(500);
+        said += server.readAll();
+        port = listening.match(QString::fromLocal8Bit(said)).captured(1);
+    }
+    QVERIFY2(!port.isEmpty(), said.constData());
+    const QString destination = QStringLiteral(":s3,provider=Other,endpoint='http://127.0.0.1:%1',"
+                                               "access_key_id=S3RVER,secret_access_key=S3RVER:www/cdn")
+                                    .arg(port);
+    int copies = 0;
+    auto remote = [&] {
+        const QString copy = dir.filePath(QStringLiteral("remote%1").arg(++copies));
+        QProcess p;
+        p.start(rclone, { "copy", destination, copy });
+        return p.waitForFinished(60000) && p.exitCode() == 0 ? treeContent(copy) : QMap<QString, QByteArray>();
+    };
+
+    QVERIFY(writeTinyGame(dir.filePath(QStringLiteral("game")), 4));
+    QVERIFY(copyTree(dir.filePath(QStringLiteral("game/1.0.0.1")), dir.filePath(QStringLiteral("first/1.0.0.1"))));
+    QVERIFY(copyTree(dir.filePath(QStringLiteral("game/1.0.0.2")), dir.filePath(QStringLiteral("first/1.0.0.2"))));
+    const QString www = dir.filePath(QStringLiteral("www"));
+    PublishOptions options = cycleOptions(www);
+    options.inputDir = dir.filePath(QStringLiteral("first"));
+    options.uploadDestination = destination;
+    PublishReport report;
+    QVERIFY2(publish(options, report), qPrintable(report.error));
+    QCOMPARE(remote(), treeContent(www));
+
+    // A new version, and the oldest let go on the server too.
+    options.inputDir.clear();
+    options.addVersionDir = dir.filePath(QStringLiteral("game/1.0.0.3"));
+    options.keep = 2;
+    QVERIFY2(publish(options, report), qPrintable(report.error));
+    QCOMPARE(remote(), treeContent(www));
+    QVERIFY(!remote().contains(QStringLiteral("game/1.0.0.1/full_1.0.0.1.7z")));
+
+    // The link fails when the guide manifest's turn comes: the server keeps
+    // serving the previous publication, signed and whole.
+    const QString failing = dir.filePath(QStringLiteral("failing-rclone"));
+    QVERIFY(writeFile(failing,
+        "#!/bin/sh\nprev=\nfor a in \"$@\"; do\n  if [ \"$prev\" = --files-from-raw ] && grep -qx game/manifest.txt "
+        "\"$a\"; then\n    echo 'connection reset' >&2; exit 1\n  fi\n  prev=$a\ndone\nexec rclone \"$@\"\n"));
+    QVERIFY(QFile::setPermissions(failing, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QMap<QString, QByteArray> served = remote();
+    options.addVersionDir = dir.filePath(QStringLiteral("game/1.0.0.4"));
+    options.keep = 0;
+    options.rclone = failing;
+    QVERIFY(!publish(options, report));
+    QVERIFY2(report.error.contains(QStringLiteral("connection reset")), qPrintable(report.error));
+    const QMap<QString, QByteArray> afterFailure = remote();
+    for (auto it = served.cbegin(); it != served.cend(); ++it)
+        QVERIFY2(afterFailure.value(it.key()) == it.value(), qPrintable(it.key()));
+    QVERIFY(afterFailure.contains(QStringLiteral("game/1.0.0.4/full_1.0.0.4.7z")));
+    const QString why = inconsistency(dir.filePath(QStringLiteral("remote%1").arg(copies)), true);
+    QVERIFY2(why.isEmpty(), qPrintable(why));
+
+    // Uploading the layout alone sends the rest.
+    options.addVersionDir.clear();
+    options.rclone.clear();
+    QVERIFY2(publish(options, report), qPrintable(report.error));
+    QCOMPARE(remote(), treeContent(www));
+    server.kill();
+    server.waitForFinished(5000);
+#endif
 }
 
 QTEST_GUILESS_MAIN(tst_Publisher)

@@ -81,8 +81,12 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         QStringLiteral("remove what the newest n versions and the patches into them do not need"), QStringLiteral("n"));
     const QCommandLineOption dryRun(
         QStringLiteral("dry-run"), QStringLiteral("with --keep: print what would be removed, change nothing"));
+    const QCommandLineOption upload(QStringLiteral("upload"),
+        QStringLiteral("then hand what changed to this rclone destination (remote:bucket/path) in the safe order; "
+                       "alone with <output>: the whole layout"),
+        QStringLiteral("destination"));
     parser.addOptions({ channel, patches, split, launcher, launcherChannel, info, level, signKey, expires, serial,
-        nextKey, noBlocks, blockLevel, generateKey, add, oldVersions, keep, dryRun });
+        nextKey, noBlocks, blockLevel, generateKey, add, oldVersions, keep, dryRun, upload });
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Prints the version."));
     parser.addOption(version);
@@ -128,9 +132,9 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         options.keep = parser.value(keep).toInt(&keepOk);
     options.dryRun = parser.isSet(dryRun);
     // Growing or pruning a published layout names only the layout.
-    const bool onLayout = parser.isSet(add) || parser.isSet(keep);
+    const bool onLayout = parser.isSet(add) || parser.isSet(keep) || (parser.isSet(upload) && positional.size() == 1);
     if (positional.size() != (onLayout ? 1 : 2))
-        error = onLayout ? QStringLiteral("--add and --keep take the published layout's folder alone")
+        error = onLayout ? QStringLiteral("--add, --keep and --upload alone take the published layout's folder alone")
                          : QStringLiteral("publish needs an input and an output folder");
     else if (!keepOk || (parser.isSet(keep) && options.keep < 1))
         error = QStringLiteral("bad --keep %1: the number of newest versions to keep, at least 1")
@@ -161,6 +165,7 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
     options.outputDir = positional.last();
     options.addVersionDir = parser.value(add);
     options.oldVersionsDir = parser.value(oldVersions);
+    options.uploadDestination = parser.value(upload);
     options.channel = parser.value(channel);
     options.launcherInputDir = parser.value(launcher);
     options.launcherChannel = parser.value(launcherChannel);
@@ -177,6 +182,8 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         err << "publish failed: " << report.error << '\n';
         return 1;
     }
+    if (!options.uploadDestination.isEmpty())
+        out << "uploaded " << report.written.size() << " files to " << options.uploadDestination << '\n';
     if (options.dryRun)
         out << "dry run: " << report.removed.size() << " files (" << report.freedBytes << " bytes) would be removed\n";
     else

@@ -6,6 +6,7 @@
 #include "PublishRun.h"
 #include "RemoteInfoSample.h"
 #include "Retention.h"
+#include "Uploader.h"
 #include "VersionAdder.h"
 #include "core/Global.h"
 #include "util/QFileUtils.h"
@@ -160,6 +161,12 @@ bool dispatch(Run &run)
         return addToLayout(run);
     if (run.options.inputDir.isEmpty() && run.options.keep > 0)
         return pruneLayout(run);
+    if (run.options.inputDir.isEmpty() && !run.options.uploadDestination.isEmpty()) {
+        if (!QFileInfo(run.outputDir + QLatin1Char('/') + run.options.channel).isDir())
+            return run.fail(QStringLiteral("no published layout at %1 to upload").arg(run.outputDir));
+        run.report.written = layoutFiles(run.outputDir);
+        return true;
+    }
     if (run.options.keep > 0 || run.options.dryRun)
         return run.fail(QStringLiteral("--keep and --dry-run work on a published layout (with --add, or alone)"));
     return publishAll(run);
@@ -192,9 +199,18 @@ bool publish(const PublishOptions &options, PublishReport &report, const Progres
     run.workDir = run.outputDir + QStringLiteral("/.publish-work");
     run.sevenZip = options.sevenZip.isEmpty() ? findSevenZip() : options.sevenZip;
     run.diffTool = options.diffTool.isEmpty() ? defaultDiffTool() : options.diffTool;
-    const bool ok = dispatch(run);
+    bool ok = dispatch(run);
     if (run.workCreated)
         removeTree(run.workDir);
+    if (ok && !options.uploadDestination.isEmpty() && !options.dryRun) {
+        QString error;
+        ok = uploadPublication({ options.uploadDestination, options.rclone }, run.outputDir, report.written,
+            report.removed, progress, error);
+        if (!ok)
+            run.fail(QStringLiteral("upload to %1 stopped: %2. The server keeps serving its previous guide and "
+                                    "release; publish --upload %1 <output> alone sends the rest")
+                         .arg(options.uploadDestination, error));
+    }
     return ok;
 }
 

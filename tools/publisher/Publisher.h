@@ -56,6 +56,11 @@ struct PublishOptions
     // Retention: keep the newest keep versions (0 keeps all); dryRun only reports.
     int keep = 0;
     bool dryRun = false;
+    // Afterwards hand what changed to this rclone destination, in the safe
+    // order (see Uploader.h); alone, without input, keep or addVersionDir, the
+    // whole layout (rclone skips what the server holds already).
+    QString uploadDestination;
+    QString rclone; // empty: "rclone" on PATH
     // Called at each consistent state, in order (tests read the layout there).
     std::function<void(PublishStep)> onStep;
 };
