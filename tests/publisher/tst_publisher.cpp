@@ -10,13 +10,19 @@
 #include "util/Blake2b.h"
 
 #include "../support/TestSupport.h"
+#ifdef Q_OS_UNIX
+#include "../host/HostTestSupport.h"
+#endif
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -657,6 +663,36 @@ QString inconsistency(const QString &out, bool releaseCurrent)
     return QString();
 }
 
+#ifdef Q_OS_UNIX
+// nginx on a free loopback port in front of the S3 server's bucket; its address, or empty.
+QString startProxy(QProcess &nginx, const QString &folder, const QString &s3Port)
+{
+    const QString program = QStandardPaths::findExecutable(
+        QStringLiteral("nginx"), { QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin") });
+    QTcpServer probe;
+    if (program.isEmpty() || !QDir().mkpath(folder) || !probe.listen(QHostAddress::LocalHost, 0))
+        return QString();
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    const QByteArray user = geteuid() == 0 ? "user root;\n" : "";
+    if (!writeFile(folder + QStringLiteral("/nginx.conf"),
+            user + "daemon off;\npid " + folder.toUtf8() + "/pid;\nerror_log " + folder.toUtf8()
+                + "/err.log;\nevents {}\nhttp {\n  access_log off;\n  server {\n    listen 127.0.0.1:" + port.toUtf8()
+                + ";\n    location / { proxy_pass http://127.0.0.1:" + s3Port.toUtf8() + "/www/cdn/; }\n  }\n}\n"))
+        return QString();
+    nginx.start(
+        program, { QStringLiteral("-c"), folder + QStringLiteral("/nginx.conf"), QStringLiteral("-p"), folder });
+    for (int i = 0; i < 100 && nginx.state() != QProcess::NotRunning; ++i) {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, quint16(port.toUInt()));
+        if (s.waitForConnected(100))
+            return QStringLiteral("http://127.0.0.1:") + port;
+        QThread::msleep(50);
+    }
+    return QString();
+}
+#endif
+
 } // namespace
 
 void tst_Publisher::growByAdding()
@@ -993,6 +1029,23 @@ void tst_Publisher::uploadToS3()
     options.rclone.clear();
     QVERIFY2(publish(options, report), qPrintable(report.error));
     QCOMPARE(remote(), treeContent(www));
+
+    // A host installs from the bucket through nginx in front of it, checking the signed release.
+    QProcess proxy;
+    const QString url = startProxy(proxy, dir.filePath(QStringLiteral("nginx")), port);
+    if (url.isEmpty())
+        QSKIP("nginx is not installed or did not start (./run.sh test installs nginx-light)");
+    HostTest::CliFolder cli;
+    QVERIFY(cli.create(dir.filePath(QStringLiteral("cli"))));
+    QByteArray out, errors;
+    const QString install = dir.filePath(QStringLiteral("install"));
+    QCOMPARE(cli.run({ "update", "--server", url, "--dir", install, "--trust", m_key + QStringLiteral(".pub") }, &out,
+                 120000, &errors),
+        0);
+    QCOMPARE(treeContent(install + QStringLiteral("/MorvanielGame")),
+        treeContent(dir.filePath(QStringLiteral("game/1.0.0.4"))));
+    proxy.terminate();
+    proxy.waitForFinished(5000);
     server.kill();
     server.waitForFinished(5000);
 #endif
