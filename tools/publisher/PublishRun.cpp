@@ -185,7 +185,7 @@ bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVec
     return ok;
 }
 
-bool publishBlocks(Run &run, const QVector<VersionTree> &trees, const QVector<Morvaniel::BlockIndex> &published)
+static bool publishBlocks(Run &run, const QVector<VersionTree> &trees, const QVector<Morvaniel::BlockIndex> &published)
 {
     QElapsedTimer clock;
     clock.start();
@@ -222,12 +222,21 @@ bool publishBlocks(Run &run, const QVector<VersionTree> &trees, const QVector<Mo
     return true;
 }
 
-bool writeVersionDocuments(Run &run)
+bool finishVersions(
+    Run &run, const QVector<VersionTree> &trees, const QVector<Morvaniel::BlockIndex> &published, bool blocks)
 {
+    // publishBlocks tells when its bundles are in place, before it writes the indexes.
+    if (blocks) {
+        if (!publishBlocks(run, trees, published))
+            return false;
+    } else {
+        run.reached(PublishStep::Files);
+    }
     for (const auto &document : qAsConst(run.versionDocuments))
         if (!writeDocument(run, document.first, document.second))
             return false;
     run.versionDocuments.clear();
+    run.reached(PublishStep::VersionDocuments);
     return true;
 }
 

@@ -55,10 +55,11 @@ bool scanVersions(Run &run, const QString &inputDir, QVector<VersionTree> &trees
 bool publishFullPack(Run &run, const VersionTree &tree, const QString &channel, qint64 splitSize, const QString &kind,
     bool withRepair, QVector<GuideLine> &guide);
 bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVector<GuideLine> &guide);
-// The game channel's block store: published holds the indexes already on the
-// server, whose bundles stay as they are; trees are stored newest first.
-bool publishBlocks(Run &run, const QVector<VersionTree> &trees, const QVector<Morvaniel::BlockIndex> &published);
-bool writeVersionDocuments(Run &run);
+// With blocks, the game channel's block store of trees (stored newest first)
+// beside the published indexes, whose bundles stay as they are; then
+// every version document waiting in run.versionDocuments.
+bool finishVersions(
+    Run &run, const QVector<VersionTree> &trees, const QVector<Morvaniel::BlockIndex> &published, bool blocks);
 // Full packs in version order, then patches by (from, to): equal sets, equal bytes.
 void sortGuide(QVector<GuideLine> &guide);
 bool writeGuide(Run &run, const QString &channel, const QVector<GuideLine> &guide, const QString &lastVersion);

@@ -60,10 +60,8 @@ bool publishLauncher(Run &run)
     for (const VersionTree &tree : qAsConst(trees))
         if (!publishFullPack(run, tree, run.options.launcherChannel, 0, QStringLiteral("launcher"), false, guide))
             return false;
-    run.reached(PublishStep::Files);
-    if (!writeVersionDocuments(run))
+    if (!finishVersions(run, trees, {}, false))
         return false;
-    run.reached(PublishStep::VersionDocuments);
     if (!writeGuide(run, run.options.launcherChannel, guide, trees.last().version))
         return false;
     run.reached(PublishStep::Guide);
@@ -118,16 +116,8 @@ bool publishAll(Run &run)
     for (const auto &p : qAsConst(pairs))
         if (!publishPatch(run, trees[p.first], trees[p.second], guide))
             return false;
-    if (run.options.blocks) {
-        // publishBlocks tells when its bundles are in place, before it writes the indexes.
-        if (!publishBlocks(run, trees, {}))
-            return false;
-    } else {
-        run.reached(PublishStep::Files);
-    }
-    if (!writeVersionDocuments(run))
+    if (!finishVersions(run, trees, {}, run.options.blocks))
         return false;
-    run.reached(PublishStep::VersionDocuments);
     sortGuide(guide);
     if (!writeGuide(run, run.options.channel, guide, trees.last().version))
         return false;

@@ -160,15 +160,8 @@ bool addToLayout(Run &run)
     if (!publishFullPack(run, added, run.options.channel, run.options.splitSize, QStringLiteral("full"), true, guide)
         || !addPatches(run, layout, added, guide))
         return false;
-    if (layout.hasBlocks) {
-        if (!publishBlocks(run, { added }, layout.indexes))
-            return false;
-    } else {
-        run.reached(PublishStep::Files);
-    }
-    if (!writeVersionDocuments(run))
+    if (!finishVersions(run, { added }, layout.indexes, layout.hasBlocks))
         return false;
-    run.reached(PublishStep::VersionDocuments);
     return finishChannel(run, guide, run.report.versions, version);
 }
 
