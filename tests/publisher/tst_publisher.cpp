@@ -479,6 +479,26 @@ void tst_Publisher::commandLine()
     QVERIFY(p.waitForFinished(60000));
     QCOMPARE(p.exitCode(), 2);
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("out2"))));
+
+    // The cycle: one more version into the layout, then retention, and the usage errors around them.
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("next/2.0.0.1/a b/ü.txt")), "y"));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    const QList<QPair<QStringList, int>> runs{
+        { { "--add", dir.filePath(QStringLiteral("next/2.0.0.1")), dir.filePath(QStringLiteral("in")), out }, 2 },
+        { { "--keep", "0", out }, 2 },
+        { { "--dry-run", dir.filePath(QStringLiteral("in")), out }, 2 },
+        { { "--add", dir.filePath(QStringLiteral("in/2.0.0.0")), out, "--channel", "pc" }, 1 },
+        { { "--add", dir.filePath(QStringLiteral("next/2.0.0.1")), out, "--channel", "pc", "--patches", "none" }, 0 },
+        { { "--keep", "1", out, "--channel", "pc", "--dry-run" }, 0 },
+    };
+    for (const auto &run : runs) {
+        p.start(program, QStringList{ "publish" } + run.first);
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY2(p.exitCode() == run.second, qPrintable(run.first.join(' ') + ": " + p.readAllStandardError()));
+    }
+    QVERIFY(p.readAllStandardOutput().contains("would remove pc/2.0.0.0/full_2.0.0.0.7z"));
+    QCOMPARE(section(lines(out + QStringLiteral("/pc/manifest.txt")), QStringLiteral("--last_version--")),
+        QStringList{ "2.0.0.1" });
 }
 
 void tst_Publisher::badOptions()
@@ -905,6 +925,9 @@ void tst_Publisher::retention()
     PublishOptions options = cycleOptions(www);
     options.keep = keep;
     options.dryRun = dryRun;
+    // Only printing needs no key, even for a signed channel.
+    if (dryRun)
+        options.signing.secretKeyFile.clear();
     PublishReport report;
     QStringList said;
     QVERIFY2(publish(options, report, [&](const QString &line) { said << line; }), qPrintable(report.error));

@@ -134,7 +134,7 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
     // Growing or pruning a published layout names only the layout.
     const bool onLayout = parser.isSet(add) || parser.isSet(keep) || (parser.isSet(upload) && positional.size() == 1);
     if (positional.size() != (onLayout ? 1 : 2))
-        error = onLayout ? QStringLiteral("--add, --keep and --upload alone take the published layout's folder alone")
+        error = onLayout ? QStringLiteral("--add, --keep and a lone --upload take only the published layout's folder")
                          : QStringLiteral("publish needs an input and an output folder");
     else if (!keepOk || (parser.isSet(keep) && options.keep < 1))
         error = QStringLiteral("bad --keep %1: the number of newest versions to keep, at least 1")

@@ -22,7 +22,8 @@ bool readLayout(Run &run, PublishedLayout &layout)
     if (!readPublishedLayout(run.outputDir, run.options.channel, layout, error))
         return run.fail(error);
     run.publishedSerial = layout.serial;
-    if (layout.serial >= 0 && run.options.signing.secretKeyFile.isEmpty())
+    // A dry run changes nothing, so it needs no key.
+    if (layout.serial >= 0 && run.options.signing.secretKeyFile.isEmpty() && !run.options.dryRun)
         return run.fail(QStringLiteral("the channel %1 is signed: without --sign-key its release would no longer "
                                        "match the files")
                             .arg(run.options.channel));
