@@ -496,3 +496,6 @@ void tst_Publisher::byteSizes()
 }
 
 QTEST_GUILESS_MAIN(tst_Publisher)
+
+// The class is declared in tst_publisher.h; its meta-object code is built here.
+#include "moc_tst_publisher.cpp"
