@@ -38,11 +38,14 @@ ROOT=$(pwd)
 
 PACKAGES=(build-essential cmake ninja-build pkg-config qtbase5-dev libqt5test5 zlib1g-dev
           libzstd-dev libsodium-dev zstd p7zip-full xdelta3 curl aria2 nginx-light e2fsprogs
-          g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 clang clang-format libclang-rt-14-dev)
+          g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 clang clang-format libclang-rt-14-dev
+          rclone)
 
+# Installs what is missing of the given packages, or of PACKAGES.
 install_packages() {
-  local missing=()
-  for p in "${PACKAGES[@]}"; do
+  local missing=() wanted=("$@")
+  [ $# -gt 0 ] || wanted=("${PACKAGES[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -51,6 +54,21 @@ install_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The local S3-compatible server of the publisher's upload test, from the npm
+# registry, into build-tools/ (ignored by git). The test skips, naming the
+# reason, when this fails.
+S3RVER_VERSION=3.7.1
+install_s3rver() {
+  local dir=$ROOT/build-tools/s3rver
+  [ -x "$dir/node_modules/.bin/s3rver" ] && return 0
+  # A machine with its own Node.js keeps it; Debian's npm would replace it.
+  command -v npm >/dev/null || install_packages nodejs npm || true
+  echo "run.sh: installing s3rver $S3RVER_VERSION from the npm registry"
+  mkdir -p "$dir"
+  (cd "$dir" && timeout 300 npm install --no-save --no-audit --no-fund --prefix . "s3rver@$S3RVER_VERSION" >/dev/null 2>&1) ||
+    echo "run.sh: s3rver could not be installed; the upload test will skip" >&2
 }
 
 # Configures and builds one of the flavours of CMakePresets.json.
@@ -155,6 +173,7 @@ case "$cmd" in
     ;;
   test)
     install_packages
+    install_s3rver
     mode=default
     for a in "$@"; do
       case "$a" in

@@ -4,7 +4,7 @@
 #include "Publisher.h"
 #include "SampleGame.h"
 
-#include "../support/TestSupport.h"
+#include "tst_publisher.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -17,6 +17,8 @@
 #endif
 
 using namespace Publisher;
+using PublisherTest::lines;
+using PublisherTest::section;
 using TestSupport::md5Of;
 using TestSupport::programPath;
 using TestSupport::readFile;
@@ -24,25 +26,6 @@ using TestSupport::treeContent;
 using TestSupport::writeFile;
 
 namespace {
-
-QStringList lines(const QString &path)
-{
-    return QString::fromUtf8(readFile(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-// Lines of one "--name--" section of a marker-sectioned manifest.
-QStringList section(const QStringList &all, const QString &marker)
-{
-    QStringList out;
-    bool inside = false;
-    for (const QString &l : all) {
-        if (l.startsWith(QLatin1String("--")) && l.endsWith(QLatin1String("--")))
-            inside = l == marker;
-        else if (inside)
-            out << l;
-    }
-    return out;
-}
 
 // A stand-in for hdiffz that writes a tiny patch: enough to check the layout.
 QString writeFakeDiffTool(const QString &dir)
@@ -69,36 +52,6 @@ bool extract(const QString &archive, const QString &dir)
 }
 
 } // namespace
-
-class tst_Publisher : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void manifestsMatchTrees();
-    void fullPacksExtract_data();
-    void fullPacksExtract();
-    void patchArchiveLayout();
-    void reproducible();
-    void refusedNames_data();
-    void refusedNames();
-    void linksAndSpecialFilesNotFollowed();
-    void patchPlanEdgeCases();
-    void launcherChannel();
-    void commandLine();
-    void badOptions();
-    void byteSizes_data();
-    void byteSizes();
-
-private:
-    // Publishes the three-version sample game, with patches when a diff tool is given.
-    bool publishSample(const QString &out, qint64 splitSize, const QString &diffTool, PublishReport &report);
-
-    QTemporaryDir m_dir;
-    QString m_games;
-    QStringList m_versions;
-};
 
 void tst_Publisher::initTestCase()
 {
@@ -451,6 +404,26 @@ void tst_Publisher::commandLine()
     QVERIFY(p.waitForFinished(60000));
     QCOMPARE(p.exitCode(), 2);
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("out2"))));
+
+    // The cycle: one more version into the layout, then retention, and the usage errors around them.
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("next/2.0.0.1/a b/ü.txt")), "y"));
+    const QString out = dir.filePath(QStringLiteral("out"));
+    const QList<QPair<QStringList, int>> runs{
+        { { "--add", dir.filePath(QStringLiteral("next/2.0.0.1")), dir.filePath(QStringLiteral("in")), out }, 2 },
+        { { "--keep", "0", out }, 2 },
+        { { "--dry-run", dir.filePath(QStringLiteral("in")), out }, 2 },
+        { { "--add", dir.filePath(QStringLiteral("in/2.0.0.0")), out, "--channel", "pc" }, 1 },
+        { { "--add", dir.filePath(QStringLiteral("next/2.0.0.1")), out, "--channel", "pc", "--patches", "none" }, 0 },
+        { { "--keep", "1", out, "--channel", "pc", "--dry-run" }, 0 },
+    };
+    for (const auto &run : runs) {
+        p.start(program, QStringList{ "publish" } + run.first);
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY2(p.exitCode() == run.second, qPrintable(run.first.join(' ') + ": " + p.readAllStandardError()));
+    }
+    QVERIFY(p.readAllStandardOutput().contains("would remove pc/2.0.0.0/full_2.0.0.0.7z"));
+    QCOMPARE(section(lines(out + QStringLiteral("/pc/manifest.txt")), QStringLiteral("--last_version--")),
+        QStringList{ "2.0.0.1" });
 }
 
 void tst_Publisher::badOptions()
@@ -523,4 +496,6 @@ void tst_Publisher::byteSizes()
 }
 
 QTEST_GUILESS_MAIN(tst_Publisher)
-#include "tst_publisher.moc"
+
+// The class is declared in tst_publisher.h; its meta-object code is built here.
+#include "moc_tst_publisher.cpp"

@@ -4,6 +4,7 @@
 #include "util/Sha256.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSet>
 #include <QThread>
 
@@ -77,6 +78,28 @@ BlockStoreWriter::~BlockStoreWriter()
 {
     if (m_open.isOpen())
         m_open.remove();
+}
+
+bool BlockStoreWriter::addPublished(const BlockIndex &index, QString &error)
+{
+    const Morvaniel::CutParameters &c = index.cut;
+    if (c.minSize != m_options.cut.minSize || c.avgSize != m_options.cut.avgSize
+        || c.maxSize != m_options.cut.maxSize) {
+        error = QStringLiteral("the published index of %1 was cut with other block sizes").arg(index.version);
+        return false;
+    }
+    QVector<quint32> ordinal;
+    for (const IndexBundle &b : index.bundles) {
+        int at = 0;
+        while (at < m_bundles.size() && m_bundles[at].digest != b.digest)
+            ++at;
+        if (at == m_bundles.size())
+            m_bundles << b;
+        ordinal << quint32(at);
+    }
+    for (const IndexBlock &b : index.blocks)
+        m_stored.insert(b.digest, Stored{ ordinal[int(b.bundle)], b.bundleOffset, b.size, b.packedSize });
+    return true;
 }
 
 bool BlockStoreWriter::addVersion(const VersionTree &tree, QString &error)
@@ -239,15 +262,19 @@ bool BlockStoreWriter::closeBundle(QString &error)
         return false;
     }
     m_bundles << bundle;
+    m_written << QStringLiteral("blocks/") + QFileInfo(target).fileName();
     m_figures.storedBytes += bundle.size;
     ++m_figures.bundles;
     return true;
 }
 
-bool BlockStoreWriter::finish(QString &error)
+bool BlockStoreWriter::finishBundles(QString &error)
 {
-    if (!closeBundle(error))
-        return false;
+    return closeBundle(error);
+}
+
+bool BlockStoreWriter::writeIndexes(QString &error)
+{
     for (const PendingVersion &v : qAsConst(m_versions))
         if (!writeIndex(v, error))
             return false;
@@ -290,9 +317,9 @@ bool BlockStoreWriter::writeIndex(const PendingVersion &version, QString &error)
     }
     const QByteArray bytes = index.encode();
     m_figures.indexBytes += bytes.size();
-    return writeFileAtomically(
-        m_blocksDir + QLatin1Char('/') + BlockIndex::indexPath(version.version).section(QLatin1Char('/'), -1), bytes,
-        error);
+    const QString name = BlockIndex::indexPath(version.version).section(QLatin1Char('/'), -1);
+    m_written << QStringLiteral("blocks/") + name;
+    return writeFileAtomically(m_blocksDir + QLatin1Char('/') + name, bytes, error);
 }
 
 } // namespace Publisher

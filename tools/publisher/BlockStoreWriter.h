@@ -54,10 +54,17 @@ public:
     BlockStoreWriter(const BlockStoreWriter &) = delete;
     BlockStoreWriter &operator=(const BlockStoreWriter &) = delete;
 
+    // A version already on the server: its blocks are stored where its index
+    // says and are never written again; its bundles and index stay untouched.
+    // Call before addVersion.
+    bool addPublished(const Morvaniel::BlockIndex &index, QString &error);
     bool addVersion(const VersionTree &tree, QString &error);
-    // Closes the last bundle and writes every version's index.
-    bool finish(QString &error);
+    // Closes the last bundle; then writes the index of every added version.
+    bool finishBundles(QString &error);
+    bool writeIndexes(QString &error);
     const BlockStoreFigures &figures() const { return m_figures; }
+    // Bundles and indexes written, relative to the channel's folder, in order.
+    const QStringList &written() const { return m_written; }
 
 private:
     struct Stored
@@ -94,6 +101,7 @@ private:
     std::unique_ptr<Morvaniel::Sha256> m_openDigest;
     qint64 m_openSize = 0;
     BlockStoreFigures m_figures;
+    QStringList m_written;
     // One zstd context per thread number of the batches.
     std::vector<std::unique_ptr<ZSTD_CCtx_s, size_t (*)(ZSTD_CCtx_s *)>> m_packers;
 };

@@ -33,8 +33,10 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
     err.setCodec("UTF-8");
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Builds the update server's layout from a folder of versions."));
-    parser.addPositionalArgument(QStringLiteral("input"), QStringLiteral("folder of version folders (1.0.0.1, ...)"));
-    parser.addPositionalArgument(QStringLiteral("output"), QStringLiteral("empty or absent output folder"));
+    parser.addPositionalArgument(QStringLiteral("input"),
+        QStringLiteral("folder of version folders (1.0.0.1, ...); left out with --add and with --keep alone"));
+    parser.addPositionalArgument(
+        QStringLiteral("output"), QStringLiteral("empty or absent output folder, or the published layout"));
     const QCommandLineOption channel(QStringLiteral("channel"), QStringLiteral("game folder below the host"),
         QStringLiteral("name"), QStringLiteral("game"));
     const QCommandLineOption patches(QStringLiteral("patches"),
@@ -58,7 +60,9 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         QStringLiteral("how long the signed release stays valid (30d, 12h, 90m, seconds)"), QStringLiteral("time"),
         QStringLiteral("30d"));
     const QCommandLineOption serial(QStringLiteral("serial"),
-        QStringLiteral("serial of the signed release (default: the current Unix time)"), QStringLiteral("n"));
+        QStringLiteral("serial of the signed release, above the published one (default: the published one plus "
+                       "one; for a new channel the current Unix time)"),
+        QStringLiteral("n"));
     const QCommandLineOption nextKey(QStringLiteral("next-key"),
         QStringLiteral("public key file the next publications will be signed with"), QStringLiteral("file"));
     const QCommandLineOption noBlocks(
@@ -67,8 +71,22 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         QStringLiteral("zstd level of the block store's blocks (1-19)"), QStringLiteral("n"), QStringLiteral("3"));
     const QCommandLineOption generateKey(QStringLiteral("generate-key"),
         QStringLiteral("write a new key pair (<file> secret, <file>.pub public) and stop"), QStringLiteral("file"));
+    const QCommandLineOption add(QStringLiteral("add"),
+        QStringLiteral("add this version folder to the layout published at <output>"), QStringLiteral("dir"));
+    const QCommandLineOption oldVersions(QStringLiteral("old-versions"),
+        QStringLiteral("with --add: folder of published version folders to make patches from (else they are "
+                       "unpacked from the published full packs)"),
+        QStringLiteral("dir"));
+    const QCommandLineOption keep(QStringLiteral("keep"),
+        QStringLiteral("remove what the newest n versions and the patches into them do not need"), QStringLiteral("n"));
+    const QCommandLineOption dryRun(
+        QStringLiteral("dry-run"), QStringLiteral("with --keep: print what would be removed, change nothing"));
+    const QCommandLineOption upload(QStringLiteral("upload"),
+        QStringLiteral("then hand what changed to this rclone destination (remote:bucket/path) in the safe order; "
+                       "alone with <output>: the whole layout"),
+        QStringLiteral("destination"));
     parser.addOptions({ channel, patches, split, launcher, launcherChannel, info, level, signKey, expires, serial,
-        nextKey, noBlocks, blockLevel, generateKey });
+        nextKey, noBlocks, blockLevel, generateKey, add, oldVersions, keep, dryRun, upload });
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version(QStringLiteral("version"), QStringLiteral("Prints the version."));
     parser.addOption(version);
@@ -109,8 +127,22 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
     options.blocks = !parser.isSet(noBlocks);
     options.blockStore.level = parser.value(blockLevel).toInt(&blockLevelOk);
     options.splitSize = parseByteSize(parser.value(split));
-    if (positional.size() != 2)
-        error = QStringLiteral("publish needs an input and an output folder");
+    bool keepOk = true;
+    if (parser.isSet(keep))
+        options.keep = parser.value(keep).toInt(&keepOk);
+    options.dryRun = parser.isSet(dryRun);
+    // Growing or pruning a published layout names only the layout.
+    const bool onLayout = parser.isSet(add) || parser.isSet(keep) || (parser.isSet(upload) && positional.size() == 1);
+    if (positional.size() != (onLayout ? 1 : 2))
+        error = onLayout ? QStringLiteral("--add, --keep and a lone --upload take only the published layout's folder")
+                         : QStringLiteral("publish needs an input and an output folder");
+    else if (!keepOk || (parser.isSet(keep) && options.keep < 1))
+        error = QStringLiteral("bad --keep %1: the number of newest versions to keep, at least 1")
+                    .arg(parser.value(keep));
+    else if (options.dryRun && !parser.isSet(keep))
+        error = QStringLiteral("--dry-run goes with --keep");
+    else if (parser.isSet(oldVersions) && !parser.isSet(add))
+        error = QStringLiteral("--old-versions goes with --add");
     else if (options.splitSize < 0)
         error = QStringLiteral("bad --split-size %1").arg(parser.value(split));
     else if (!levelOk || options.compressionLevel < 0 || options.compressionLevel > 9)
@@ -129,8 +161,11 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         err << error << "\n\n" << parser.helpText();
         return 2;
     }
-    options.inputDir = positional[0];
-    options.outputDir = positional[1];
+    options.inputDir = onLayout ? QString() : positional[0];
+    options.outputDir = positional.last();
+    options.addVersionDir = parser.value(add);
+    options.oldVersionsDir = parser.value(oldVersions);
+    options.uploadDestination = parser.value(upload);
     options.channel = parser.value(channel);
     options.launcherInputDir = parser.value(launcher);
     options.launcherChannel = parser.value(launcherChannel);
@@ -147,8 +182,13 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         err << "publish failed: " << report.error << '\n';
         return 1;
     }
-    out << "published " << report.versions.size() << " versions in " << report.archives.size() << " archives to "
-        << options.outputDir << '\n';
+    if (!options.uploadDestination.isEmpty())
+        out << "uploaded " << report.written.size() << " files to " << options.uploadDestination << '\n';
+    if (options.dryRun)
+        out << "dry run: " << report.removed.size() << " files (" << report.freedBytes << " bytes) would be removed\n";
+    else
+        out << "published " << report.versions.size() << " versions, " << report.archives.size() << " new archives, to "
+            << options.outputDir << '\n';
     return 0;
 }
 

@@ -3,162 +3,22 @@
 #include "ArchiveWriter.h"
 #include "DiffTool.h"
 #include "FileWriter.h"
-#include "ManifestText.h"
-#include "PatchBuilder.h"
-#include "ReleaseSigner.h"
+#include "PublishRun.h"
 #include "RemoteInfoSample.h"
+#include "Retention.h"
+#include "Uploader.h"
+#include "VersionAdder.h"
 #include "core/Global.h"
-#include "core/Version.h"
 #include "util/QFileUtils.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QThread>
 #include <algorithm>
-#include <ctime>
-
-using Morvaniel::versionFromString;
 
 namespace Publisher {
 
-// On Windows a file may stay undeletable for a moment after the program that
-// had it open (7-Zip, the diff tool) ended: the removal is tried again briefly.
-static void removeTree(const QString &folder)
-{
-    for (int attempt = 0; attempt < 40 && !QDir(folder).removeRecursively(); ++attempt)
-        QThread::msleep(50);
-}
-
 namespace {
-
-struct Run
-{
-    const PublishOptions &options;
-    PublishReport &report;
-    const ProgressFn &progress;
-    QString outputDir;
-    QString workDir;
-    QString sevenZip;
-    QString diffTool;
-    bool workCreated = false;
-
-    void say(const QString &line) const
-    {
-        if (progress)
-            progress(line);
-    }
-    bool fail(const QString &text)
-    {
-        report.error = text;
-        return false;
-    }
-};
-
-bool isVersionName(const QString &name)
-{
-    static const QRegularExpression re(QStringLiteral("^\\d{1,9}\\.\\d{1,9}\\.\\d{1,9}\\.\\d{1,9}$"));
-    // Only the canonical spelling: the guide manifest compares version texts as written.
-    return re.match(name).hasMatch() && versionFromString(name).toString() == name;
-}
-
-bool scanVersions(Run &run, const QString &inputDir, QVector<VersionTree> &trees)
-{
-    QDir dir(inputDir);
-    if (!dir.exists())
-        return run.fail(QStringLiteral("input folder %1 does not exist").arg(inputDir));
-    QStringList names = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    names.sort();
-    for (const QString &name : qAsConst(names)) {
-        const QFileInfo info(dir.filePath(name));
-        if (info.isSymLink() || !info.isDir()) {
-            run.report.warnings << QStringLiteral("skipped %1 in %2: not a version folder").arg(name, inputDir);
-            continue;
-        }
-        if (!isVersionName(name))
-            return run.fail(
-                QStringLiteral("\"%1\" in %2 is not a version folder name such as 1.0.0.1").arg(name, inputDir));
-        VersionTree tree;
-        QString error;
-        if (!scanVersionTree(info.filePath(), name, tree, run.report.warnings, error))
-            return run.fail(error);
-        if (tree.files.isEmpty())
-            return run.fail(QStringLiteral("version %1 has no files").arg(name));
-        qint64 bytes = 0;
-        for (const TreeFile &f : qAsConst(tree.files))
-            bytes += f.size;
-        run.say(QStringLiteral("scanned %1: %2 files, %3 bytes")
-                    .arg(name, QString::number(tree.files.size()), QString::number(bytes)));
-        trees << tree;
-    }
-    if (trees.isEmpty())
-        return run.fail(QStringLiteral("no version folders in %1").arg(inputDir));
-    std::sort(trees.begin(), trees.end(), [](const VersionTree &a, const VersionTree &b) {
-        return versionFromString(a.version) < versionFromString(b.version);
-    });
-    return true;
-}
-
-// Consecutive files in path order, each group at most limit bytes (a larger
-// file alone), so neighbouring files share an archive and compress together.
-QVector<QVector<TreeFile>> splitFiles(const QVector<TreeFile> &files, qint64 limit)
-{
-    QVector<QVector<TreeFile>> groups;
-    qint64 groupBytes = 0;
-    for (const TreeFile &f : files) {
-        if (groups.isEmpty() || (limit > 0 && groupBytes > 0 && groupBytes + f.size > limit)) {
-            groups.append(QVector<TreeFile>());
-            groupBytes = 0;
-        }
-        groups.last() << f;
-        groupBytes += f.size;
-    }
-    return groups;
-}
-
-bool addArchive(Run &run, const QString &kind, const QString &from, const QString &to, const QString &baseDir,
-    const QStringList &entries, const QString &relPath, QVector<GuideLine> &guide)
-{
-    const QString archive = run.outputDir + QLatin1Char('/') + relPath;
-    QDir().mkpath(QFileInfo(archive).absolutePath());
-    QString error;
-    if (!writeArchive(run.sevenZip, baseDir, entries, archive, run.workDir, run.options.compressionLevel, error))
-        return run.fail(error);
-    PublishedArchive a{ kind, from, to, relPath, QFileUtils::GetFileMD5(archive), QFileInfo(archive).size() };
-    run.report.archives << a;
-    guide << GuideLine{ from, to, relPath, a.md5, a.size };
-    run.say(QStringLiteral("%1 %2: %3 (%4 bytes)")
-                .arg(kind, from == to ? to : from + QStringLiteral(" -> ") + to, relPath, QString::number(a.size)));
-    return true;
-}
-
-bool publishFullPack(Run &run, const VersionTree &tree, const QString &channel, qint64 splitSize, const QString &kind,
-    bool withRepair, QVector<GuideLine> &guide)
-{
-    const QString versionDir = channel + QLatin1Char('/') + tree.version;
-    const QVector<QVector<TreeFile>> groups = splitFiles(tree.files, splitSize);
-    QVector<RepairGroup> repair;
-    for (int i = 0; i < groups.size(); ++i) {
-        const QString name = groups.size() == 1
-            ? QStringLiteral("full_%1.7z").arg(tree.version)
-            : QStringLiteral("full_%1_%2.7z")
-                  .arg(tree.version, QStringLiteral("%1").arg(i + 1, 3, 10, QLatin1Char('0')));
-        RepairGroup group{ versionDir + QLatin1Char('/') + name, {} };
-        for (const TreeFile &f : groups[i])
-            group.files << f.path;
-        if (!addArchive(run, kind, tree.version, tree.version, tree.root, group.files, group.archivePath, guide))
-            return false;
-        repair << group;
-    }
-    QString error;
-    const QString dir = run.outputDir + QLatin1Char('/') + versionDir + QLatin1Char('/');
-    if (!writeFileAtomically(dir + Global::Var::FullPackManifestName, fileManifestText(tree.files).toUtf8(), error)
-        || (withRepair
-            && !writeFileAtomically(dir + QStringLiteral("repair.txt"), repairManifestText(repair).toUtf8(), error)))
-        return run.fail(error);
-    return true;
-}
 
 bool resolvePairs(Run &run, const QVector<VersionTree> &trees, QVector<QPair<int, int>> &pairs)
 {
@@ -190,73 +50,6 @@ bool resolvePairs(Run &run, const QVector<VersionTree> &trees, QVector<QPair<int
     return true;
 }
 
-bool publishPatch(Run &run, const VersionTree &from, const VersionTree &to, QVector<GuideLine> &guide)
-{
-    const PatchPlan plan = planPatch(from, to);
-    if (!plan.blocker.isEmpty()) {
-        run.report.warnings << QStringLiteral("no patch %1 -> %2: %3").arg(from.version, to.version, plan.blocker);
-        return true;
-    }
-    const QString folder = run.workDir + QStringLiteral("/patch_%1_%2").arg(from.version, to.version);
-    QDir().mkpath(folder);
-    PatchFolder content;
-    QString error;
-    if (!buildPatchFolder(plan, from, to, run.diffTool, folder, content, error))
-        return run.fail(QStringLiteral("patch %1 -> %2: %3").arg(from.version, to.version, error));
-    run.say(QStringLiteral("patch %1 -> %2: %3 binary patches, %4 whole files, %5 deletions")
-                .arg(from.version, to.version, QString::number(content.patches.size()),
-                    QString::number(content.added.size()), QString::number(content.deleted.size())));
-    const QString rel
-        = QStringLiteral("%1/%2/patch_%3_%4.7z").arg(run.options.channel, to.version, from.version, to.version);
-    const bool ok
-        = addArchive(run, QStringLiteral("patch"), from.version, to.version, folder, content.entries, rel, guide);
-    removeTree(folder);
-    return ok;
-}
-
-// The block store of the game channel, newest version first (see BlockStoreWriter).
-bool publishBlocks(Run &run, const QVector<VersionTree> &trees)
-{
-    QElapsedTimer clock;
-    clock.start();
-    const std::clock_t processor = std::clock();
-    BlockStoreWriter writer(run.outputDir + QLatin1Char('/') + run.options.channel, run.options.blockStore);
-    QString error;
-    for (int i = trees.size() - 1; i >= 0; --i)
-        if (!writer.addVersion(trees[i], error))
-            return run.fail(QStringLiteral("block store: %1").arg(error));
-    if (!writer.finish(error))
-        return run.fail(QStringLiteral("block store: %1").arg(error));
-    BlockStoreFigures f = writer.figures();
-    f.seconds = double(clock.elapsed()) / 1000.0;
-    f.processorSeconds = double(std::clock() - processor) / CLOCKS_PER_SEC;
-    run.report.blocks = f;
-    run.say(QStringLiteral("blocks: %1 versions, %2 distinct blocks in %3 bundles (%4 bytes), indexes %5 bytes, "
-                           "%6 s (%7 s processor)")
-                .arg(trees.size())
-                .arg(f.blocks)
-                .arg(f.bundles)
-                .arg(f.storedBytes)
-                .arg(f.indexBytes)
-                .arg(f.seconds, 0, 'f', 1)
-                .arg(f.processorSeconds, 0, 'f', 1));
-    return true;
-}
-
-// The channel's files are final: the signed document lists them as they are.
-bool signChannel(Run &run, const QString &channel, const QString &newestVersion)
-{
-    if (run.options.signing.secretKeyFile.isEmpty())
-        return true;
-    QString error;
-    const QString document = run.outputDir + QLatin1Char('/') + channel + QStringLiteral("/release.json");
-    if (!writeSignedRelease(run.outputDir, channel, newestVersion, run.options.signing, QDateTime::currentDateTimeUtc(),
-            document, error))
-        return run.fail(QStringLiteral("signing channel %1: %2").arg(channel, error));
-    run.say(QStringLiteral("signed release of channel %1").arg(channel));
-    return true;
-}
-
 bool publishLauncher(Run &run)
 {
     QVector<VersionTree> trees;
@@ -267,12 +60,15 @@ bool publishLauncher(Run &run)
     for (const VersionTree &tree : qAsConst(trees))
         if (!publishFullPack(run, tree, run.options.launcherChannel, 0, QStringLiteral("launcher"), false, guide))
             return false;
-    QString error;
-    if (!writeFileAtomically(run.outputDir + QLatin1Char('/') + run.options.launcherChannel + QLatin1Char('/')
-                + Global::Var::GuideManifestName,
-            guideManifestText(guide, trees.last().version).toUtf8(), error))
-        return run.fail(error);
-    return signChannel(run, run.options.launcherChannel, trees.last().version);
+    if (!finishVersions(run, trees, {}, false))
+        return false;
+    if (!writeGuide(run, run.options.launcherChannel, guide, trees.last().version))
+        return false;
+    run.reached(PublishStep::Guide);
+    if (!signChannel(run, run.options.launcherChannel, trees.last().version))
+        return false;
+    run.reached(PublishStep::Release);
+    return true;
 }
 
 bool publishAll(Run &run)
@@ -282,12 +78,6 @@ bool publishAll(Run &run)
         && (!out.isDir()
             || !QDir(run.outputDir).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)))
         return run.fail(QStringLiteral("output folder %1 must be empty or absent").arg(run.outputDir));
-    // Channel names become folder names and parts of every download address.
-    static const QRegularExpression channelRe(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]*$"));
-    for (const QString &channel : { run.options.channel, run.options.launcherChannel })
-        if (!channelRe.match(channel).hasMatch())
-            return run.fail(
-                QStringLiteral("\"%1\" is no channel name (letters, digits, \".\", \"_\", \"-\")").arg(channel));
     if (!run.options.launcherInputDir.isEmpty()
         && run.options.channel.compare(run.options.launcherChannel, Qt::CaseInsensitive) == 0)
         return run.fail(QStringLiteral("the game and the launcher need channels of their own"));
@@ -303,6 +93,8 @@ bool publishAll(Run &run)
     run.workCreated = true;
     if (run.sevenZip.isEmpty())
         return run.fail(QStringLiteral("7-Zip (7z) was not found beside the program nor on PATH"));
+    if (!checkSigning(run))
+        return false;
 
     QVector<VersionTree> trees;
     if (!scanVersions(run, run.options.inputDir, trees))
@@ -324,26 +116,50 @@ bool publishAll(Run &run)
     for (const auto &p : qAsConst(pairs))
         if (!publishPatch(run, trees[p.first], trees[p.second], guide))
             return false;
-    if (run.options.blocks && !publishBlocks(run, trees))
+    if (!finishVersions(run, trees, {}, run.options.blocks))
         return false;
-
-    QString error;
-    const QString channelDir = run.outputDir + QLatin1Char('/') + run.options.channel + QLatin1Char('/');
-    if (!writeFileAtomically(channelDir + Global::Var::GuideManifestName,
-            guideManifestText(guide, trees.last().version).toUtf8(), error))
-        return run.fail(error);
+    sortGuide(guide);
+    if (!writeGuide(run, run.options.channel, guide, trees.last().version))
+        return false;
+    run.reached(PublishStep::Guide);
     if (!signChannel(run, run.options.channel, trees.last().version))
         return false;
+    run.reached(PublishStep::Release);
 
     QByteArray info = run.options.infoJson.isEmpty() ? sampleRemoteInfo() : QFileUtils::ReadBytes(run.options.infoJson);
     if (info.isEmpty())
         return run.fail(QStringLiteral("cannot read %1").arg(run.options.infoJson));
+    QString error;
     if (!writeFileAtomically(run.outputDir + QLatin1Char('/') + Global::Var::InfoName, info, error))
         return run.fail(error);
+    run.report.written << Global::Var::InfoName;
 
     if (!run.options.launcherInputDir.isEmpty() && !publishLauncher(run))
         return false;
     return true;
+}
+
+bool dispatch(Run &run)
+{
+    // Channel names become folder names and parts of every download address.
+    static const QRegularExpression channelRe(QStringLiteral("^[A-Za-z0-9_-][A-Za-z0-9._-]*$"));
+    for (const QString &channel : { run.options.channel, run.options.launcherChannel })
+        if (!channelRe.match(channel).hasMatch())
+            return run.fail(
+                QStringLiteral("\"%1\" is no channel name (letters, digits, \".\", \"_\", \"-\")").arg(channel));
+    if (!run.options.addVersionDir.isEmpty())
+        return addToLayout(run);
+    if (run.options.inputDir.isEmpty() && run.options.keep > 0)
+        return pruneLayout(run);
+    if (run.options.inputDir.isEmpty() && !run.options.uploadDestination.isEmpty()) {
+        if (!QFileInfo(run.outputDir + QLatin1Char('/') + run.options.channel).isDir())
+            return run.fail(QStringLiteral("no published layout at %1 to upload").arg(run.outputDir));
+        run.report.written = layoutFiles(run.outputDir);
+        return true;
+    }
+    if (run.options.keep > 0 || run.options.dryRun)
+        return run.fail(QStringLiteral("--keep and --dry-run work on a published layout (with --add, or alone)"));
+    return publishAll(run);
 }
 
 } // namespace
@@ -368,13 +184,23 @@ bool parsePatchPairs(const QString &text, PublishOptions &options, QString &erro
 bool publish(const PublishOptions &options, PublishReport &report, const ProgressFn &progress)
 {
     report = PublishReport();
-    Run run{ options, report, progress, QDir(options.outputDir).absolutePath(), QString(),
-        options.sevenZip.isEmpty() ? findSevenZip() : options.sevenZip,
-        options.diffTool.isEmpty() ? defaultDiffTool() : options.diffTool };
+    Run run(options, report, progress);
+    run.outputDir = QDir(options.outputDir).absolutePath();
     run.workDir = run.outputDir + QStringLiteral("/.publish-work");
-    const bool ok = publishAll(run);
+    run.sevenZip = options.sevenZip.isEmpty() ? findSevenZip() : options.sevenZip;
+    run.diffTool = options.diffTool.isEmpty() ? defaultDiffTool() : options.diffTool;
+    bool ok = dispatch(run);
     if (run.workCreated)
         removeTree(run.workDir);
+    if (ok && !options.uploadDestination.isEmpty() && !options.dryRun) {
+        QString error;
+        ok = uploadPublication({ options.uploadDestination, options.rclone }, run.outputDir, report.written,
+            report.removed, progress, error);
+        if (!ok)
+            run.fail(QStringLiteral("upload to %1 stopped: %2. The server keeps serving its previous guide and "
+                                    "release; publish --upload %1 <output> alone sends the rest")
+                         .arg(options.uploadDestination, error));
+    }
     return ok;
 }
 

@@ -11,6 +11,12 @@
 
 namespace Publisher {
 
+// The states a publication passes through, each a consistent layout that a
+// reader may find: the new archives and bundles are in place; the new
+// versions' manifests and block indexes are; the guide manifest names the new
+// version; the signed release lists it all; files no longer listed are gone.
+enum class PublishStep { Files, VersionDocuments, Guide, Release, Removed };
+
 struct PublishOptions
 {
     // A folder of version folders, each a full game tree named by its version ("1.0.0.1").
@@ -39,6 +45,24 @@ struct PublishOptions
     BlockStoreOptions blockStore;
     // With a secret key: a signed release document for each published channel.
     SigningOptions signing;
+
+    // Adds this version folder to the layout already published at outputDir
+    // (its name is the version) instead of publishing inputDir from scratch.
+    // Patches come from the versions patchPairs names (with defaultPairs: the
+    // published newest); their trees are taken from oldVersionsDir when it
+    // holds them, else unpacked from the published full packs.
+    QString addVersionDir;
+    QString oldVersionsDir;
+    // Retention: keep the newest keep versions (0 keeps all); dryRun only reports.
+    int keep = 0;
+    bool dryRun = false;
+    // Afterwards hand what changed to this rclone destination, in the safe
+    // order (see Uploader.h); alone, without input, keep or addVersionDir, the
+    // whole layout (rclone skips what the server holds already).
+    QString uploadDestination;
+    QString rclone; // empty: "rclone" on PATH
+    // Called at each consistent state, in order (tests read the layout there).
+    std::function<void(PublishStep)> onStep;
 };
 
 // One archive that was published.
@@ -58,14 +82,21 @@ struct PublishReport
     QVector<PublishedArchive> archives;
     QStringList warnings;
     BlockStoreFigures blocks; // zero without a block store
+    // Files written or rewritten, relative to the output folder, in the order
+    // they were made (an upload follows it), and the files retention removed.
+    QStringList written;
+    QStringList removed;
+    qint64 freedBytes = 0;
     QString error; // empty on success
 };
 
 using ProgressFn = std::function<void(const QString &line)>;
 
-// Builds the whole server layout (see docs/server-layout.md). Returns false with
-// report.error set when the input cannot be published; the output folder may
-// then hold a partial layout.
+// Builds the whole server layout (see docs/server-layout.md), or with
+// addVersionDir grows a published one, or with only keep set prunes one.
+// Returns false with report.error set when the input cannot be published; a
+// new output folder may then hold a partial layout, a published one still
+// serves its previous publication (at most with unlisted new files).
 bool publish(const PublishOptions &options, PublishReport &report, const ProgressFn &progress = {});
 
 // Parses "next", "none" or "A:B,C:D" into the pair fields of options.
