@@ -1,5 +1,7 @@
 #include "GameUpdater.h"
 
+#include "ArchiveSpace.h"
+#include "BlockDelivery.h"
 #include "FlowOptions.h"
 #include "FlowReporter.h"
 #include "GameRepair.h"
@@ -44,12 +46,14 @@ QStringList localPaths(const QVector<DownloadFile> &files)
 GameUpdater::GameUpdater(StageRunner &runner, const FlowOptions &options, Finish finish)
     : FlowPart(runner, options, std::move(finish))
     , m_repair(new GameRepair(*this))
+    , m_blocks(new BlockDelivery(*this))
 {
 }
 
 GameUpdater::GameUpdater(FlowPart &owner)
     : FlowPart(owner)
     , m_repair(new GameRepair(*this))
+    , m_blocks(new BlockDelivery(*this))
 {
 }
 
@@ -95,7 +99,26 @@ void GameUpdater::planned()
     if (c.setting.CurrentGameVersion == m_newest) {
         out().info(QStringLiteral("the game is up to date"));
         done();
-    } else if (c.setting.CurrentGameVersion.isEmpty() || c.planResult == PlanResultFullPackInstead) {
+        return;
+    }
+    // Where the server keeps a block store, a fresh install and an install
+    // too old for any patch chain go by blocks; an update compares the chain
+    // with the blocks the installed files lack and takes the cheaper.
+    const bool chain = !c.setting.CurrentGameVersion.isEmpty() && c.planResult != PlanResultFullPackInstead;
+    const qint64 archives = qint64(c.totalDownloadSize);
+    m_blocks->choose(c.setting.CurrentGameVersion, m_newest, chain ? archives : -1, archives, [this](bool byBlocks) {
+        if (!byBlocks) {
+            byArchives();
+            return;
+        }
+        m_blocks->run([this]() { finishStep(m_newest, false, [this]() { done(); }); });
+    });
+}
+
+void GameUpdater::byArchives()
+{
+    GameUpdateContext &c = ctx();
+    if (c.setting.CurrentGameVersion.isEmpty() || c.planResult == PlanResultFullPackInstead) {
         out().report().fullPack = true;
         out().info(QStringLiteral("full pack of %1, %2 bytes").arg(m_newest, QString::number(c.totalDownloadSize)));
         fetchManifest(c.newestInfo.fullPackManifestUrl, [this](const QString &manifest) { installFullPack(manifest); });
@@ -113,7 +136,8 @@ void GameUpdater::done()
     c.setting.TargetGameVersion.clear();
     c.setting.TransitionGameVersion.clear();
     c.setting.CurrentStage = INIT_STAGE;
-    if (!save())
+    QString error;
+    if (!save() || !stateWritten(InstallState::recordBlockRun(c.setting.InstallPath, {}, {}, error), error))
         return;
     UpdateReport &report = out().report();
     report.toVersion = c.setting.CurrentGameVersion;
@@ -224,6 +248,8 @@ void GameUpdater::installFullPack(const QString &manifest)
 {
     GameUpdateContext &c = ctx();
     SolveFullPackManifest(manifest, c);
+    if (!roomFor(ArchiveSpace::fullPack(c)))
+        return;
     c.setting.TargetGameVersion = m_newest;
     c.setting.TransitionGameVersion.clear();
     c.setting.CurrentStage = INIT_STAGE;
@@ -263,6 +289,8 @@ void GameUpdater::applyPatchStep()
         fail(QStringLiteral("the patch chain has no step from %1").arg(c.setting.CurrentGameVersion));
         return;
     }
+    if (!roomFor(ArchiveSpace::patchStep(c)))
+        return;
     emit out().stepStarted(c.setting.CurrentGameVersion, next);
     c.setting.TargetGameVersion = m_newest;
     c.setting.TransitionGameVersion = next;

@@ -8,6 +8,7 @@
 
 namespace HostFlow {
 
+class BlockDelivery;
 class GameRepair;
 
 // The game update, end to end: settings, remote information, guide manifest,
@@ -36,6 +37,8 @@ public:
 private:
     void plan(std::function<void()> then);
     void planned();
+    // The archives: the full pack or the patch chain, as planned.
+    void byArchives();
     void installFullPack(const QString &manifest);
     void applyPatchStep();
     void resumeInterruptedMerge(std::function<void()> then);
@@ -53,6 +56,7 @@ private:
     bool writingGame();
 
     std::unique_ptr<GameRepair> m_repair;
+    std::unique_ptr<BlockDelivery> m_blocks;
     QString m_newest;
     qint64 m_bytesBefore = 0;
 };

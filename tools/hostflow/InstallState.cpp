@@ -19,6 +19,8 @@ int g_configLimit = -1;
 
 const QString KeyCheckByMd5 = QStringLiteral("CheckFilesByMd5");
 const QString KeyCheckedManifest = QStringLiteral("CheckedManifest");
+const QString KeyBlockFrom = QStringLiteral("BlockRunFrom");
+const QString KeyBlockTarget = QStringLiteral("BlockRunTarget");
 
 QString manifestDigest(const QString &manifest)
 {
@@ -111,6 +113,26 @@ bool InstallState::recordGameWritten(const QString &installDir, QString &error)
     QSettings state(statePath(installDir), QSettings::IniFormat);
     state.setValue(KeyCheckByMd5, true);
     return synced(state, error);
+}
+
+bool InstallState::recordBlockRun(const QString &installDir, const QString &from, const QString &target, QString &error)
+{
+    QSettings state(statePath(installDir), QSettings::IniFormat);
+    if (target.isEmpty()) {
+        state.remove(KeyBlockFrom);
+        state.remove(KeyBlockTarget);
+    } else {
+        state.setValue(KeyBlockFrom, from);
+        state.setValue(KeyBlockTarget, target);
+    }
+    return synced(state, error);
+}
+
+void InstallState::blockRun(const QString &installDir, QString &from, QString &target)
+{
+    const QSettings state(statePath(installDir), QSettings::IniFormat);
+    from = state.value(KeyBlockFrom).toString();
+    target = state.value(KeyBlockTarget).toString();
 }
 
 bool InstallState::recordGameWhole(const QString &installDir, const QString &manifest, QString &error)

@@ -47,6 +47,11 @@ public:
     // A run is about to write into the game: until it records the game whole,
     // the next check goes by MD5.
     static bool recordGameWritten(const QString &installDir, QString &error);
+    // A block run brings the game from the version `from` (empty: nothing
+    // installed) to `target`: the next run goes on with the same job. Both
+    // empty: none is under way.
+    static bool recordBlockRun(const QString &installDir, const QString &from, const QString &target, QString &error);
+    static void blockRun(const QString &installDir, QString &from, QString &target);
     // The game matches manifest (checked by MD5, or installed from checked archives).
     static bool recordGameWhole(const QString &installDir, const QString &manifest, QString &error);
 };
