@@ -71,6 +71,7 @@ private slots:
     void update();
     void stopAndResume();
     void repairFetchesOnlyDamagedBlocks();
+    void archivesExtractedOneByOne();
     void tamperedBlockStoreRefused_data();
     void tamperedBlockStoreRefused();
 
@@ -121,8 +122,12 @@ void tst_HostBlocks::initTestCase()
     Publisher::PublishReport report;
     QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
     QVERIFY(QFileInfo::exists(path(QStringLiteral("www/game/")) + Morvaniel::BlockIndex::indexPath("1.0.0.3")));
-    QVERIFY(TestSupport::copyTree(path(QStringLiteral("www")), path(QStringLiteral("www-archives"))));
-    QVERIFY(QDir(path(QStringLiteral("www-archives/game/blocks"))).removeRecursively());
+    // The same versions with --no-blocks, the full pack cut into archives of 1 MiB.
+    options.outputDir = path(QStringLiteral("www-archives"));
+    options.blocks = false;
+    options.splitSize = 1 << 20;
+    options.signing = {};
+    QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
     m_blocks.setRoot(path(QStringLiteral("www")));
     m_archives.setRoot(path(QStringLiteral("www-archives")));
     QVERIFY(m_blocks.listen(0));
@@ -267,6 +272,40 @@ void tst_HostBlocks::repairFetchesOnlyDamagedBlocks()
     // Blocks are at most 1 MiB: far less than the file, let alone its archive.
     QVERIFY2(flow.bytesDownloaded() > 0 && flow.bytesDownloaded() < size / 2,
         qPrintable(QString::number(flow.bytesDownloaded())));
+}
+
+// Without a block store, each archive of the full pack is deleted once
+// extracted; a run stopped between two extractions leaves the rest, and the
+// next run neither fetches nor extracts again what is done.
+void tst_HostBlocks::archivesExtractedOneByOne()
+{
+    const QString install = QStringLiteral("one-by-one");
+    const QString cache = path(install + QStringLiteral("/MorvanielCache"));
+    auto archivesInCache = [&cache]() { return QDir(cache).entryList({ QStringLiteral("full_*") }, QDir::Files); };
+    UpdateFlow flow;
+    flow.setOptions(options(install, m_archives));
+    int extractions = 0;
+    connect(flow.reporter(), &FlowReporter::stageStarted, this, [&](Stage stage, const QString &) {
+        if (stage == Stage::Extract && ++extractions == 2)
+            QTimer::singleShot(0, &flow, [&flow]() { flow.stop(); });
+    });
+    QCOMPARE(runToEnd(flow, &UpdateFlow::update), int(UpdateFlow::Paused));
+    const int total = flow.report().archives.size();
+    QVERIFY2(total >= 3, qPrintable(flow.report().archives.join(' ')));
+    const int left = archivesInCache().size();
+    QVERIFY2(left >= 1 && left <= total - 1, qPrintable(archivesInCache().join(' ')));
+    QCOMPARE(stateValue(install, QStringLiteral("CurrentGameVersion")), QString());
+
+    UpdateFlow next;
+    next.setOptions(options(install, m_archives));
+    int again = 0;
+    connect(next.reporter(), &FlowReporter::stageStarted, this,
+        [&again](Stage stage, const QString &) { again += stage == Stage::Extract; });
+    QCOMPARE(runToEnd(next, &UpdateFlow::update), int(UpdateFlow::Ok));
+    QCOMPARE(treeContent(game(install)), treeContent(version(m_newest)));
+    QCOMPARE(next.bytesDownloaded(), qint64(0));
+    QCOMPARE(again, left);
+    QCOMPARE(archivesInCache(), QStringList());
 }
 
 void tst_HostBlocks::tamperedBlockStoreRefused_data()

@@ -136,8 +136,11 @@ void GameUpdater::done()
     c.setting.TargetGameVersion.clear();
     c.setting.TransitionGameVersion.clear();
     c.setting.CurrentStage = INIT_STAGE;
+    // No block run and no full pack is under way any more.
     QString error;
-    if (!save() || !stateWritten(InstallState::recordBlockRun(c.setting.InstallPath, {}, {}, error), error))
+    const QString dir = c.setting.InstallPath;
+    if (!save() || !stateWritten(InstallState::recordBlockRun(dir, {}, {}, error), error)
+        || !stateWritten(InstallState::recordExtracted(dir, {}, {}, error), error))
         return;
     UpdateReport &report = out().report();
     report.toVersion = c.setting.CurrentGameVersion;
@@ -244,10 +247,30 @@ void GameUpdater::downloadAndCheck(const QString &what, int attempt, std::functi
     });
 }
 
+static QString archiveKey(const DownloadFile &file)
+{
+    return file.fileName + QLatin1Char('|') + file.md5;
+}
+
 void GameUpdater::installFullPack(const QString &manifest)
 {
     GameUpdateContext &c = ctx();
     SolveFullPackManifest(manifest, c);
+    // What an earlier run of this full pack extracted is in the game folder already.
+    const QStringList extracted = c.setting.CurrentGameVersion.isEmpty()
+        ? InstallState::extractedArchives(c.setting.InstallPath, m_newest)
+        : QStringList();
+    QVector<DownloadFile> left;
+    for (const DownloadFile &file : qAsConst(c.downloadList)) {
+        if (!extracted.contains(archiveKey(file)))
+            left << file;
+        else
+            QFileUtils::DeleteFileOrFolder(file.localPath); // a run killed before it could
+    }
+    const bool resumed = left.size() < c.downloadList.size();
+    c.downloadList = left;
+    if (resumed)
+        out().info(QStringLiteral("%1 archive(s) of the full pack were extracted before").arg(extracted.size()));
     if (!roomFor(ArchiveSpace::fullPack(c)))
         return;
     c.setting.TargetGameVersion = m_newest;
@@ -255,9 +278,13 @@ void GameUpdater::installFullPack(const QString &manifest)
     c.setting.CurrentStage = INIT_STAGE;
     if (!save())
         return;
-    downloadAndCheck(QStringLiteral("full pack"), 0, [this, manifest]() {
+    if (c.downloadList.isEmpty()) {
+        extractEach(0, true);
+        return;
+    }
+    downloadAndCheck(QStringLiteral("full pack"), 0, [this, resumed]() {
         const QString game = ctx().setting.GamePath;
-        runner().filesFree(game, onDone([this, game, manifest](const StageEnd &) {
+        runner().filesFree(game, onDone([this, resumed](const StageEnd &) {
             GameUpdateContext &c = ctx();
             // From here the old game is being replaced: should extraction stop
             // half-way, the next run must install the full pack again, not
@@ -265,16 +292,31 @@ void GameUpdater::installFullPack(const QString &manifest)
             c.setting.CurrentGameVersion.clear();
             if (!save() || !writingGame())
                 return;
-            const QStringList archives = localPaths(c.downloadList);
-            runner().extract(archives, game, false, onDone([this, archives](const StageEnd &) {
-                finishStep(m_newest, false, [this, archives]() {
-                    for (const QString &archive : archives)
-                        QFileUtils::DeleteFileOrFolder(archive);
-                    done();
-                });
-            }));
+            // The first archive of a fresh start empties the game folder.
+            extractEach(0, resumed);
         }));
     });
+}
+
+void GameUpdater::extractEach(int i, bool keepTarget)
+{
+    GameUpdateContext &c = ctx();
+    if (i >= c.downloadList.size()) {
+        finishStep(m_newest, false, [this]() { done(); });
+        return;
+    }
+    const DownloadFile file = c.downloadList.at(i);
+    runner().extract({ file.localPath }, c.setting.GamePath, keepTarget, onDone([this, i, file](const StageEnd &) {
+        const QString dir = ctx().setting.InstallPath;
+        QString error;
+        QStringList extracted = InstallState::extractedArchives(dir, m_newest);
+        extracted << archiveKey(file);
+        // Recorded before it goes: a run killed in between finds it recorded.
+        if (!stateWritten(InstallState::recordExtracted(dir, m_newest, extracted, error), error))
+            return;
+        QFileUtils::DeleteFileOrFolder(file.localPath);
+        extractEach(i + 1, true);
+    }));
 }
 
 void GameUpdater::applyPatchStep()

@@ -40,6 +40,10 @@ private:
     // The archives: the full pack or the patch chain, as planned.
     void byArchives();
     void installFullPack(const QString &manifest);
+    // Extracts the full pack's archives from the i-th on, one at a time, each
+    // deleted once extracted and recorded, so that a stopped or killed run
+    // neither fetches nor extracts it again.
+    void extractEach(int i, bool keepTarget);
     void applyPatchStep();
     void resumeInterruptedMerge(std::function<void()> then);
     // Downloads the context's download list (continuing partial files) and

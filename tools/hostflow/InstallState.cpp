@@ -21,6 +21,8 @@ const QString KeyCheckByMd5 = QStringLiteral("CheckFilesByMd5");
 const QString KeyCheckedManifest = QStringLiteral("CheckedManifest");
 const QString KeyBlockFrom = QStringLiteral("BlockRunFrom");
 const QString KeyBlockTarget = QStringLiteral("BlockRunTarget");
+const QString KeyExtractedVersion = QStringLiteral("FullPackExtractedVersion");
+const QString KeyExtracted = QStringLiteral("FullPackExtracted");
 
 QString manifestDigest(const QString &manifest)
 {
@@ -133,6 +135,28 @@ void InstallState::blockRun(const QString &installDir, QString &from, QString &t
     const QSettings state(statePath(installDir), QSettings::IniFormat);
     from = state.value(KeyBlockFrom).toString();
     target = state.value(KeyBlockTarget).toString();
+}
+
+bool InstallState::recordExtracted(
+    const QString &installDir, const QString &version, const QStringList &archives, QString &error)
+{
+    QSettings state(statePath(installDir), QSettings::IniFormat);
+    if (version.isEmpty()) {
+        state.remove(KeyExtractedVersion);
+        state.remove(KeyExtracted);
+    } else {
+        state.setValue(KeyExtractedVersion, version);
+        state.setValue(KeyExtracted, archives);
+    }
+    return synced(state, error);
+}
+
+QStringList InstallState::extractedArchives(const QString &installDir, const QString &version)
+{
+    const QSettings state(statePath(installDir), QSettings::IniFormat);
+    if (version.isEmpty() || state.value(KeyExtractedVersion).toString() != version)
+        return {};
+    return state.value(KeyExtracted).toStringList();
 }
 
 bool InstallState::recordGameWhole(const QString &installDir, const QString &manifest, QString &error)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace Morvaniel {
 class GameUpdateContext;
@@ -52,6 +53,13 @@ public:
     // empty: none is under way.
     static bool recordBlockRun(const QString &installDir, const QString &from, const QString &target, QString &error);
     static void blockRun(const QString &installDir, QString &from, QString &target);
+    // The full pack of version is extracted one archive after the other, each
+    // deleted once extracted: archives ("<name>|<md5>") are in the game
+    // folder already. An empty version clears the record.
+    static bool recordExtracted(
+        const QString &installDir, const QString &version, const QStringList &archives, QString &error);
+    // The archives of version that an earlier run extracted; none for another version.
+    static QStringList extractedArchives(const QString &installDir, const QString &version);
     // The game matches manifest (checked by MD5, or installed from checked archives).
     static bool recordGameWhole(const QString &installDir, const QString &manifest, QString &error);
 };
