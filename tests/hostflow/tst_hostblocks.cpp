@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 Q_DECLARE_METATYPE(HostFlow::Failure)
 
 using namespace HostFlow;
@@ -69,6 +71,7 @@ private slots:
     void initTestCase();
     void update_data();
     void update();
+    void stopAndResume_data();
     void stopAndResume();
     void repairFetchesOnlyDamagedBlocks();
     void archivesExtractedOneByOne();
@@ -196,11 +199,22 @@ void tst_HostBlocks::update()
     QCOMPARE(flow.releasesAccepted(), trust ? 1 : 0);
 }
 
-// A stopped block run finishes Paused and leaves no installed version; the
-// next run goes on from its journal and fetches only what was missing.
+void tst_HostBlocks::stopAndResume_data()
+{
+    QTest::addColumn<bool>("destroy");
+    // stop(): the run finishes Paused.
+    QTest::newRow("stopped") << false;
+    // The job goes away mid-run (a window closed at once): no report, the
+    // worker ends what it has in flight.
+    QTest::newRow("destroyed") << true;
+}
+
+// A stopped block run leaves no installed version; the next run goes on from
+// its journal and fetches only what was missing.
 void tst_HostBlocks::stopAndResume()
 {
-    const QString install = QStringLiteral("stopped");
+    QFETCH(bool, destroy);
+    const QString install = destroy ? QStringLiteral("destroyed") : QStringLiteral("stopped");
     // Bundles at 256 KiB/s: the run is caught in the middle.
     HttpTest::HttpServer slow;
     slow.setRoot(path(QStringLiteral("www")));
@@ -210,21 +224,25 @@ void tst_HostBlocks::stopAndResume()
     while (bundles.hasNext())
         slow.setRule(QStringLiteral("/game/blocks/") + QFileInfo(bundles.next()).fileName(), paced);
     QVERIFY(slow.listen(0));
-    UpdateFlow flow;
-    flow.setOptions(options(install, slow));
-    QSignalSpy finished(&flow, &UpdateFlow::finished);
+    auto flow = std::make_unique<UpdateFlow>();
+    flow->setOptions(options(install, slow));
+    QSignalSpy finished(flow.get(), &UpdateFlow::finished);
     qint64 done = 0;
-    connect(flow.reporter(), &FlowReporter::downloadProgress, this,
+    connect(flow->reporter(), &FlowReporter::downloadProgress, this,
         [&done](const TransferProgress &p) { done = qMax(done, p.done); });
-    QVERIFY(flow.update());
+    QVERIFY(flow->update());
     QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty() || done > 256 * 1024, Slow);
     QVERIFY(finished.isEmpty());
-    flow.stop();
-    QVERIFY(finished.wait(Slow));
-    QCOMPARE(finished.first().first().toInt(), int(UpdateFlow::Paused));
+    const qint64 firstRun = flow->bytesDownloaded();
+    if (destroy) {
+        flow.reset();
+    } else {
+        flow->stop();
+        QVERIFY(finished.wait(Slow));
+        QCOMPARE(finished.first().first().toInt(), int(UpdateFlow::Paused));
+    }
     QCOMPARE(stateValue(install, QStringLiteral("CurrentGameVersion")), QString());
     QCOMPARE(stateValue(install, QStringLiteral("BlockRunTarget")), Publisher::sampleVersionName(m_newest));
-    const qint64 firstRun = flow.bytesDownloaded();
 
     UpdateFlow next;
     next.setOptions(options(install, m_blocks));

@@ -59,14 +59,7 @@ void BlockStage::count(const BlockCallbackInfo &info)
 void BlockStage::progress(const BlockCallbackInfo &info)
 {
     count(info);
-    TransferProgress p;
-    p.done = info.downloadedSize;
-    p.total = info.totalSize;
-    p.speed = info.speed;
-    p.secondsLeft = info.remainTime;
-    p.fraction = double(info.progress);
-    p.finished = info.bFinished;
-    emit reporter().downloadProgress(p);
+    emit reporter().downloadProgress(transferProgressOf(info));
 }
 
 std::optional<StageEnd> BlockStage::endOf(const BlockCallbackInfo &info)
@@ -79,6 +72,9 @@ std::optional<StageEnd> BlockStage::endOf(const BlockCallbackInfo &info)
     end.wireBytes = info.wireBytes;
     if (end.ok)
         return end;
+    // What a paused run keeps, for a view that offers to resume it.
+    if (info.bPaused && info.downloadedSize > 0 && info.totalSize > 0)
+        emit reporter().partialDownload(info.downloadedSize, info.totalSize);
     const QString what = QStringLiteral("block download failed");
     end.error.detail = info.errorString;
     end.error.message = withDetail(what, info.errorString);

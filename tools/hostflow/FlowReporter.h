@@ -65,7 +65,8 @@ signals:
     void remoteInfoReceived(const Morvaniel::RemoteInfo &info);
     // installed is empty when nothing is installed.
     void versionsKnown(const QString &installed, const QString &newest);
-    // An interrupted update left onDisk of its total bytes in the cache.
+    // An interrupted update left onDisk of its total bytes in the cache (of a
+    // block run: the block bytes it wrote into the game).
     void partialDownload(qint64 onDisk, qint64 total);
     void stepStarted(const QString &from, const QString &to);
     // How the update goes: chosen is "blocks" or "archives"; the plan's bytes
