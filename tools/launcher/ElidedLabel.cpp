@@ -46,7 +46,9 @@ QString ElidedLabel::wrapped(int width) const
             line = longer;
             continue;
         }
-        lines << line;
+        // A single word wider than the line (a long path) is shortened in its
+        // middle, so that its file name stays.
+        lines << metrics.elidedText(line, Qt::ElideMiddle, width);
         if (lines.size() == m_lines - 1) {
             // The last line takes the rest, shortened to the width.
             line = words.mid(i).join(QLatin1Char(' '));
