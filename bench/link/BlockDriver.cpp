@@ -1,6 +1,7 @@
 // The block worker driven as a host would, for the link benchmark: fetch the
 // guide manifest and the block indexes, plan, run, and print one line of
-// figures. A bench-only host until the command line uses block delivery.
+// figures: the worker alone, beside the command line (whose update goes by
+// blocks too where the server offers them).
 //
 //   linkbench-blocks --server <url> --dir <game folder> [--version V] [--installed V]
 //                    [--repair <path>]... [--connections n] [--plan-only] [--channel game]

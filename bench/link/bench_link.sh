@@ -2,7 +2,8 @@
 # The link benchmark: a large published game served by nginx where players
 # live, installed three ways in the same run:
 #   peer      aria2c -x8 -s8 -j5 -k1M, then md5sum of the archives, then 7z x
-#   archives  morvaniel update (today's archive path)
+#   archives  morvaniel update against the same publication with its block
+#             store hidden (the hosts' archive path)
 #   blocks    linkbench-blocks (block delivery through the library's API)
 # Setups, each in a private network namespace (unshare -n) of its own:
 #   cap       nginx limit_rate 30m per connection, loopback otherwise
@@ -78,6 +79,10 @@ http {
     listen 127.0.0.1:$NGX_PORT;
     root $WWW;
     limit_rate 30m;
+    # The same publication without its block store: the hosts' archive path
+    # (a 404 on the block index).
+    location /archives-only/game/blocks/ { return 404; }
+    location /archives-only/ { alias $WWW/; }
   }
 }
 EOF
@@ -105,9 +110,9 @@ EOF
     (cd "$1/dl" && md5sum -c --quiet "$WORK/md5.txt") || return 1
     for a in "$1"/dl/*.7z; do 7z x -y -bd -o"$1/game" "$a" >/dev/null || return 1; done
   }
-  archives() { "$bin/morvaniel" update --server "$url" --dir "$1"; }
+  archives() { "$bin/morvaniel" update --server "$url/archives-only" --dir "$1"; }
   blocks() { "$bin/linkbench-blocks" --server "$url" --dir "$1/game" "${@:2}"; }
-  archive_repair() { "$bin/morvaniel" repair --server "$url" --dir "$1"; }
+  archive_repair() { "$bin/morvaniel" repair --server "$url/archives-only" --dir "$1"; }
   block_repair() { "$bin/linkbench-blocks" --server "$url" --dir "$1/game" --repair "$PAK"; }
   block_update() { "$bin/linkbench-blocks" --server "$url" --dir "$1/game" --installed "$OLDEST"; }
 

@@ -3,13 +3,13 @@
 #include "trust/ReleaseListing.h"
 #include "util/Blake2b.h"
 #include "util/FolderGuard.h"
+#include "util/FreeSpace.h"
 #include "util/Sha256.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStorageInfo>
 
 #include <algorithm>
 
@@ -99,12 +99,6 @@ bool writeSizes(const QString &path, const LocalFolderState &local, QString &err
     return true;
 }
 
-QString spaceText(qint64 bytes)
-{
-    return bytes >= (qint64(1) << 30) ? QStringLiteral("%1 GiB").arg(double(bytes) / double(qint64(1) << 30), 0, 'f', 2)
-                                      : QStringLiteral("%1 MiB").arg(double(bytes) / double(1 << 20), 0, 'f', 1);
-}
-
 } // namespace
 
 QString BlockJob::effectiveStagingFolder() const
@@ -188,15 +182,8 @@ bool OpenBlockRun(BlockRunSetup &setup, BlockError &code, QString &error)
     if (!setup.resumed) {
         // Before anything is written: room for what the run adds. (A resumed
         // run took its room when it began.)
-        QString existing = setup.folder;
-        while (!QFileInfo::exists(existing) && existing != QFileInfo(existing).absolutePath())
-            existing = QFileInfo(existing).absolutePath();
-        const QStorageInfo volume(existing);
-        const qint64 needed = setup.plan.cost.diskBytes;
-        if (volume.isValid() && volume.bytesAvailable() < needed)
-            return refuse(code, error, BlockError::Disk,
-                QStringLiteral("needs %1, has %2 free on %3")
-                    .arg(spaceText(needed), spaceText(volume.bytesAvailable()), volume.rootPath()));
+        if (!FreeSpace::check({ { setup.folder, setup.plan.cost.diskBytes } }, error))
+            return refuse(code, error, BlockError::Disk, error);
         // Another job's leftovers: its staged files and journal mean nothing to this one.
         QDir(setup.staging).removeRecursively();
         QFile marker(setup.staging + Marker);

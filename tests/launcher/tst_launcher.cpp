@@ -13,6 +13,7 @@
 #include "Carousel.h"
 #include "ElidedLabel.h"
 #include "FileServer.h"
+#include "HttpServer.h"
 #include "InUseDialog.h"
 #include "InstallState.h"
 #include "LauncherSettings.h"
@@ -129,6 +130,7 @@ private slots:
     void cleanup();
     void installFromNothing();
     void pauseAndResume();
+    void installByBlocks();
     void updateThroughPatchChain_data();
     void updateThroughPatchChain();
     void repairAfterDamage();
@@ -179,6 +181,7 @@ void tst_Launcher::initTestCase()
     options.outputDir = path(QStringLiteral("www"));
     options.launcherInputDir = path(QStringLiteral("launcher"));
     options.compressionLevel = 1;
+    options.blocks = false; // these runs pin the archive path (tst_hostblocks: the blocks)
     Publisher::PublishReport report;
     QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
 
@@ -343,6 +346,47 @@ void tst_Launcher::pauseAndResume()
             || (r.path.endsWith(QStringLiteral("full_1.0.0.3.7z")) && r.headers.value("range").startsWith("bytes=")
                 && r.headers.value("range").mid(6).split('-').first().toLongLong() >= partial);
     QVERIFY(ranged);
+}
+
+// Where the server keeps a block store, the install goes by blocks: its own
+// stage text, the download's byte line and bar, pause and resume.
+void tst_Launcher::installByBlocks()
+{
+    Publisher::PublishOptions options;
+    options.inputDir = path(QStringLiteral("versions"));
+    options.outputDir = path(QStringLiteral("www-blocks"));
+    options.compressionLevel = 1;
+    Publisher::PublishReport report;
+    QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
+    HttpTest::HttpServer server;
+    server.setRoot(path(QStringLiteral("www-blocks")));
+    HttpTest::HttpFaultRule paced;
+    paced.bytesPerSecond = 384 * 1024;
+    for (const QString &bundle : QDir(path(QStringLiteral("www-blocks/game/blocks"))).entryList({ "*.bundle" }))
+        server.setRule(QStringLiteral("/game/blocks/") + bundle, paced);
+    QVERIFY(server.listen(0));
+
+    openWindow(QStringLiteral("blocks"), server.url(QString()));
+    expectState(QStringLiteral("Install"), 0, 100, 0);
+    QTest::mouseClick(m_window->mainButton(), Qt::LeftButton);
+    expectState(QStringLiteral("Pause"), 0, 100);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        m_window->statusLine()->fullText(), QStringLiteral("Downloading and writing the game files"), Slow);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->progress()->bar()->value() >= 10, Slow);
+    QVERIFY2(m_window->progress()->details()->fullText().contains(QStringLiteral(" left")),
+        qPrintable(m_window->progress()->details()->fullText()));
+    screenshot(m_window.get(), QStringLiteral("install-blocks-running"));
+
+    QTest::mouseClick(m_window->mainButton(), Qt::LeftButton);
+    expectState(QStringLiteral("Resume"), 0, 100);
+    QCOMPARE(m_window->statusLine()->fullText(), QStringLiteral("Paused"));
+    const QString details = m_window->progress()->details()->fullText();
+    QVERIFY2(details.startsWith(QStringLiteral("Paused: ")) && !details.startsWith(QStringLiteral("Paused: 0.00 B"))
+            && m_window->progress()->bar()->value() > 0,
+        qPrintable(details));
+    screenshot(m_window.get(), QStringLiteral("install-blocks-paused"));
+    finishUpdate();
+    QCOMPARE(treeDifferences(version(2), game(QStringLiteral("blocks"))), QStringList());
 }
 
 void tst_Launcher::updateThroughPatchChain_data()

@@ -94,6 +94,19 @@ bool FlowPart::stateWritten(bool ok, const QString &error)
     return false;
 }
 
+bool FlowPart::roomFor(const QVector<FreeSpace::Need> &needs)
+{
+    QString error;
+    if (FreeSpace::check(needs, error))
+        return true;
+    FlowError e;
+    e.kind = Failure::DiskFull;
+    e.path = needs.isEmpty() ? QString() : needs.first().folder;
+    e.message = error;
+    fail(e);
+    return false;
+}
+
 StageRunner::Next FlowPart::onDone(std::function<void(const StageEnd &)> then, const QString &prefix)
 {
     return [this, then = std::move(then), prefix](const StageEnd &end) {

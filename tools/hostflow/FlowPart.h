@@ -5,6 +5,7 @@
 #include "StageRunner.h"
 
 #include "trust/ReleasePolicy.h"
+#include "util/FreeSpace.h"
 
 #include <QString>
 #include <QVector>
@@ -50,6 +51,9 @@ protected:
     StageRunner &runner() { return m_runner; }
     const FlowOptions &options() const { return m_options; }
     void finish(int result);
+    // True when the volumes have room for needs; otherwise the run fails with
+    // "needs X, has Y free on <volume>" (a full disk), before anything is written.
+    bool roomFor(const QVector<Morvaniel::FreeSpace::Need> &needs);
     // ok, or the run fails because the install's state file could not be written.
     bool stateWritten(bool ok, const QString &error);
 

@@ -65,9 +65,14 @@ signals:
     void remoteInfoReceived(const Morvaniel::RemoteInfo &info);
     // installed is empty when nothing is installed.
     void versionsKnown(const QString &installed, const QString &newest);
-    // An interrupted update left onDisk of its total bytes in the cache.
+    // An interrupted update left onDisk of its total bytes in the cache (of a
+    // block run: the block bytes it wrote into the game).
     void partialDownload(qint64 onDisk, qint64 total);
     void stepStarted(const QString &from, const QString &to);
+    // How the update goes: chosen is "blocks" or "archives"; the plan's bytes
+    // of blocks to fetch beside the bytes of the archives (the patch chain
+    // or the full pack, as other names it).
+    void deliveryChosen(const QString &chosen, qint64 blockBytes, const QString &other, qint64 otherBytes);
     // The update run reached version, with bytes from the network.
     void updated(const QString &version, qint64 bytes);
     void verified(const QString &version, const QStringList &badFiles);

@@ -1,5 +1,6 @@
 #include "GameRepair.h"
 
+#include "BlockDelivery.h"
 #include "FlowReporter.h"
 #include "InstallState.h"
 
@@ -15,8 +16,11 @@ namespace HostFlow {
 
 GameRepair::GameRepair(FlowPart &owner)
     : FlowPart(owner)
+    , m_blocks(new BlockDelivery(*this))
 {
 }
+
+GameRepair::~GameRepair() = default;
 
 void GameRepair::fetchFileManifest(const QString &version, std::function<void(const QString &)> then)
 {
@@ -41,10 +45,30 @@ void GameRepair::repair(
     m_manifest = manifestText;
     emit out().phaseStarted(
         QStringLiteral("repair"), QStringLiteral("%1 file(s) of %2").arg(badFiles.size()).arg(version));
-    const QString url = QFileUtils::CombinePath(
-        QFileUtils::CombinePath(Global::Var::HostAndChannel, version), QStringLiteral("repair.txt"));
-    fetchManifest(url, [this, version, badFiles, then = std::move(then)](const QString &repairText) {
-        repairFrom(version, repairText, badFiles, then);
+    m_blocks->repair(version, badFiles, [this, version, badFiles, then = std::move(then)](bool byBlocks) {
+        if (byBlocks) {
+            recheck(badFiles, then);
+            return;
+        }
+        const QString url = QFileUtils::CombinePath(
+            QFileUtils::CombinePath(Global::Var::HostAndChannel, version), QStringLiteral("repair.txt"));
+        fetchManifest(url, [this, version, badFiles, then](const QString &repairText) {
+            repairFrom(version, repairText, badFiles, then);
+        });
+    });
+}
+
+void GameRepair::recheck(const QVector<QString> &badFiles, std::function<void()> then)
+{
+    findBadFiles(m_manifest, [this, badFiles, then = std::move(then)](const QVector<QString> &still) {
+        if (!still.isEmpty()) {
+            fail(QStringLiteral("%1 file(s) still differ after the repair, first %2")
+                     .arg(still.size())
+                     .arg(still.first()));
+            return;
+        }
+        out().info(QStringLiteral("repaired %1 file(s)").arg(badFiles.size()));
+        then();
     });
 }
 
@@ -78,16 +102,7 @@ void GameRepair::repairFrom(
     auto extracted = [this, archives, badFiles, then](const StageEnd &) {
         for (const QString &archive : archives)
             QFileUtils::DeleteFileOrFolder(archive);
-        findBadFiles(m_manifest, [this, badFiles, then](const QVector<QString> &still) {
-            if (!still.isEmpty()) {
-                fail(QStringLiteral("%1 file(s) still differ after the repair, first %2")
-                         .arg(still.size())
-                         .arg(still.first()));
-                return;
-            }
-            out().info(QStringLiteral("repaired %1 file(s)").arg(badFiles.size()));
-            then();
-        });
+        recheck(badFiles, then);
     };
     auto free = [this, archives, game, extracted](const StageEnd &) {
         QString error;

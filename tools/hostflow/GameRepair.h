@@ -6,10 +6,15 @@
 #include <QStringList>
 #include <QVector>
 
+#include <memory>
+
 namespace HostFlow {
 
-// Brings an installed game back to a published version: the files that fail
-// their MD5 check are mapped through the version's repair manifest to the
+class BlockDelivery;
+
+// Brings an installed game back to a published version. Where the server
+// keeps a block store, only the damaged blocks of the files that fail their
+// MD5 check are fetched and written. Otherwise the bad files are mapped through the version's repair manifest to the
 // full-pack archives that hold them, which are downloaded, checked and
 // extracted over the game folder (keeping everything else), and the game is
 // checked again. Needs SolveGuideManifest to have run (it knows the full
@@ -18,6 +23,7 @@ class GameRepair : public FlowPart
 {
 public:
     explicit GameRepair(FlowPart &owner);
+    ~GameRepair() override;
 
     // The text of <HostAndChannel>/<version>/manifest.txt.
     void fetchFileManifest(const QString &version, std::function<void(const QString &)> then);
@@ -32,7 +38,10 @@ public:
 private:
     void repairFrom(const QString &version, const QString &repairText, const QVector<QString> &badFiles,
         std::function<void()> then);
+    // The game checked again once the bad files were written.
+    void recheck(const QVector<QString> &badFiles, std::function<void()> then);
 
+    std::unique_ptr<BlockDelivery> m_blocks;
     QString m_manifest;
     QStringList m_archives;
 };

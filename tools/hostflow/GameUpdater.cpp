@@ -1,5 +1,7 @@
 #include "GameUpdater.h"
 
+#include "ArchiveSpace.h"
+#include "BlockDelivery.h"
 #include "FlowOptions.h"
 #include "FlowReporter.h"
 #include "GameRepair.h"
@@ -44,12 +46,14 @@ QStringList localPaths(const QVector<DownloadFile> &files)
 GameUpdater::GameUpdater(StageRunner &runner, const FlowOptions &options, Finish finish)
     : FlowPart(runner, options, std::move(finish))
     , m_repair(new GameRepair(*this))
+    , m_blocks(new BlockDelivery(*this))
 {
 }
 
 GameUpdater::GameUpdater(FlowPart &owner)
     : FlowPart(owner)
     , m_repair(new GameRepair(*this))
+    , m_blocks(new BlockDelivery(*this))
 {
 }
 
@@ -95,7 +99,26 @@ void GameUpdater::planned()
     if (c.setting.CurrentGameVersion == m_newest) {
         out().info(QStringLiteral("the game is up to date"));
         done();
-    } else if (c.setting.CurrentGameVersion.isEmpty() || c.planResult == PlanResultFullPackInstead) {
+        return;
+    }
+    // Where the server keeps a block store, a fresh install and an install
+    // too old for any patch chain go by blocks; an update compares the chain
+    // with the blocks the installed files lack and takes the cheaper.
+    const bool chain = !c.setting.CurrentGameVersion.isEmpty() && c.planResult != PlanResultFullPackInstead;
+    const qint64 archives = qint64(c.totalDownloadSize);
+    m_blocks->choose(c.setting.CurrentGameVersion, m_newest, chain ? archives : -1, archives, [this](bool byBlocks) {
+        if (!byBlocks) {
+            byArchives();
+            return;
+        }
+        m_blocks->run([this]() { finishStep(m_newest, false, [this]() { done(); }); });
+    });
+}
+
+void GameUpdater::byArchives()
+{
+    GameUpdateContext &c = ctx();
+    if (c.setting.CurrentGameVersion.isEmpty() || c.planResult == PlanResultFullPackInstead) {
         out().report().fullPack = true;
         out().info(QStringLiteral("full pack of %1, %2 bytes").arg(m_newest, QString::number(c.totalDownloadSize)));
         fetchManifest(c.newestInfo.fullPackManifestUrl, [this](const QString &manifest) { installFullPack(manifest); });
@@ -113,7 +136,11 @@ void GameUpdater::done()
     c.setting.TargetGameVersion.clear();
     c.setting.TransitionGameVersion.clear();
     c.setting.CurrentStage = INIT_STAGE;
-    if (!save())
+    // No block run and no full pack is under way any more.
+    QString error;
+    const QString dir = c.setting.InstallPath;
+    if (!save() || !stateWritten(InstallState::recordBlockRun(dir, {}, {}, error), error)
+        || !stateWritten(InstallState::recordExtracted(dir, {}, {}, error), error))
         return;
     UpdateReport &report = out().report();
     report.toVersion = c.setting.CurrentGameVersion;
@@ -220,18 +247,44 @@ void GameUpdater::downloadAndCheck(const QString &what, int attempt, std::functi
     });
 }
 
+static QString archiveKey(const DownloadFile &file)
+{
+    return file.fileName + QLatin1Char('|') + file.md5;
+}
+
 void GameUpdater::installFullPack(const QString &manifest)
 {
     GameUpdateContext &c = ctx();
     SolveFullPackManifest(manifest, c);
+    // What an earlier run of this full pack extracted is in the game folder already.
+    const QStringList extracted = c.setting.CurrentGameVersion.isEmpty()
+        ? InstallState::extractedArchives(c.setting.InstallPath, m_newest)
+        : QStringList();
+    QVector<DownloadFile> left;
+    for (const DownloadFile &file : qAsConst(c.downloadList)) {
+        if (!extracted.contains(archiveKey(file)))
+            left << file;
+        else
+            QFileUtils::DeleteFileOrFolder(file.localPath); // a run killed before it could
+    }
+    const bool resumed = left.size() < c.downloadList.size();
+    c.downloadList = left;
+    if (resumed)
+        out().info(QStringLiteral("%1 archive(s) of the full pack were extracted before").arg(extracted.size()));
+    if (!roomFor(ArchiveSpace::fullPack(c)))
+        return;
     c.setting.TargetGameVersion = m_newest;
     c.setting.TransitionGameVersion.clear();
     c.setting.CurrentStage = INIT_STAGE;
     if (!save())
         return;
-    downloadAndCheck(QStringLiteral("full pack"), 0, [this, manifest]() {
+    if (c.downloadList.isEmpty()) {
+        extractEach(0, true);
+        return;
+    }
+    downloadAndCheck(QStringLiteral("full pack"), 0, [this, resumed]() {
         const QString game = ctx().setting.GamePath;
-        runner().filesFree(game, onDone([this, game, manifest](const StageEnd &) {
+        runner().filesFree(game, onDone([this, resumed](const StageEnd &) {
             GameUpdateContext &c = ctx();
             // From here the old game is being replaced: should extraction stop
             // half-way, the next run must install the full pack again, not
@@ -239,16 +292,31 @@ void GameUpdater::installFullPack(const QString &manifest)
             c.setting.CurrentGameVersion.clear();
             if (!save() || !writingGame())
                 return;
-            const QStringList archives = localPaths(c.downloadList);
-            runner().extract(archives, game, false, onDone([this, archives](const StageEnd &) {
-                finishStep(m_newest, false, [this, archives]() {
-                    for (const QString &archive : archives)
-                        QFileUtils::DeleteFileOrFolder(archive);
-                    done();
-                });
-            }));
+            // The first archive of a fresh start empties the game folder.
+            extractEach(0, resumed);
         }));
     });
+}
+
+void GameUpdater::extractEach(int i, bool keepTarget)
+{
+    GameUpdateContext &c = ctx();
+    if (i >= c.downloadList.size()) {
+        finishStep(m_newest, false, [this]() { done(); });
+        return;
+    }
+    const DownloadFile file = c.downloadList.at(i);
+    runner().extract({ file.localPath }, c.setting.GamePath, keepTarget, onDone([this, i, file](const StageEnd &) {
+        const QString dir = ctx().setting.InstallPath;
+        QString error;
+        QStringList extracted = InstallState::extractedArchives(dir, m_newest);
+        extracted << archiveKey(file);
+        // Recorded before it goes: a run killed in between finds it recorded.
+        if (!stateWritten(InstallState::recordExtracted(dir, m_newest, extracted, error), error))
+            return;
+        QFileUtils::DeleteFileOrFolder(file.localPath);
+        extractEach(i + 1, true);
+    }));
 }
 
 void GameUpdater::applyPatchStep()
@@ -263,6 +331,8 @@ void GameUpdater::applyPatchStep()
         fail(QStringLiteral("the patch chain has no step from %1").arg(c.setting.CurrentGameVersion));
         return;
     }
+    if (!roomFor(ArchiveSpace::patchStep(c)))
+        return;
     emit out().stepStarted(c.setting.CurrentGameVersion, next);
     c.setting.TargetGameVersion = m_newest;
     c.setting.TransitionGameVersion = next;

@@ -8,6 +8,7 @@
 
 namespace HostFlow {
 
+class BlockDelivery;
 class GameRepair;
 
 // The game update, end to end: settings, remote information, guide manifest,
@@ -36,7 +37,13 @@ public:
 private:
     void plan(std::function<void()> then);
     void planned();
+    // The archives: the full pack or the patch chain, as planned.
+    void byArchives();
     void installFullPack(const QString &manifest);
+    // Extracts the full pack's archives from the i-th on, one at a time, each
+    // deleted once extracted and recorded, so that a stopped or killed run
+    // neither fetches nor extracts it again.
+    void extractEach(int i, bool keepTarget);
     void applyPatchStep();
     void resumeInterruptedMerge(std::function<void()> then);
     // Downloads the context's download list (continuing partial files) and
@@ -53,6 +60,7 @@ private:
     bool writingGame();
 
     std::unique_ptr<GameRepair> m_repair;
+    std::unique_ptr<BlockDelivery> m_blocks;
     QString m_newest;
     qint64 m_bytesBefore = 0;
 };

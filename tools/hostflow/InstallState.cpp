@@ -19,6 +19,10 @@ int g_configLimit = -1;
 
 const QString KeyCheckByMd5 = QStringLiteral("CheckFilesByMd5");
 const QString KeyCheckedManifest = QStringLiteral("CheckedManifest");
+const QString KeyBlockFrom = QStringLiteral("BlockRunFrom");
+const QString KeyBlockTarget = QStringLiteral("BlockRunTarget");
+const QString KeyExtractedVersion = QStringLiteral("FullPackExtractedVersion");
+const QString KeyExtracted = QStringLiteral("FullPackExtracted");
 
 QString manifestDigest(const QString &manifest)
 {
@@ -111,6 +115,48 @@ bool InstallState::recordGameWritten(const QString &installDir, QString &error)
     QSettings state(statePath(installDir), QSettings::IniFormat);
     state.setValue(KeyCheckByMd5, true);
     return synced(state, error);
+}
+
+bool InstallState::recordBlockRun(const QString &installDir, const QString &from, const QString &target, QString &error)
+{
+    QSettings state(statePath(installDir), QSettings::IniFormat);
+    if (target.isEmpty()) {
+        state.remove(KeyBlockFrom);
+        state.remove(KeyBlockTarget);
+    } else {
+        state.setValue(KeyBlockFrom, from);
+        state.setValue(KeyBlockTarget, target);
+    }
+    return synced(state, error);
+}
+
+void InstallState::blockRun(const QString &installDir, QString &from, QString &target)
+{
+    const QSettings state(statePath(installDir), QSettings::IniFormat);
+    from = state.value(KeyBlockFrom).toString();
+    target = state.value(KeyBlockTarget).toString();
+}
+
+bool InstallState::recordExtracted(
+    const QString &installDir, const QString &version, const QStringList &archives, QString &error)
+{
+    QSettings state(statePath(installDir), QSettings::IniFormat);
+    if (version.isEmpty()) {
+        state.remove(KeyExtractedVersion);
+        state.remove(KeyExtracted);
+    } else {
+        state.setValue(KeyExtractedVersion, version);
+        state.setValue(KeyExtracted, archives);
+    }
+    return synced(state, error);
+}
+
+QStringList InstallState::extractedArchives(const QString &installDir, const QString &version)
+{
+    const QSettings state(statePath(installDir), QSettings::IniFormat);
+    if (version.isEmpty() || state.value(KeyExtractedVersion).toString() != version)
+        return {};
+    return state.value(KeyExtracted).toStringList();
 }
 
 bool InstallState::recordGameWhole(const QString &installDir, const QString &manifest, QString &error)

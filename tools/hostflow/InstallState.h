@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace Morvaniel {
 class GameUpdateContext;
@@ -47,6 +48,18 @@ public:
     // A run is about to write into the game: until it records the game whole,
     // the next check goes by MD5.
     static bool recordGameWritten(const QString &installDir, QString &error);
+    // A block run brings the game from the version `from` (empty: nothing
+    // installed) to `target`: the next run goes on with the same job. Both
+    // empty: none is under way.
+    static bool recordBlockRun(const QString &installDir, const QString &from, const QString &target, QString &error);
+    static void blockRun(const QString &installDir, QString &from, QString &target);
+    // The full pack of version is extracted one archive after the other, each
+    // deleted once extracted: archives ("<name>|<md5>") are in the game
+    // folder already. An empty version clears the record.
+    static bool recordExtracted(
+        const QString &installDir, const QString &version, const QStringList &archives, QString &error);
+    // The archives of version that an earlier run extracted; none for another version.
+    static QStringList extractedArchives(const QString &installDir, const QString &version);
     // The game matches manifest (checked by MD5, or installed from checked archives).
     static bool recordGameWhole(const QString &installDir, const QString &manifest, QString &error);
 };

@@ -20,8 +20,9 @@ enum class Stage {
     Merge, // the game's patches applied (the patcher's merge stage)
     CheckInstall, // installed files against a file manifest (the verifier in manifest mode)
     UpdateFiles, // the launcher's own files moved into place (the patcher's update stage)
+    Blocks, // the game folder brought to a version from the block store (the block worker)
 };
-constexpr int StageCount = int(Stage::UpdateFiles) + 1;
+constexpr int StageCount = int(Stage::Blocks) + 1;
 
 // The stage's name in the command line's output: "fetch", "download", "verify-archives", ...
 QString stageName(Stage stage);
@@ -39,6 +40,7 @@ struct StageEnd
     bool differs = false; // CheckInstall: some file differs from the manifest
     QVector<QString> badFiles; // CheckInstall by MD5: every file that differs
     bool needMd5Check = false; // Merge: a patch did not apply
+    qint64 wireBytes = 0; // Blocks: bytes received from the server in this run
 };
 
 } // namespace HostFlow

@@ -1,9 +1,11 @@
 #include "StageRunner.h"
 
+#include "BlockStage.h"
 #include "FetchStage.h"
 #include "FlowReporter.h"
 #include "WorkerStages.h"
 
+#include "blocks/BlockJob.h"
 #include "core/CoreSystem.h"
 #include "core/GameUpdateContext.h"
 
@@ -32,6 +34,8 @@ QString stageName(Stage stage)
         return QStringLiteral("verify-install");
     case Stage::UpdateFiles:
         return QStringLiteral("update");
+    case Stage::Blocks:
+        return QStringLiteral("blocks");
     }
     return QString();
 }
@@ -57,6 +61,7 @@ StageRunner::StageRunner(FlowReporter &reporter, QObject *parent)
     , m_merge(new PatchStage(*this, Stage::Merge))
     , m_checkInstall(new VerifyStage(*this, Stage::CheckInstall))
     , m_updateFiles(new PatchStage(*this, Stage::UpdateFiles))
+    , m_blocks(new BlockStage(*this))
 {
     m_handlers[int(Stage::Fetch)] = m_fetch.get();
     m_handlers[int(Stage::Download)] = m_download.get();
@@ -66,6 +71,7 @@ StageRunner::StageRunner(FlowReporter &reporter, QObject *parent)
     m_handlers[int(Stage::Merge)] = m_merge.get();
     m_handlers[int(Stage::CheckInstall)] = m_checkInstall.get();
     m_handlers[int(Stage::UpdateFiles)] = m_updateFiles.get();
+    m_handlers[int(Stage::Blocks)] = m_blocks.get();
     // The library's workers are made on first use, on the GUI thread.
     GetCoreSystemInstance();
 }
@@ -74,7 +80,9 @@ StageRunner::~StageRunner()
 {
     // The worker's own thread must not go on writing the game for nobody; the
     // library keeps the callbacks, which point into this runner.
-    if (m_current && !m_endPosted)
+    if (m_current == m_blocks.get() && !m_endPosted)
+        m_blocks->quit(); // nothing in flight once the runner is gone
+    else if (m_current && !m_endPosted)
         m_current->stop();
     for (StageHandler *handler : m_handlers)
         handler->release();
@@ -227,6 +235,14 @@ void StageRunner::updateFiles(
     start(Stage::UpdateFiles, target, std::move(next));
 }
 
+void StageRunner::blocks(const BlockJob &job, const QString &detail, Next next)
+{
+    m_blocks->setJob(job);
+    const int limit = context().setting.LimitSpeed;
+    m_blocks->setSpeedLimit(limit);
+    start(Stage::Blocks, detail, std::move(next));
+}
+
 void StageRunner::answerFilesInUse(bool retry)
 {
     if (m_current == m_inUse.get())
@@ -236,11 +252,14 @@ void StageRunner::answerFilesInUse(bool retry)
 void StageRunner::setSpeedLimit(int kib)
 {
     m_download->setSpeedLimit(kib);
+    m_blocks->setSpeedLimit(kib);
+    // The next block run of this run starts with it too.
+    context().setting.LimitSpeed = kib < 1 ? -1 : kib;
 }
 
 qint64 StageRunner::bytesDownloaded() const
 {
-    return m_download->bytesDownloaded();
+    return m_download->bytesDownloaded() + m_blocks->bytesDownloaded();
 }
 
 } // namespace HostFlow

@@ -11,10 +11,12 @@
 
 namespace Morvaniel {
 class GameUpdateContext;
-}
+struct BlockJob;
+} // namespace Morvaniel
 
 namespace HostFlow {
 
+class BlockStage;
 class DownloadStage;
 class FetchStage;
 class FlowReporter;
@@ -61,6 +63,9 @@ public:
     void checkInstall(const QString &folder, const QString &manifest, bool byMd5, Next next);
     void updateFiles(const QString &target, const QString &source, const QString &oldManifest,
         const QString &newManifest, Next next);
+    // A block run: the job's folder brought to its target index (the run's
+    // speed limit applies); a stopped run goes on when the same job starts again.
+    void blocks(const Morvaniel::BlockJob &job, const QString &detail, Next next);
 
     bool running() const { return m_current != nullptr; }
     // A run begins: stop() of the last one is forgotten.
@@ -73,7 +78,7 @@ public:
     void answerFilesInUse(bool retry);
     // KiB/s, below 1 unlimited: the running download follows at once.
     void setSpeedLimit(int kib);
-    // Bytes that came over the network in this runner's downloads.
+    // Bytes that came over the network in this runner's downloads and block runs.
     qint64 bytesDownloaded() const;
 
     FlowReporter &reporter() { return m_reporter; }
@@ -95,6 +100,7 @@ private:
     std::unique_ptr<PatchStage> m_merge;
     std::unique_ptr<VerifyStage> m_checkInstall;
     std::unique_ptr<PatchStage> m_updateFiles;
+    std::unique_ptr<BlockStage> m_blocks;
     std::array<StageHandler *, StageCount> m_handlers{};
     StageHandler *m_current = nullptr;
     bool m_endPosted = false;

@@ -16,6 +16,19 @@ struct TransferProgress
     bool finished = false;
 };
 
+// The library's report of a download or a block run, which name these figures alike.
+template <typename Info> TransferProgress transferProgressOf(const Info &info)
+{
+    TransferProgress p;
+    p.done = info.downloadedSize;
+    p.total = info.totalSize;
+    p.speed = info.speed;
+    p.secondsLeft = info.remainTime;
+    p.fraction = double(info.progress);
+    p.finished = info.bFinished;
+    return p;
+}
+
 } // namespace HostFlow
 
 Q_DECLARE_METATYPE(HostFlow::TransferProgress)

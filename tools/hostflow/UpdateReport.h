@@ -15,6 +15,9 @@ struct UpdateReport
     bool fullPack = false;
     int steps = 0; // patch steps applied
     int repairedFiles = 0;
+    bool blocks = false; // the game was written from the block store
+    qint64 blockBytes = -1; // the block plan's bytes to fetch; -1: no block store
+    qint64 archiveBytes = -1; // the archives' bytes it was compared with
 };
 
 } // namespace HostFlow

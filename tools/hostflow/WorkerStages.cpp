@@ -80,14 +80,7 @@ void DownloadStage::count(const DownloadCallbackInfo &info)
 void DownloadStage::progress(const DownloadCallbackInfo &info)
 {
     count(info);
-    TransferProgress p;
-    p.done = info.downloadedSize;
-    p.total = info.totalSize;
-    p.speed = info.speed;
-    p.secondsLeft = info.remainTime;
-    p.fraction = double(info.progress);
-    p.finished = info.bFinished;
-    emit reporter().downloadProgress(p);
+    emit reporter().downloadProgress(transferProgressOf(info));
 }
 
 std::optional<StageEnd> DownloadStage::endOf(const DownloadCallbackInfo &info)

@@ -461,6 +461,7 @@ void LauncherWindow::showStage(Stage stage)
     switch (stage) {
     case Stage::Fetch:
     case Stage::Download:
+    case Stage::Blocks:
         break; // a download shows its bytes; a document is over in a moment
     default:
         // Every stage starts its bar from 0: the last one's 100 % is not this one's.

@@ -30,7 +30,8 @@ ProgressPanel::ProgressPanel(QWidget *parent)
 void ProgressPanel::showDownload(const HostFlow::TransferProgress &p)
 {
     m_bar->setRange(0, 100);
-    m_bar->setValue(p.total > 0 ? int(p.done * 100 / p.total) : 0);
+    // A block run with nothing to fetch still checks and copies: its own figure.
+    m_bar->setValue(p.total > 0 ? int(p.done * 100 / p.total) : qBound(0, int(p.fraction * 100.0), 100));
     m_details->setFullText(tr("%1 / %2   %3   %4 left")
                                .arg(QtUtil::transformUnit(p.done, false), QtUtil::transformUnit(p.total, false),
                                    QtUtil::transformUnit(p.speed, true), QtUtil::transformTime(p.secondsLeft)));

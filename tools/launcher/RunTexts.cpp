@@ -35,6 +35,8 @@ QString stageText(Stage stage)
         return trLauncher("Checking the game files");
     case Stage::UpdateFiles:
         return trLauncher("Updating the launcher");
+    case Stage::Blocks:
+        return trLauncher("Downloading and writing the game files");
     }
     return QString();
 }

@@ -73,6 +73,7 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
     }
     const QString versions = work.filePath(QStringLiteral("versions"));
     const QString www = work.filePath(QStringLiteral("www"));
+    const QString wwwArchives = work.filePath(QStringLiteral("www-archives"));
     QVector<Row> rows;
 
     out << "== sample game and publishing into " << work.path() << '\n';
@@ -96,40 +97,64 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
         return 1;
     }
     const QStringList trusted{ QString::fromLatin1(publicKeyFile.readAll()).trimmed() };
+    // Published twice: with a block store beside the archives, and without
+    // one (publish --no-blocks), so that both delivery paths are shown.
     Publisher::PublishOptions publish;
     publish.inputDir = versions;
     publish.outputDir = www;
     publish.signing.secretKeyFile = secretKey;
     Publisher::PublishReport published;
-    const bool publishedOk = Publisher::publish(publish, published);
-    rows.append({ QStringLiteral("publish %1 versions").arg(names.size()), publishedOk,
-        QStringLiteral("%1 archives").arg(published.archives.size()), 0, clock.elapsed() });
+    bool publishedOk = Publisher::publish(publish, published);
+    publish.outputDir = wwwArchives;
+    publish.blocks = false;
+    Publisher::PublishReport archivesOnly;
+    publishedOk = publishedOk && Publisher::publish(publish, archivesOnly);
+    rows.append({ QStringLiteral("publish %1 versions, twice").arg(names.size()), publishedOk,
+        QStringLiteral("%1 archives, %2 bundles").arg(published.archives.size()).arg(published.blocks.bundles), 0,
+        clock.elapsed() });
     if (!publishedOk) {
-        out << "demo: publishing failed: " << published.error << '\n';
+        out << "demo: publishing failed: " << published.error << archivesOnly.error << '\n';
         return 1;
     }
     const QString newest = names.last();
 
     // On the main thread with the flow, which never blocks it.
-    Http::FileServer server;
-    server.setRoot(www);
-    if (!server.listen(0)) {
+    Http::FileServer blockServer;
+    Http::FileServer archiveServer;
+    blockServer.setRoot(www);
+    archiveServer.setRoot(wwwArchives);
+    if (!blockServer.listen(0) || !archiveServer.listen(0)) {
         out << "demo: cannot listen on 127.0.0.1\n";
         return 1;
     }
-    out << "== serving " << www << " at " << server.url(QString()) << '\n';
+    out << "== serving " << www << " at " << blockServer.url(QString()) << '\n';
+    out << "== serving " << wwwArchives << " (no block store) at " << archiveServer.url(QString()) << '\n';
     out.flush();
 
     ProgressPrinter printer(out, false);
     HostFlow::UpdateFlow session;
     printFlow(session, printer);
     stopOnInterrupt(session);
-    auto runUpdate = [&](const QString &dir, const QString &flow) {
+    // How a run delivered the game, with the block plan's bytes where the server offered blocks.
+    const auto delivery = [&session](const QString &archiveNames) {
+        const HostFlow::UpdateReport &r = session.report();
+        if (r.blocks)
+            return r.archiveBytes >= 0
+                ? QStringLiteral("blocks (planned %1 bytes; archives %2)").arg(r.blockBytes).arg(r.archiveBytes)
+                : QStringLiteral("blocks (planned %1 bytes)").arg(r.blockBytes);
+        if (r.blockBytes >= 0)
+            return QStringLiteral("archives, cheaper than %1 bytes of blocks: %2").arg(r.blockBytes).arg(archiveNames);
+        return QStringLiteral("archives: %1").arg(archiveNames);
+    };
+    auto setServer = [&](const QString &dir, const Http::FileServer &server) {
         HostFlow::FlowOptions options;
         options.server = server.url(QString());
         options.trustedKeys = trusted;
         options.installDir = dir;
         session.setOptions(options);
+    };
+    auto runUpdate = [&](const QString &dir, const QString &flow, const Http::FileServer &server) {
+        setServer(dir, server);
         out << "\n== " << flow << '\n';
         out.flush();
         clock.restart();
@@ -137,55 +162,57 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
         const bool ok
             = runToEnd(session, [](HostFlow::UpdateFlow &flow) { return flow.update(); }) == HostFlow::UpdateFlow::Ok
             && session.report().toVersion == newest;
-        rows.append({ flow, ok, session.report().archives.join(QStringLiteral(" ")), session.bytesDownloaded() - before,
-            clock.elapsed() });
+        rows.append({ flow, ok, delivery(session.report().archives.join(QStringLiteral(" "))),
+            session.bytesDownloaded() - before, clock.elapsed() });
         return ok;
     };
-
-    const QString fresh = work.filePath(QStringLiteral("install-fresh"));
-    runUpdate(fresh, QStringLiteral("install %1 from nothing").arg(newest));
-
-    const QString old = work.filePath(QStringLiteral("install-old"));
-    if (!QDir().mkpath(HostFlow::InstallState::gameFolder(old))
-        || !QFileUtils::CopyMultiFiles(
-            QDir(versions).filePath(names.first()), HostFlow::InstallState::gameFolder(old))) {
-        out << "demo: cannot copy " << names.first() << " into " << old << '\n';
-        return 1;
-    }
-    HostFlow::InstallState::writeVersion(old, names.first());
-    runUpdate(old, QStringLiteral("update %1 -> %2").arg(names.first(), newest));
-
-    const QStringList damaged = damage(HostFlow::InstallState::gameFolder(old));
-    out << "\n== repair after damaging " << damaged.join(QStringLiteral(", ")) << '\n';
-    out.flush();
-    {
-        HostFlow::FlowOptions options;
-        options.server = server.url(QString());
-        options.trustedKeys = trusted;
-        options.installDir = old;
-        session.setOptions(options);
+    auto runRepair = [&](const QString &dir, const QString &path, const Http::FileServer &server) {
+        const QStringList damaged = damage(HostFlow::InstallState::gameFolder(dir));
+        out << "\n== repair (" << path << ") after damaging " << damaged.join(QStringLiteral(", ")) << '\n';
+        out.flush();
+        setServer(dir, server);
         clock.restart();
         const qint64 before = session.bytesDownloaded();
         const bool ok = runToEnd(session, [](HostFlow::UpdateFlow &flow) { return flow.verify(true); }) == 0
             && session.badFiles().size() == damaged.size();
-        const QVector<QString> bad = session.badFiles();
         QStringList fetched;
         for (const Morvaniel::DownloadFile &file : qAsConst(session.context().downloadList))
             fetched << file.fileName;
-        rows.append({ QStringLiteral("repair %1 damaged files").arg(damaged.size()), ok,
-            QStringLiteral("%1 (%2 bad files found)").arg(fetched.join(QLatin1Char(' '))).arg(bad.size()),
+        rows.append({ QStringLiteral("repair %1 damaged files (%2)").arg(damaged.size()).arg(path), ok,
+            QStringLiteral("%1, %2 bad files found")
+                .arg(delivery(fetched.join(QLatin1Char(' '))))
+                .arg(session.badFiles().size()),
             session.bytesDownloaded() - before, clock.elapsed() });
+    };
+    QVector<QPair<QString, QString>> installs; // label, install folder
+    for (const bool blocks : { true, false }) {
+        const QString path = blocks ? QStringLiteral("blocks") : QStringLiteral("archives");
+        const Http::FileServer &server = blocks ? blockServer : archiveServer;
+        const QString fresh = work.filePath(QStringLiteral("install-fresh-") + path);
+        runUpdate(fresh, QStringLiteral("install %1 from nothing (%2)").arg(newest, path), server);
+        const QString old = work.filePath(QStringLiteral("install-old-") + path);
+        if (!QDir().mkpath(HostFlow::InstallState::gameFolder(old))
+            || !QFileUtils::CopyMultiFiles(
+                QDir(versions).filePath(names.first()), HostFlow::InstallState::gameFolder(old))) {
+            out << "demo: cannot copy " << names.first() << " into " << old << '\n';
+            return 1;
+        }
+        HostFlow::InstallState::writeVersion(old, names.first());
+        runUpdate(old, QStringLiteral("update %1 -> %2 (%3)").arg(names.first(), newest, path), server);
+        runRepair(old, path, server);
+        installs.append({ QStringLiteral("fresh install (%1)").arg(path), fresh });
+        installs.append({ QStringLiteral("updated install (%1)").arg(path), old });
     }
-
-    const TreeDifference a = compareTrees(QDir(versions).filePath(newest), HostFlow::InstallState::gameFolder(fresh));
-    const TreeDifference b = compareTrees(QDir(versions).filePath(newest), HostFlow::InstallState::gameFolder(old));
-    rows.append({ QStringLiteral("fresh install == published %1").arg(newest), a.same(), a.describe(), 0, 0 });
-    rows.append({ QStringLiteral("updated install == published %1").arg(newest), b.same(), b.describe(), 0, 0 });
+    for (const auto &install : qAsConst(installs)) {
+        const TreeDifference d
+            = compareTrees(QDir(versions).filePath(newest), HostFlow::InstallState::gameFolder(install.second));
+        rows.append({ QStringLiteral("%1 == %2").arg(install.first, newest), d.same(), d.describe(), 0, 0 });
+    }
 
     bool all = true;
     out << "\nSummary\n";
     out << QStringLiteral("  %1 %2 %3 %4  %5\n")
-               .arg(QStringLiteral("flow"), -36)
+               .arg(QStringLiteral("flow"), -44)
                .arg(QStringLiteral("result"), -6)
                .arg(QStringLiteral("bytes"), 10)
                .arg(QStringLiteral("time"), 8)
@@ -193,20 +220,20 @@ int runDemo(const QCommandLineParser &options, QTextStream &out)
     for (const Row &row : qAsConst(rows)) {
         all = all && row.ok;
         out << QStringLiteral("  %1 %2 %3 %4  %5\n")
-                   .arg(row.flow, -36)
+                   .arg(row.flow, -44)
                    .arg(row.ok ? QStringLiteral("ok") : QStringLiteral("FAIL"), -6)
                    .arg(row.bytes ? QtUtil::transformUnit(row.bytes, false) : QStringLiteral("-"), 10)
                    .arg(row.ms ? QStringLiteral("%1 s").arg(row.ms / 1000.0, 0, 'f', 2) : QStringLiteral("-"), 8)
                    .arg(row.archives);
     }
     out << QStringLiteral("  %1 %2 %3 %4\n")
-               .arg(QStringLiteral("total"), -36)
+               .arg(QStringLiteral("total"), -44)
                .arg(all ? QStringLiteral("ok") : QStringLiteral("FAIL"), -6)
                .arg(QtUtil::transformUnit(session.bytesDownloaded(), false), 10)
                .arg(QStringLiteral("%1 s").arg(total.elapsed() / 1000.0, 0, 'f', 2), 8);
-    // Every run (two updates and the repair) accepted the signed release and
-    // checked each manifest against it.
-    const bool verified = session.releasesAccepted() == 3;
+    // Every run (two updates and a repair on each path) accepted the signed
+    // release and checked each manifest against it.
+    const bool verified = session.releasesAccepted() == 6;
     all = all && verified;
     out << (verified ? "signed: verified\n" : "signed: NOT VERIFIED\n");
     out << (all ? "every check passed\n" : "SOME CHECKS FAILED\n");

@@ -20,8 +20,9 @@ void printFlow(UpdateFlow &flow, ProgressPrinter &printer)
         case Stage::FilesInUse:
             return; // many and short: the log has them
         case Stage::Download:
+        case Stage::Blocks:
             out->stage(stageName(stage), detail);
-            out->beginDownload();
+            out->beginDownload(stageName(stage));
             return;
         case Stage::CheckArchives:
         case Stage::CheckInstall:
@@ -57,6 +58,18 @@ void printFlow(UpdateFlow &flow, ProgressPrinter &printer)
         if (!out->json())
             out->info(QStringLiteral("step %1 -> %2").arg(from, to));
     });
+    QObject::connect(reports, &FlowReporter::deliveryChosen, &flow,
+        [out](const QString &chosen, qint64 blockBytes, const QString &other, qint64 otherBytes) {
+            out->event(QStringLiteral("delivery"),
+                { { QStringLiteral("chosen"), chosen }, { QStringLiteral("blocks"), double(blockBytes) },
+                    { QStringLiteral("archives"), double(otherBytes) }, { QStringLiteral("via"), other } });
+            if (!out->json())
+                out->info(QStringLiteral("blocks: %1 bytes to fetch; %2: %3 bytes; taking %4")
+                              .arg(blockBytes)
+                              .arg(other)
+                              .arg(otherBytes)
+                              .arg(chosen == QLatin1String("blocks") ? chosen : other));
+        });
     QObject::connect(reports, &FlowReporter::updated, &flow, [out](const QString &version, qint64 bytes) {
         out->event(QStringLiteral("done"),
             { { QStringLiteral("version"), version }, { QStringLiteral("bytes"), double(bytes) } });

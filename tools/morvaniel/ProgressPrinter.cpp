@@ -90,7 +90,7 @@ void ProgressPrinter::download(const DownloadCallbackInfo &info)
 {
     if (m_json) {
         event(QStringLiteral("progress"),
-            { { QStringLiteral("stage"), QStringLiteral("download") },
+            { { QStringLiteral("stage"), m_downloadStage },
                 { QStringLiteral("percent"), qRound(double(info.progress) * 1000) / 10.0 },
                 { QStringLiteral("downloaded"), double(info.downloadedSize) },
                 { QStringLiteral("total"), double(info.totalSize) }, { QStringLiteral("speed"), double(info.speed) },
@@ -110,8 +110,9 @@ void ProgressPrinter::download(const DownloadCallbackInfo &info)
     }
 }
 
-void ProgressPrinter::beginDownload()
+void ProgressPrinter::beginDownload(const QString &stage)
 {
+    m_downloadStage = stage;
     m_runClock.start();
     m_runStartBytes = -1;
 }

@@ -26,7 +26,8 @@ public:
     // detail: the library's own text, in the JSON event only (the log has it too).
     void error(const QString &text, const QString &detail = QString());
     // A download run starts: its first report counts what was on disk already.
-    void beginDownload();
+    // stage names it in the JSON progress events ("download", "blocks").
+    void beginDownload(const QString &stage = QStringLiteral("download"));
     void download(const Morvaniel::DownloadCallbackInfo &info);
     void percent(const QString &stage, double fraction);
     // Ends a line that download() or percent() redraws.
@@ -52,4 +53,5 @@ private:
     int m_lastPercent = -1;
     QElapsedTimer m_runClock;
     qint64 m_runStartBytes = -1;
+    QString m_downloadStage = QStringLiteral("download");
 };
