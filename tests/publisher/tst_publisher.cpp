@@ -412,6 +412,7 @@ void tst_Publisher::commandLine()
         { { "--add", dir.filePath(QStringLiteral("next/2.0.0.1")), dir.filePath(QStringLiteral("in")), out }, 2 },
         { { "--keep", "0", out }, 2 },
         { { "--dry-run", dir.filePath(QStringLiteral("in")), out }, 2 },
+        { { "--keep", "1", out, "--info", dir.filePath(QStringLiteral("info.json")) }, 2 },
         { { "--add", dir.filePath(QStringLiteral("in/2.0.0.0")), out, "--channel", "pc" }, 1 },
         { { "--add", dir.filePath(QStringLiteral("next/2.0.0.1")), out, "--channel", "pc", "--patches", "none" }, 0 },
         { { "--keep", "1", out, "--channel", "pc", "--dry-run" }, 0 },

@@ -143,6 +143,8 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         error = QStringLiteral("--dry-run goes with --keep");
     else if (parser.isSet(oldVersions) && !parser.isSet(add))
         error = QStringLiteral("--old-versions goes with --add");
+    else if (onLayout && (parser.isSet(launcher) || parser.isSet(info)))
+        error = QStringLiteral("--launcher and --info go with a publication from scratch");
     else if (options.splitSize < 0)
         error = QStringLiteral("bad --split-size %1").arg(parser.value(split));
     else if (!levelOk || options.compressionLevel < 0 || options.compressionLevel > 9)
