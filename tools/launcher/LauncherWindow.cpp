@@ -39,6 +39,8 @@ using HostFlow::UpdateFlow;
 
 namespace {
 
+const QSize DefaultMinimumSize(900, 560);
+
 // The game's program inside its folder, as the sample game and its publisher name it.
 const QString GameProgram = QStringLiteral("Morvaniel.exe");
 
@@ -61,11 +63,22 @@ LauncherWindow::LauncherWindow(const LauncherSettings &settings, const LauncherP
 
 LauncherWindow::~LauncherWindow() = default;
 
+bool LauncherWindow::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    // The notice and the banner come and go, and fonts differ between systems:
+    // the window never gets smaller than what its layout needs, or its parts
+    // would overlap. Growing the minimum enlarges a window that is smaller.
+    if (event->type() == QEvent::LayoutRequest && layout())
+        setMinimumSize(DefaultMinimumSize.expandedTo(layout()->minimumSize()));
+    return handled;
+}
+
 void LauncherWindow::buildUi()
 {
     setObjectName(QStringLiteral("launcherWindow"));
     setWindowTitle(QStringLiteral("Morvaniel"));
-    setMinimumSize(900, 560);
+    setMinimumSize(DefaultMinimumSize);
 
     m_title = new QLabel(QStringLiteral("Morvaniel"), this);
     m_title->setObjectName(QStringLiteral("title"));
