@@ -109,6 +109,7 @@ qint64 downloader::BytesAvailable() const
 
 void downloader::SetReadBufferSize(qint64 size)
 {
+    m_readBufferSize = size;
     if (m_reply)
         m_reply->setReadBufferSize(size);
 }
@@ -163,6 +164,11 @@ void downloader::ReStartDownload()
     Logger::LogInfo("DownloadManager",
         QString("download url is %1, received bytes=%2").arg(m_url.toString(), QString::number(m_sizeAtStart)));
     m_reply = m_manager->get(request);
+    // At once: Qt's network thread starts reading as soon as the request is
+    // posted, and over a fast link a bound that comes later finds the whole
+    // body already buffered, past any speed limit.
+    if (m_readBufferSize > 0)
+        m_reply->setReadBufferSize(m_readBufferSize);
     qDebug() << "header:" << m_reply->rawHeaderPairs();
     connect(m_reply, &QNetworkReply::finished, this, &downloader::OnFinished);
     connect(m_reply, &QNetworkReply::readyRead, this, &downloader::OnReadyToTransfer);

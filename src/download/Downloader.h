@@ -35,6 +35,7 @@ public:
     qint64 BytesAvailable() const;
     // Reads at most maxBytes (never past the expected size) and writes them.
     qint64 ReadData(qint64 maxBytes);
+    // Kept for every reply of this transfer, restarts included; 0 is unbounded.
     void SetReadBufferSize(qint64 size);
     void Stop();
 
@@ -68,6 +69,7 @@ private:
     qint64 m_bytesReceived = 0;
     qint64 m_expectedSize = 0;
     qint64 m_sizeAtStart = 0;
+    qint64 m_readBufferSize = 0;
     bool m_responseChecked = false;
     bool m_reported = false;
     bool m_stopped = false;

@@ -265,12 +265,13 @@ void DownloaderManager::PrivateStartRequest(const QUrl &url, const QString &file
     downloaderList.append(QPointer<downloader>(transfer));
 
     transfer->SetDownloadInfo(filePath, url, size);
+    // The limit sets the transfer's read buffer, which its request needs from the start.
+    ClearRecordSpeed();
+    PrivateSetSpeedLimit();
     transfer->ReStartDownload();
     Logger::LogInfo(
         "Downloader", QString("download url is %1, received bytes=%2").arg(url.toString(), QString::number(onDisk)));
 
-    ClearRecordSpeed();
-    PrivateSetSpeedLimit();
     if (bIdle)
         return;
     if (!m_speedTimer->isActive())
