@@ -93,9 +93,55 @@ GameUpdateContext &StageRunner::context()
     return *GetCoreSystemInstance()->GetCurGameUpdateContext();
 }
 
-void StageRunner::reset()
+void StageRunner::reset(const FlowOptions &options)
 {
     m_stopping = false;
+    m_servers.reset(options);
+}
+
+bool StageRunner::switchServer(const FlowError &reason)
+{
+    const QString from = m_servers.current();
+    if (m_stopping || !m_servers.skip())
+        return false;
+    const QString to = m_servers.current();
+    m_servers.rebase(context());
+    const QString why = reason.message.isEmpty() ? reason.detail : reason.message;
+    m_reporter.switchedServer(from, to, why);
+    return true;
+}
+
+bool StageRunner::retryElsewhere(const StageEnd &end, Next &next)
+{
+    if (!ServerList::failedByServer(end) || !switchServer(end.error))
+        return false;
+    switch (end.stage) {
+    case Stage::Fetch:
+        m_fetch->setRequest(m_servers.rebased(m_fetch->url()), m_fetch->maxBytes());
+        start(Stage::Fetch, m_fetch->url(), std::move(next));
+        return true;
+    case Stage::Download:
+        // The partial files stay: the next server is asked for the rest only.
+        download(true, m_detail, std::move(next));
+        return true;
+    case Stage::CheckArchives:
+        // The archives that failed are deleted; the others are whole and stay.
+        download(true, QString(), [this, next = std::move(next)](const StageEnd &loaded) {
+            if (!loaded.ok) {
+                next(loaded);
+                return;
+            }
+            checkArchives(next);
+        });
+        return true;
+    case Stage::Blocks:
+        // The worker's journal keeps what it wrote: the same job goes on.
+        m_blocks->rebase(m_servers);
+        start(Stage::Blocks, m_detail, std::move(next));
+        return true;
+    default:
+        return false;
+    }
 }
 
 void StageRunner::stop()
@@ -113,6 +159,7 @@ void StageRunner::start(Stage stage, const QString &detail, Next next)
     m_current = m_handlers[int(stage)];
     m_endPosted = false;
     m_next = std::move(next);
+    m_detail = detail;
     if (m_stopping) {
         StageEnd end;
         end.stage = stage;
@@ -146,25 +193,28 @@ void StageRunner::ended(StageEnd end)
             m_stopped(end);
         return;
     }
+    if (!end.ok && retryElsewhere(end, next))
+        return;
     if (next)
         next(end);
 }
 
 void StageRunner::fetchText(const QString &url, Next next)
 {
-    m_fetch->setRequest(url, 0);
-    start(Stage::Fetch, url, std::move(next));
+    m_fetch->setRequest(m_servers.rebased(url), 0);
+    start(Stage::Fetch, m_fetch->url(), std::move(next));
 }
 
 void StageRunner::fetchBytes(const QString &url, qint64 maxBytes, Next next)
 {
-    m_fetch->setRequest(url, maxBytes);
-    start(Stage::Fetch, url, std::move(next));
+    m_fetch->setRequest(m_servers.rebased(url), maxBytes);
+    start(Stage::Fetch, m_fetch->url(), std::move(next));
 }
 
 void StageRunner::download(bool resume, const QString &detail, Next next)
 {
     m_download->setResume(resume);
+    m_servers.rebase(context());
     start(Stage::Download, detail, std::move(next));
 }
 
@@ -238,6 +288,7 @@ void StageRunner::updateFiles(
 void StageRunner::blocks(const BlockJob &job, const QString &detail, Next next)
 {
     m_blocks->setJob(job);
+    m_blocks->rebase(m_servers);
     const int limit = context().setting.LimitSpeed;
     m_blocks->setSpeedLimit(limit);
     start(Stage::Blocks, detail, std::move(next));

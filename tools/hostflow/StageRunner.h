@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ServerList.h"
 #include "Stage.h"
 
 #include <QObject>
@@ -34,6 +35,11 @@ class VerifyStage;
 // stop() ends the running stage through the library and refuses every stage
 // started after it; a stage that the stop ended goes to the stopped handler
 // instead of its continuation.
+//
+// A stage that failed because of its server (see ServerList::failedByServer)
+// runs again against the next server of the run, when there is one, before
+// its continuation sees it: a download goes on from the bytes it has, and
+// archives that failed their check are fetched again from there.
 class StageRunner : public QObject
 {
     Q_OBJECT
@@ -68,8 +74,15 @@ public:
     void blocks(const Morvaniel::BlockJob &job, const QString &detail, Next next);
 
     bool running() const { return m_current != nullptr; }
-    // A run begins: stop() of the last one is forgotten.
-    void reset();
+    // A run begins: stop() of the last one is forgotten, and the run goes to
+    // the first server of options.
+    void reset(const FlowOptions &options);
+    // The run's servers; apply() points Global::Var at the one in use.
+    const ServerList &servers() const { return m_servers; }
+    // Skips the server in use for the rest of the run because of reason and
+    // goes on with the next one (logged, and told as serverSwitched); false
+    // when there is none left.
+    bool switchServer(const FlowError &reason);
     void stop();
     bool stopping() const { return m_stopping; }
     void setStoppedHandler(std::function<void(const StageEnd &)> handler) { m_stopped = std::move(handler); }
@@ -90,6 +103,8 @@ private:
     // From StageHandler::finish: delivered from the event loop.
     void post(StageEnd end);
     void ended(StageEnd end);
+    // The failed stage once more against the next server; false when there is none.
+    bool retryElsewhere(const StageEnd &end, Next &next);
 
     FlowReporter &m_reporter;
     std::unique_ptr<FetchStage> m_fetch;
@@ -105,6 +120,8 @@ private:
     StageHandler *m_current = nullptr;
     bool m_endPosted = false;
     Next m_next;
+    QString m_detail; // of the current stage
+    ServerList m_servers;
     bool m_stopping = false;
     std::function<void(const StageEnd &)> m_stopped;
 };
