@@ -59,6 +59,14 @@ void install(const QString &host, const QHash<QString, ListedFile> &files)
     s.checked.clear();
 }
 
+void setHost(const QString &host)
+{
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    if (s.installed)
+        s.host = host;
+}
+
 void clear()
 {
     State &s = state();

@@ -25,6 +25,8 @@ bool required();
 
 // Replaces the listing; host is the server address that paths are relative to.
 void install(const QString &host, const QHash<QString, ListedFile> &files);
+// The listing's paths are now read below host (the run moved to a mirror).
+void setHost(const QString &host);
 // Drops the listing: with trust required, nothing is listed any more.
 void clear();
 bool hasListing();

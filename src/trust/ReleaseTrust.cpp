@@ -149,6 +149,11 @@ bool CheckText(const QString &path, const QString &text, QString &error)
     return true;
 }
 
+void ServerMoved(const QString &host)
+{
+    ReleaseListing::setHost(host);
+}
+
 void EndRun()
 {
     State &s = state();

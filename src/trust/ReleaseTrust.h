@@ -49,6 +49,10 @@ MORVANIEL_EXPORT bool Accept(const QByteArray &document, const QByteArray &signa
 MORVANIEL_EXPORT bool CheckText(const QString &path, const QString &text, QString &error);
 MORVANIEL_EXPORT bool CheckBytes(const QString &path, const QByteArray &bytes, QString &error);
 
+// The run goes on from another server that holds the same publication (a
+// mirror): the accepted document stays, its paths are now read below host.
+MORVANIEL_EXPORT void ServerMoved(const QString &host);
+
 // Ends the run: the accepted document is forgotten.
 MORVANIEL_EXPORT void EndRun();
 

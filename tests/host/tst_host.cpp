@@ -86,6 +86,7 @@ private slots:
     void commandLine();
     void endToEndAgainstNginx();
     void interruptedDownloadsResume();
+    void mirrorTakesOver();
     void interruptedMergeIsFinished_data();
     void interruptedMergeIsFinished();
     void demoPassesEveryCheck();
@@ -174,6 +175,15 @@ void tst_Host::commandLine_data()
         << QStringList{ QStringLiteral("update"), QStringLiteral("--server"), QStringLiteral("127.0.0.1:8080"),
                QStringLiteral("--dir"), QStringLiteral("x") }
         << 2 << QByteArray() << QByteArray("update: --server takes an address with its scheme, http://host:port");
+    // Mirrors: every address is checked, not only the first.
+    QTest::newRow("a bad --server among mirrors")
+        << QStringList{ QStringLiteral("verify"), QStringLiteral("--server"), QStringLiteral("http://127.0.0.1:1"),
+               QStringLiteral("--server"), QStringLiteral("mirror.example/game"), QStringLiteral("--dir"),
+               QStringLiteral("x") }
+        << 2 << QByteArray()
+        << QByteArray("verify: --server takes an address with its scheme, http://host:port (not mirror.example/game)");
+    QTest::newRow("update --help names mirrors") << QStringList{ QStringLiteral("update"), QStringLiteral("--help") }
+                                                 << 0 << QByteArray("give it again for") << QByteArray();
 }
 
 void tst_Host::commandLine()
@@ -316,6 +326,38 @@ void tst_Host::interruptedDownloadsResume()
     const QString packPath = QStringLiteral("/game/%1/%2").arg(m_newest, pack);
     QVERIFY2(log.contains(QStringLiteral("GET %1 bytes=%2-").arg(packPath).arg(afterPause).toUtf8()), log.constData());
     QVERIFY2(log.contains(QStringLiteral("GET %1 bytes=%2-").arg(packPath).arg(afterKill).toUtf8()), log.constData());
+}
+
+// A repeated --server: the first refuses connections, the second serves the
+// run, and the switch is an event of its own in --json.
+void tst_Host::mirrorTakesOver()
+{
+    HttpTestServe serving;
+    QString second = serving.start(m_cli.exe(), path(QStringLiteral("www")));
+    QVERIFY(!second.isEmpty());
+    while (second.endsWith(QLatin1Char('/')))
+        second.chop(1); // the run names its servers without the slash
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+    const QString first = QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+
+    QByteArray out;
+    QByteArray err;
+    QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update"), QStringLiteral("--server"), first }
+                     + common(second, QStringLiteral("mirrored")),
+                 &out, 60000, &err),
+        0);
+    const QList<QJsonObject> switched = eventsNamed(jsonLines(out), QStringLiteral("server"));
+    QCOMPARE(switched.size(), 1);
+    QCOMPARE(switched.first().value(QStringLiteral("failed")).toString(), first);
+    QCOMPARE(switched.first().value(QStringLiteral("server")).toString(), second);
+    QVERIFY2(switched.first()
+                 .value(QStringLiteral("message"))
+                 .toString()
+                 .startsWith(QStringLiteral("server %1 failed (").arg(first)),
+        out.constData());
+    QCOMPARE(treeDifferences(version(2), game(QStringLiteral("mirrored"))), QStringList());
 }
 
 void tst_Host::interruptedMergeIsFinished_data()

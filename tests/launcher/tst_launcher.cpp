@@ -136,6 +136,8 @@ private slots:
     void repairAfterDamage();
     void maintenanceSwitch();
     void settingsDialog();
+    void serverList_data();
+    void serverList();
     void closeDuringStage_data();
     void closeDuringStage();
     void stagesShowTheirProgress();
@@ -487,6 +489,50 @@ void tst_Launcher::maintenanceSwitch()
     QTest::mouseClick(m_window->mainButton(), Qt::LeftButton);
     QCOMPARE(m_window->action(), MainAction::Maintenance);
     m_window.reset(); // before the server goes
+}
+
+void tst_Launcher::serverList_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("servers");
+    const QString a = QStringLiteral("http://a.example:8080");
+    const QString b = QStringLiteral("https://b.example");
+    QTest::newRow("the single key of earlier launchers")
+        << QByteArray("[Launcher]\nServer=http://a.example:8080\n") << QStringList{ a };
+    QTest::newRow("an INI list") << QByteArray("[Launcher]\nServers=http://a.example:8080, https://b.example\n")
+                                 << QStringList{ a, b };
+    QTest::newRow("a quoted text with commas")
+        << QByteArray("[Launcher]\nServers=\"http://a.example:8080,https://b.example\"\n") << QStringList{ a, b };
+    QTest::newRow("the list before the single key")
+        << QByteArray("[Launcher]\nServer=http://a.example:8080\nServers=https://b.example\n") << QStringList{ b };
+    QTest::newRow("blanks and repeats dropped")
+        << QByteArray("[Launcher]\nServers=http://a.example:8080, , http://a.example:8080, https://b.example\n")
+        << QStringList{ a, b };
+    QTest::newRow("no server") << QByteArray("[Launcher]\nInstallDir=x\n") << QStringList();
+}
+
+void tst_Launcher::serverList()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, servers);
+    const QString file = path(QStringLiteral("servers-%1.ini").arg(QTest::currentDataTag()).replace(' ', '-'));
+    QVERIFY(TestSupport::writeFile(file, ini));
+    const QSettings read(file, QSettings::IniFormat);
+    QCOMPARE(LauncherSettings::readServers(
+                 read.value(QStringLiteral("Launcher/Servers")), read.value(QStringLiteral("Launcher/Server"))),
+        servers);
+
+    // Through the program's own settings: the list comes back in order, and
+    // the single key keeps the first for a launcher that knows no list.
+    const LauncherSettings before = LauncherSettings::load();
+    LauncherSettings changed = before;
+    changed.servers = servers;
+    changed.server = servers.value(0);
+    changed.save();
+    const LauncherSettings loaded = LauncherSettings::load();
+    before.save();
+    QCOMPARE(loaded.servers, servers);
+    QCOMPARE(loaded.server, servers.value(0));
 }
 
 void tst_Launcher::settingsDialog()

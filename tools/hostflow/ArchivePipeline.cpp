@@ -128,6 +128,12 @@ void ArchivePipeline::download(int i)
             failed(error);
             return;
         }
+        if (m_error) {
+            // The run fails already (the download came back from another server meanwhile).
+            m_fetching = false;
+            pump();
+            return;
+        }
         check(i);
     });
 }

@@ -30,6 +30,13 @@ void BlockStage::stopWorker()
         GetBlockComponent()->PauseBlocks();
 }
 
+void BlockStage::rebase(const ServerList &servers)
+{
+    m_job.channelUrl = servers.rebased(m_job.channelUrl);
+    m_job.targetIndexUrl = servers.rebased(m_job.targetIndexUrl);
+    m_job.installedIndexUrl = servers.rebased(m_job.installedIndexUrl);
+}
+
 void BlockStage::quit()
 {
     if (!m_running)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ServerList.h"
 #include "StageHandler.h"
 
 #include "blocks/BlockCallbackInfo.h"
@@ -16,6 +17,8 @@ public:
     using WorkerStage::WorkerStage;
     void setJob(const Morvaniel::BlockJob &job) { m_job = job; }
     void setSpeedLimit(int kib);
+    // The job's addresses moved onto the run's current server.
+    void rebase(const ServerList &servers);
     // Block bytes received in this handler's runs (answers' framing included).
     qint64 bytesDownloaded() const { return m_bytesDownloaded; }
     // The host quits: returns once nothing is in flight any more.

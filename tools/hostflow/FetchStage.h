@@ -16,6 +16,8 @@ public:
 
     // maxBytes > 0: raw bytes, at most that many.
     void setRequest(const QString &url, qint64 maxBytes);
+    QString url() const { return m_url; }
+    qint64 maxBytes() const { return m_maxBytes; }
 
     void start(Morvaniel::GameUpdateContext &ctx) override;
     // Every content request in flight ends at once, through its callback.

@@ -5,10 +5,22 @@
 
 namespace HostFlow {
 
+QStringList FlowOptions::addresses() const
+{
+    if (!servers.isEmpty())
+        return servers;
+    return server.isEmpty() ? QStringList() : QStringList{ server };
+}
+
 void FlowOptions::applyServer() const
 {
-    Global::Var::Host = server;
-    Global::Var::HostAndChannel = QFileUtils::CombinePath(server, channel);
+    applyServer(addresses().value(0));
+}
+
+void FlowOptions::applyServer(const QString &address) const
+{
+    Global::Var::Host = address;
+    Global::Var::HostAndChannel = QFileUtils::CombinePath(address, channel);
     Global::Var::LauncherChannel = launcherChannel;
 }
 

@@ -5,11 +5,14 @@
 
 namespace HostFlow {
 
-// What a run of the update flow works on: the server, the install folder and
+// What a run of the update flow works on: the servers, the install folder and
 // the channels. Every view fills it from its own settings.
 struct FlowOptions
 {
     QString server; // the host address, Global::Var::Host
+    // Every address in the order to try them (mirrors after the first): a
+    // run fetches from the first that answers. Empty: server alone.
+    QStringList servers;
     QString installDir;
     QString channel = QStringLiteral("game");
     QString launcherChannel = QStringLiteral("Launcher");
@@ -17,8 +20,12 @@ struct FlowOptions
     int limitKiB = -1; // KiB/s for this run; -1 no limit
     QStringList trustedKeys; // signed releases are required when set
 
-    // Points Global::Var at the server: Host, HostAndChannel = Host/<channel>.
+    // servers, or server alone when the list is empty.
+    QStringList addresses() const;
+    // Points Global::Var at the first address: Host, HostAndChannel = Host/<channel>.
     void applyServer() const;
+    // The same for address (one of addresses()).
+    void applyServer(const QString &address) const;
 };
 
 } // namespace HostFlow

@@ -22,6 +22,14 @@ namespace {
 // An Ed25519 signature file is one short line.
 constexpr qint64 MaxReleaseSignature = 4096;
 
+FlowError refusal(const QString &message)
+{
+    FlowError e;
+    e.kind = Failure::Refused;
+    e.message = message;
+    return e;
+}
+
 } // namespace
 
 FlowPart::FlowPart(StageRunner &runner, const FlowOptions &options, Finish finish)
@@ -143,7 +151,13 @@ void FlowPart::fetchManifest(const QString &url, std::function<void(const QStrin
 {
     fetchText(url, [this, url, then = std::move(then)](const QString &text) {
         QString error;
-        if (!ReleaseTrust::CheckText(url, text, error)) {
+        // Checked under the address it came from: the fetch may have moved to a mirror.
+        if (!ReleaseTrust::CheckText(m_runner.servers().rebased(url), text, error)) {
+            // A mirror that serves another publication than the accepted one.
+            if (m_runner.switchServer(refusal(error))) {
+                fetchManifest(m_runner.servers().rebased(url), then);
+                return;
+            }
             fail(error, Failure::Refused);
             return;
         }
@@ -169,6 +183,12 @@ void FlowPart::acceptRelease(const QString &channel, std::function<void()> then)
                     AcceptedRelease remember;
                     if (!SignedRelease::accept(
                             documentBytes, signatureEnd.bytes, channel, installDir, remember, error)) {
+                        // Whatever server sent it, the document is judged the
+                        // same: one that is refused counts against its server.
+                        if (m_runner.switchServer(refusal(error))) {
+                            acceptRelease(channel, then);
+                            return;
+                        }
                         fail(error, Failure::Refused);
                         return;
                     }

@@ -26,6 +26,17 @@ void FlowReporter::warning(const QString &text)
     emit warningRaised(text);
 }
 
+QString FlowReporter::switchText(const QString &from, const QString &to, const QString &reason)
+{
+    return QStringLiteral("server %1 failed (%2); using %3").arg(from, reason, to);
+}
+
+void FlowReporter::switchedServer(const QString &from, const QString &to, const QString &reason)
+{
+    Logger::LogInfo(QStringLiteral("UpdateFlow"), QStringLiteral("warning: %1").arg(switchText(from, to, reason)));
+    emit serverSwitched(from, to, reason);
+}
+
 void FlowReporter::fail(const FlowError &error)
 {
     m_error = error;

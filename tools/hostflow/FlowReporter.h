@@ -33,6 +33,9 @@ public:
 
     void info(const QString &text, const QJsonObject &fields = QJsonObject()) { emit message(text, fields); }
     void warning(const QString &text);
+    // The run left the server from for to: logged, and told as serverSwitched.
+    void switchedServer(const QString &from, const QString &to, const QString &reason);
+    static QString switchText(const QString &from, const QString &to, const QString &reason);
     // The run fails with error (the part then ends it); logged with the library's text.
     void fail(const FlowError &error);
     const FlowError &lastError() const { return m_error; }
@@ -57,6 +60,8 @@ signals:
     // A log line; fields carry its values for a program that reads them.
     void message(const QString &text, const QJsonObject &fields);
     void warningRaised(const QString &text);
+    // The server from failed (reason: the flow's sentence); the run goes on with to.
+    void serverSwitched(const QString &from, const QString &to, const QString &reason);
     void errorRaised(const HostFlow::FlowError &error);
     void downloadProgress(const TransferProgress &progress);
     // Any other stage's progress, 0 to 1; step names what runs inside the

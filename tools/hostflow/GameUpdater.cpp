@@ -164,7 +164,7 @@ void GameUpdater::done()
 void GameUpdater::prepare(bool finishMerge, std::function<void()> then)
 {
     GameUpdateContext &c = ctx();
-    options().applyServer();
+    runner().servers().apply();
     InstallState::load(options().installDir, c, options().limitKiB);
     c.bGameUpdate = true; // the speed limit applies to game downloads
     out().report().fromVersion = c.setting.CurrentGameVersion;

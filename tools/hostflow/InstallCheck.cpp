@@ -109,7 +109,7 @@ void InstallCheck::verified(const QString &version, const QString &manifest, con
 void InstallCheck::planRepair()
 {
     GameUpdateContext &c = ctx();
-    options().applyServer();
+    runner().servers().apply();
     InstallState::load(options().installDir, c, options().limitKiB);
     c.bGameUpdate = true;
     const QString version = c.setting.CurrentGameVersion;

@@ -47,7 +47,7 @@ void LauncherUpdate::stopped()
 void LauncherUpdate::plan(std::function<void()> then)
 {
     GameUpdateContext &c = ctx();
-    options().applyServer();
+    runner().servers().apply();
     InstallState::load(options().installDir, c, -1);
     c.bGameUpdate = false; // no speed limit for the launcher's own files
     const QSettings state(InstallState::statePath(c.setting.InstallPath), QSettings::IniFormat);

@@ -123,10 +123,69 @@ bool StageRunner::inView(const StageHandler &handler) const
     return true;
 }
 
-void StageRunner::reset()
+void StageRunner::reset(const FlowOptions &options)
 {
     m_stopping = false;
     m_stopEnd.reset();
+    m_servers.reset(options);
+}
+
+bool StageRunner::switchServer(const FlowError &reason)
+{
+    const QString from = m_servers.current();
+    if (m_stopping || !m_servers.skip())
+        return false;
+    const QString to = m_servers.current();
+    m_servers.rebase(context());
+    const QString why = reason.message.isEmpty() ? reason.detail : reason.message;
+    m_reporter.switchedServer(from, to, why);
+    return true;
+}
+
+bool StageRunner::retryElsewhere(const StageEnd &end, const QString &detail, bool background, Next &next)
+{
+    if (!ServerList::failedByServer(end) || !switchServer(end.error))
+        return false;
+    // Where other stages still run (an extraction beside a download), the
+    // stage goes on beside them as it did; a download keeps its share of the
+    // progress figure.
+    const auto again = [this, background](bool download) {
+        beside(background);
+        if (download)
+            downloadShare(m_download->shareBefore(), m_download->shareWhole());
+    };
+    switch (end.stage) {
+    case Stage::Fetch:
+        m_fetch->setRequest(m_servers.rebased(m_fetch->url()), m_fetch->maxBytes());
+        again(false);
+        start(Stage::Fetch, m_fetch->url(), std::move(next));
+        return true;
+    case Stage::Download:
+        // The partial files stay: the next server is asked for the rest only.
+        again(true);
+        download(true, detail, std::move(next));
+        return true;
+    case Stage::CheckArchives:
+        // The archives that failed are deleted; the others are whole and stay.
+        again(true);
+        download(true, QString(), [this, background, next = std::move(next)](const StageEnd &loaded) {
+            if (!loaded.ok) {
+                next(loaded);
+                return;
+            }
+            beside(background);
+            checkArchives(next);
+        });
+        return true;
+    case Stage::Blocks:
+        // The worker's journal keeps what it wrote: the same job goes on.
+        m_blocks->rebase(m_servers);
+        again(false);
+        start(Stage::Blocks, detail, std::move(next));
+        return true;
+    default:
+        return false;
+    }
 }
 
 void StageRunner::stop()
@@ -169,6 +228,7 @@ void StageRunner::start(Stage stage, const QString &detail, Next next)
     r.handler = m_handlers[int(stage)];
     r.endPosted = false;
     r.background = background;
+    r.detail = detail;
     r.next = std::move(next);
     if (m_stopping) {
         StageEnd end;
@@ -197,6 +257,7 @@ void StageRunner::ended(int kind, StageEnd end)
     Running &r = m_running[kind];
     StageHandler *handler = r.handler;
     const bool background = r.background;
+    const QString detail = r.detail;
     Next next = std::move(r.next);
     r = Running();
     if (handler)
@@ -210,6 +271,8 @@ void StageRunner::ended(int kind, StageEnd end)
         return;
     }
     const QPointer<StageRunner> alive(this);
+    if (!end.ok && retryElsewhere(end, detail, background, next))
+        return;
     if (next)
         next(end);
     // A stage that finished beside one the stop ended: the run ends with the last.
@@ -228,20 +291,21 @@ void StageRunner::stoppedWhenIdle()
 
 void StageRunner::fetchText(const QString &url, Next next)
 {
-    m_fetch->setRequest(url, 0);
-    start(Stage::Fetch, url, std::move(next));
+    m_fetch->setRequest(m_servers.rebased(url), 0);
+    start(Stage::Fetch, m_fetch->url(), std::move(next));
 }
 
 void StageRunner::fetchBytes(const QString &url, qint64 maxBytes, Next next)
 {
-    m_fetch->setRequest(url, maxBytes);
-    start(Stage::Fetch, url, std::move(next));
+    m_fetch->setRequest(m_servers.rebased(url), maxBytes);
+    start(Stage::Fetch, m_fetch->url(), std::move(next));
 }
 
 void StageRunner::download(bool resume, const QString &detail, Next next)
 {
     m_download->setResume(resume);
     m_download->setShare(std::exchange(m_shareBefore, 0), std::exchange(m_shareWhole, 0));
+    m_servers.rebase(context());
     start(Stage::Download, detail, std::move(next));
 }
 
@@ -315,6 +379,7 @@ void StageRunner::updateFiles(
 void StageRunner::blocks(const BlockJob &job, const QString &detail, Next next)
 {
     m_blocks->setJob(job);
+    m_blocks->rebase(m_servers);
     const int limit = context().setting.LimitSpeed;
     m_blocks->setSpeedLimit(limit);
     start(Stage::Blocks, detail, std::move(next));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ServerList.h"
 #include "Stage.h"
 
 #include <QObject>
@@ -39,6 +40,11 @@ class VerifyStage;
 // Stages of different kinds may run at once when the part asks for it with
 // beside() (a download beside an extraction): stop() then ends all of them,
 // and the stopped handler runs once, after the last one ended.
+//
+// A stage that failed because of its server (see ServerList::failedByServer)
+// runs again against the next server of the run, when there is one, before
+// its continuation sees it: a download goes on from the bytes it has, and
+// archives that failed their check are fetched again from there.
 class StageRunner : public QObject
 {
     Q_OBJECT
@@ -84,8 +90,15 @@ public:
     // Ends one running stage through the library, without stopping the run:
     // its continuation gets the end.
     void cancel(Stage stage);
-    // A run begins: stop() of the last one is forgotten.
-    void reset();
+    // A run begins: stop() of the last one is forgotten, and the run goes to
+    // the first server of options.
+    void reset(const FlowOptions &options);
+    // The run's servers; apply() points Global::Var at the one in use.
+    const ServerList &servers() const { return m_servers; }
+    // Skips the server in use for the rest of the run because of reason and
+    // goes on with the next one (logged, and told as serverSwitched); false
+    // when there is none left.
+    bool switchServer(const FlowError &reason);
     void stop();
     bool stopping() const { return m_stopping; }
     void setStoppedHandler(std::function<void(const StageEnd &)> handler) { m_stopped = std::move(handler); }
@@ -108,6 +121,7 @@ private:
         StageHandler *handler = nullptr;
         bool endPosted = false;
         bool background = false;
+        QString detail; // as its start told it
         Next next;
     };
     void start(Stage stage, const QString &detail, Next next);
@@ -118,6 +132,9 @@ private:
     bool inView(const StageHandler &handler) const;
     // The stopped handler, once every stage that the stop ended has ended.
     void stoppedWhenIdle();
+    // The failed stage once more against the next server (beside the others
+    // as it ran); false when there is none.
+    bool retryElsewhere(const StageEnd &end, const QString &detail, bool background, Next &next);
 
     FlowReporter &m_reporter;
     std::unique_ptr<FetchStage> m_fetch;
@@ -136,6 +153,7 @@ private:
     qint64 m_shareBefore = 0; // for the next download
     qint64 m_shareWhole = 0;
     std::optional<StageEnd> m_stopEnd; // a stopped stage's end, until the others ended too
+    ServerList m_servers;
     bool m_stopping = false;
     std::function<void(const StageEnd &)> m_stopped;
 };

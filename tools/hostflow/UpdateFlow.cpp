@@ -77,7 +77,7 @@ bool UpdateFlow::begin(std::unique_ptr<FlowPart> part)
     m_running = true;
     m_ending = false;
     m_reporter->reset();
-    m_runner->reset();
+    m_runner->reset(m_options);
     // The keys of this run's options, whichever view set them: none, no signed releases.
     Morvaniel::ReleaseTrust::SetTrustedKeys(m_options.trustedKeys);
     m_part = std::move(part);

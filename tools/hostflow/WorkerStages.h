@@ -27,6 +27,8 @@ public:
         m_shareBefore = before;
         m_shareWhole = whole;
     }
+    qint64 shareBefore() const { return m_shareBefore; }
+    qint64 shareWhole() const { return m_shareWhole; }
 
 protected:
     void registerCallback(std::function<void(Morvaniel::DownloadCallbackInfo &)> callback) override;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 namespace Launcher {
 
@@ -10,7 +11,11 @@ namespace Launcher {
 // update state leave alone.
 struct LauncherSettings
 {
-    QString server;
+    QString server; // the first of servers, or the only one
+    // The server and its mirrors in the order to try them, kept under
+    // "Launcher/Servers" (an INI list: "http://a, http://b"); a settings file
+    // with only the older "Launcher/Server" reads as that one server.
+    QStringList servers;
     QString installDir;
     int speedLimitKiB = 0; // 0: unlimited
     bool autoUpdate = false;
@@ -19,6 +24,12 @@ struct LauncherSettings
     QStringList trustedKeys;
     // The key of keyFileName() beside the program: part of the program, not a setting.
     QStringList programKeys;
+
+    // servers, or server alone when the list is empty.
+    QStringList addresses() const;
+    // The addresses a stored list and the single key name, in order, each once,
+    // without empty entries; the list may be an INI list or one comma-separated text.
+    static QStringList readServers(const QVariant &list, const QVariant &single);
 
     static LauncherSettings load();
     // On the GUI thread, like every write of the launcher's.

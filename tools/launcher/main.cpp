@@ -33,7 +33,9 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption server(QStringLiteral("server"),
-        QStringLiteral("The update server, http://host:port (default: the saved one)."), QStringLiteral("url"));
+        QStringLiteral("The update server, http://host:port (default: the saved ones); give it again for mirrors, "
+                       "tried in order when a server fails."),
+        QStringLiteral("url"));
     const QCommandLineOption dir(QStringLiteral("dir"),
         QStringLiteral("The install folder (default: the saved one, else beside the program)."),
         QStringLiteral("folder"));
@@ -49,16 +51,19 @@ int main(int argc, char *argv[])
     Logger::LogToFile(true);
 
     Launcher::LauncherSettings settings = Launcher::LauncherSettings::load();
-    if (parser.isSet(server))
-        settings.server = parser.value(server);
-    const QUrl serverUrl(settings.server);
-    if (!settings.server.isEmpty()
-        && (!serverUrl.isValid() || serverUrl.host().isEmpty()
-            || (serverUrl.scheme() != QLatin1String("http") && serverUrl.scheme() != QLatin1String("https")))) {
-        std::fprintf(stderr,
-            "morvaniel-launcher: --server takes an address with its scheme, http://host:port (not %s)\n",
-            qPrintable(settings.server));
-        return 2;
+    if (parser.isSet(server)) {
+        settings.servers = parser.values(server);
+        settings.server = settings.servers.value(0);
+    }
+    for (const QString &address : settings.addresses()) {
+        const QUrl serverUrl(address);
+        if (!serverUrl.isValid() || serverUrl.host().isEmpty()
+            || (serverUrl.scheme() != QLatin1String("http") && serverUrl.scheme() != QLatin1String("https"))) {
+            std::fprintf(stderr,
+                "morvaniel-launcher: --server takes an address with its scheme, http://host:port (not %s)\n",
+                qPrintable(address));
+            return 2;
+        }
     }
     QString keyError;
     const bool keyRead = settings.readKeyFile(QCoreApplication::applicationDirPath(), keyError);

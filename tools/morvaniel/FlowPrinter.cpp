@@ -42,6 +42,17 @@ void printFlow(UpdateFlow &flow, ProgressPrinter &printer)
     QObject::connect(reports, &FlowReporter::message, &flow,
         [out](const QString &text, const QJsonObject &fields) { out->info(text, fields); });
     QObject::connect(reports, &FlowReporter::warningRaised, &flow, [out](const QString &text) { out->warning(text); });
+    QObject::connect(reports, &FlowReporter::serverSwitched, &flow,
+        [out](const QString &from, const QString &to, const QString &reason) {
+            const QString text = FlowReporter::switchText(from, to, reason);
+            if (!out->json()) {
+                out->warning(text);
+                return;
+            }
+            out->event(QStringLiteral("server"),
+                { { QStringLiteral("failed"), from }, { QStringLiteral("server"), to },
+                    { QStringLiteral("reason"), reason }, { QStringLiteral("message"), text } });
+        });
     QObject::connect(reports, &FlowReporter::errorRaised, &flow,
         [out](const FlowError &error) { out->error(error.message, error.detail); });
     QObject::connect(reports, &FlowReporter::downloadProgress, &flow, [out](const TransferProgress &p) {

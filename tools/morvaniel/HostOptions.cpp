@@ -29,8 +29,10 @@ void routeLibraryMessages(bool verbose)
 
 QList<QCommandLineOption> HostOptions::commandLineOptions(bool launcher)
 {
-    QCommandLineOption server(
-        QStringLiteral("server"), QStringLiteral("The update server, http://host:port."), QStringLiteral("url"));
+    QCommandLineOption server(QStringLiteral("server"),
+        QStringLiteral("The update server, http://host:port; give it again for mirrors, tried in order when a "
+                       "server fails."),
+        QStringLiteral("url"));
     QCommandLineOption dir(QStringLiteral("dir"),
         launcher ? QStringLiteral("The launcher's folder.")
                  : QStringLiteral("The install folder (the game goes to its MorvanielGame folder)."),
@@ -60,7 +62,8 @@ QList<QCommandLineOption> HostOptions::commandLineOptions(bool launcher)
 
 bool HostOptions::read(const QString &command, const QCommandLineParser &parser, QTextStream &err)
 {
-    server = parser.value(QStringLiteral("server"));
+    servers = parser.values(QStringLiteral("server"));
+    server = servers.value(0);
     installDir = parser.value(QStringLiteral("dir"));
     if (parser.isSet(QStringLiteral("channel")))
         channel = parser.value(QStringLiteral("channel"));
@@ -90,13 +93,16 @@ bool HostOptions::read(const QString &command, const QCommandLineParser &parser,
     }
     // "127.0.0.1:8080" would be read as a path, and the run would fail late
     // and strangely: an address needs its scheme.
-    const QUrl url(server);
-    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
-        || url.host().isEmpty()) {
-        err << command << ": --server takes an address with its scheme, http://host:port (not " << server << ")\n";
-        return false;
+    for (QString &address : servers) {
+        const QUrl url(address);
+        if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+            || url.host().isEmpty()) {
+            err << command << ": --server takes an address with its scheme, http://host:port (not " << address << ")\n";
+            return false;
+        }
+        while (address.endsWith(QLatin1Char('/')))
+            address.chop(1);
     }
-    while (server.endsWith(QLatin1Char('/')))
-        server.chop(1);
+    server = servers.first();
     return true;
 }
