@@ -726,8 +726,16 @@ void tst_Host::interruptedPackResumes()
     QVERIFY2(out.contains(before), out.right(3000).constData());
     QByteArray log;
     QTRY_VERIFY_WITH_TIMEOUT((log += again.process().readAll()).contains(archives.last().toUtf8()), 10000);
-    for (int k = 0; k < done.size(); ++k)
+    for (int k = 0; k < done.size(); ++k) {
         QVERIFY2(!log.contains(archives.at(k).toUtf8()), log.constData());
+        // Nor extracted again (an extraction beside the download names its archive).
+        QVERIFY2(!out.contains(archives.at(k).toUtf8()), out.constData());
+    }
+    // The first one left extracts while the next one comes.
+    if (done.size() < archives.size() - 1) {
+        const QString beside = QStringLiteral("extracting %1 beside the download").arg(archives.at(done.size()));
+        QVERIFY2(out.contains(beside.toUtf8()), out.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Host)
