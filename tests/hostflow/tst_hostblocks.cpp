@@ -162,6 +162,7 @@ private:
     QTemporaryDir m_work;
     Http::FileServer m_blocks; // a block store beside the archives, signed
     Http::FileServer m_archives; // the same without its block store
+    Http::FileServer m_noChain; // a block store, full packs and no patch at all
     QStringList m_trusted;
     int m_newest = 0;
 };
@@ -190,10 +191,18 @@ void tst_HostBlocks::initTestCase()
     options.splitSize = 1 << 20;
     options.signing = {};
     QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
+    // No patch: every install is too old for a chain.
+    options.outputDir = path(QStringLiteral("www-nochain"));
+    options.blocks = true;
+    options.splitSize = Publisher::PublishOptions().splitSize;
+    options.defaultPairs = false;
+    QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
     m_blocks.setRoot(path(QStringLiteral("www")));
     m_archives.setRoot(path(QStringLiteral("www-archives")));
+    m_noChain.setRoot(path(QStringLiteral("www-nochain")));
     QVERIFY(m_blocks.listen(0));
     QVERIFY(m_archives.listen(0));
+    QVERIFY(m_noChain.listen(0));
 }
 
 void tst_HostBlocks::update_data()
@@ -201,12 +210,14 @@ void tst_HostBlocks::update_data()
     QTest::addColumn<int>("from"); // -1: nothing installed
     QTest::addColumn<bool>("blockStore");
     QTest::addColumn<bool>("trust");
-    QTest::newRow("fresh install by blocks") << -1 << true << false;
-    QTest::newRow("fresh install by blocks, signed") << -1 << true << true;
-    QTest::newRow("one version back: the cheaper") << 1 << true << false;
-    QTest::newRow("two versions back: the cheaper, signed") << 0 << true << true;
-    QTest::newRow("fresh install, no block store") << -1 << false << false;
-    QTest::newRow("one version back, no block store") << 1 << false << false;
+    QTest::addColumn<bool>("patches"); // false: the server has no patch chain at all
+    QTest::newRow("fresh install by blocks") << -1 << true << false << true;
+    QTest::newRow("fresh install by blocks, signed") << -1 << true << true << true;
+    QTest::newRow("one version back: the cheaper") << 1 << true << false << true;
+    QTest::newRow("two versions back: the cheaper, signed") << 0 << true << true << true;
+    QTest::newRow("too old for any patch chain: blocks, not the full pack") << 0 << true << false << false;
+    QTest::newRow("fresh install, no block store") << -1 << false << false << true;
+    QTest::newRow("one version back, no block store") << 1 << false << false << true;
 }
 
 void tst_HostBlocks::update()
@@ -214,12 +225,13 @@ void tst_HostBlocks::update()
     QFETCH(int, from);
     QFETCH(bool, blockStore);
     QFETCH(bool, trust);
+    QFETCH(bool, patches);
     const QString install = QStringLiteral("update-")
         + QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression(QStringLiteral("[^a-z]+")), "-");
     if (from >= 0)
         QVERIFY(installed(install, from));
     UpdateFlow flow;
-    FlowOptions o = options(install, blockStore ? m_blocks : m_archives);
+    FlowOptions o = options(install, !patches ? m_noChain : blockStore ? m_blocks : m_archives);
     if (trust)
         o.trustedKeys = m_trusted;
     flow.setOptions(o);
@@ -242,9 +254,12 @@ void tst_HostBlocks::update()
     const QString other = chosen.first().at(2).toString();
     const qint64 otherBytes = chosen.first().at(3).toLongLong();
     QVERIFY(blockBytes > 0 && otherBytes > 0);
-    QCOMPARE(other, from < 0 ? QStringLiteral("full pack") : QStringLiteral("patch chain"));
-    // A fresh install always goes by blocks; an update by the cheaper.
-    const bool byBlocks = from < 0 || blockBytes <= otherBytes;
+    QCOMPARE(other, from < 0 || !patches ? QStringLiteral("full pack") : QStringLiteral("patch chain"));
+    // A fresh install always goes by blocks, and so does an install that no
+    // chain leads from (its own blocks are reused); an update by the cheaper.
+    const bool byBlocks = from < 0 || !patches || blockBytes <= otherBytes;
+    if (!patches)
+        QVERIFY(blockBytes <= otherBytes); // what the install keeps is not fetched again
     QCOMPARE(how, byBlocks ? QStringLiteral("blocks") : QStringLiteral("archives"));
     QCOMPARE(report.blocks, byBlocks);
     QCOMPARE(report.blockBytes, blockBytes);

@@ -387,6 +387,13 @@ void tst_Launcher::installByBlocks()
             && m_window->progress()->bar()->value() > 0,
         qPrintable(details));
     screenshot(m_window.get(), QStringLiteral("install-blocks-paused"));
+    const int paused = m_window->progress()->bar()->value();
+
+    // Opened again, the window finds the paused run and offers to resume it.
+    m_window.reset();
+    openWindow(QStringLiteral("blocks"), server.url(QString()));
+    expectState(QStringLiteral("Resume"), 0, 100, paused);
+    QCOMPARE(m_window->progress()->details()->fullText(), details);
     finishUpdate();
     QCOMPARE(treeDifferences(version(2), game(QStringLiteral("blocks"))), QStringList());
 }

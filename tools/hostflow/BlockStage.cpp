@@ -1,8 +1,10 @@
 #include "BlockStage.h"
 
 #include "FlowReporter.h"
+#include "InstallState.h"
 
 #include "core/BlockComponent.h"
+#include "core/GameUpdateContext.h"
 #include "util/FreeSpace.h"
 
 #include <QNetworkReply>
@@ -16,8 +18,10 @@ void BlockStage::registerCallback(std::function<void(BlockCallbackInfo &)> callb
     GetBlockComponent()->RegistCallbackFunc(std::move(callback));
 }
 
-void BlockStage::startWorker(GameUpdateContext &)
+void BlockStage::startWorker(GameUpdateContext &ctx)
 {
+    m_installDir = ctx.setting.InstallPath;
+    m_kept.invalidate();
     m_running = true;
     m_lastWire = 0;
     GetBlockComponent()->StartBlocks(m_job);
@@ -66,7 +70,19 @@ void BlockStage::count(const BlockCallbackInfo &info)
 void BlockStage::progress(const BlockCallbackInfo &info)
 {
     count(info);
+    keepProgress(info, false);
     emit reporter().downloadProgress(transferProgressOf(info));
+}
+
+void BlockStage::keepProgress(const BlockCallbackInfo &info, bool now)
+{
+    // Every few seconds is enough for a hint that survives a killed process.
+    constexpr qint64 KeepEveryMs = 5000;
+    if (m_installDir.isEmpty() || info.downloadedSize <= 0 || info.totalSize <= 0
+        || (!now && m_kept.isValid() && m_kept.elapsed() < KeepEveryMs))
+        return;
+    m_kept.start();
+    InstallState::recordBlockProgress(m_installDir, info.downloadedSize, info.totalSize);
 }
 
 std::optional<StageEnd> BlockStage::endOf(const BlockCallbackInfo &info)
@@ -80,8 +96,10 @@ std::optional<StageEnd> BlockStage::endOf(const BlockCallbackInfo &info)
     if (end.ok)
         return end;
     // What a paused run keeps, for a view that offers to resume it.
-    if (info.bPaused && info.downloadedSize > 0 && info.totalSize > 0)
+    if (info.bPaused && info.downloadedSize > 0 && info.totalSize > 0) {
+        keepProgress(info, true);
         emit reporter().partialDownload(info.downloadedSize, info.totalSize);
+    }
     const QString what = QStringLiteral("block download failed");
     end.error.detail = info.errorString;
     end.error.message = withDetail(what, info.errorString);

@@ -6,6 +6,8 @@
 #include "blocks/BlockCallbackInfo.h"
 #include "blocks/BlockJob.h"
 
+#include <QElapsedTimer>
+
 namespace HostFlow {
 
 // A block run of the library's block worker: the job is set before start().
@@ -34,8 +36,12 @@ protected:
 
 private:
     void count(const Morvaniel::BlockCallbackInfo &info);
+    // Keeps how far the run got in the install's state (now, or now and then).
+    void keepProgress(const Morvaniel::BlockCallbackInfo &info, bool now);
 
     Morvaniel::BlockJob m_job;
+    QString m_installDir;
+    QElapsedTimer m_kept; // since the progress was last kept
     bool m_running = false;
     qint64 m_lastWire = 0;
     qint64 m_bytesDownloaded = 0;

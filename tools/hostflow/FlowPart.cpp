@@ -138,6 +138,14 @@ void FlowPart::reportPartialDownload()
         onDisk += qBound<qint64>(0, QFileUtils::GetFileSize(file.localPath), file.size);
         total += file.size;
     }
+    if (onDisk <= 0) {
+        // A block run under way keeps its figures in the install's state.
+        QString from;
+        QString target;
+        InstallState::blockRun(c.setting.InstallPath, from, target);
+        if (!target.isEmpty())
+            InstallState::blockProgress(c.setting.InstallPath, onDisk, total);
+    }
     if (onDisk > 0 && total > 0)
         emit out().partialDownload(onDisk, total);
 }

@@ -21,6 +21,8 @@ const QString KeyCheckByMd5 = QStringLiteral("CheckFilesByMd5");
 const QString KeyCheckedManifest = QStringLiteral("CheckedManifest");
 const QString KeyBlockFrom = QStringLiteral("BlockRunFrom");
 const QString KeyBlockTarget = QStringLiteral("BlockRunTarget");
+const QString KeyBlockDone = QStringLiteral("BlockRunDone");
+const QString KeyBlockTotal = QStringLiteral("BlockRunTotal");
 const QString KeyExtractedVersion = QStringLiteral("FullPackExtractedVersion");
 const QString KeyExtracted = QStringLiteral("FullPackExtracted");
 
@@ -123,6 +125,8 @@ bool InstallState::recordBlockRun(const QString &installDir, const QString &from
     if (target.isEmpty()) {
         state.remove(KeyBlockFrom);
         state.remove(KeyBlockTarget);
+        state.remove(KeyBlockDone);
+        state.remove(KeyBlockTotal);
     } else {
         state.setValue(KeyBlockFrom, from);
         state.setValue(KeyBlockTarget, target);
@@ -135,6 +139,20 @@ void InstallState::blockRun(const QString &installDir, QString &from, QString &t
     const QSettings state(statePath(installDir), QSettings::IniFormat);
     from = state.value(KeyBlockFrom).toString();
     target = state.value(KeyBlockTarget).toString();
+}
+
+void InstallState::recordBlockProgress(const QString &installDir, qint64 done, qint64 total)
+{
+    QSettings state(statePath(installDir), QSettings::IniFormat);
+    state.setValue(KeyBlockDone, done);
+    state.setValue(KeyBlockTotal, total);
+}
+
+void InstallState::blockProgress(const QString &installDir, qint64 &done, qint64 &total)
+{
+    const QSettings state(statePath(installDir), QSettings::IniFormat);
+    done = state.value(KeyBlockDone, 0).toLongLong();
+    total = state.value(KeyBlockTotal, 0).toLongLong();
 }
 
 bool InstallState::recordExtracted(

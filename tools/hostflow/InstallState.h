@@ -53,6 +53,11 @@ public:
     // empty: none is under way.
     static bool recordBlockRun(const QString &installDir, const QString &from, const QString &target, QString &error);
     static void blockRun(const QString &installDir, QString &from, QString &target);
+    // How far the block run under way got (bytes written of total), for a view
+    // that offers to resume it after a restart. A hint, written as the run
+    // goes; recordBlockRun() with no target clears it.
+    static void recordBlockProgress(const QString &installDir, qint64 done, qint64 total);
+    static void blockProgress(const QString &installDir, qint64 &done, qint64 &total);
     // The full pack of version is extracted one archive after the other, each
     // deleted once extracted: archives ("<name>|<md5>") are in the game
     // folder already. An empty version clears the record.
