@@ -11,6 +11,7 @@
 #include "download/NetworkRequests.h"
 #include "trust/ReleaseListing.h"
 #include "util/Blake2b.h"
+#include "util/DocumentLimits.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -271,6 +272,7 @@ void tst_Download::contentRequestsAreBounded_data()
     // A compressed reply is taken as sent: a few bytes never become gigabytes.
     QTest::newRow("compressed reply is not inflated") << "inflated" << 0;
     QTest::newRow("a byte request past its own bound") << "bytes" << ContentTooLargeCode;
+    QTest::newRow("an unsigned document past the fixed cap") << "unsigned" << ContentTooLargeCode;
     QTest::newRow("a server that drips a byte a second meets the deadline") << "drip" << 4;
 }
 
@@ -294,6 +296,8 @@ void tst_Download::contentRequestsAreBounded()
         m_server->setRule(path, deflated);
     } else if (kind == QLatin1String("bytes")) {
         m_server->addFile(path, QByteArray(5000, 'x'));
+    } else if (kind == QLatin1String("unsigned")) {
+        m_server->addFile(path, QByteArray(int(MaxUnsignedDocumentBytes + 1024 * 1024), 'x'));
     } else {
         m_server->addFile(path, QByteArray(1024, 'x'));
         HttpFaultRule drip;

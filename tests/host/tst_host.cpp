@@ -610,10 +610,14 @@ void tst_Host::interruptStopsEveryStage_data()
     QTest::addColumn<QString>("hold");
     QTest::newRow("extraction") << QStringLiteral("extract") << -1 << QStringLiteral("7z");
     QTest::newRow("merge") << QStringLiteral("merge") << 0 << QStringLiteral("hpatchz");
+    // A server that takes the connection and never answers: the document
+    // request would wait out its time-outs and retries.
+    QTest::newRow("document fetch") << QStringLiteral("fetch") << -1 << QString();
 }
 
-// Ctrl+C during extraction or the merge stage stops it at once through the
-// library (the tool would hold for a minute); the next run finishes.
+// Ctrl+C during extraction, the merge stage or a document fetch stops it at
+// once through the library (the tool or the server would hold for a
+// minute); the next run finishes.
 void tst_Host::interruptStopsEveryStage()
 {
     QFETCH(QString, stage);
@@ -630,21 +634,30 @@ void tst_Host::interruptStopsEveryStage()
     HttpTestServe serve;
     const QString server = serve.start(m_cli.exe(), path(QStringLiteral("www")));
     QVERIFY(!server.isEmpty());
+    // The kernel completes its connections; nothing ever reads or answers them.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    const QString first
+        = stage == QLatin1String("fetch") ? QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()) : server;
     QProcess run;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("MORVANIEL_TEST_HOLD"), hold);
     run.setProcessEnvironment(env);
-    run.start(held.exe(), QStringList{ QStringLiteral("update") } + common(server, install));
+    run.start(held.exe(), QStringList{ QStringLiteral("update") } + common(first, install));
     QVERIFY(run.waitForStarted(10000));
     QByteArray out;
     QElapsedTimer clock;
     clock.start();
-    const QByteArray started = QStringLiteral("\"stage\":\"%1\"").arg(stage).toUtf8();
+    // Fetches print no stage of their own: the first one follows this line.
+    const QByteArray started = stage == QLatin1String("fetch") ? QByteArray("installed version none")
+                                                               : QStringLiteral("\"stage\":\"%1\"").arg(stage).toUtf8();
     while (!out.contains(started) && clock.elapsed() < 60000 && run.state() == QProcess::Running) {
         run.waitForReadyRead(100);
         out += run.readAllStandardOutput();
     }
     QVERIFY2(out.contains(started), out.constData());
+    if (stage == QLatin1String("fetch"))
+        QVERIFY(silent.waitForNewConnection(20000)); // the request is out
     QTest::qWait(300); // the tool is up and holding
     ::kill(pid_t(run.processId()), SIGINT);
     clock.restart();

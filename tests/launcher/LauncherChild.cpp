@@ -42,6 +42,7 @@ QProcessEnvironment environment(const Plan &plan)
     env.insert(QStringLiteral("CHILD_LAUNCHER"), plan.launcherDir);
     env.insert(QStringLiteral("CHILD_CLOSE_AT"), plan.closeAt);
     env.insert(QStringLiteral("CHILD_START_UPDATE"), plan.startUpdate ? QStringLiteral("1") : QStringLiteral("0"));
+    env.insert(QStringLiteral("CHILD_AUTO_UPDATE"), plan.autoUpdate ? QStringLiteral("1") : QStringLiteral("0"));
     env.insert(QStringLiteral("CHILD_LIMIT"), QString::number(plan.speedLimitKiB));
     env.insert(QStringLiteral("MORVANIEL_TEST_HOLD"), plan.hold);
     return env;
@@ -60,6 +61,7 @@ int run(int &argc, char **argv)
     settings.server = qEnvironmentVariable("CHILD_SERVER");
     settings.installDir = qEnvironmentVariable("CHILD_INSTALL");
     settings.speedLimitKiB = qEnvironmentVariableIntValue("CHILD_LIMIT");
+    settings.autoUpdate = qEnvironmentVariableIntValue("CHILD_AUTO_UPDATE") != 0;
     Launcher::LauncherPlace place;
     place.launcherDir = qEnvironmentVariable("CHILD_LAUNCHER");
     place.launcherVersion = QStringLiteral("1.0.0.1");
@@ -71,7 +73,7 @@ int run(int &argc, char **argv)
     window.resize(1040, 640);
     window.show();
 
-    bool armed = !startUpdate;
+    bool armed = !startUpdate && !settings.autoUpdate;
     bool closed = false;
     bool awaitBytes = false;
     auto closeNow = [&]() {
@@ -104,6 +106,8 @@ int run(int &argc, char **argv)
     });
     QObject::connect(&window, &Launcher::LauncherWindow::runEnded, &window, [&](Launcher::Run run, int result) {
         say(QStringLiteral("run ended %1 %2").arg(int(run)).arg(result).toLatin1());
+        if (settings.autoUpdate && run == Launcher::Run::CheckLauncher)
+            armed = true;
         if (startUpdate && !armed && run == Launcher::Run::Check) {
             armed = true;
             QTimer::singleShot(0, &window, [&window]() { window.mainButton()->click(); });

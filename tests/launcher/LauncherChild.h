@@ -20,6 +20,9 @@ struct Plan
     // or "question" for the files-in-use question.
     QString closeAt;
     bool startUpdate = false; // click the main button after the first check; close in that run
+    // The player's automatic update is on; the close comes in the game's
+    // check, after the launcher's own.
+    bool autoUpdate = false;
     int speedLimitKiB = 0;
     QString hold; // MORVANIEL_TEST_HOLD for the tools the child starts
 };

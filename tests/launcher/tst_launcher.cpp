@@ -575,19 +575,24 @@ void tst_Launcher::closeDuringStage_data()
     QTest::addColumn<bool>("fileHeld");
     // What the next start offers: a download the close left in the cache is resumed.
     QTest::addColumn<QString>("next");
-    QTest::newRow("planning") << QStringLiteral("fetch") << -1 << QString() << 0 << false << QStringLiteral("Install");
+    // With the automatic update on, a close during the check must not start one.
+    QTest::addColumn<bool>("autoUpdate");
+    QTest::newRow("planning") << QStringLiteral("fetch") << -1 << QString() << 0 << false << QStringLiteral("Install")
+                              << false;
     QTest::newRow("download") << QStringLiteral("download") << -1 << QString() << 64 << false
-                              << QStringLiteral("Resume");
+                              << QStringLiteral("Resume") << false;
     QTest::newRow("archive check") << QStringLiteral("verify-archives") << -1 << QString() << 0 << false
-                                   << QStringLiteral("Resume");
+                                   << QStringLiteral("Resume") << false;
     QTest::newRow("extraction") << QStringLiteral("extract") << -1 << QStringLiteral("7z") << 0 << false
-                                << QStringLiteral("Resume");
+                                << QStringLiteral("Resume") << false;
     QTest::newRow("merge") << QStringLiteral("merge") << 0 << QStringLiteral("hpatchz") << 0 << false
-                           << QStringLiteral("Update");
+                           << QStringLiteral("Update") << false;
     QTest::newRow("in-use question") << QStringLiteral("question") << 0 << QString() << 0 << true
-                                     << QStringLiteral("Update");
-    QTest::newRow("check") << QStringLiteral("verify-install") << 2 << QString() << 0 << false
-                           << QStringLiteral("Play");
+                                     << QStringLiteral("Update") << false;
+    QTest::newRow("check") << QStringLiteral("verify-install") << 2 << QString() << 0 << false << QStringLiteral("Play")
+                           << false;
+    QTest::newRow("check, automatic update on")
+        << QStringLiteral("fetch") << 0 << QString() << 0 << false << QStringLiteral("Update") << true;
 }
 
 // The player closes the window while a stage runs: the run stops through the
@@ -601,6 +606,7 @@ void tst_Launcher::closeDuringStage()
     QFETCH(int, limitKiB);
     QFETCH(bool, fileHeld);
     QFETCH(QString, next);
+    QFETCH(bool, autoUpdate);
     const QString install = QStringLiteral("close-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), '-');
     if (installed >= 0) {
         QVERIFY(copyTree(version(installed), game(install)));
@@ -618,7 +624,8 @@ void tst_Launcher::closeDuringStage()
     plan.installDir = path(install);
     plan.launcherDir = path(install + QStringLiteral("-launcher"));
     plan.closeAt = closeAt;
-    plan.startUpdate = installed != 2;
+    plan.startUpdate = installed != 2 && !autoUpdate;
+    plan.autoUpdate = autoUpdate;
     plan.speedLimitKiB = limitKiB;
     plan.hold = hold;
     QProcess child;
@@ -654,6 +661,8 @@ void tst_Launcher::closeDuringStage()
     const QByteArray lastRun = out.mid(out.lastIndexOf("run ended")).trimmed();
     QVERIFY2(lastRun.endsWith(" 130"), out.constData());
 
+    if (autoUpdate) // no update started behind the closed window
+        QCOMPARE(treeDifferences(version(installed), game(install)), QStringList());
     holder.release();
     openWindow(install, m_server.url(QString()));
     waitForRest();
