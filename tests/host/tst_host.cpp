@@ -719,10 +719,14 @@ void tst_Host::interruptedPackResumes()
     const QStringList done = recorded();
     QVERIFY2(!done.isEmpty() && done.size() < archives.size(), qPrintable(done.join(' ')));
     // Recorded in order, and gone from the cache; at most two archives on disk.
+    // A kill may fall between an archive's record and its deletion (the
+    // record comes first): the last one recorded may still be there, and the
+    // next run drops it.
     const QStringList inCache = QDir(cache).entryList({ QStringLiteral("full_*") }, QDir::Files);
     for (int k = 0; k < done.size(); ++k) {
         QVERIFY2(done.at(k).startsWith(archives.at(k) + QLatin1Char('|')), qPrintable(done.at(k)));
-        QVERIFY2(!inCache.contains(archives.at(k)), qPrintable(inCache.join(' ')));
+        const bool mayStay = sig == SIGKILL && k == done.size() - 1;
+        QVERIFY2(mayStay || !inCache.contains(archives.at(k)), qPrintable(inCache.join(' ')));
     }
     QVERIFY2(inCache.size() <= 2, qPrintable(inCache.join(' ')));
 
