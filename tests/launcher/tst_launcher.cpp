@@ -394,6 +394,7 @@ void tst_Launcher::installByBlocks()
     openWindow(QStringLiteral("blocks"), server.url(QString()));
     expectState(QStringLiteral("Resume"), 0, 100, paused);
     QCOMPARE(m_window->progress()->details()->fullText(), details);
+    screenshot(m_window.get(), QStringLiteral("install-blocks-reopened"));
     finishUpdate();
     QCOMPARE(treeDifferences(version(2), game(QStringLiteral("blocks"))), QStringList());
 }
