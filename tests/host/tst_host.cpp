@@ -97,6 +97,8 @@ private slots:
     void readOnlyStateFile();
     void interruptStopsEveryStage_data();
     void interruptStopsEveryStage();
+    void interruptedPackResumes_data();
+    void interruptedPackResumes();
 
 private:
     QString path(const QString &name) const { return m_work.filePath(name); }
@@ -135,6 +137,11 @@ void tst_Host::initTestCase()
     options.launcherInputDir = path(QStringLiteral("launcher"));
     options.blocks = false; // these runs pin the archive path (tst_hostblocks: the blocks)
     Publisher::PublishReport report;
+    QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
+    // The same game with its full pack cut into archives of 512 KiB.
+    options.outputDir = path(QStringLiteral("www-split"));
+    options.launcherInputDir.clear();
+    options.splitSize = 512 * 1024;
     QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
 }
 
@@ -661,6 +668,91 @@ void tst_Host::interruptStopsEveryStage()
     QVERIFY2(out.contains("stopping (interrupted)"), out.constData());
     QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(server, install), &out), 0);
     QCOMPARE(treeDifferences(version(2), game(install)), QStringList());
+}
+
+void tst_Host::interruptedPackResumes_data()
+{
+    QTest::addColumn<int>("sig");
+    QTest::newRow("Ctrl+C") << int(SIGINT);
+    QTest::newRow("SIGKILL") << int(SIGKILL);
+}
+
+// A full pack of several archives, interrupted once the first is extracted
+// while the others still come: the next run fetches and extracts only what
+// was not recorded as extracted, and the game comes out byte for byte.
+void tst_Host::interruptedPackResumes()
+{
+    QFETCH(int, sig);
+    const QString install = QStringLiteral("pack-") + QString::number(sig);
+    const QString state = path(install) + QStringLiteral("/morvaniel-install.ini");
+    const QString cache = path(install) + QStringLiteral("/MorvanielCache");
+    const QStringList archives = QDir(path(QStringLiteral("www-split/game/")) + m_newest)
+                                     .entryList({ QStringLiteral("full_*.7z") }, QDir::Files, QDir::Name);
+    QVERIFY2(archives.size() >= 3, qPrintable(archives.join(' ')));
+    auto recorded = [&state]() {
+        return QSettings(state, QSettings::IniFormat).value(QStringLiteral("FullPackExtracted")).toStringList();
+    };
+    HttpTestServe serving;
+    const QString server = serving.start(m_cli.exe(), path(QStringLiteral("www-split")));
+    QVERIFY(!server.isEmpty());
+
+    // Throttled: the rest of the pack is still on its way once the first is in.
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(m_cli.exe(),
+        QStringList{ QStringLiteral("update") } + common(server, install)
+            + QStringList{ QStringLiteral("--limit"), QStringLiteral("512") });
+    QVERIFY(run.waitForStarted(10000));
+    QElapsedTimer clock;
+    clock.start();
+    while (recorded().isEmpty() && clock.elapsed() < 60000 && run.state() == QProcess::Running)
+        run.waitForFinished(20);
+    QVERIFY2(run.state() == QProcess::Running, run.readAll().right(3000).constData());
+    ::kill(pid_t(run.processId()), sig);
+    QVERIFY(run.waitForFinished(20000));
+    const QByteArray first = run.readAll();
+    if (sig == SIGKILL)
+        QCOMPARE(run.exitStatus(), QProcess::CrashExit);
+    else
+        QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 130, first.right(3000).constData());
+    QCOMPARE(QSettings(state, QSettings::IniFormat).value(QStringLiteral("CurrentGameVersion")).toString(), QString());
+    const QStringList done = recorded();
+    QVERIFY2(!done.isEmpty() && done.size() < archives.size(), qPrintable(done.join(' ')));
+    // Recorded in order, and gone from the cache; at most two archives on disk.
+    // A kill may fall between an archive's record and its deletion (the
+    // record comes first): the last one recorded may still be there, and the
+    // next run drops it.
+    const QStringList inCache = QDir(cache).entryList({ QStringLiteral("full_*") }, QDir::Files);
+    for (int k = 0; k < done.size(); ++k) {
+        QVERIFY2(done.at(k).startsWith(archives.at(k) + QLatin1Char('|')), qPrintable(done.at(k)));
+        const bool mayStay = sig == SIGKILL && k == done.size() - 1;
+        QVERIFY2(mayStay || !inCache.contains(archives.at(k)), qPrintable(inCache.join(' ')));
+    }
+    QVERIFY2(inCache.size() <= 2, qPrintable(inCache.join(' ')));
+
+    // A server of its own: its log is the next run's alone.
+    HttpTestServe again;
+    const QString second = again.start(m_cli.exe(), path(QStringLiteral("www-split")));
+    QVERIFY(!second.isEmpty());
+    QByteArray out;
+    QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(second, install), &out), 0);
+    QCOMPARE(treeDifferences(version(2), game(install)), QStringList());
+    QCOMPARE(QDir(cache).entryList({ QStringLiteral("full_*") }, QDir::Files), QStringList());
+    const QByteArray before
+        = QStringLiteral("%1 archive(s) of the full pack were extracted before").arg(done.size()).toUtf8();
+    QVERIFY2(out.contains(before), out.right(3000).constData());
+    QByteArray log;
+    QTRY_VERIFY_WITH_TIMEOUT((log += again.process().readAll()).contains(archives.last().toUtf8()), 10000);
+    for (int k = 0; k < done.size(); ++k) {
+        QVERIFY2(!log.contains(archives.at(k).toUtf8()), log.constData());
+        // Nor extracted again (an extraction beside the download names its archive).
+        QVERIFY2(!out.contains(archives.at(k).toUtf8()), out.constData());
+    }
+    // The first one left extracts while the next one comes.
+    if (done.size() < archives.size() - 1) {
+        const QString beside = QStringLiteral("extracting %1 beside the download").arg(archives.at(done.size()));
+        QVERIFY2(out.contains(beside.toUtf8()), out.constData());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Host)

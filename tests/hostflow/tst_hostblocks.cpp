@@ -11,6 +11,7 @@
 #include "HttpServer.h"
 #include "InstallState.h"
 #include "Publisher.h"
+#include "ResponsePlan.h"
 #include "SampleGame.h"
 #include "UpdateFlow.h"
 
@@ -61,6 +62,46 @@ int fileCount(const QString &folder)
     return n;
 }
 
+// Serves like the tests' server, but holds the body of a path until release
+// says it may go: to the client a slow server, not a failing one.
+class HeldPlan : public Http::ResponsePlan
+{
+public:
+    HeldPlan(std::function<bool(const QString &)> release, const QString &path)
+        : m_release(std::move(release))
+        , m_path(path)
+    {
+    }
+    Pace pace(qint64, qint64) const override
+    {
+        if (m_release(m_path))
+            return Pace();
+        Pace wait;
+        wait.budget = 0;
+        wait.then = Then::Wait;
+        wait.waitMs = 20;
+        return wait;
+    }
+
+private:
+    std::function<bool(const QString &)> m_release;
+    QString m_path;
+};
+
+class HoldingServer : public HttpTest::HttpServer
+{
+public:
+    std::function<bool(const QString &path)> release;
+
+protected:
+    std::unique_ptr<Http::ResponsePlan> planResponse(Request &request) override
+    {
+        if (!release || request.method != "GET" || release(request.path))
+            return HttpServer::planResponse(request);
+        return std::make_unique<HeldPlan>(release, request.path);
+    }
+};
+
 } // namespace
 
 class tst_HostBlocks : public QObject
@@ -74,7 +115,10 @@ private slots:
     void stopAndResume_data();
     void stopAndResume();
     void repairFetchesOnlyDamagedBlocks();
+    void archivesExtractedBesideTheDownload();
     void archivesExtractedOneByOne();
+    void damagedArchiveFailsTheRun_data();
+    void damagedArchiveFailsTheRun();
     void tamperedBlockStoreRefused_data();
     void tamperedBlockStoreRefused();
 
@@ -88,6 +132,21 @@ private:
         o.server = server.url(QString());
         o.installDir = path(install);
         return o;
+    }
+    // The newest version's full pack archives under a publication's root, in order.
+    QString archivePath(const QString &root, const QString &name) const
+    {
+        return root + QStringLiteral("/game/") + Publisher::sampleVersionName(m_newest) + QLatin1Char('/') + name;
+    }
+    QStringList packArchives(const QString &root) const
+    {
+        return QDir(QFileInfo(archivePath(root, QString())).path())
+            .entryList({ QStringLiteral("full_*.7z") }, QDir::Files, QDir::Name);
+    }
+    QStringList archivesInCache(const QString &install) const
+    {
+        return QDir(path(install + QStringLiteral("/MorvanielCache")))
+            .entryList({ QStringLiteral("full_*") }, QDir::Files, QDir::Name);
     }
     QString stateValue(const QString &install, const QString &key) const
     {
@@ -307,14 +366,94 @@ void tst_HostBlocks::repairFetchesOnlyDamagedBlocks()
         qPrintable(QString::number(flow.bytesDownloaded())));
 }
 
-// Without a block store, each archive of the full pack is deleted once
-// extracted; a run stopped between two extractions leaves the rest, and the
-// next run neither fetches nor extracts again what is done.
+// Without a block store, the archives of the full pack are extracted while the
+// next one downloads. The server holds the body of each archive until the one
+// before it is extracted and recorded: a run that extracted only after the
+// whole download would wait for it forever (and fail on the stall watchdog).
+void tst_HostBlocks::archivesExtractedBesideTheDownload()
+{
+    const QString install = QStringLiteral("beside");
+    const QString newest = Publisher::sampleVersionName(m_newest);
+    const QStringList archives = packArchives(path(QStringLiteral("www-archives")));
+    QVERIFY2(archives.size() >= 3, qPrintable(archives.join(' ')));
+    int heldAtMost = 0; // full pack archives in the cache at once, as sampled
+    auto sampleCache = [&]() { heldAtMost = qMax(heldAtMost, archivesInCache(install).size()); };
+    HoldingServer server;
+    server.setRoot(path(QStringLiteral("www-archives")));
+    server.release = [&](const QString &served) {
+        sampleCache();
+        const int k = archives.indexOf(QFileInfo(served).fileName());
+        return k < 1 || InstallState::extractedArchives(path(install), newest).size() >= k;
+    };
+    QVERIFY(server.listen(0));
+
+    UpdateFlow flow;
+    flow.setOptions(options(install, server));
+    // Each stage start: its kind, whether the views follow it, and how many
+    // archives were extracted by then.
+    struct Start
+    {
+        Stage stage;
+        QString detail;
+        bool background;
+        int extracted;
+    };
+    QVector<Start> starts;
+    connect(
+        flow.reporter(), &FlowReporter::stageStarted, this, [&](Stage stage, const QString &detail, bool background) {
+            sampleCache();
+            starts.append({ stage, detail, background, InstallState::extractedArchives(path(install), newest).size() });
+        });
+    qint64 done = 0;
+    qint64 whole = -1;
+    bool backwards = false;
+    connect(flow.reporter(), &FlowReporter::downloadProgress, this, [&](const TransferProgress &p) {
+        backwards = backwards || p.done < done || (whole >= 0 && p.total != whole);
+        done = p.done;
+        whole = p.total;
+    });
+    QCOMPARE(runToEnd(flow, &UpdateFlow::update), int(UpdateFlow::Ok));
+    QCOMPARE(treeContent(game(install)), treeContent(version(m_newest)));
+    QCOMPARE(stateValue(install, QStringLiteral("CurrentGameVersion")), newest);
+    QCOMPARE(flow.report().archives, archives);
+    QCOMPARE(archivesInCache(install), QStringList());
+    QVERIFY2(heldAtMost >= 1 && heldAtMost <= 2, qPrintable(QString::number(heldAtMost)));
+
+    // Archive k's download starts while archive k-1 still extracts, in the
+    // background; only the last extraction is the stage the views show.
+    int downloads = 0;
+    int extractions = 0;
+    for (const Start &s : qAsConst(starts)) {
+        if (s.stage == Stage::Download) {
+            QVERIFY2(s.detail.endsWith(archives.at(downloads)), qPrintable(s.detail));
+            QVERIFY(!s.background);
+            QCOMPARE(s.extracted, qMax(0, downloads - 1));
+            ++downloads;
+        } else if (s.stage == Stage::Extract) {
+            ++extractions;
+            QCOMPARE(s.background, extractions < archives.size());
+            QCOMPARE(s.extracted, extractions - 1);
+        }
+    }
+    QCOMPARE(downloads, archives.size());
+    QCOMPARE(extractions, archives.size());
+    // One figure for the whole pack, never going back.
+    QVERIFY(!backwards);
+    qint64 packBytes = 0;
+    for (const QString &name : archives)
+        packBytes += QFileInfo(archivePath(path(QStringLiteral("www-archives")), name)).size();
+    QCOMPARE(whole, packBytes);
+    QCOMPARE(done, packBytes);
+}
+
+// A run stopped in the middle (an archive extracting, the next downloading)
+// leaves the extracted ones recorded and deleted; the next run neither fetches
+// nor extracts them again.
 void tst_HostBlocks::archivesExtractedOneByOne()
 {
     const QString install = QStringLiteral("one-by-one");
-    const QString cache = path(install + QStringLiteral("/MorvanielCache"));
-    auto archivesInCache = [&cache]() { return QDir(cache).entryList({ QStringLiteral("full_*") }, QDir::Files); };
+    const QString newest = Publisher::sampleVersionName(m_newest);
+    const QStringList archives = packArchives(path(QStringLiteral("www-archives")));
     UpdateFlow flow;
     flow.setOptions(options(install, m_archives));
     int extractions = 0;
@@ -323,22 +462,118 @@ void tst_HostBlocks::archivesExtractedOneByOne()
             QTimer::singleShot(0, &flow, [&flow]() { flow.stop(); });
     });
     QCOMPARE(runToEnd(flow, &UpdateFlow::update), int(UpdateFlow::Paused));
-    const int total = flow.report().archives.size();
-    QVERIFY2(total >= 3, qPrintable(flow.report().archives.join(' ')));
-    const int left = archivesInCache().size();
-    QVERIFY2(left >= 1 && left <= total - 1, qPrintable(archivesInCache().join(' ')));
+    QVERIFY2(archives.size() >= 3, qPrintable(archives.join(' ')));
     QCOMPARE(stateValue(install, QStringLiteral("CurrentGameVersion")), QString());
+    const QStringList recorded = InstallState::extractedArchives(path(install), newest);
+    QVERIFY2(recorded.size() >= 1 && recorded.size() < archives.size(), qPrintable(recorded.join(' ')));
+    for (int k = 0; k < recorded.size(); ++k) {
+        QVERIFY2(recorded.at(k).startsWith(archives.at(k) + QLatin1Char('|')), qPrintable(recorded.at(k)));
+        QVERIFY(!archivesInCache(install).contains(archives.at(k)));
+    }
+    QVERIFY(archivesInCache(install).size() <= 2);
 
     UpdateFlow next;
     next.setOptions(options(install, m_archives));
     int again = 0;
     connect(next.reporter(), &FlowReporter::stageStarted, this,
         [&again](Stage stage, const QString &) { again += stage == Stage::Extract; });
+    const int before = m_archives.requests().size();
     QCOMPARE(runToEnd(next, &UpdateFlow::update), int(UpdateFlow::Ok));
     QCOMPARE(treeContent(game(install)), treeContent(version(m_newest)));
-    QCOMPARE(next.bytesDownloaded(), qint64(0));
-    QCOMPARE(again, left);
-    QCOMPARE(archivesInCache(), QStringList());
+    QCOMPARE(stateValue(install, QStringLiteral("CurrentGameVersion")), newest);
+    QCOMPARE(again, archives.size() - recorded.size());
+    const QList<Http::FileServer::Request> requests = m_archives.requests().mid(before);
+    for (const Http::FileServer::Request &r : requests) {
+        for (int k = 0; k < recorded.size(); ++k)
+            QVERIFY2(!r.path.endsWith(archives.at(k)), qPrintable(r.path));
+    }
+    // The archive that was extracting had come whole: at most the rest comes now.
+    qint64 rest = 0;
+    for (int k = recorded.size() + 1; k < archives.size(); ++k)
+        rest += QFileInfo(archivePath(path(QStringLiteral("www-archives")), archives.at(k))).size();
+    QVERIFY2(
+        next.bytesDownloaded() <= rest, qPrintable(QStringLiteral("%1 > %2").arg(next.bytesDownloaded()).arg(rest)));
+    QCOMPARE(archivesInCache(install), QStringList());
+}
+
+void tst_HostBlocks::damagedArchiveFailsTheRun_data()
+{
+    QTest::addColumn<bool>("listed"); // its MD5 in the manifests is the damaged bytes'
+    QTest::addColumn<QString>("message"); // how the run's error begins
+    // Downloaded twice, deleted twice.
+    QTest::newRow("fails its MD5 check") << false << QStringLiteral("the archives failed their MD5 check twice");
+    // Passes its check, 7z refuses it half-way.
+    QTest::newRow("passes its MD5 check, damaged inside") << true << QStringLiteral("extraction failed (code ");
+}
+
+// The second archive of the pack is damaged: the run fails with the error it
+// always had once the first archive's extraction beside it finished, nothing
+// is called installed, and a run against a good server goes on from the first.
+void tst_HostBlocks::damagedArchiveFailsTheRun()
+{
+    QFETCH(bool, listed);
+    QFETCH(QString, message);
+    const QString tag = listed ? QStringLiteral("listed") : QStringLiteral("unlisted");
+    const QString install = QStringLiteral("damaged-") + tag;
+    const QString newest = Publisher::sampleVersionName(m_newest);
+    const QString root = path(QStringLiteral("www-damaged-") + tag);
+    QVERIFY(TestSupport::copyTree(path(QStringLiteral("www-archives")), root));
+    const QStringList archives = packArchives(root);
+    QVERIFY2(archives.size() >= 3, qPrintable(archives.join(' ')));
+    const QString victim = archivePath(root, archives.at(1));
+    QByteArray bytes = readFile(victim);
+    QVERIFY(bytes.size() > 4096);
+    const QString goodMd5 = TestSupport::md5Of(bytes);
+    for (int i = 64; i < bytes.size() / 2; i += 512)
+        bytes[i] = char(bytes[i] ^ 0x5a); // the packed data, not the archive's header
+    QVERIFY(writeFile(victim, bytes));
+    if (listed) {
+        const QString damagedMd5 = TestSupport::md5Of(bytes);
+        int changed = 0;
+        QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString file = it.next();
+            if (file.endsWith(QLatin1String(".7z")))
+                continue;
+            const QByteArray text = readFile(file);
+            QByteArray edited = text;
+            edited.replace(goodMd5.toLatin1(), damagedMd5.toLatin1());
+            edited.replace(goodMd5.toUpper().toLatin1(), damagedMd5.toUpper().toLatin1());
+            if (edited != text) {
+                ++changed;
+                QVERIFY(writeFile(file, edited));
+            }
+        }
+        QVERIFY(changed > 0);
+    }
+    Http::FileServer server;
+    server.setRoot(root);
+    QVERIFY(server.listen(0));
+
+    UpdateFlow flow;
+    flow.setOptions(options(install, server));
+    QSignalSpy errors(flow.reporter(), &FlowReporter::errorRaised);
+    QCOMPARE(runToEnd(flow, &UpdateFlow::update), int(UpdateFlow::Failed));
+    QCOMPARE(errors.size(), 1);
+    const FlowError error = errors.first().first().value<FlowError>();
+    QVERIFY2(error.kind == Failure::Damaged && error.message.startsWith(message), qPrintable(error.message));
+    // The first archive's extraction beside it finished and was recorded; the
+    // damaged one is not, and the game is not called installed.
+    QCOMPARE(stateValue(install, QStringLiteral("CurrentGameVersion")), QString());
+    const QStringList recorded = InstallState::extractedArchives(path(install), newest);
+    QCOMPARE(recorded.size(), 1);
+    QVERIFY2(recorded.first().startsWith(archives.first() + QLatin1Char('|')), qPrintable(recorded.first()));
+    QVERIFY(!archivesInCache(install).contains(archives.first()));
+
+    UpdateFlow next;
+    next.setOptions(options(install, m_archives));
+    const int before = m_archives.requests().size();
+    QCOMPARE(runToEnd(next, &UpdateFlow::update), int(UpdateFlow::Ok));
+    QCOMPARE(treeContent(game(install)), treeContent(version(m_newest)));
+    QCOMPARE(stateValue(install, QStringLiteral("CurrentGameVersion")), newest);
+    const QList<Http::FileServer::Request> requests = m_archives.requests().mid(before);
+    for (const Http::FileServer::Request &r : requests)
+        QVERIFY2(!r.path.endsWith(archives.first()), qPrintable(r.path));
 }
 
 void tst_HostBlocks::tamperedBlockStoreRefused_data()

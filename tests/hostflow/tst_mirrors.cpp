@@ -19,6 +19,7 @@
 
 #include "trust/ReleaseKeys.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -117,6 +118,7 @@ private slots:
     void initTestCase();
     void failover_data();
     void failover();
+    void failoverBesideAnExtraction();
 
 private:
     QString path(const QString &name) const { return m_work.filePath(name); }
@@ -165,6 +167,11 @@ void tst_Mirrors::initTestCase()
     QByteArray document = readFile(release);
     QVERIFY(document.contains(m_newest.toUtf8()));
     QVERIFY(writeFile(release, document.replace(m_newest.toUtf8(), names.first().toUtf8())));
+
+    // The same game with its full pack in archives of 256 KiB.
+    options.outputDir = path(QStringLiteral("www-split"));
+    options.splitSize = 256 * 1024;
+    QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
 }
 
 void tst_Mirrors::failover_data()
@@ -270,6 +277,76 @@ void tst_Mirrors::failover()
         // Nothing of the archives came from the first.
         QCOMPARE(rangeStarts(a, m_packPath), QList<qint64>());
         QCOMPARE(fromSecond, QList<qint64>{ 0 });
+    }
+}
+
+// A split full pack: the first server goes down in the middle of the second
+// archive while the first one extracts beside it. The download goes on at the
+// next server from the byte it reached, the extraction is not disturbed, and
+// nothing of the first archive is asked of the second server.
+void tst_Mirrors::failoverBesideAnExtraction()
+{
+    const QString folder = path(QStringLiteral("www-split/game/")) + m_newest;
+    const QStringList archives = QDir(folder).entryList({ QStringLiteral("full_*.7z") }, QDir::Files, QDir::Name);
+    QVERIFY2(archives.size() >= 3, qPrintable(archives.join(' ')));
+    const QString held = QStringLiteral("/game/%1/%2").arg(m_newest, archives.at(1));
+    const qint64 heldSize = QFileInfo(folder + QLatin1Char('/') + archives.at(1)).size();
+    QVERIFY(heldSize > 4096);
+    Mirror a;
+    Mirror b;
+    a.setRoot(path(QStringLiteral("www-split")));
+    b.setRoot(path(QStringLiteral("www-split")));
+    a.holdPath = held;
+    a.holdAt = heldSize / 2;
+    QVERIFY(a.listen(0));
+    QVERIFY(b.listen(0));
+    QString first = a.url(QString());
+    QString second = b.url(QString());
+    first.chop(1);
+    second.chop(1);
+
+    UpdateFlow flow;
+    FlowOptions o;
+    o.servers = QStringList{ first, second };
+    o.installDir = path(QStringLiteral("split"));
+    o.trustedKeys = m_trusted;
+    flow.setOptions(o);
+    QSignalSpy finished(&flow, &UpdateFlow::finished);
+    QSignalSpy switched(flow.reporter(), &FlowReporter::serverSwitched);
+    QSignalSpy errors(flow.reporter(), &FlowReporter::errorRaised);
+    bool beside = false;
+    connect(
+        flow.reporter(), &FlowReporter::stageStarted, this, [&beside](Stage stage, const QString &, bool background) {
+            beside = beside || (stage == Stage::Extract && background);
+        });
+    // Down once half the archive has gone out and had the time to arrive.
+    QTimer watch;
+    int heldFor = 0;
+    QObject::connect(&watch, &QTimer::timeout, &a, [&]() {
+        if (a.port() == 0 || a.sentEnd(held) < a.holdAt)
+            return;
+        if (++heldFor == 10)
+            a.close();
+    });
+    watch.start(50);
+    QVERIFY(flow.update());
+    QVERIFY(finished.wait(Slow));
+    QVERIFY2(finished.first().first().toInt() == UpdateFlow::Ok,
+        qPrintable(errors.isEmpty() ? QString() : errors.first().first().value<FlowError>().message));
+    QCOMPARE(treeContent(game(QStringLiteral("split"))), treeContent(path(QStringLiteral("versions/")) + m_newest));
+    QVERIFY(beside);
+    QCOMPARE(switched.size(), 1);
+    QVERIFY2(switched.first().at(2).toString().contains(QStringLiteral("download failed")),
+        qPrintable(switched.first().at(2).toString()));
+    const QString firstPath = QStringLiteral("/game/%1/%2").arg(m_newest, archives.first());
+    QCOMPARE(rangeStarts(a, firstPath), QList<qint64>{ 0 });
+    QCOMPARE(rangeStarts(b, firstPath), QList<qint64>());
+    QCOMPARE(rangeStarts(b, held), QList<qint64>{ heldSize / 2 });
+    // The rest of the pack came from the second server alone.
+    for (int k = 2; k < archives.size(); ++k) {
+        const QString later = QStringLiteral("/game/%1/%2").arg(m_newest, archives.at(k));
+        QCOMPARE(rangeStarts(a, later), QList<qint64>());
+        QCOMPARE(rangeStarts(b, later), QList<qint64>{ 0 });
     }
 }
 

@@ -12,9 +12,10 @@ class GameUpdateContext;
 // starts (FreeSpace::check, the words the block path uses too).
 namespace HostFlow::ArchiveSpace {
 
-// The full pack: what is left to download of its archives into the cache,
-// and its files into the game folder beyond the bytes that files at their
-// paths already hold (extraction writes over them).
+// The full pack: what is left to download of its two largest archives into
+// the cache (no more are on disk at once: each goes once extracted), and its
+// files into the game folder beyond the bytes that files at their paths
+// already hold (extraction writes over them).
 QVector<Morvaniel::FreeSpace::Need> fullPack(const Morvaniel::GameUpdateContext &ctx);
 
 // One patch step: what is left to download of its archives, and the patch

@@ -51,8 +51,10 @@ public:
     void countReleaseAccepted() { ++m_releasesAccepted; }
 
 signals:
-    // A stage of the library starts.
-    void stageStarted(HostFlow::Stage stage, const QString &detail);
+    // A stage of the library starts. A background stage runs beside the one
+    // the views follow (an extraction beside the download): it tells no
+    // progress and no end of its own.
+    void stageStarted(HostFlow::Stage stage, const QString &detail, bool background = false);
     // A part of the flow that spans stages: "repair", "resume".
     void phaseStarted(const QString &name, const QString &detail);
     // A log line; fields carry its values for a program that reads them.

@@ -1,5 +1,6 @@
 #include "GameUpdater.h"
 
+#include "ArchivePipeline.h"
 #include "ArchiveSpace.h"
 #include "BlockDelivery.h"
 #include "FlowOptions.h"
@@ -46,6 +47,7 @@ QStringList localPaths(const QVector<DownloadFile> &files)
 GameUpdater::GameUpdater(StageRunner &runner, const FlowOptions &options, Finish finish)
     : FlowPart(runner, options, std::move(finish))
     , m_repair(new GameRepair(*this))
+    , m_pack(new ArchivePipeline(*this))
     , m_blocks(new BlockDelivery(*this))
 {
 }
@@ -53,6 +55,7 @@ GameUpdater::GameUpdater(StageRunner &runner, const FlowOptions &options, Finish
 GameUpdater::GameUpdater(FlowPart &owner)
     : FlowPart(owner)
     , m_repair(new GameRepair(*this))
+    , m_pack(new ArchivePipeline(*this))
     , m_blocks(new BlockDelivery(*this))
 {
 }
@@ -71,10 +74,18 @@ bool GameUpdater::writingGame()
     return stateWritten(InstallState::recordGameWritten(ctx().setting.InstallPath, error), error);
 }
 
+void GameUpdater::keepDownloadList()
+{
+    // The full pack's pipeline hands the download manager one archive at a time.
+    if (m_pack->started())
+        ctx().downloadList = m_pack->left();
+}
+
 void GameUpdater::fail(const FlowError &error)
 {
     QString ignored; // the first error is the one to tell
     InstallState::save(ctx(), ignored);
+    keepDownloadList();
     reportPartialDownload();
     FlowPart::fail(error);
 }
@@ -83,6 +94,7 @@ void GameUpdater::stopped()
 {
     QString ignored;
     InstallState::save(ctx(), ignored);
+    keepDownloadList();
     reportPartialDownload();
     out().info(QStringLiteral("paused; run the same command again to resume"));
 }
@@ -247,11 +259,6 @@ void GameUpdater::downloadAndCheck(const QString &what, int attempt, std::functi
     });
 }
 
-static QString archiveKey(const DownloadFile &file)
-{
-    return file.fileName + QLatin1Char('|') + file.md5;
-}
-
 void GameUpdater::installFullPack(const QString &manifest)
 {
     GameUpdateContext &c = ctx();
@@ -260,16 +267,21 @@ void GameUpdater::installFullPack(const QString &manifest)
     const QStringList extracted = c.setting.CurrentGameVersion.isEmpty()
         ? InstallState::extractedArchives(c.setting.InstallPath, m_newest)
         : QStringList();
-    QVector<DownloadFile> left;
+    ArchivePipeline::Pack pack;
+    pack.version = m_newest;
     for (const DownloadFile &file : qAsConst(c.downloadList)) {
-        if (!extracted.contains(archiveKey(file)))
-            left << file;
-        else
-            QFileUtils::DeleteFileOrFolder(file.localPath); // a run killed before it could
+        pack.wholeBytes += file.size;
+        if (!extracted.contains(ArchivePipeline::key(file))) {
+            pack.archives << file;
+            continue;
+        }
+        pack.doneBytes += file.size;
+        QFileUtils::DeleteFileOrFolder(file.localPath); // a run killed before it could
     }
-    const bool resumed = left.size() < c.downloadList.size();
-    c.downloadList = left;
-    if (resumed)
+    // The first archive of a fresh start empties the game folder.
+    pack.keepTarget = pack.archives.size() < c.downloadList.size();
+    c.downloadList = pack.archives;
+    if (pack.keepTarget)
         out().info(QStringLiteral("%1 archive(s) of the full pack were extracted before").arg(extracted.size()));
     if (!roomFor(ArchiveSpace::fullPack(c)))
         return;
@@ -278,45 +290,15 @@ void GameUpdater::installFullPack(const QString &manifest)
     c.setting.CurrentStage = INIT_STAGE;
     if (!save())
         return;
-    if (c.downloadList.isEmpty()) {
-        extractEach(0, true);
-        return;
-    }
-    downloadAndCheck(QStringLiteral("full pack"), 0, [this, resumed]() {
-        const QString game = ctx().setting.GamePath;
-        runner().filesFree(game, onDone([this, resumed](const StageEnd &) {
-            GameUpdateContext &c = ctx();
-            // From here the old game is being replaced: should extraction stop
-            // half-way, the next run must install the full pack again, not
-            // patch a broken tree.
-            c.setting.CurrentGameVersion.clear();
-            if (!save() || !writingGame())
-                return;
-            // The first archive of a fresh start empties the game folder.
-            extractEach(0, resumed);
-        }));
-    });
-}
-
-void GameUpdater::extractEach(int i, bool keepTarget)
-{
-    GameUpdateContext &c = ctx();
-    if (i >= c.downloadList.size()) {
-        finishStep(m_newest, false, [this]() { done(); });
-        return;
-    }
-    const DownloadFile file = c.downloadList.at(i);
-    runner().extract({ file.localPath }, c.setting.GamePath, keepTarget, onDone([this, i, file](const StageEnd &) {
-        const QString dir = ctx().setting.InstallPath;
-        QString error;
-        QStringList extracted = InstallState::extractedArchives(dir, m_newest);
-        extracted << archiveKey(file);
-        // Recorded before it goes: a run killed in between finds it recorded.
-        if (!stateWritten(InstallState::recordExtracted(dir, m_newest, extracted, error), error))
-            return;
-        QFileUtils::DeleteFileOrFolder(file.localPath);
-        extractEach(i + 1, true);
-    }));
+    auto beforeFirstWrite = [this](QString &error) {
+        GameUpdateContext &c = ctx();
+        // From here the old game is being replaced: should extraction stop
+        // half-way, the next run must install the full pack again, not patch
+        // a broken tree.
+        c.setting.CurrentGameVersion.clear();
+        return InstallState::save(c, error) && InstallState::recordGameWritten(c.setting.InstallPath, error);
+    };
+    m_pack->run(pack, beforeFirstWrite, [this]() { finishStep(m_newest, false, [this]() { done(); }); });
 }
 
 void GameUpdater::applyPatchStep()

@@ -8,6 +8,7 @@
 
 namespace HostFlow {
 
+class ArchivePipeline;
 class BlockDelivery;
 class GameRepair;
 
@@ -39,11 +40,8 @@ private:
     void planned();
     // The archives: the full pack or the patch chain, as planned.
     void byArchives();
+    // Its archives are extracted while the others still download (ArchivePipeline).
     void installFullPack(const QString &manifest);
-    // Extracts the full pack's archives from the i-th on, one at a time, each
-    // deleted once extracted and recorded, so that a stopped or killed run
-    // neither fetches nor extracts it again.
-    void extractEach(int i, bool keepTarget);
     void applyPatchStep();
     void resumeInterruptedMerge(std::function<void()> then);
     // Downloads the context's download list (continuing partial files) and
@@ -59,7 +57,11 @@ private:
     // The game folder is about to be written.
     bool writingGame();
 
+    // What a stopped or failed run leaves of the download list for the next.
+    void keepDownloadList();
+
     std::unique_ptr<GameRepair> m_repair;
+    std::unique_ptr<ArchivePipeline> m_pack;
     std::unique_ptr<BlockDelivery> m_blocks;
     QString m_newest;
     qint64 m_bytesBefore = 0;

@@ -15,8 +15,8 @@ class FlowReporter;
 class StageRunner;
 
 // One kind of stage: starts the library's work for it and turns the library's
-// final report into a StageEnd. StageRunner owns one handler per kind and runs
-// one stage at a time.
+// final report into a StageEnd. StageRunner owns one handler per kind: a kind
+// runs one stage at a time (kinds of other workers may run beside it).
 class StageHandler
 {
 public:
@@ -42,6 +42,8 @@ protected:
     // callback: the next stage may register another callback with the same worker.
     void finish(StageEnd end);
     FlowReporter &reporter();
+    // False for a stage that runs in the background: its progress is not told.
+    bool inView() const;
 
     StageRunner &m_runner;
 };

@@ -9,7 +9,10 @@
 #include "core/CoreSystem.h"
 #include "core/GameUpdateContext.h"
 
+#include <QPointer>
 #include <QTimer>
+
+#include <utility>
 
 using namespace Morvaniel;
 
@@ -42,12 +45,17 @@ QString stageName(Stage stage)
 
 void StageHandler::finish(StageEnd end)
 {
-    m_runner.post(std::move(end));
+    m_runner.post(*this, std::move(end));
 }
 
 FlowReporter &StageHandler::reporter()
 {
     return m_runner.reporter();
+}
+
+bool StageHandler::inView() const
+{
+    return m_runner.inView(*this);
 }
 
 StageRunner::StageRunner(FlowReporter &reporter, QObject *parent)
@@ -78,12 +86,16 @@ StageRunner::StageRunner(FlowReporter &reporter, QObject *parent)
 
 StageRunner::~StageRunner()
 {
-    // The worker's own thread must not go on writing the game for nobody; the
-    // library keeps the callbacks, which point into this runner.
-    if (m_current == m_blocks.get() && !m_endPosted)
-        m_blocks->quit(); // nothing in flight once the runner is gone
-    else if (m_current && !m_endPosted)
-        m_current->stop();
+    for (Running &r : m_running) {
+        if (!r.handler || r.endPosted)
+            continue;
+        // The worker's own thread must not go on writing the game for nobody;
+        // the library keeps the callbacks, which point into this runner.
+        if (r.handler == m_blocks.get())
+            m_blocks->quit(); // nothing in flight once the runner is gone
+        else
+            r.handler->stop();
+    }
     for (StageHandler *handler : m_handlers)
         handler->release();
 }
@@ -93,9 +105,28 @@ GameUpdateContext &StageRunner::context()
     return *GetCoreSystemInstance()->GetCurGameUpdateContext();
 }
 
+bool StageRunner::running() const
+{
+    for (const Running &r : m_running) {
+        if (r.handler)
+            return true;
+    }
+    return false;
+}
+
+bool StageRunner::inView(const StageHandler &handler) const
+{
+    for (const Running &r : m_running) {
+        if (r.handler == &handler)
+            return !r.background;
+    }
+    return true;
+}
+
 void StageRunner::reset(const FlowOptions &options)
 {
     m_stopping = false;
+    m_stopEnd.reset();
     m_servers.reset(options);
 }
 
@@ -111,33 +142,46 @@ bool StageRunner::switchServer(const FlowError &reason)
     return true;
 }
 
-bool StageRunner::retryElsewhere(const StageEnd &end, Next &next)
+bool StageRunner::retryElsewhere(const StageEnd &end, const QString &detail, bool background, Next &next)
 {
     if (!ServerList::failedByServer(end) || !switchServer(end.error))
         return false;
+    // Where other stages still run (an extraction beside a download), the
+    // stage goes on beside them as it did; a download keeps its share of the
+    // progress figure.
+    const auto again = [this, background](bool download) {
+        beside(background);
+        if (download)
+            downloadShare(m_download->shareBefore(), m_download->shareWhole());
+    };
     switch (end.stage) {
     case Stage::Fetch:
         m_fetch->setRequest(m_servers.rebased(m_fetch->url()), m_fetch->maxBytes());
+        again(false);
         start(Stage::Fetch, m_fetch->url(), std::move(next));
         return true;
     case Stage::Download:
         // The partial files stay: the next server is asked for the rest only.
-        download(true, m_detail, std::move(next));
+        again(true);
+        download(true, detail, std::move(next));
         return true;
     case Stage::CheckArchives:
         // The archives that failed are deleted; the others are whole and stay.
-        download(true, QString(), [this, next = std::move(next)](const StageEnd &loaded) {
+        again(true);
+        download(true, QString(), [this, background, next = std::move(next)](const StageEnd &loaded) {
             if (!loaded.ok) {
                 next(loaded);
                 return;
             }
+            beside(background);
             checkArchives(next);
         });
         return true;
     case Stage::Blocks:
         // The worker's journal keeps what it wrote: the same job goes on.
         m_blocks->rebase(m_servers);
-        start(Stage::Blocks, m_detail, std::move(next));
+        again(false);
+        start(Stage::Blocks, detail, std::move(next));
         return true;
     default:
         return false;
@@ -149,54 +193,100 @@ void StageRunner::stop()
     if (m_stopping)
         return;
     m_stopping = true;
-    if (m_current && !m_endPosted)
-        m_current->stop();
+    for (Running &r : m_running) {
+        if (r.handler && !r.endPosted)
+            r.handler->stop();
+    }
+}
+
+void StageRunner::cancel(Stage stage)
+{
+    Running &r = m_running[int(stage)];
+    if (r.handler && !r.endPosted)
+        r.handler->stop();
+}
+
+void StageRunner::beside(bool background)
+{
+    m_nextBeside = true;
+    m_nextBackground = background;
+}
+
+void StageRunner::downloadShare(qint64 before, qint64 whole)
+{
+    m_shareBefore = before;
+    m_shareWhole = whole;
 }
 
 void StageRunner::start(Stage stage, const QString &detail, Next next)
 {
-    Q_ASSERT(!m_current);
-    m_current = m_handlers[int(stage)];
-    m_endPosted = false;
-    m_next = std::move(next);
-    m_detail = detail;
+    const bool beside = std::exchange(m_nextBeside, false);
+    const bool background = std::exchange(m_nextBackground, false);
+    Q_ASSERT(beside || !running());
+    Running &r = m_running[int(stage)];
+    Q_ASSERT(!r.handler);
+    r.handler = m_handlers[int(stage)];
+    r.endPosted = false;
+    r.background = background;
+    r.detail = detail;
+    r.next = std::move(next);
     if (m_stopping) {
         StageEnd end;
         end.stage = stage;
-        post(end);
+        post(*r.handler, end);
         return;
     }
-    emit m_reporter.stageStarted(stage, detail);
-    m_current->start(context());
+    emit m_reporter.stageStarted(stage, detail, background);
+    r.handler->start(context());
 }
 
-void StageRunner::post(StageEnd end)
+void StageRunner::post(const StageHandler &handler, StageEnd end)
 {
-    if (m_endPosted)
+    for (int kind = 0; kind < StageCount; ++kind) {
+        Running &r = m_running[kind];
+        if (r.handler != &handler || r.endPosted)
+            continue;
+        r.endPosted = true;
+        QTimer::singleShot(0, this, [this, kind, end]() { ended(kind, end); });
         return;
-    m_endPosted = true;
-    QTimer::singleShot(0, this, [this, end]() { ended(end); });
+    }
 }
 
-void StageRunner::ended(StageEnd end)
+void StageRunner::ended(int kind, StageEnd end)
 {
-    StageHandler *handler = m_current;
-    m_current = nullptr;
-    Next next = std::move(m_next);
-    m_next = nullptr;
+    Running &r = m_running[kind];
+    StageHandler *handler = r.handler;
+    const bool background = r.background;
+    const QString detail = r.detail;
+    Next next = std::move(r.next);
+    r = Running();
     if (handler)
         handler->release();
-    if (end.stage != Stage::Fetch)
+    if (end.stage != Stage::Fetch && !background)
         emit m_reporter.progressEnded();
     if (m_stopping && !end.ok) {
-        if (m_stopped)
-            m_stopped(end);
+        if (!m_stopEnd)
+            m_stopEnd = end;
+        stoppedWhenIdle();
         return;
     }
-    if (!end.ok && retryElsewhere(end, next))
+    const QPointer<StageRunner> alive(this);
+    if (!end.ok && retryElsewhere(end, detail, background, next))
         return;
     if (next)
         next(end);
+    // A stage that finished beside one the stop ended: the run ends with the last.
+    if (alive)
+        stoppedWhenIdle();
+}
+
+void StageRunner::stoppedWhenIdle()
+{
+    if (!m_stopping || !m_stopEnd || running())
+        return;
+    const StageEnd end = *std::exchange(m_stopEnd, std::nullopt);
+    if (m_stopped)
+        m_stopped(end);
 }
 
 void StageRunner::fetchText(const QString &url, Next next)
@@ -214,6 +304,7 @@ void StageRunner::fetchBytes(const QString &url, qint64 maxBytes, Next next)
 void StageRunner::download(bool resume, const QString &detail, Next next)
 {
     m_download->setResume(resume);
+    m_download->setShare(std::exchange(m_shareBefore, 0), std::exchange(m_shareWhole, 0));
     m_servers.rebase(context());
     start(Stage::Download, detail, std::move(next));
 }
@@ -296,7 +387,7 @@ void StageRunner::blocks(const BlockJob &job, const QString &detail, Next next)
 
 void StageRunner::answerFilesInUse(bool retry)
 {
-    if (m_current == m_inUse.get())
+    if (running(Stage::FilesInUse))
         m_inUse->answer(retry);
 }
 

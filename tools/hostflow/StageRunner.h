@@ -9,6 +9,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace Morvaniel {
 class GameUpdateContext;
@@ -27,14 +28,18 @@ class StageHandler;
 class UnZipStage;
 class VerifyStage;
 
-// Runs the library's stages one at a time on the thread that owns it (the GUI
-// thread, where the library's workers report): an entry point prepares the
-// context and starts the stage, the library's final report ends it, and the
-// continuation the part gave goes on from there. Nothing waits.
+// Runs the library's stages, one at a time unless asked, on the thread that
+// owns it (the GUI thread, where the library's workers report): an entry
+// point prepares the context and starts the stage, the library's final report
+// ends it, and the continuation the part gave goes on from there. Nothing waits.
 //
 // stop() ends the running stage through the library and refuses every stage
 // started after it; a stage that the stop ended goes to the stopped handler
 // instead of its continuation.
+//
+// Stages of different kinds may run at once when the part asks for it with
+// beside() (a download beside an extraction): stop() then ends all of them,
+// and the stopped handler runs once, after the last one ended.
 //
 // A stage that failed because of its server (see ServerList::failedByServer)
 // runs again against the next server of the run, when there is one, before
@@ -51,6 +56,13 @@ public:
     ~StageRunner() override;
 
     // The entry points; next gets the stage's end unless the run stopped.
+    // The next stage may start while others run. A background stage is not
+    // the one the views follow: its start says so and its progress is not told.
+    void beside(bool background);
+    // The next download's progress is told as part of a larger one: before
+    // bytes of whole are done already (the earlier archives of a full pack).
+    void downloadShare(qint64 before, qint64 whole);
+
     // A content request: the document as text, or as raw bytes (at most maxBytes).
     void fetchText(const QString &url, Next next);
     void fetchBytes(const QString &url, qint64 maxBytes, Next next);
@@ -73,7 +85,11 @@ public:
     // speed limit applies); a stopped run goes on when the same job starts again.
     void blocks(const Morvaniel::BlockJob &job, const QString &detail, Next next);
 
-    bool running() const { return m_current != nullptr; }
+    bool running() const;
+    bool running(Stage stage) const { return m_running[int(stage)].handler != nullptr; }
+    // Ends one running stage through the library, without stopping the run:
+    // its continuation gets the end.
+    void cancel(Stage stage);
     // A run begins: stop() of the last one is forgotten, and the run goes to
     // the first server of options.
     void reset(const FlowOptions &options);
@@ -99,12 +115,26 @@ public:
 
 private:
     friend class StageHandler;
+    // A stage under way, by kind.
+    struct Running
+    {
+        StageHandler *handler = nullptr;
+        bool endPosted = false;
+        bool background = false;
+        QString detail; // as its start told it
+        Next next;
+    };
     void start(Stage stage, const QString &detail, Next next);
     // From StageHandler::finish: delivered from the event loop.
-    void post(StageEnd end);
-    void ended(StageEnd end);
-    // The failed stage once more against the next server; false when there is none.
-    bool retryElsewhere(const StageEnd &end, Next &next);
+    void post(const StageHandler &handler, StageEnd end);
+    void ended(int kind, StageEnd end);
+    // Whether the views follow the handler's stage.
+    bool inView(const StageHandler &handler) const;
+    // The stopped handler, once every stage that the stop ended has ended.
+    void stoppedWhenIdle();
+    // The failed stage once more against the next server (beside the others
+    // as it ran); false when there is none.
+    bool retryElsewhere(const StageEnd &end, const QString &detail, bool background, Next &next);
 
     FlowReporter &m_reporter;
     std::unique_ptr<FetchStage> m_fetch;
@@ -117,10 +147,12 @@ private:
     std::unique_ptr<PatchStage> m_updateFiles;
     std::unique_ptr<BlockStage> m_blocks;
     std::array<StageHandler *, StageCount> m_handlers{};
-    StageHandler *m_current = nullptr;
-    bool m_endPosted = false;
-    Next m_next;
-    QString m_detail; // of the current stage
+    std::array<Running, StageCount> m_running{};
+    bool m_nextBeside = false;
+    bool m_nextBackground = false;
+    qint64 m_shareBefore = 0; // for the next download
+    qint64 m_shareWhole = 0;
+    std::optional<StageEnd> m_stopEnd; // a stopped stage's end, until the others ended too
     ServerList m_servers;
     bool m_stopping = false;
     std::function<void(const StageEnd &)> m_stopped;

@@ -20,6 +20,10 @@ UpdateFlow::UpdateFlow(QObject *parent)
     , m_lock(new InstallLock)
 {
     m_runner->setStoppedHandler([this](const StageEnd &) {
+        // A stage that finished beside the stopped ones may have ended the
+        // run already (failed or done): it was not paused then.
+        if (m_ending)
+            return;
         if (m_part)
             m_part->stopped();
         end(Paused);

@@ -80,7 +80,18 @@ void DownloadStage::count(const DownloadCallbackInfo &info)
 void DownloadStage::progress(const DownloadCallbackInfo &info)
 {
     count(info);
-    emit reporter().downloadProgress(transferProgressOf(info));
+    if (!inView())
+        return;
+    TransferProgress p = transferProgressOf(info);
+    if (m_shareWhole > 0) {
+        p.done = qMin(m_shareWhole, p.done + m_shareBefore);
+        p.total = m_shareWhole;
+        p.fraction = double(p.done) / double(p.total);
+        if (p.speed > 0)
+            p.secondsLeft = (p.total - p.done) / p.speed;
+        p.finished = p.finished && p.done == p.total;
+    }
+    emit reporter().downloadProgress(p);
 }
 
 std::optional<StageEnd> DownloadStage::endOf(const DownloadCallbackInfo &info)
@@ -153,7 +164,8 @@ void VerifyStage::stopWorker()
 
 void VerifyStage::progress(const VerifyCallbackInfo &info)
 {
-    emit reporter().stageProgress(m_stage, QStringLiteral("verify"), info.progress);
+    if (inView())
+        emit reporter().stageProgress(m_stage, QStringLiteral("verify"), info.progress);
 }
 
 std::optional<StageEnd> VerifyStage::endOf(const VerifyCallbackInfo &info)
@@ -255,7 +267,7 @@ void UnZipStage::stopWorker()
 
 void UnZipStage::progress(const UnZipCallbackInfo &info)
 {
-    if (info.totalCount > 0)
+    if (info.totalCount > 0 && inView())
         emit reporter().stageProgress(
             Stage::Extract, QStringLiteral("extract"), (info.curCount + info.percent / 100.0) / info.totalCount);
 }

@@ -21,6 +21,14 @@ public:
     void setResume(bool resume) { m_resume = resume; }
     void setSpeedLimit(int kib);
     qint64 bytesDownloaded() const { return m_bytesDownloaded; }
+    // The next run's progress as part of a larger one (StageRunner::downloadShare).
+    void setShare(qint64 before, qint64 whole)
+    {
+        m_shareBefore = before;
+        m_shareWhole = whole;
+    }
+    qint64 shareBefore() const { return m_shareBefore; }
+    qint64 shareWhole() const { return m_shareWhole; }
 
 protected:
     void registerCallback(std::function<void(Morvaniel::DownloadCallbackInfo &)> callback) override;
@@ -42,6 +50,8 @@ private:
     qint64 m_bytesDownloaded = 0;
     bool m_limitPending = false;
     int m_limitKiB = -1;
+    qint64 m_shareBefore = 0;
+    qint64 m_shareWhole = 0; // 0: the run's own figures
 };
 
 // The verifier: the downloaded archives (CheckArchives) or an installed folder (CheckInstall).

@@ -169,7 +169,11 @@ void LauncherWindow::connectFlow()
 {
     FlowReporter *reports = m_flow->reporter();
     connect(m_flow, &UpdateFlow::finished, this, &LauncherWindow::onRunFinished);
-    connect(reports, &FlowReporter::stageStarted, this, [this](Stage stage, const QString &) { showStage(stage); });
+    connect(reports, &FlowReporter::stageStarted, this, [this](Stage stage, const QString &, bool background) {
+        // An extraction beside the download: the window goes on showing the download.
+        if (!background)
+            showStage(stage);
+    });
     connect(reports, &FlowReporter::phaseStarted, this, [this](const QString &phase, const QString &) {
         if (m_action == MainAction::Pause)
             setStatus(stepText(phase), false);

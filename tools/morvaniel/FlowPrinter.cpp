@@ -14,25 +14,29 @@ void printFlow(UpdateFlow &flow, ProgressPrinter &printer)
 {
     ProgressPrinter *out = &printer;
     FlowReporter *reports = flow.reporter();
-    QObject::connect(reports, &FlowReporter::stageStarted, &flow, [out](Stage stage, const QString &detail) {
-        switch (stage) {
-        case Stage::Fetch:
-        case Stage::FilesInUse:
-            return; // many and short: the log has them
-        case Stage::Download:
-        case Stage::Blocks:
-            out->stage(stageName(stage), detail);
-            out->beginDownload(stageName(stage));
-            return;
-        case Stage::CheckArchives:
-        case Stage::CheckInstall:
-            out->stage(stageName(stage));
-            return;
-        default:
-            out->stage(stageName(stage), detail);
-            return;
-        }
-    });
+    QObject::connect(
+        reports, &FlowReporter::stageStarted, &flow, [out](Stage stage, const QString &detail, bool background) {
+            // Beside the download line: the flow's own log line tells it.
+            if (background)
+                return;
+            switch (stage) {
+            case Stage::Fetch:
+            case Stage::FilesInUse:
+                return; // many and short: the log has them
+            case Stage::Download:
+            case Stage::Blocks:
+                out->stage(stageName(stage), detail);
+                out->beginDownload(stageName(stage));
+                return;
+            case Stage::CheckArchives:
+            case Stage::CheckInstall:
+                out->stage(stageName(stage));
+                return;
+            default:
+                out->stage(stageName(stage), detail);
+                return;
+            }
+        });
     QObject::connect(reports, &FlowReporter::phaseStarted, &flow,
         [out](const QString &name, const QString &detail) { out->stage(name, detail); });
     QObject::connect(reports, &FlowReporter::message, &flow,
