@@ -22,6 +22,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <functional>
 
 using namespace HostTest;
 using TestSupport::copyTree;
@@ -107,6 +108,27 @@ private:
     QStringList common(const QString &server, const QString &install) const
     {
         return { QStringLiteral("--server"), server, QStringLiteral("--dir"), path(install), QStringLiteral("--json") };
+    }
+    // Starts an update of install at limitKiB and waits, at most timeoutMs,
+    // until reached() holds; false (with the run's output) when the run
+    // ended first or it never did.
+    bool updateUntil(QProcess &run, const QString &server, const QString &install, int limitKiB,
+        const std::function<bool()> &reached, int timeoutMs, QByteArray &output)
+    {
+        run.setProcessChannelMode(QProcess::MergedChannels);
+        run.start(m_cli.exe(),
+            QStringList{ QStringLiteral("update") } + common(server, install)
+                + QStringList{ QStringLiteral("--limit"), QString::number(limitKiB) });
+        if (!run.waitForStarted(10000))
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (!reached() && clock.elapsed() < timeoutMs && run.state() == QProcess::Running)
+            run.waitForFinished(20);
+        if (run.state() == QProcess::Running && reached())
+            return true;
+        output = run.readAll().right(3000);
+        return false;
     }
 
     QTemporaryDir m_work;
@@ -545,19 +567,13 @@ void tst_Host::oneRunPerFolder()
     const QString install = QStringLiteral("twice");
     const QString partial = path(install) + QStringLiteral("/MorvanielCache/full_%1.7z").arg(m_newest);
     QProcess first;
-    first.setProcessChannelMode(QProcess::MergedChannels);
-    first.start(m_cli.exe(),
-        QStringList{ QStringLiteral("update") } + common(server, install)
-            + QStringList{ QStringLiteral("--limit"), QStringLiteral("256") });
-    QVERIFY(first.waitForStarted(10000));
+    QByteArray out;
+    QVERIFY2(updateUntil(
+                 first, server, install, 256, [&partial]() { return QFileInfo(partial).size() > 0; }, 30000, out),
+        out.constData());
+
     QElapsedTimer clock;
     clock.start();
-    while (QFileInfo(partial).size() == 0 && clock.elapsed() < 30000 && first.state() == QProcess::Running)
-        first.waitForFinished(50);
-    QVERIFY2(first.state() == QProcess::Running, first.readAll().constData());
-
-    QByteArray out;
-    clock.restart();
     QCOMPARE(m_cli.run(QStringList{ QStringLiteral("update") } + common(server, install), &out, 30000), 1);
     QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
     const QString expected = QStringLiteral("another update is running on %1 (pid %2)")
@@ -698,16 +714,10 @@ void tst_Host::interruptedPackResumes()
 
     // Throttled: the rest of the pack is still on its way once the first is in.
     QProcess run;
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    run.start(m_cli.exe(),
-        QStringList{ QStringLiteral("update") } + common(server, install)
-            + QStringList{ QStringLiteral("--limit"), QStringLiteral("512") });
-    QVERIFY(run.waitForStarted(10000));
-    QElapsedTimer clock;
-    clock.start();
-    while (recorded().isEmpty() && clock.elapsed() < 60000 && run.state() == QProcess::Running)
-        run.waitForFinished(20);
-    QVERIFY2(run.state() == QProcess::Running, run.readAll().right(3000).constData());
+    QByteArray early;
+    QVERIFY2(updateUntil(
+                 run, server, install, 512, [&]() { return !recorded().isEmpty(); }, 60000, early),
+        early.constData());
     ::kill(pid_t(run.processId()), sig);
     QVERIFY(run.waitForFinished(20000));
     const QByteArray first = run.readAll();

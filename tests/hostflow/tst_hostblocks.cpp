@@ -13,10 +13,10 @@
 #include "Publisher.h"
 #include "ResponsePlan.h"
 #include "SampleGame.h"
+#include "SignedSample.h"
 #include "UpdateFlow.h"
 
 #include "blocks/BlockIndex.h"
-#include "trust/ReleaseKeys.h"
 
 #include <QDirIterator>
 #include <QSettings>
@@ -173,15 +173,9 @@ void tst_HostBlocks::initTestCase()
     QString error;
     QCOMPARE(Publisher::generateSampleGame(path(QStringLiteral("versions")), 3, error).size(), 3);
     m_newest = 2;
-    const QString secret = path(QStringLiteral("release.key"));
-    const QString pub = path(QStringLiteral("release.pub"));
-    QVERIFY2(Morvaniel::ReleaseKeys::GenerateKeyFiles(secret, pub, error), qPrintable(error));
-    m_trusted << QString::fromLatin1(readFile(pub)).trimmed();
-    Publisher::PublishOptions options;
-    options.inputDir = path(QStringLiteral("versions"));
-    options.outputDir = path(QStringLiteral("www"));
-    options.compressionLevel = 1;
-    options.signing.secretKeyFile = secret;
+    QString secret;
+    QVERIFY2(SignedSample::makeKey(m_work.path(), secret, m_trusted, error), qPrintable(error));
+    Publisher::PublishOptions options = SignedSample::options(m_work.path(), QStringLiteral("www"), secret);
     Publisher::PublishReport report;
     QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
     QVERIFY(QFileInfo::exists(path(QStringLiteral("www/game/")) + Morvaniel::BlockIndex::indexPath("1.0.0.3")));

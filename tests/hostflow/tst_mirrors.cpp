@@ -15,13 +15,13 @@
 #include "ReleaseSigner.h"
 #include "ResponsePlan.h"
 #include "SampleGame.h"
+#include "SignedSample.h"
 #include "UpdateFlow.h"
-
-#include "trust/ReleaseKeys.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -74,13 +74,27 @@ private:
     int m_status;
 };
 
-// A mirror that can fail: every answer a 500, or one file held part-way.
+// A mirror that can fail: every answer a 500, or one file held part-way
+// and the server gone soon after.
 class Mirror : public Http::FileServer
 {
 public:
     bool answer500 = false;
     QString holdPath;
     qint64 holdAt = -1;
+
+    // Goes down once holdAt bytes of holdPath went out and had the time to
+    // arrive (loopback: well under the half second).
+    void goDownOnceHeld()
+    {
+        QObject::connect(&m_watch, &QTimer::timeout, this, [this]() {
+            if (holdAt <= 0 || port() == 0 || sentEnd(holdPath) < holdAt)
+                return;
+            if (++m_heldFor == 10)
+                close();
+        });
+        m_watch.start(50);
+    }
 
 protected:
     std::unique_ptr<Http::ResponsePlan> planResponse(Request &request) override
@@ -93,6 +107,10 @@ protected:
             return std::make_unique<HoldPlan>(holdAt);
         return FileServer::planResponse(request);
     }
+
+private:
+    QTimer m_watch;
+    int m_heldFor = 0;
 };
 
 // The first byte of the ranges this server was asked for at path; 0 for a request without one.
@@ -139,17 +157,11 @@ void tst_Mirrors::initTestCase()
     const QStringList names = Publisher::generateSampleGame(path(QStringLiteral("versions")), 2, error);
     QCOMPARE(names.size(), 2);
     m_newest = names.last();
-    const QString secret = path(QStringLiteral("release.key"));
-    const QString pub = path(QStringLiteral("release.pub"));
-    QVERIFY2(Morvaniel::ReleaseKeys::GenerateKeyFiles(secret, pub, error), qPrintable(error));
-    m_trusted << QString::fromLatin1(readFile(pub)).trimmed();
-    Publisher::PublishOptions options;
-    options.inputDir = path(QStringLiteral("versions"));
-    options.outputDir = path(QStringLiteral("www"));
-    options.compressionLevel = 1;
+    QString secret;
+    QVERIFY2(SignedSample::makeKey(m_work.path(), secret, m_trusted, error), qPrintable(error));
+    Publisher::PublishOptions options = SignedSample::options(m_work.path(), QStringLiteral("www"), secret);
     options.defaultPairs = false; // a fresh install takes the full pack only
     options.blocks = false;
-    options.signing.secretKeyFile = secret;
     Publisher::PublishReport report;
     QVERIFY2(Publisher::publish(options, report), qPrintable(report.error));
     m_packPath = QStringLiteral("/game/%1/full_%1.7z").arg(m_newest);
@@ -229,17 +241,7 @@ void tst_Mirrors::failover()
     QSignalSpy finished(&flow, &UpdateFlow::finished);
     QSignalSpy switched(flow.reporter(), &FlowReporter::serverSwitched);
     QSignalSpy errors(flow.reporter(), &FlowReporter::errorRaised);
-    // The first server goes down once half the pack has gone out of it and
-    // had the time to arrive (loopback: well under the half second).
-    QTimer watch;
-    int heldFor = 0;
-    QObject::connect(&watch, &QTimer::timeout, &a, [&]() {
-        if (a.holdAt <= 0 || a.port() == 0 || a.sentEnd(m_packPath) < a.holdAt)
-            return;
-        if (++heldFor == 10)
-            a.close();
-    });
-    watch.start(50);
+    a.goDownOnceHeld();
     QVERIFY(flow.update());
     QVERIFY(finished.wait(Slow));
     const int result = finished.first().first().toInt();
@@ -319,16 +321,7 @@ void tst_Mirrors::failoverBesideAnExtraction()
         flow.reporter(), &FlowReporter::stageStarted, this, [&beside](Stage stage, const QString &, bool background) {
             beside = beside || (stage == Stage::Extract && background);
         });
-    // Down once half the archive has gone out and had the time to arrive.
-    QTimer watch;
-    int heldFor = 0;
-    QObject::connect(&watch, &QTimer::timeout, &a, [&]() {
-        if (a.port() == 0 || a.sentEnd(held) < a.holdAt)
-            return;
-        if (++heldFor == 10)
-            a.close();
-    });
-    watch.start(50);
+    a.goDownOnceHeld();
     QVERIFY(flow.update());
     QVERIFY(finished.wait(Slow));
     QVERIFY2(finished.first().first().toInt() == UpdateFlow::Ok,
