@@ -13,7 +13,7 @@ namespace FolderGuard {
 
 // The cleaned absolute form of path, with "/" separators, in which two names
 // of one file are the same text (letter case folded where file names ignore it).
-QString ComparablePath(const QString &path);
+MORVANIEL_EXPORT QString ComparablePath(const QString &path);
 
 // True when path is folder itself or lies anywhere below it. Both are compared
 // as cleaned absolute paths (either separator, letter case as the system's file

@@ -24,20 +24,7 @@ namespace HostTest {
 
 using TestSupport::treeContent;
 
-// The paths in which two trees differ (missing, extra or other bytes).
-inline QStringList treeDifferences(const QString &expected, const QString &actual)
-{
-    const QMap<QString, QByteArray> want = treeContent(expected);
-    const QMap<QString, QByteArray> have = treeContent(actual);
-    QStringList out;
-    for (auto it = want.constBegin(); it != want.constEnd(); ++it)
-        if (have.value(it.key()) != it.value() || !have.contains(it.key()))
-            out << it.key();
-    for (auto it = have.constBegin(); it != have.constEnd(); ++it)
-        if (!want.contains(it.key()))
-            out << QStringLiteral("extra ") + it.key();
-    return out;
-}
+using TestSupport::treeDifferences;
 
 // The host keeps config.ini beside its executable. A copy of it in a folder of
 // the test's own, with the tools it starts linked beside it, keeps every test

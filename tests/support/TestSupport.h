@@ -66,6 +66,21 @@ inline QMap<QString, QByteArray> treeContent(const QString &root)
     return out;
 }
 
+// The paths in which two trees differ (missing, extra or other bytes).
+inline QStringList treeDifferences(const QString &expected, const QString &actual)
+{
+    const QMap<QString, QByteArray> want = treeContent(expected);
+    const QMap<QString, QByteArray> have = treeContent(actual);
+    QStringList out;
+    for (auto it = want.constBegin(); it != want.constEnd(); ++it)
+        if (have.value(it.key()) != it.value() || !have.contains(it.key()))
+            out << it.key();
+    for (auto it = have.constBegin(); it != have.constEnd(); ++it)
+        if (!want.contains(it.key()))
+            out << QStringLiteral("extra ") + it.key();
+    return out;
+}
+
 // Every file below from, written to the same place below to.
 inline bool copyTree(const QString &from, const QString &to)
 {

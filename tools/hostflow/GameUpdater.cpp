@@ -20,6 +20,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QHash>
 #include <QSet>
 
@@ -416,11 +417,12 @@ void GameUpdater::finishStep(const QString &version, bool verifyAll, std::functi
     });
 }
 
-// A patch that renames a file in letter case only brings the new spelling and
-// keeps the old one (on Windows they are one file). On a disk that tells them
-// apart, the old spelling stays behind as a second file: remove every file whose
-// path differs only in letter case from a path of the version, while the exact
-// spelling is there too.
+// A patch or a block run that renames a file in letter case only may keep the
+// old spelling. On a disk that tells them apart, the old spelling stays behind
+// as a second file: remove every file whose path differs only in letter case
+// from a path of the version, while the exact spelling is there too. Where the
+// file system ignores letter case both spellings name one file, which must
+// stay: it takes the version's spelling instead.
 void GameUpdater::tidyLetterCaseTwins(const QString &manifestText)
 {
     const QString root = ctx().setting.GamePath;
@@ -436,20 +438,31 @@ void GameUpdater::tidyLetterCaseTwins(const QString &manifestText)
     const QDir dir(root);
     QDirIterator walk(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
     QStringList twins;
+    QVector<QPair<QString, QString>> respelled;
     while (walk.hasNext()) {
         const QString full = walk.next();
         const QString rel = dir.relativeFilePath(full);
         const auto twin = byFolded.constFind(rel.toLower());
         if (exact.contains(rel) || twin == byFolded.constEnd())
             continue;
-        // Only where the disk holds both spellings as two files.
-        const QFileInfo wanted(dir.filePath(*twin));
-        if (wanted.exists() && wanted.canonicalFilePath() != QFileInfo(full).canonicalFilePath())
+        const QString wanted = dir.filePath(*twin);
+        if (FolderGuard::ComparablePath(full) == FolderGuard::ComparablePath(wanted))
+            respelled.append(qMakePair(full, wanted));
+        else if (QFileInfo::exists(wanted))
             twins << full;
     }
     for (const QString &full : qAsConst(twins)) {
         out().info(QStringLiteral("removing %1: the version spells it in another letter case").arg(full));
         QFileUtils::DeleteFileOrFolder(full);
+    }
+    for (const auto &names : qAsConst(respelled)) {
+        // Through a name of its own: a rename onto the same file in another
+        // letter case is not one that every file system API carries out.
+        const QString aside = names.first + QStringLiteral(".morvaniel-respell");
+        if (QFile::rename(names.first, aside) && QFile::rename(aside, names.second))
+            out().info(QStringLiteral("renamed %1 to %2, the version's spelling").arg(names.first, names.second));
+        else
+            QFile::rename(aside, names.first);
     }
 }
 
