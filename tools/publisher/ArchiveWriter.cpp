@@ -1,5 +1,7 @@
 #include "ArchiveWriter.h"
 
+#include "ToolRun.h"
+
 #include "util/QFileUtils.h"
 
 #include <QCoreApplication>
@@ -54,10 +56,9 @@ bool writeArchive(const QString &sevenZip, const QString &baseDir, const QString
         QStringLiteral("-mtr=off"), QStringLiteral("-snl"), QStringLiteral("-spd"), QStringLiteral("-ssc"),
         QStringLiteral("-sse"), QStringLiteral("-scsUTF-8"), QStringLiteral("-bd"), QStringLiteral("-bso0"),
         QStringLiteral("-bsp0"), QDir(partPath).absolutePath(), QLatin1Char('@') + listPath };
-    proc.start(sevenZip, args);
-    const bool finished = proc.waitForStarted(-1) && proc.waitForFinished(-1);
+    const bool finished = runTool(proc, sevenZip, args, [&partPath]() { QFile::remove(partPath); });
     QFile::remove(listPath);
-    if (!finished || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0) {
+    if (!finished || proc.exitCode() != 0) {
         error = QStringLiteral("7z failed on %1 (exit code %2): %3")
                     .arg(archivePath, QString::number(finished ? proc.exitCode() : -1),
                         QString::fromLocal8Bit(proc.readAllStandardError()).simplified());

@@ -1,5 +1,7 @@
 #include "DiffTool.h"
 
+#include "ToolRun.h"
+
 #include "util/QFileUtils.h"
 
 #include <QCoreApplication>
@@ -21,11 +23,8 @@ bool createBinaryPatch(
     QProcess proc;
     // Progress lines are of no use here and would only pile up in memory.
     proc.setStandardOutputFile(QProcess::nullDevice());
-    proc.start(tool, { oldPath, newPath, patchPath });
-    // Game files run to several GiB; a patch takes as long as it takes.
-    const bool finished = proc.waitForStarted(-1) && proc.waitForFinished(-1);
-    if (!finished || proc.exitStatus() != QProcess::NormalExit || proc.exitCode() != 0
-        || !QFileInfo(patchPath).isFile()) {
+    const bool finished = runTool(proc, tool, { oldPath, newPath, patchPath });
+    if (!finished || proc.exitCode() != 0 || !QFileInfo(patchPath).isFile()) {
         error = QStringLiteral("%1 failed on %2 (exit code %3): %4")
                     .arg(tool, newPath, QString::number(finished ? proc.exitCode() : -1),
                         QString::fromLocal8Bit(proc.readAllStandardError()).simplified());
