@@ -12,11 +12,6 @@ QStringList FlowOptions::addresses() const
     return server.isEmpty() ? QStringList() : QStringList{ server };
 }
 
-void FlowOptions::applyServer() const
-{
-    applyServer(addresses().value(0));
-}
-
 void FlowOptions::applyServer(const QString &address) const
 {
     Global::Var::Host = address;

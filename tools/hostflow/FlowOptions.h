@@ -22,9 +22,7 @@ struct FlowOptions
 
     // servers, or server alone when the list is empty.
     QStringList addresses() const;
-    // Points Global::Var at the first address: Host, HostAndChannel = Host/<channel>.
-    void applyServer() const;
-    // The same for address (one of addresses()).
+    // Points Global::Var at address (one of addresses()): Host, HostAndChannel = Host/<channel>.
     void applyServer(const QString &address) const;
 };
 

@@ -231,12 +231,7 @@ void LauncherWindow::startRun(Run run)
     if (m_closing || m_flow->running())
         return;
     HostFlow::FlowOptions options;
-    for (QString address : m_settings.addresses()) {
-        while (address.endsWith(QLatin1Char('/')))
-            address.chop(1);
-        options.servers << address;
-    }
-    options.server = options.servers.value(0);
+    options.servers = m_settings.addresses(); // the run drops trailing slashes and repeats
     options.installDir = m_settings.installDir;
     options.limitKiB = m_settings.speedLimitKiB > 0 ? m_settings.speedLimitKiB : -1;
     options.trustedKeys = m_settings.allTrustedKeys();
