@@ -97,6 +97,12 @@ void downloader::SetDownloadInfo(const QString &filePath, const QUrl &url, qint6
     m_bytesReceived = 0;
 }
 
+void downloader::SetPiece(qint64 offset)
+{
+    m_piece = true;
+    m_pieceOffset = offset;
+}
+
 bool downloader::IsFinished() const
 {
     return m_sizeAtStart + m_bytesReceived >= m_expectedSize;
@@ -158,7 +164,16 @@ void downloader::ReStartDownload()
 
     QNetworkRequest request(m_url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setRawHeader("Range", QStringLiteral("bytes=%1-").arg(m_sizeAtStart).toLatin1());
+    if (m_piece) {
+        // A closed range: the server stops at the piece's end and the connection stays usable.
+        request.setRawHeader("Range",
+            QStringLiteral("bytes=%1-%2")
+                .arg(m_pieceOffset + m_sizeAtStart)
+                .arg(m_pieceOffset + m_expectedSize - 1)
+                .toLatin1());
+    } else {
+        request.setRawHeader("Range", QStringLiteral("bytes=%1-").arg(m_sizeAtStart).toLatin1());
+    }
     m_bytesReceived = 0;
 
     Logger::LogInfo("DownloadManager",
@@ -221,14 +236,25 @@ bool downloader::AcceptResponse()
         return false; // a redirect being followed; its body is not ours
     if (status == 206) {
         const qint64 first = contentRangeStart(m_reply->rawHeader("Content-Range"));
-        if (first != m_sizeAtStart) {
-            FailResponse(QString("206 from byte %1 for a file of %2 bytes").arg(first).arg(m_sizeAtStart));
+        if (first != m_pieceOffset + m_sizeAtStart) {
+            FailResponse(
+                QString("206 from byte %1 for a file of %2 bytes").arg(first).arg(m_pieceOffset + m_sizeAtStart));
             return false;
         }
         m_responseChecked = true;
         return true;
     }
     if (status == 200) {
+        if (m_pieceOffset > 0) {
+            // The body starts at byte 0, not at this piece: none of it belongs here.
+            Logger::LogInfo("Downloader",
+                QString("%1 answered 200 to a request for a piece at %2")
+                    .arg(m_url.toString(), QString::number(m_pieceOffset)));
+            m_reported = true;
+            ReleaseReply();
+            emit RangeIgnored(m_filePath);
+            return false;
+        }
         if (m_sizeAtStart > 0) {
             // The server ignored the Range header: start the file again.
             Logger::LogInfo("Downloader",

@@ -30,6 +30,13 @@ public:
     ~downloader() override;
 
     void SetDownloadInfo(const QString &filePath, const QUrl &url, qint64 expectedSize);
+    // A piece of a larger file: the local file holds the remote bytes from
+    // offset on, expectedSize of them, and the request asks for no more.
+    // A server that answers such a request with the whole file (status 200)
+    // while offset is past 0 ends the transfer with RangeIgnored.
+    void SetPiece(qint64 offset);
+    // Requests go through network from now on (it must outlive this object).
+    void SetNetwork(QNetworkAccessManager *network) { m_manager = network; }
     QString GetFilePath() const { return m_filePath; }
     bool IsFinished() const;
     qint64 BytesAvailable() const;
@@ -44,6 +51,8 @@ signals:
     void ReadyToTransfer();
     // A whole-file answer to a Range request replaced these bytes of a partial file.
     void BytesDiscarded(qint64 bytes);
+    // A piece past the file's start was answered with the whole file.
+    void RangeIgnored(QString filename);
 
 public slots:
     void OnFinished();
@@ -70,6 +79,8 @@ private:
     qint64 m_expectedSize = 0;
     qint64 m_sizeAtStart = 0;
     qint64 m_readBufferSize = 0;
+    qint64 m_pieceOffset = 0;
+    bool m_piece = false;
     bool m_responseChecked = false;
     bool m_reported = false;
     bool m_stopped = false;

@@ -19,11 +19,6 @@
 
 namespace Morvaniel {
 
-namespace {
-constexpr int kMaxTransfers = 5;
-
-} // namespace
-
 DownloaderManager *DownloaderManager::m_pDownloaderInstance = nullptr;
 
 DownloaderManager *DownloaderManager::GetInstance()
@@ -130,6 +125,7 @@ void DownloaderManager::PreStartDownload(GameUpdateContext &ctx)
 
 void DownloaderManager::CalculateTotalSize(GameUpdateContext &ctx)
 {
+    ExpandPieces();
     m_totalSize = 0;
     m_bytesCurrentTotalReceived = 0;
     for (const DownloadFile &entry : qAsConst(m_pending)) {
@@ -232,15 +228,17 @@ void DownloaderManager::PauseDownload(GameUpdateContext &)
     m_restartTimer->stop();
     // A restart that was armed is gone with its timer; the next failure may arm one again.
     m_restartPending = false;
+    DropPieces();
     ReleaseDownloaderList();
 }
 
 void DownloaderManager::StartNextDownload()
 {
     Logger::LogInfo("DownloadManager", QString("downloaderList.size() is %1").arg(GetCurrentDownloaderListSize()));
-    if (GetCurrentDownloaderListSize() >= kMaxTransfers)
+    if (GetCurrentDownloaderListSize() >= MaxTransfers())
         return;
-    if (m_pending.isEmpty() && GetCurrentDownloaderListSize() == 0) {
+    // A file fetched in pieces is done once they are joined.
+    if (m_pending.isEmpty() && GetCurrentDownloaderListSize() == 0 && m_pieceGroups.isEmpty()) {
         Logger::LogInfo(
             "DownloadManager", QString("XXX downloaderList.size() is %1").arg(GetCurrentDownloaderListSize()));
         FinishDownload();
@@ -262,9 +260,12 @@ void DownloaderManager::PrivateStartRequest(const QUrl &url, const QString &file
     connect(transfer, &downloader::ReadyToTransfer, this, &DownloaderManager::onReadyRead);
     connect(transfer, &downloader::DownloadResult, this, &DownloaderManager::onDownloadResult);
     connect(transfer, &downloader::BytesDiscarded, this, &DownloaderManager::OnBytesDiscarded);
+    // Queued: the transfer reports it from inside the rate pump's pass.
+    connect(transfer, &downloader::RangeIgnored, this, &DownloaderManager::OnRangeIgnored, Qt::QueuedConnection);
     downloaderList.append(QPointer<downloader>(transfer));
 
     transfer->SetDownloadInfo(filePath, url, size);
+    SetUpPiece(*transfer, filePath);
     // The limit sets the transfer's read buffer, which its request needs from the start.
     ClearRecordSpeed();
     PrivateSetSpeedLimit();
@@ -279,7 +280,7 @@ void DownloaderManager::PrivateStartRequest(const QUrl &url, const QString &file
     m_watchdogTimer->stop();
     m_watchdogTimer->start(DownloadTimings::Current().watchdogMs);
 
-    if (GetCurrentDownloaderListSize() < kMaxTransfers)
+    if (GetCurrentDownloaderListSize() < MaxTransfers())
         StartNextDownload();
 }
 
@@ -297,8 +298,10 @@ void DownloaderManager::onDownloadResult(ErrorCode code, QString errStr, QString
                 break;
             }
         }
-        if (hadTransfers && !bIdle)
+        if (hadTransfers && !bIdle) {
+            PieceCompleted(filename);
             StartNextDownload();
+        }
         break;
     }
     case NetworkFailure:
@@ -348,6 +351,7 @@ void DownloaderManager::onError(ErrorCode errorCodem, QString errString)
     m_restartTimer->stop();
     m_restartPending = false;
     bIdle = true;
+    DropPieces();
 
     if (errString.isEmpty()) {
         if (errorCodem == StallTimeout)
@@ -424,8 +428,10 @@ void DownloaderManager::AccountReceivedBytes()
 
 void DownloaderManager::OnBytesDiscarded(qint64 bytes)
 {
-    // The partial file was counted as on disk at the start of the run.
-    m_bytesCurrentTotalReceived = qMax<qint64>(0, m_bytesCurrentTotalReceived - bytes);
+    // The bytes were counted as on disk at the start of the run, or as received
+    // since; those received may not be folded into the count yet (the speed tick
+    // does that once a second), so the count may dip below zero until then.
+    m_bytesCurrentTotalReceived -= bytes;
 }
 
 } // namespace Morvaniel

@@ -5,8 +5,11 @@
 #include "core/Records.h"
 #include "download/ContentRequest.h"
 #include "download/DownloadCallbackInfo.h"
+#include "download/DownloadPieces.h"
+#include "download/DownloadSplit.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -52,6 +55,10 @@ public:
 
     // Re-reads bGameUpdate and LimitSpeed from the current context.
     void SetSpeedLimit();
+    // Large files over several connections (DownloadSplit); applies from the
+    // next start or resume. Pieces an earlier run left are taken up again
+    // whatever the setting.
+    void SetSplit(const DownloadSplit &split);
 
     // Content and image requests: see DownloaderManagerContent.cpp.
     void GetContentByUrl(
@@ -107,6 +114,14 @@ private:
     void EndContentRequest(int index, int code);
     void OnContentFinished(int index, QNetworkReply *reply);
     void ResetContentRequest(ContentRequest &request);
+    // Large files: see DownloaderManagerPieces.cpp.
+    int MaxTransfers() const;
+    void ExpandPieces();
+    void SetUpPiece(downloader &transfer, const QString &filePath);
+    void PieceCompleted(const QString &filePath);
+    void JoinPieces(const QString &file, quint64 serial);
+    void OnRangeIgnored(const QString &filePath);
+    void DropPieces();
 
     static DownloaderManager *m_pDownloaderInstance;
 
@@ -141,6 +156,14 @@ private:
     int m_retryCount = 0;
     const int m_maxRetryCount = 3;
     bool m_restartPending = false;
+
+    // Files fetched in pieces, by their local path, and each piece's file.
+    DownloadSplit m_split;
+    QHash<QString, PieceGroup> m_pieceGroups;
+    QHash<QString, QString> m_pieceOwner;
+    QSet<QString> m_rangeRefused; // addresses that answered a piece with the whole file
+    quint64 m_joinSerial = 0; // a join step of an older run finds it changed
+    QVector<QPointer<QNetworkAccessManager>> m_pieceNetworks;
 
     QList<ContentRequest> m_contentRequests;
     quint64 m_contentSerial = 0;

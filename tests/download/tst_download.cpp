@@ -605,3 +605,101 @@ int main(int argc, char **argv)
     tst_Download test;
     return QTest::qExec(&test, argc, argv);
 }
+
+// A file fetched in pieces over several connections: whatever the earlier
+// runs left on disk and however the server answers, the file ends byte-exact,
+// no piece file stays behind, and every byte asked for is one still missing.
+void tst_Download::largeFileInPieces_data()
+{
+    QTest::addColumn<QString>("before"); // what is on disk when the run starts
+    QTest::addColumn<bool>("ignoreRange");
+    QTest::addColumn<int>("expectedRequests"); // -1: not checked
+    QTest::newRow("fresh, four pieces at once") << "" << false << 4;
+    QTest::newRow("fresh, the server ignores Range") << "" << true << -1;
+    QTest::newRow("paused midway, resumed") << "pause" << false << -1;
+    QTest::newRow("pieces of an earlier run taken up") << "pieces" << false << 3;
+    QTest::newRow("killed while joining: no request") << "joining" << false << 0;
+    QTest::newRow("a piece running into the next one is dropped") << "overrun" << false << -1;
+    QTest::newRow("a partial file of an unsplit run is cut") << "partial" << false << 3;
+    QTest::newRow("below two pieces' size: one request") << "small" << false << 1;
+}
+
+void tst_Download::largeFileInPieces()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, ignoreRange);
+    QFETCH(int, expectedRequests);
+    constexpr qint64 piece = 256 * 1024;
+    const int size = before == "small" ? int(piece + 1000) : int(4 * piece + 777);
+    const QByteArray body = content(size, 31);
+    const DownloadFile entry = addEntry("big.7z", body);
+    HttpFaultRule rule;
+    rule.ignoreRange = ignoreRange;
+    // Slow enough that the pieces overlap in time and a pause finds them running.
+    rule.bytesPerSecond = 512 * 1024;
+    m_server->setRule("/files/big.7z", rule);
+    const auto pieceFile = [&](qint64 offset) { return entry.localPath + '.' + QString::number(offset) + ".piece"; };
+    // The cut of a fresh run: four pieces of about a quarter each.
+    const qint64 q1 = size / 4, q2 = size / 2, q3 = 3 * qint64(size) / 4;
+    if (before == "pieces") {
+        QVERIFY(writeFile(entry.localPath, body.left(1000)));
+        QVERIFY(writeFile(pieceFile(q1), body.mid(int(q1), int(q2 - q1)))); // complete
+        QVERIFY(writeFile(pieceFile(q2), body.mid(int(q2), 5000)));
+        QVERIFY(writeFile(pieceFile(q3), QByteArray()));
+    } else if (before == "joining") {
+        // The piece at q1 is appended and gone; the one at q2 half appended.
+        QVERIFY(writeFile(entry.localPath, body.left(int(q2 + 3000))));
+        QVERIFY(writeFile(pieceFile(q2), body.mid(int(q2), int(q3 - q2))));
+        QVERIFY(writeFile(pieceFile(q3), body.mid(int(q3))));
+    } else if (before == "overrun") {
+        QVERIFY(writeFile(pieceFile(q1), body.mid(int(q1), int(q2 - q1) + 500)));
+        QVERIFY(writeFile(pieceFile(q2), body.mid(int(q2), 100)));
+    } else if (before == "partial") {
+        QVERIFY(writeFile(entry.localPath, body.left(int(piece))));
+    }
+    DownloaderManager::GetInstance()->SetSplit({ 4, piece });
+    if (before == "pause") {
+        GetDownloadComponent()->StartDownload(*m_ctx);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pieceFile(q2)).size() > 10 * 1024, 10000);
+        GetDownloadComponent()->PauseDownload(*m_ctx);
+        QVERIFY(QFileInfo::exists(pieceFile(q3)));
+    }
+    // Not a piece of this file, whatever its name looks like.
+    QVERIFY(writeFile(entry.localPath + ".x1.piece", "other"));
+    const int requestsBefore = m_server->requestCount();
+    GetDownloadComponent()->ResumeDownload(*m_ctx);
+    const bool ended = waitFinal(30000);
+    DownloaderManager::GetInstance()->SetSplit({});
+    QVERIFY(ended);
+    const DownloadCallbackInfo final = m_recorder->finals.first();
+    QVERIFY2(final.bFinished && !final.bError, qPrintable(final.errorString));
+    QCOMPARE(final.downloadedSize, qint64(size));
+    QCOMPARE(final.totalSize, qint64(size));
+    QCOMPARE(readFile(entry.localPath), body);
+    QCOMPARE(QDir(m_cache).entryList({ "big.7z.*.piece" }, QDir::Files), QStringList({ "big.7z.x1.piece" }));
+    const QList<HttpServer::Request> requests = m_server->requests().mid(requestsBefore);
+    if (expectedRequests >= 0)
+        QCOMPARE(requests.size(), expectedRequests);
+    if (before.isEmpty() && !ignoreRange)
+        QVERIFY(m_server->maxActiveResponses() >= 2);
+    if (before == "pieces") {
+        QSet<QByteArray> ranges;
+        for (const HttpServer::Request &r : requests)
+            ranges.insert(r.headers.value("range"));
+        QCOMPARE(ranges,
+            QSet<QByteArray>({ "bytes=1000-" + QByteArray::number(q1 - 1),
+                "bytes=" + QByteArray::number(q2 + 5000) + '-' + QByteArray::number(q3 - 1),
+                "bytes=" + QByteArray::number(q3) + '-' + QByteArray::number(size - 1) }));
+    }
+    // Nothing is fetched twice beyond what a server that ignores Range costs.
+    if (!ignoreRange && before != "pause" && before != "overrun") {
+        qint64 asked = 0;
+        for (const HttpServer::Request &r : requests) {
+            const QList<QByteArray> bounds = r.headers.value("range").mid(6).split('-');
+            QCOMPARE(bounds.size(), 2);
+            const qint64 last = bounds.at(1).isEmpty() ? size - 1 : bounds.at(1).toLongLong();
+            asked += last - bounds.at(0).toLongLong() + 1;
+        }
+        QCOMPARE(asked, qint64(size) - m_ctx->downloadedAtStart);
+    }
+}

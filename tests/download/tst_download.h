@@ -48,6 +48,8 @@ private slots:
     void entriesOfOneLocalFile();
     void stallGivesCode3WithTheRealWatchdog();
     void logLinesKeepPercentSignsOfUrlAndPath();
+    void largeFileInPieces_data();
+    void largeFileInPieces();
 
     void contentRetriesThenSucceeds();
     void contentFailures_data();

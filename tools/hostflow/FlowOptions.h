@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/DownloadSplit.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -19,6 +21,9 @@ struct FlowOptions
     QString launcherVersion; // the installed launcher version; empty: the one the last self-update recorded
     int limitKiB = -1; // KiB/s for this run; -1 no limit
     QStringList trustedKeys; // signed releases are required when set
+    // A large archive or patch over several connections at once: one
+    // connection is often capped far below the link.
+    Morvaniel::DownloadSplit split = { 8, 16 * 1024 * 1024 };
 
     // servers, or server alone when the list is empty.
     QStringList addresses() const;

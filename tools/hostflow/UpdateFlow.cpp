@@ -7,6 +7,7 @@
 #include "StageRunner.h"
 
 #include "core/GameUpdateContext.h"
+#include "download/DownloaderManager.h"
 #include "trust/ReleaseTrust.h"
 
 #include <QTimer>
@@ -80,6 +81,7 @@ bool UpdateFlow::begin(std::unique_ptr<FlowPart> part)
     m_runner->reset(m_options);
     // The keys of this run's options, whichever view set them: none, no signed releases.
     Morvaniel::ReleaseTrust::SetTrustedKeys(m_options.trustedKeys);
+    Morvaniel::DownloaderManager::GetInstance()->SetSplit(m_options.split);
     m_part = std::move(part);
     QString error;
     bool busy = false;
