@@ -54,6 +54,19 @@ QStringList PieceGroup::pieceFiles(const QString &localPath)
     return paths;
 }
 
+bool PieceGroup::started(const DownloadFile &file)
+{
+    return QFileUtils::IsFileExist(file.localPath) || !pieceFiles(file.localPath).isEmpty();
+}
+
+qint64 PieceGroup::bytesOnDisk(const DownloadFile &file)
+{
+    qint64 bytes = QFileUtils::GetFileSize(file.localPath);
+    for (const QString &path : pieceFiles(file.localPath))
+        bytes += QFileUtils::GetFileSize(path);
+    return qBound<qint64>(0, bytes, file.size);
+}
+
 PieceGroup PieceGroup::plan(const DownloadFile &file, const DownloadSplit &split)
 {
     PieceGroup group;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MorvanielGlobal.h"
 #include "core/Records.h"
 #include "download/DownloadSplit.h"
 
@@ -17,7 +18,7 @@ namespace Morvaniel {
 // complete they are appended to the file in order, each deleted once
 // appended; the file is therefore always a true prefix of the whole, and a
 // join cut short goes on from the file's size.
-struct PieceGroup
+struct MORVANIEL_EXPORT PieceGroup
 {
     struct Piece
     {
@@ -40,6 +41,10 @@ struct PieceGroup
     static QString piecePath(const QString &localPath, qint64 offset);
     // Every piece file beside localPath.
     static QStringList pieceFiles(const QString &localPath);
+    // Whether anything of file is on disk, its pieces included.
+    static bool started(const DownloadFile &file);
+    // The bytes of file on disk, its pieces included (at most its size).
+    static qint64 bytesOnDisk(const DownloadFile &file);
 
     // Appends at most maxBytes of the next piece to the file; deletes a piece
     // once it is appended. False with error set when a read or write failed.

@@ -19,6 +19,7 @@
 #include "blocks/BlockIndex.h"
 
 #include <QDirIterator>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -50,6 +51,17 @@ int repairToEnd(UpdateFlow &flow)
     if (!flow.verify(true) || !finished.wait(Slow))
         return -1;
     return finished.first().first().toInt();
+}
+
+// Requests for a closed range of a full pack archive: its pieces.
+int piecesAsked(const QList<Http::FileServer::Request> &requests)
+{
+    static const QRegularExpression closed(QStringLiteral("^bytes=\\d+-\\d+$"));
+    int n = 0;
+    for (const Http::FileServer::Request &r : requests)
+        n += r.path.contains(QStringLiteral("/full_"))
+            && closed.match(QString::fromLatin1(r.headers.value("range"))).hasMatch();
+    return n;
 }
 
 // Files below a folder, none when it is missing.
@@ -115,7 +127,9 @@ private slots:
     void stopAndResume_data();
     void stopAndResume();
     void repairFetchesOnlyDamagedBlocks();
+    void archivesExtractedBesideTheDownload_data();
     void archivesExtractedBesideTheDownload();
+    void archivesExtractedOneByOne_data();
     void archivesExtractedOneByOne();
     void damagedArchiveFailsTheRun_data();
     void damagedArchiveFailsTheRun();
@@ -126,11 +140,13 @@ private:
     QString path(const QString &name) const { return m_work.filePath(name); }
     QString game(const QString &install) const { return InstallState::gameFolder(path(install)); }
     QString version(int i) const { return path(QStringLiteral("versions/")) + Publisher::sampleVersionName(i); }
-    FlowOptions options(const QString &install, const Http::FileServer &server) const
+    FlowOptions options(const QString &install, const Http::FileServer &server, bool pieces = false) const
     {
         FlowOptions o;
         o.server = server.url(QString());
         o.installDir = path(install);
+        // The sample's archives are small: pieces of 16 KiB cut each into several.
+        o.split = pieces ? Morvaniel::DownloadSplit{ 4, 16 * 1024 } : Morvaniel::DownloadSplit{};
         return o;
     }
     // The newest version's full pack archives under a publication's root, in order.
@@ -143,10 +159,18 @@ private:
         return QDir(QFileInfo(archivePath(root, QString())).path())
             .entryList({ QStringLiteral("full_*.7z") }, QDir::Files, QDir::Name);
     }
+    // The archives there, or pieces of them.
     QStringList archivesInCache(const QString &install) const
     {
-        return QDir(path(install + QStringLiteral("/MorvanielCache")))
-            .entryList({ QStringLiteral("full_*") }, QDir::Files, QDir::Name);
+        QStringList archives;
+        const QStringList names = QDir(path(install + QStringLiteral("/MorvanielCache")))
+                                      .entryList({ QStringLiteral("full_*") }, QDir::Files, QDir::Name);
+        for (const QString &name : names) {
+            const QString archive = name.left(name.indexOf(QStringLiteral(".7z")) + 3);
+            if (!archives.contains(archive))
+                archives << archive;
+        }
+        return archives;
     }
     // The paths in which the game of install differs from the newest version, for a failure to name.
     QString differencesFromNewest(const QString &install) const
@@ -369,9 +393,17 @@ void tst_HostBlocks::repairFetchesOnlyDamagedBlocks()
 // next one downloads. The server holds the body of each archive until the one
 // before it is extracted and recorded: a run that extracted only after the
 // whole download would wait for it forever (and fail on the stall watchdog).
+void tst_HostBlocks::archivesExtractedBesideTheDownload_data()
+{
+    QTest::addColumn<bool>("pieces");
+    QTest::newRow("one connection per archive") << false;
+    QTest::newRow("each archive in pieces") << true;
+}
+
 void tst_HostBlocks::archivesExtractedBesideTheDownload()
 {
-    const QString install = QStringLiteral("beside");
+    QFETCH(bool, pieces);
+    const QString install = pieces ? QStringLiteral("beside-pieces") : QStringLiteral("beside");
     const QString newest = Publisher::sampleVersionName(m_newest);
     const QStringList archives = packArchives(path(QStringLiteral("www-archives")));
     QVERIFY2(archives.size() >= 3, qPrintable(archives.join(' ')));
@@ -387,7 +419,7 @@ void tst_HostBlocks::archivesExtractedBesideTheDownload()
     QVERIFY(server.listen(0));
 
     UpdateFlow flow;
-    flow.setOptions(options(install, server));
+    flow.setOptions(options(install, server, pieces));
     // Each stage start: its kind, whether the views follow it, and how many
     // archives were extracted by then.
     struct Start
@@ -443,18 +475,27 @@ void tst_HostBlocks::archivesExtractedBesideTheDownload()
         packBytes += QFileInfo(archivePath(path(QStringLiteral("www-archives")), name)).size();
     QCOMPARE(whole, packBytes);
     QCOMPARE(done, packBytes);
+    QCOMPARE(piecesAsked(server.requests()) > archives.size(), pieces);
 }
 
 // A run stopped in the middle (an archive extracting, the next downloading)
 // leaves the extracted ones recorded and deleted; the next run neither fetches
 // nor extracts them again.
+void tst_HostBlocks::archivesExtractedOneByOne_data()
+{
+    QTest::addColumn<bool>("pieces");
+    QTest::newRow("one connection per archive") << false;
+    QTest::newRow("each archive in pieces") << true;
+}
+
 void tst_HostBlocks::archivesExtractedOneByOne()
 {
-    const QString install = QStringLiteral("one-by-one");
+    QFETCH(bool, pieces);
+    const QString install = pieces ? QStringLiteral("one-by-one-pieces") : QStringLiteral("one-by-one");
     const QString newest = Publisher::sampleVersionName(m_newest);
     const QStringList archives = packArchives(path(QStringLiteral("www-archives")));
     UpdateFlow flow;
-    flow.setOptions(options(install, m_archives));
+    flow.setOptions(options(install, m_archives, pieces));
     int extractions = 0;
     connect(flow.reporter(), &FlowReporter::stageStarted, this, [&](Stage stage, const QString &) {
         if (stage == Stage::Extract && ++extractions == 2)
@@ -472,7 +513,7 @@ void tst_HostBlocks::archivesExtractedOneByOne()
     QVERIFY(archivesInCache(install).size() <= 2);
 
     UpdateFlow next;
-    next.setOptions(options(install, m_archives));
+    next.setOptions(options(install, m_archives, pieces));
     int again = 0;
     connect(next.reporter(), &FlowReporter::stageStarted, this,
         [&again](Stage stage, const QString &) { again += stage == Stage::Extract; });
@@ -492,6 +533,7 @@ void tst_HostBlocks::archivesExtractedOneByOne()
         rest += QFileInfo(archivePath(path(QStringLiteral("www-archives")), archives.at(k))).size();
     QVERIFY2(
         next.bytesDownloaded() <= rest, qPrintable(QStringLiteral("%1 > %2").arg(next.bytesDownloaded()).arg(rest)));
+    QCOMPARE(piecesAsked(m_archives.requests().mid(before)) > 0, pieces);
     QCOMPARE(archivesInCache(install), QStringList());
 }
 

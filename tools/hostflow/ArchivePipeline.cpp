@@ -4,6 +4,7 @@
 #include "InstallState.h"
 
 #include "core/GameUpdateContext.h"
+#include "download/DownloadPieces.h"
 #include "util/QFileUtils.h"
 
 using namespace Morvaniel;
@@ -45,7 +46,7 @@ void ArchivePipeline::run(const Pack &pack, BeforeWrite beforeFirstWrite, std::f
     // A fresh download empties the cache folder: only while nothing of the pack is in it.
     m_resumeFirst = false;
     for (const DownloadFile &file : qAsConst(m_pack.archives))
-        m_resumeFirst = m_resumeFirst || QFileUtils::IsFileExist(file.localPath);
+        m_resumeFirst = m_resumeFirst || PieceGroup::started(file);
     pump();
 }
 
@@ -109,7 +110,7 @@ void ArchivePipeline::download(int i)
 {
     m_fetching = true;
     const DownloadFile file = m_pack.archives.at(i);
-    const bool partial = QFileUtils::IsFileExist(file.localPath);
+    const bool partial = PieceGroup::started(file);
     const bool resume = i > 0 || m_attempt > 0 || m_resumeFirst;
     // Kept while the download runs: a restart after a stall reads it again.
     ctx().downloadList = { file };

@@ -7,6 +7,7 @@
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
+#include "download/DownloadPieces.h"
 #include "trust/ReleaseTrust.h"
 #include "util/DocumentLimits.h"
 #include "util/QFileUtils.h"
@@ -135,7 +136,7 @@ void FlowPart::reportPartialDownload()
     qint64 onDisk = 0;
     qint64 total = 0;
     for (const DownloadFile &file : c.downloadList) {
-        onDisk += qBound<qint64>(0, QFileUtils::GetFileSize(file.localPath), file.size);
+        onDisk += PieceGroup::bytesOnDisk(file);
         total += file.size;
     }
     if (onDisk <= 0) {

@@ -6,6 +6,7 @@
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
+#include "download/DownloadPieces.h"
 #include "planning/RepairPlanner.h"
 #include "util/QFileUtils.h"
 #include "verify/VerifyCallbackInfo.h"
@@ -95,7 +96,7 @@ void GameRepair::repairFrom(
     for (const DownloadFile &file : qAsConst(c.downloadList)) {
         archives << file.localPath;
         names << file.fileName;
-        resume = resume || QFileUtils::IsFileExist(file.localPath);
+        resume = resume || PieceGroup::started(file);
     }
     m_archives += names;
     const QString game = c.setting.GamePath;

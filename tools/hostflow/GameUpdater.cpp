@@ -10,6 +10,7 @@
 
 #include "core/GameUpdateContext.h"
 #include "core/Global.h"
+#include "download/DownloadPieces.h"
 #include "planning/ShortestUpdatePath.h"
 #include "planning/SolveFullPackManifest.h"
 #include "planning/SolveGuideManifest.h"
@@ -229,7 +230,7 @@ void GameUpdater::downloadAndCheck(const QString &what, int attempt, std::functi
     bool resume = false;
     QStringList names;
     for (const DownloadFile &file : qAsConst(ctx().downloadList)) {
-        resume = resume || QFileUtils::IsFileExist(file.localPath);
+        resume = resume || PieceGroup::started(file);
         names << file.fileName;
     }
     const QString detail
