@@ -15,8 +15,10 @@
 # one damaged byte of the 2 GiB pak both ways, and updates by blocks from the
 # version before. Publishing is timed, and within it the block store.
 #
-#   bench_link [--quick] [--long] [--size MiB] [--setups cap,1g,100m] [--dir <scratch>]
+#   bench_link [--quick] [--long] [--size MiB] [--setups cap,1g,100m] [--only peer,archives,blocks]
+#              [--dir <scratch>]
 # --quick: a 512 MiB game, cap and 1g only. --long: also the 10 GiB game.
+# --only: these contenders (and the repairs and update that go with them).
 # The published games are kept in <bin>/../bench-cache/link (about 4.5x the
 # game's size each; --long needs some 50 GiB free). Needs root (namespaces,
 # tc), nginx, aria2c and 7z; without them it says so and ends.
@@ -24,6 +26,7 @@ set -uo pipefail
 bin=$(cd "$(dirname "$0")" && pwd)
 sizes=3072
 setups=cap,1g,100m
+contenders=peer,archives,blocks
 cache=${BENCH_LINK_CACHE:-$bin/../bench-cache/link}
 inside=""
 while [ $# -gt 0 ]; do
@@ -32,6 +35,7 @@ while [ $# -gt 0 ]; do
     --long) sizes="$sizes 10240" ;;
     --size) sizes=$2; shift ;;
     --setups) setups=$2; shift ;;
+    --only) contenders=$2; shift ;;
     --dir) cache=$2; shift ;;
     --inside) inside=$2; shift ;;
     *) echo "bench_link: unknown option $1" >&2; exit 2 ;;
@@ -145,14 +149,17 @@ EOF
   }
 
   local inst=$WORK/install
-  measure peer "$inst" 0 peer
-  measure archives "$inst" 0 archives
-  if [ "$SETUP" = cap ]; then
-    damage "$inst/MorvanielGame"
-    measure archive-repair "$inst" 1 archive_repair
+  wanted() { case ",$CONTENDERS," in *",$1,"*) return 0 ;; esac; return 1; }
+  wanted peer && measure peer "$inst" 0 peer
+  if wanted archives; then
+    measure archives "$inst" 0 archives
+    if [ "$SETUP" = cap ]; then
+      damage "$inst/MorvanielGame"
+      measure archive-repair "$inst" 1 archive_repair
+    fi
   fi
-  measure blocks "$inst" 0 blocks
-  if [ "$SETUP" = cap ]; then
+  wanted blocks && measure blocks "$inst" 0 blocks
+  if wanted blocks && [ "$SETUP" = cap ]; then
     grep -h '^blocks ' "$WORK/blocks.log" | sed "s/^/$SETUP blocks: /" >>"$WORK/notes.txt"
     damage "$inst/game"
     measure block-repair "$inst" 1 block_repair
@@ -242,7 +249,7 @@ for mib in $sizes; do
     echo "bench_link: $mib MiB game, setup $setup" >&2
     work=$(mktemp -d)
     : >"$work/notes.txt"
-    SETUP=$setup LINK=$link BURST=$burst DELAY=$delay WWW=$www WORK=$work OUT=$results OLDEST=$oldest CHAIN=$chain \
+    SETUP=$setup LINK=$link BURST=$burst DELAY=$delay WWW=$www WORK=$work OUT=$results OLDEST=$oldest CHAIN=$chain CONTENDERS=$contenders \
       PAK=PM/Content/Paks/pakchunk0-WindowsNoEditor.pak unshare -n "$0" --inside 1 || status=1
     cat "$work/notes.txt" >>"$notes"
     rm -rf "$work"
@@ -275,11 +282,11 @@ for mib in $sizes; do
     a=$(get "$setup" archives 5)
     b=$(get "$setup" blocks 5)
     bw=$(get "$setup" blocks 6)
-    [ -n "$p" ] && [ -n "$b" ] || continue
+    [ -n "$p" ] || continue
     case $setup in
       cap)
-        row "$mib MiB cap: blocks install (s)" "$b" "$p" "peer" "s" "<=0.6"
-        row "$mib MiB cap: archive install (s)" "$a" "$p" "peer" "s" "<=0.9"
+        [ -n "$b" ] && row "$mib MiB cap: blocks install (s)" "$b" "$p" "peer" "s" "<=0.6"
+        [ -n "$a" ] && row "$mib MiB cap: archive install (s)" "$a" "$p" "peer" "s" "<=0.9"
         r=$(get cap block-repair 5)
         rw=$(get cap block-repair 6)
         [ -n "$r" ] && row "$mib MiB cap: block repair of 1 byte (s)" "$r" 5 "target" "s" "<=1"
@@ -289,16 +296,16 @@ for mib in $sizes; do
         ;;
       1g | 100m)
         case $setup in 1g) rate=125000000 ;; *) rate=12500000 ;; esac
-        row "$mib MiB $setup: blocks install (s)" "$b" "$(calc "1.15 * $bw / $rate + 5")" "1.15 x floor + 5 s" "s" "<=1"
-        row "$mib MiB $setup: archive install (s)" "$a" "$p" "peer" "s" "<=0.9"
+        [ -n "$b" ] && row "$mib MiB $setup: blocks install (s)" "$b" "$(calc "1.15 * $bw / $rate + 5")" "1.15 x floor + 5 s" "s" "<=1"
+        [ -n "$a" ] && row "$mib MiB $setup: archive install (s)" "$a" "$p" "peer" "s" "<=0.9"
         pw=$(get "$setup" peer 6)
         row "$mib MiB $setup: peer against its floor (s)" "$p" "$(calc "$pw / $rate")" "peer's floor" "s" ""
         ;;
     esac
     bp=$(get "$setup" blocks 7)
     ap=$(get "$setup" archives 7)
-    row "$mib MiB $setup: peak disk, blocks (GiB)" "$(calc "$bp / 1073741824")" "$(calc "$game_blocks / 1073741824")" "game" "GiB" "<=1.05"
-    row "$mib MiB $setup: peak disk, archives (GiB)" "$(calc "$ap / 1073741824")" "$(calc "($game_blocks + $two_archives) / 1073741824")" "game + 2 archives" "GiB" "<=1"
+    [ -n "$bp" ] && row "$mib MiB $setup: peak disk, blocks (GiB)" "$(calc "$bp / 1073741824")" "$(calc "$game_blocks / 1073741824")" "game" "GiB" "<=1.05"
+    [ -n "$ap" ] && row "$mib MiB $setup: peak disk, archives (GiB)" "$(calc "$ap / 1073741824")" "$(calc "($game_blocks + $two_archives) / 1073741824")" "game + 2 archives" "GiB" "<=1"
   done
   row "$mib MiB: publishing with blocks, processor (s)" "$c_all" "$c_plain" "without blocks" "s" "<=1.3"
   row "$mib MiB: publishing with blocks, wall (s)" "$t_all" "$t_plain" "without blocks" "s" "<=1.3"
