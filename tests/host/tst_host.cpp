@@ -204,6 +204,10 @@ void tst_Host::commandLine_data()
                QStringLiteral("x") }
         << 2 << QByteArray()
         << QByteArray("verify: --server takes an address with its scheme, http://host:port (not mirror.example/game)");
+    QTest::newRow("--connections out of range")
+        << QStringList{ QStringLiteral("update"), QStringLiteral("--server"), QStringLiteral("http://127.0.0.1:1"),
+               QStringLiteral("--dir"), QStringLiteral("x"), QStringLiteral("--connections"), QStringLiteral("17") }
+        << 2 << QByteArray() << QByteArray("update: --connections takes a number from 1 to 16\n");
     QTest::newRow("update --help names mirrors") << QStringList{ QStringLiteral("update"), QStringLiteral("--help") }
                                                  << 0 << QByteArray("give it again for") << QByteArray();
 }

@@ -41,6 +41,9 @@ QList<QCommandLineOption> HostOptions::commandLineOptions(bool launcher)
         QStringLiteral("The game's folder on the server (default game)."), QStringLiteral("name"));
     QCommandLineOption limit(QStringLiteral("limit"), QStringLiteral("Download speed limit in KiB/s for this run."),
         QStringLiteral("KiB/s"));
+    QCommandLineOption connections(QStringLiteral("connections"),
+        QStringLiteral("Connections for one large archive at once (default 8; 1: one per archive)."),
+        QStringLiteral("n"));
     QCommandLineOption launcherChannel(QStringLiteral("launcher-channel"),
         QStringLiteral("The launcher's folder on the server (default Launcher)."), QStringLiteral("name"));
     QCommandLineOption launcherVersion(QStringLiteral("launcher-version"),
@@ -57,7 +60,7 @@ QList<QCommandLineOption> HostOptions::commandLineOptions(bool launcher)
     for (QCommandLineOption *unused : launcher ? QList<QCommandLineOption *>{ &channel, &limit }
                                                : QList<QCommandLineOption *>{ &launcherChannel, &launcherVersion })
         unused->setFlags(QCommandLineOption::HiddenFromHelp);
-    return { server, dir, channel, limit, launcherChannel, launcherVersion, json, verbose, trust };
+    return { server, dir, channel, limit, connections, launcherChannel, launcherVersion, json, verbose, trust };
 }
 
 bool HostOptions::read(const QString &command, const QCommandLineParser &parser, QTextStream &err)
@@ -75,6 +78,15 @@ bool HostOptions::read(const QString &command, const QCommandLineParser &parser,
         limitKiB = parser.value(QStringLiteral("limit")).toInt(&ok);
         if (!ok || limitKiB < 1) {
             err << command << ": --limit takes a speed in KiB/s of at least 1\n";
+            return false;
+        }
+    }
+    if (parser.isSet(QStringLiteral("connections"))) {
+        bool ok = false;
+        split.connections = parser.value(QStringLiteral("connections")).toInt(&ok);
+        // Past 16 a server starts to see a flood, not a download.
+        if (!ok || split.connections < 1 || split.connections > 16) {
+            err << command << ": --connections takes a number from 1 to 16\n";
             return false;
         }
     }
