@@ -12,7 +12,8 @@ enum class BlockError : int {
     BadIndex = 1, // an index that does not parse or breaks a rule; nothing was written
     Untrusted = 2, // signed releases: an index or bundle the accepted release does not list so; nothing was written
     Network = 3, // requests kept failing (after retries); the run can resume
-    Tampered = 4, // a block did not match its digest twice; nothing of it was written
+    Tampered = 4, // a block did not match its digest twice, or a bundle came with another length than its index gives;
+                  // nothing of it was written
     Disk = 5, // a file could not be read, written, resized or moved (a full disk included); the run can resume
     InTheWay = 6, // something in the folder stands where a file or folder must go
 };

@@ -251,6 +251,18 @@ bool BlockRun::beginTransfer(Transfer &t)
     const ByteRange last = t.request.ranges.last();
     // The parts' own headers and boundaries: a few hundred bytes each at most.
     const qint64 limit = last.end - first.begin + 1024 * t.request.ranges.size() + 4096;
+    // A bundle of another length than its index gives is not the one the
+    // index was cut from: retrying would only ask it again.
+    const qint64 stated = RangeReplyParser::statedFileSize(
+        status.toInt(), t.reply->rawHeader("Content-Range"), length.isValid() ? length.toLongLong() : -1);
+    if (stated >= 0 && stated != bundleSize) {
+        fail(BlockError::Tampered,
+            QStringLiteral("%1 is served with %2 bytes, its index gives %3: the server's bundle is damaged or forged")
+                .arg(t.reply->url().toString())
+                .arg(stated)
+                .arg(bundleSize));
+        return false;
+    }
     QString error;
     if (!t.parser.begin(status.toInt(), t.reply->rawHeader("Content-Type"), t.reply->rawHeader("Content-Range"),
             length.isValid() ? length.toLongLong() : -1, bundleSize, limit, error)) {

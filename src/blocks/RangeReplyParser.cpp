@@ -48,6 +48,21 @@ bool RangeReplyParser::parseContentRange(const QByteArray &value, qint64 bundleS
     return true;
 }
 
+qint64 RangeReplyParser::statedFileSize(int status, const QByteArray &contentRange, qint64 contentLength)
+{
+    if (status == 200)
+        return contentLength >= 0 ? contentLength : -1;
+    if (status != 206 && status != 416)
+        return -1;
+    const QByteArray v = contentRange.trimmed();
+    const int slash = v.lastIndexOf('/');
+    if (!v.startsWith("bytes ") || slash < 0)
+        return -1;
+    bool ok = false;
+    const qint64 total = parseNumber(v.mid(slash + 1).trimmed(), ok);
+    return ok ? total : -1;
+}
+
 bool RangeReplyParser::begin(int status, const QByteArray &contentType, const QByteArray &contentRange,
     qint64 contentLength, qint64 bundleSize, qint64 limit, QString &error)
 {

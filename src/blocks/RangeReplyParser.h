@@ -38,6 +38,9 @@ public:
     // "bytes a-b/total" (total may be "*"): the range [a, b + 1); false when
     // malformed or outside a file of size bundleSize.
     static bool parseContentRange(const QByteArray &value, qint64 bundleSize, qint64 &begin, qint64 &end);
+    // The length of the whole file an answer states: the total of a 206's or
+    // a 416's Content-Range, a 200's Content-Length; -1 when it states none.
+    static qint64 statedFileSize(int status, const QByteArray &contentRange, qint64 contentLength);
 
 private:
     enum State { Preamble, PartHeaders, PartBody, AfterBody, Epilogue };

@@ -441,6 +441,9 @@ void tst_BlockFetch::signedRefusals_data()
     row("bundle left out of the release", "unlisted", int(BlockError::Untrusted), "is not listed");
     row("install from a tampered bundle", "bundle", int(BlockError::Tampered), "does not match its digest");
     row("repair from a tampered bundle", "bundle-repair", int(BlockError::Tampered), "does not match its digest");
+    // Refused at the first answer that tells its length, not retried as a network failure.
+    row("install from a bundle served longer", "bundle-longer", int(BlockError::Tampered), "is served with");
+    row("install from a bundle cut short", "bundle-shorter", int(BlockError::Tampered), "is served with");
 }
 
 void tst_BlockFetch::signedRefusals()
@@ -478,7 +481,12 @@ void tst_BlockFetch::signedRefusals()
         const IndexBlock &b = index.blocks[int(index.refs[int(index.files[file].firstRef)].block)];
         const QString bundle = www + "/game/" + BlockIndex::bundlePath(index.bundles[int(b.bundle)].digest);
         QByteArray bytes = readFile(bundle);
-        bytes[int(b.bundleOffset + b.packedSize / 2)] = char(bytes[int(b.bundleOffset + b.packedSize / 2)] ^ 0x55);
+        if (attack == QLatin1String("bundle-longer"))
+            bytes += QByteArray(1000, 'x');
+        else if (attack == QLatin1String("bundle-shorter"))
+            bytes.chop(1000);
+        else
+            bytes[int(b.bundleOffset + b.packedSize / 2)] = char(bytes[int(b.bundleOffset + b.packedSize / 2)] ^ 0x55);
         QVERIFY(writeFile(bundle, bytes));
         if (attack == QLatin1String("bundle-repair")) {
             QVERIFY(copyTree(versionDir("sample", "1.0.0.3"), folder.path()));
