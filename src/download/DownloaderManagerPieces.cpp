@@ -8,8 +8,12 @@
 #include "util/Logger.h"
 #include "util/QFileUtils.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace Morvaniel {
 
@@ -36,8 +40,25 @@ void DownloaderManager::ExpandPieces()
     m_pieceOwner.clear();
     ++m_joinSerial;
     QList<DownloadFile> expanded;
+    // One listing per folder: a patch list may hold thousands of small files.
+    QHash<QString, QStringList> pieceNames;
+    const auto hasPieces = [&pieceNames](const DownloadFile &file) {
+        const QFileInfo info(file.localPath);
+        auto names = pieceNames.find(info.path());
+        if (names == pieceNames.end())
+            names = pieceNames.insert(
+                info.path(), QDir(info.path()).entryList({ QStringLiteral("*.piece") }, QDir::Files | QDir::Hidden));
+        const QString prefix = info.fileName() + QLatin1Char('.');
+        return std::any_of(
+            names->cbegin(), names->cend(), [&prefix](const QString &name) { return name.startsWith(prefix); });
+    };
     for (const DownloadFile &file : qAsConst(m_pending)) {
         const bool refused = m_rangeRefused.contains(file.url);
+        const bool large = m_split.connections > 1 && file.size >= 2 * m_split.minPieceBytes;
+        if ((refused || !large) && !hasPieces(file)) {
+            expanded.append(file);
+            continue;
+        }
         PieceGroup group = PieceGroup::plan(file, refused ? DownloadSplit() : m_split);
         if (refused && group.split()) {
             // Pieces of an earlier run are worth nothing from this server.
