@@ -4,6 +4,7 @@
 #include "core/DownloadComponent.h"
 #include "core/GameUpdateContext.h"
 #include "download/DownloadCallbackInfo.h"
+#include "download/DownloaderManager.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -48,6 +49,9 @@ int DownloadListChild::Run(int argc, char **argv)
     }
     ctx->bGameUpdate = true;
     ctx->setting.LimitSpeed = args.at(2).toInt();
+    const QStringList split = qEnvironmentVariable(kSplitEnv).split(QLatin1Char(','));
+    if (split.size() == 2)
+        DownloaderManager::GetInstance()->SetSplit({ split.at(0).toInt(), split.at(1).toLongLong() });
     GetDownloadComponent()->SetSpeedLimit();
 
     int code = -1;

@@ -7,6 +7,8 @@ namespace DownloadListChild {
 
 // Environment variable that turns the test executable into the child.
 constexpr const char *kEnv = "TST_DOWNLOAD_LIST_CHILD";
+// "<connections>,<least piece bytes>": large files in pieces (DownloadSplit).
+constexpr const char *kSplitEnv = "TST_DOWNLOAD_LIST_SPLIT";
 
 // Arguments: file-size limit in bytes (0: none), speed limit in KiB/s (0:
 // none), then url, local path and expected size of each file of the list.
