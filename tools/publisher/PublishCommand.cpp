@@ -45,7 +45,7 @@ int runPublishCommand(const QStringList &args, QTextStream &out, QTextStream &er
         QStringLiteral("pairs"), QStringLiteral("next"));
     const QCommandLineOption split(QStringLiteral("split-size"),
         QStringLiteral("largest file total per full-pack archive (K, M, G; 0: one archive)"), QStringLiteral("size"),
-        QStringLiteral("2G"));
+        QStringLiteral("1G"));
     const QCommandLineOption launcher(QStringLiteral("launcher"),
         QStringLiteral("folder of launcher version folders to publish as well"), QStringLiteral("dir"));
     const QCommandLineOption launcherChannel(QStringLiteral("launcher-channel"),
