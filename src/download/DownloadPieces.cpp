@@ -47,11 +47,19 @@ QStringList PieceGroup::pieceFiles(const QString &localPath)
     QStringList paths;
     const QStringList names
         = dir.entryList({ info.fileName() + QStringLiteral(".*") + kPieceSuffix }, QDir::Files | QDir::Hidden);
-    for (const QString &name : names) {
-        if (pieceOffset(name, info.fileName()) > 0)
-            paths << dir.filePath(name);
-    }
+    for (const QString &name : piecesAmong(names, info.fileName()))
+        paths << dir.filePath(name);
     return paths;
+}
+
+QStringList PieceGroup::piecesAmong(const QStringList &names, const QString &fileName)
+{
+    QStringList pieces;
+    for (const QString &name : names) {
+        if (pieceOffset(name, fileName) > 0)
+            pieces << name;
+    }
+    return pieces;
 }
 
 bool PieceGroup::started(const DownloadFile &file)
@@ -146,10 +154,6 @@ bool PieceGroup::joined() const
 
 bool PieceGroup::joinStep(qint64 maxBytes, QString &error)
 {
-    if (joined())
-        return true;
-    if (m_next == 0)
-        m_next = 1;
     if (joined())
         return true;
     const Piece &piece = pieces.at(m_next);

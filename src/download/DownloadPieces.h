@@ -41,6 +41,8 @@ struct MORVANIEL_EXPORT PieceGroup
     static QString piecePath(const QString &localPath, qint64 offset);
     // Every piece file beside localPath.
     static QStringList pieceFiles(const QString &localPath);
+    // Those of names (a folder's file names) that are pieces of fileName.
+    static QStringList piecesAmong(const QStringList &names, const QString &fileName);
     // Whether anything of file is on disk, its pieces included.
     static bool started(const DownloadFile &file);
     // The bytes of file on disk, its pieces included (at most its size).
@@ -52,7 +54,7 @@ struct MORVANIEL_EXPORT PieceGroup
     bool joined() const;
 
 private:
-    int m_next = 0; // the next piece to append
+    int m_next = 1; // the next piece to append (the first is the file itself)
 };
 
 } // namespace Morvaniel

@@ -228,7 +228,7 @@ void DownloaderManager::PauseDownload(GameUpdateContext &)
     m_restartTimer->stop();
     // A restart that was armed is gone with its timer; the next failure may arm one again.
     m_restartPending = false;
-    DropPieces();
+    StopJoining();
     ReleaseDownloaderList();
 }
 
@@ -351,7 +351,7 @@ void DownloaderManager::onError(ErrorCode errorCodem, QString errString)
     m_restartTimer->stop();
     m_restartPending = false;
     bIdle = true;
-    DropPieces();
+    StopJoining();
 
     if (errString.isEmpty()) {
         if (errorCodem == StallTimeout)

@@ -121,7 +121,7 @@ private:
     void PieceCompleted(const QString &filePath);
     void JoinPieces(const QString &file, quint64 serial);
     void OnRangeIgnored(const QString &filePath);
-    void DropPieces();
+    void StopJoining();
 
     static DownloaderManager *m_pDownloaderInstance;
 

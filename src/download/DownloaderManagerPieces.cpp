@@ -13,8 +13,6 @@
 #include <QNetworkAccessManager>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace Morvaniel {
 
 namespace {
@@ -48,9 +46,7 @@ void DownloaderManager::ExpandPieces()
         if (names == pieceNames.end())
             names = pieceNames.insert(
                 info.path(), QDir(info.path()).entryList({ QStringLiteral("*.piece") }, QDir::Files | QDir::Hidden));
-        const QString prefix = info.fileName() + QLatin1Char('.');
-        return std::any_of(
-            names->cbegin(), names->cend(), [&prefix](const QString &name) { return name.startsWith(prefix); });
+        return !PieceGroup::piecesAmong(*names, info.fileName()).isEmpty();
     };
     for (const DownloadFile &file : qAsConst(m_pending)) {
         const bool refused = m_rangeRefused.contains(file.url);
@@ -183,7 +179,7 @@ void DownloaderManager::OnRangeIgnored(const QString &filePath)
     StartNextDownload();
 }
 
-void DownloaderManager::DropPieces()
+void DownloaderManager::StopJoining()
 {
     ++m_joinSerial;
 }
